@@ -1,0 +1,38 @@
+#pragma once
+// Sliding 4096-point FFT: each 2048-frame stereo block joins the previous one,
+// is windowed, transformed and turned into log10 power per bin.
+#include <array>
+#include <cstdint>
+
+#include "analysis/UFFT_iterative_tabs.h"
+
+namespace quenvis {
+
+inline constexpr int BlockFrames = 2048;
+inline constexpr int BlockBytes = BlockFrames * 4;  // interleaved L, R, signed 16-bit little-endian
+
+struct TComplex {
+  double re;
+  double im;
+};
+
+class CFFT_iterative {
+ public:
+  CFFT_iterative();
+  virtual ~CFFT_iterative();
+
+  // Clears the sample history; Windowed, Spectrum and Power keep their values.
+  void Reset() noexcept;
+  // Block: BlockBytes bytes of interleaved stereo samples. Always reads all of them.
+  void Process(const void* Block) noexcept;
+
+  std::int32_t Phase = 0;
+  std::array<double, FFTSize> Samples{};
+  std::array<double, FFTSize> Windowed{};
+  std::array<TComplex, FFTSize> Spectrum{};
+  // log10(re^2 + im^2); a bin of exactly zero power holds -infinity.
+  std::array<double, FFTSize> Power{};
+  const TWindowTab* Window;
+};
+
+}  // namespace quenvis
