@@ -1,0 +1,270 @@
+#include "app/UIQuenvis.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLocale>
+#include <QPalette>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <cmath>
+
+#include "analysis/UFFT_iterative_tabs.h"
+#include "app/SpinEdit.h"
+
+namespace quenvis {
+
+namespace {
+
+// Splits an ASCII fixed-point text into sign, integer digits and decimals.
+struct TNumberParts {
+  bool Negative;
+  QString Digits;
+  QString Decimals;
+};
+
+TNumberParts SplitFixed(double Value, int Decimals) {
+  QString Text = QString::number(Value, 'f', Decimals);  // C locale: ASCII, '-'
+  TNumberParts Parts{false, {}, {}};
+  if (Text.startsWith(u'-')) {
+    Parts.Negative = true;
+    Text.remove(0, 1);
+  }
+  const qsizetype Point = Text.indexOf(u'.');
+  Parts.Digits = Point < 0 ? Text : Text.left(Point);
+  if (Point >= 0) Parts.Decimals = Text.mid(Point + 1);
+  return Parts;
+}
+
+QString Signed(const TNumberParts& Parts, const QString& Body) {
+  return Parts.Negative ? QStringLiteral("-") + Body : Body;
+}
+
+QFrame* MakePanel(QWidget* Parent, const char* Name) {
+  auto* Panel = new QFrame(Parent);
+  Panel->setObjectName(QString::fromLatin1(Name));
+  Panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel->setLineWidth(1);
+  return Panel;
+}
+
+TSpinEdit* MakeSpin(QWidget* Parent, const char* Name, const char* Hint,
+                    const TSpinLimits& Limits) {
+  auto* Spin = new TSpinEdit(Parent);
+  Spin->setObjectName(QString::fromLatin1(Name));
+  Spin->setToolTip(QString::fromLatin1(Hint));
+  Spin->setRange(Limits.Lower, Limits.Upper);
+  Spin->setValue(Limits.Initial);
+  return Spin;
+}
+
+template <typename TControl>
+TControl* Named(TControl* Control, const char* Name) {
+  Control->setObjectName(QString::fromLatin1(Name));
+  return Control;
+}
+
+// Labels size themselves to their text from the place the layout gives them.
+void SetLabelText(QLabel* Label, const QString& Text) {
+  Label->setText(Text);
+  Label->adjustSize();
+}
+
+}  // namespace
+
+QString FormatFixed(double Value, int Decimals, const QLocale& Locale) {
+  const TNumberParts Parts = SplitFixed(Value, Decimals);
+  if (Parts.Decimals.isEmpty()) return Signed(Parts, Parts.Digits);
+  return Signed(Parts, Parts.Digits + Locale.decimalPoint() + Parts.Decimals);
+}
+
+QString FormatGrouped(double Value, const QLocale& Locale) {
+  const TNumberParts Parts = SplitFixed(Value, 0);
+  QString Body;
+  const qsizetype Count = Parts.Digits.size();
+  for (qsizetype i = 0; i < Count; ++i) {
+    if (i > 0 && (Count - i) % 3 == 0) Body += Locale.groupSeparator();
+    Body += Parts.Digits[i];
+  }
+  return Signed(Parts, Body);
+}
+
+TForm1::TForm1(QWidget* Parent) : QWidget(Parent, Qt::Tool) {
+  BuildLayout();
+  FormCreate(this);
+}
+
+TForm1::~TForm1() = default;
+
+void TForm1::BuildLayout() {
+  setObjectName(QStringLiteral("Form1"));
+  move(351, 256);
+  setFixedSize(1024, 768);
+  QPalette Palette = palette();
+  Palette.setColor(QPalette::Window, Palette.color(QPalette::Button));
+  setPalette(Palette);
+  setAutoFillBackground(true);
+  QFont Font(QStringLiteral("MS Sans Serif"));
+  Font.setStyleHint(QFont::SansSerif);
+  Font.setPointSize(8);
+  setFont(Font);
+
+  // Declared order, each at its place in the layout tree.
+  tool = MakePanel(this, "tool");
+  tool->setGeometry(0, 320, 230, 441);
+  CB_Pilotes = Named(new QComboBox(tool), "CB_Pilotes");
+  CB_Pilotes->setGeometry(8, 8, 209, 21);
+  command = MakePanel(this, "command");
+  command->setGeometry(0, 272, 230, 41);
+  Bt_start = Named(new QPushButton(QStringLiteral("Start"), command), "Bt_start");
+  Bt_start->setGeometry(8, 8, 49, 25);
+  Bt_stop = Named(new QPushButton(QStringLiteral("Stop"), command), "Bt_stop");
+  Bt_stop->setGeometry(64, 8, 41, 25);
+  PowerRange = MakeSpin(tool, "PowerRange", "Power Range", PowerRangeLimits);
+  PowerRange->setGeometry(8, 32, 89, 22);
+  LPowerRange = Named(new QLabel(tool), "LPowerRange");
+  LPowerRange->setGeometry(104, 48, 68, 13);
+  Remanance = MakeSpin(tool, "Remanance", "Remanance", RemananceLimits);
+  Remanance->setGeometry(8, 144, 89, 22);
+  FreqPlage = MakeSpin(tool, "FreqPlage", "Freq. Plage", FreqPlageLimits);
+  FreqPlage->setGeometry(8, 168, 89, 22);
+  LFreqPlage = Named(new QLabel(tool), "LFreqPlage");
+  LFreqPlage->setGeometry(104, 176, 54, 13);
+  Seuil = MakeSpin(tool, "Seuil", "Noise Threshold (1/100) ", SeuilLimits);
+  Seuil->setGeometry(8, 80, 89, 22);
+  EC2Z1LF1 = MakeSpin(tool, "EC2Z1LF1", "Couple 2 z1 f1 ", Zone1LoLimits);
+  EC2Z1LF1->setGeometry(8, 216, 89, 22);
+  EC2Z1LF2 = MakeSpin(tool, "EC2Z1LF2", "Couple 2 z1 f2 ", Zone1HiLimits);
+  EC2Z1LF2->setGeometry(104, 216, 89, 22);
+  EC2Z2LF1 = MakeSpin(tool, "EC2Z2LF1", "Couple 2 z2 f1 ", Zone2LoLimits);
+  EC2Z2LF1->setGeometry(8, 248, 89, 22);
+  EC2Z2LF2 = MakeSpin(tool, "EC2Z2LF2", "Couple 2 z2 f2 ", Zone2HiLimits);
+  EC2Z2LF2->setGeometry(104, 248, 89, 22);
+  Memo1 = Named(new QPlainTextEdit(tool), "Memo1");
+  Memo1->setGeometry(8, 344, 217, 89);
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  Memo1->setTabChangesFocus(true);
+  PowerOffset = MakeSpin(tool, "PowerOffset", "Power Offset", PowerOffsetLimits);
+  PowerOffset->setGeometry(8, 56, 89, 22);
+  window = Named(new QComboBox(tool), "window");
+  window->setGeometry(9, 112, 208, 21);
+  window->setToolTip(QStringLiteral("Windowing"));
+
+  // Keyboard order: the tool panel's controls, then the command panel's.
+  QWidget* const TabOrder[] = {CB_Pilotes, PowerRange, Remanance, FreqPlage,
+                                     Seuil,      EC2Z1LF1,   EC2Z1LF2,  EC2Z2LF1,
+                                     EC2Z2LF2,   Memo1,      PowerOffset, window,
+                                     Bt_start,   Bt_stop};
+  for (std::size_t i = 1; i < std::size(TabOrder); ++i)
+    setTabOrder(TabOrder[i - 1], TabOrder[i]);
+
+  // The initial values are in place, so from here on every edit reaches its handler.
+  connect(PowerRange, &TSpinEdit::changed, this, &TForm1::PowerRangeChange);
+  connect(Remanance, &TSpinEdit::changed, this, &TForm1::CB_RemananceChange);
+  connect(FreqPlage, &TSpinEdit::changed, this, &TForm1::FreqPlageChange);
+  connect(Seuil, &TSpinEdit::changed, this, &TForm1::SeuilChange);
+  connect(EC2Z1LF1, &TSpinEdit::changed, this, &TForm1::EC2Z1LF1Change);
+  connect(EC2Z1LF2, &TSpinEdit::changed, this, &TForm1::EC2Z1LF2Change);
+  connect(EC2Z2LF1, &TSpinEdit::changed, this, &TForm1::EC2Z2LF1Change);
+  connect(EC2Z2LF2, &TSpinEdit::changed, this, &TForm1::EC2Z2LF2Change);
+  connect(PowerOffset, &TSpinEdit::changed, this, &TForm1::PowerOffsetChange);
+  // Only a choice by the user: selecting from the program must not reach the handler.
+  connect(window, &QComboBox::activated, this, [this] { windowChange(window); });
+  // Bt_start and Bt_stop are connected once capture is wired in.
+}
+
+void TForm1::FormCreate(QObject* /*Sender*/) {
+  // 1. Nonzero until PowerRangeChange sets it: PowerOffsetChange divides by it.
+  FScale = std::log10(255.0);
+  FOffset = 0.0;
+  // 2.
+  FRateText = QStringLiteral("?");
+  // 3.
+  FFT = std::make_unique<CFFT_iterative>();
+  // 4.
+  window->clear();
+  for (const char* Name : WindowNames) window->addItem(QString::fromLatin1(Name));
+  window->setCurrentIndex(0);
+  // 5. Entry 0 without going through windowChange.
+  FFT->Window = &TabHamming;
+  // 6.
+  FFrameCount = 0;
+
+  // TODO(capture and display): 7-8 create and fill the four surfaces;
+  // 9-16 create and wire the recorder, write the buffer timing and devices
+  // into Memo1 and fill CB_Pilotes.
+
+  // 17. The order matters: PowerRangeChange before SeuilChange.
+  PowerOffsetChange(this);
+  PowerRangeChange(this);
+  CB_RemananceChange(this);
+  FreqPlageChange(this);
+  SeuilChange(this);
+  EC2Z1LF1Change(this);
+  EC2Z1LF2Change(this);
+  EC2Z2LF1Change(this);
+  EC2Z2LF2Change(this);
+  // 18.
+  UpdateCaption();
+}
+
+void TForm1::UpdateCaption() {
+  setWindowTitle(QStringLiteral("Quenvis par ZR ") + FRateText + QStringLiteral(" img/s"));
+}
+
+void TForm1::UpdatePowerRangeLabel() {
+  const QLocale Locale;
+  SetLabelText(LPowerRange, FormatFixed(FOffset, 3, Locale) + QStringLiteral(" to ") +
+                                FormatFixed(255 / FScale + FOffset, 3, Locale) +
+                                QStringLiteral(" dB"));
+}
+
+void TForm1::PowerOffsetChange(QObject* /*Sender*/) {
+  if (const auto Offset = OffsetFromPowerOffset(PowerOffset->value())) FOffset = *Offset;
+  UpdatePowerRangeLabel();
+}
+
+void TForm1::PowerRangeChange(QObject* /*Sender*/) {
+  if (const auto Scale = ScaleFromPowerRange(PowerRange->value())) FScale = *Scale;
+  UpdatePowerRangeLabel();
+}
+
+void TForm1::CB_RemananceChange(QObject* /*Sender*/) {
+  if (const auto Fade = FadeFromRemanance(Remanance->value())) FFade = *Fade;
+}
+
+void TForm1::FreqPlageChange(QObject* /*Sender*/) {
+  if (const auto Shift = ShiftFromFreqPlage(FreqPlage->value())) FShift = *Shift;
+  // Within the limits this is FreqMaxTab[value]; outside, the range still in force.
+  SetLabelText(LFreqPlage, QStringLiteral("0 to ") +
+                               FormatGrouped(FreqMaxForShift(FShift), QLocale()) +
+                               QStringLiteral(" Hz"));
+}
+
+void TForm1::SeuilChange(QObject* /*Sender*/) {
+  if (const auto Threshold = ThresholdFromSeuil(Seuil->value(), FScale)) FThreshold = *Threshold;
+}
+
+void TForm1::EC2Z1LF1Change(QObject* /*Sender*/) {
+  if (const auto Bin = BinFromHz(EC2Z1LF1->value(), Zone1LoLimits)) FZone1Lo = *Bin;
+}
+
+void TForm1::EC2Z1LF2Change(QObject* /*Sender*/) {
+  if (const auto Bin = BinFromHz(EC2Z1LF2->value(), Zone1HiLimits)) FZone1Hi = *Bin;
+}
+
+void TForm1::EC2Z2LF1Change(QObject* /*Sender*/) {
+  if (const auto Bin = BinFromHz(EC2Z2LF1->value(), Zone2LoLimits)) FZone2Lo = *Bin;
+}
+
+void TForm1::EC2Z2LF2Change(QObject* /*Sender*/) {
+  if (const auto Bin = BinFromHz(EC2Z2LF2->value(), Zone2HiLimits)) FZone2Hi = *Bin;
+}
+
+void TForm1::windowChange(QObject* /*Sender*/) {
+  FFT->Window = &WindowTable(window->currentIndex());
+}
+
+}  // namespace quenvis
