@@ -1,0 +1,156 @@
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/SpinEdit.h"
+
+using quenvis::TSpinEdit;
+
+class SpinEditTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void valueFromText_data();
+  void valueFromText();
+  void everyKeystrokeRaisesChange();
+  void arrowsStayWithinLimits_data();
+  void arrowsStayWithinLimits();
+  void leavingTheFieldBringsValueToNearerLimit_data();
+  void leavingTheFieldBringsValueToNearerLimit();
+  void setValueAndRange();
+};
+
+void SpinEditTest::valueFromText_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<int>("expected");
+  QTest::newRow("in range") << "850" << 850;
+  QTest::newRow("below, not held") << "-5" << -5;
+  QTest::newRow("above, not held") << "99999" << 99999;
+  QTest::newRow("plus sign") << "+42" << 42;
+  QTest::newRow("int32 max") << "2147483647" << 2147483647;
+  QTest::newRow("int32 min") << "-2147483648" << int(-2147483647 - 1);
+  QTest::newRow("empty") << "" << 10;
+  QTest::newRow("minus alone") << "-" << 10;
+  QTest::newRow("plus alone") << "+" << 10;
+  QTest::newRow("letters") << "abc" << 10;
+  QTest::newRow("trailing letters") << "12a" << 10;
+  QTest::newRow("decimal") << "1.5" << 10;
+  QTest::newRow("above int32") << "2147483648" << 10;
+  QTest::newRow("below int32") << "-2147483649" << 10;
+}
+
+void SpinEditTest::valueFromText() {
+  QFETCH(QString, text);
+  QFETCH(int, expected);
+  TSpinEdit Spin;
+  Spin.setRange(10, 20000);
+  Spin.setText(text);
+  QCOMPARE(Spin.value(), expected);
+}
+
+void SpinEditTest::everyKeystrokeRaisesChange() {
+  TSpinEdit Spin;
+  Spin.setRange(0, 11);
+  Spin.setValue(10);
+  Spin.selectAll();
+  QList<int> Seen;
+  connect(&Spin, &TSpinEdit::changed, this, [&](QObject* Sender) {
+    QCOMPARE(Sender, &Spin);
+    Seen.append(Spin.value());
+  });
+  QTest::keyClicks(&Spin, "-25");
+  QTest::keyClick(&Spin, Qt::Key_Backspace);
+  // "-" reads as the lower limit; "-2" and "-25" are passed on unheld.
+  QCOMPARE(Seen, (QList<int>{0, -2, -25, -2}));
+}
+
+void SpinEditTest::arrowsStayWithinLimits_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<int>("step");
+  QTest::addColumn<bool>("byKey");
+  QTest::addColumn<QString>("expected");
+  QTest::newRow("up") << "1" << 1 << false << "2";
+  QTest::newRow("down") << "1" << -1 << false << "0";
+  QTest::newRow("up at upper") << "3" << 1 << false << "3";
+  QTest::newRow("down at lower") << "0" << -1 << false << "0";
+  QTest::newRow("down from above") << "7" << -1 << false << "3";
+  QTest::newRow("up from below") << "-5" << 1 << false << "0";
+  QTest::newRow("up from letters") << "x" << 1 << false << "1";
+  QTest::newRow("up from int32 max") << "2147483647" << 1 << false << "3";
+  QTest::newRow("down from int32 min") << "-2147483648" << -1 << false << "0";
+  QTest::newRow("up key") << "2" << 1 << true << "3";
+  QTest::newRow("down key from above") << "9" << -1 << true << "3";
+}
+
+void SpinEditTest::arrowsStayWithinLimits() {
+  QFETCH(QString, text);
+  QFETCH(int, step);
+  QFETCH(bool, byKey);
+  QFETCH(QString, expected);
+  TSpinEdit Spin;
+  Spin.setRange(0, 3);
+  Spin.setText(text);
+  if (byKey)
+    QTest::keyClick(&Spin, step > 0 ? Qt::Key_Up : Qt::Key_Down);
+  else
+    QTest::mouseClick(step > 0 ? Spin.upButton() : Spin.downButton(), Qt::LeftButton);
+  QCOMPARE(Spin.text(), expected);
+}
+
+void SpinEditTest::leavingTheFieldBringsValueToNearerLimit_data() {
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("textAfter");
+  QTest::addColumn<QList<int>>("changes");
+  QTest::newRow("above") << "25" << "11" << QList<int>{2, 25, 11};
+  QTest::newRow("below") << "-3" << "0" << QList<int>{0, -3, 0};
+  QTest::newRow("inside") << "5" << "5" << QList<int>{5};
+  QTest::newRow("letters stay") << "q" << "q" << QList<int>{0};
+}
+
+void SpinEditTest::leavingTheFieldBringsValueToNearerLimit() {
+  QFETCH(QString, typed);
+  QFETCH(QString, textAfter);
+  QFETCH(QList<int>, changes);
+  QWidget Window;
+  auto* Layout = new QVBoxLayout(&Window);
+  auto* Spin = new TSpinEdit(&Window);
+  auto* Other = new TSpinEdit(&Window);
+  Layout->addWidget(Spin);
+  Layout->addWidget(Other);
+  Spin->setRange(0, 11);
+  Spin->setValue(10);
+  Window.show();
+  QVERIFY(QTest::qWaitForWindowActive(&Window));
+  Spin->setFocus();
+  QVERIFY(Spin->hasFocus());
+  Spin->selectAll();
+  QList<int> Seen;
+  connect(Spin, &TSpinEdit::changed, this, [&] { Seen.append(Spin->value()); });
+  QTest::keyClicks(Spin, typed);
+  QCOMPARE(Spin->text(), typed);
+  Other->setFocus();
+  QVERIFY(!Spin->hasFocus());
+  QCOMPARE(Spin->text(), textAfter);
+  QCOMPARE(Seen, changes);
+}
+
+void SpinEditTest::setValueAndRange() {
+  TSpinEdit Spin;
+  Spin.setRange(-10000, 10000);
+  const struct {
+    int Set;
+    const char* Text;
+  } Cases[] = {{0, "0"}, {-10000, "-10000"}, {10001, "10000"}, {-2147483647 - 1, "-10000"}};
+  for (const auto& Case : Cases) {
+    Spin.setValue(Case.Set);
+    QCOMPARE(Spin.text(), QString::fromLatin1(Case.Text));
+  }
+  Spin.setRange(5, 2);  // an inverted range collapses onto the lower limit
+  QCOMPARE(Spin.maximum(), 5);
+  Spin.setValue(9);
+  QCOMPARE(Spin.value(), 5);
+}
+
+QTEST_MAIN(SpinEditTest)
+#include "SpinEdit_test.moc"
