@@ -176,27 +176,23 @@ void TForm1::BuildLayout() {
 }
 
 void TForm1::FormCreate(QObject* /*Sender*/) {
-  // 1. Nonzero until PowerRangeChange sets it: PowerOffsetChange divides by it.
+  // Provisional scale: PowerOffsetChange runs first and divides by it.
   FScale = std::log10(255.0);
   FOffset = 0.0;
-  // 2.
   FRateText = QStringLiteral("?");
-  // 3.
   FFT = std::make_unique<CFFT_iterative>();
-  // 4.
   window->clear();
   for (const char* Name : WindowNames) window->addItem(QString::fromLatin1(Name));
   window->setCurrentIndex(0);
-  // 5. Entry 0 without going through windowChange.
+  // What windowChange would pick for entry 0; the handler itself is not run.
   FFT->Window = &TabHamming;
-  // 6.
   FFrameCount = 0;
 
-  // TODO(capture and display): 7-8 create and fill the four surfaces;
-  // 9-16 create and wire the recorder, write the buffer timing and devices
-  // into Memo1 and fill CB_Pilotes.
+  // TODO(capture, display): create the four surfaces and fill them opaque
+  // black; then create the recorder, wire its events, write the buffer timing
+  // and the devices into Memo1 and fill CB_Pilotes. All before the handlers.
 
-  // 17. The order matters: PowerRangeChange before SeuilChange.
+  // PowerRangeChange must come before SeuilChange, which scales by FScale.
   PowerOffsetChange(this);
   PowerRangeChange(this);
   CB_RemananceChange(this);
@@ -206,7 +202,6 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
   EC2Z1LF2Change(this);
   EC2Z2LF1Change(this);
   EC2Z2LF2Change(this);
-  // 18.
   UpdateCaption();
 }
 
