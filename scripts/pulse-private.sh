@@ -1,0 +1,140 @@
+#!/usr/bin/env bash
+# A private PulseAudio server for tests and the headless demo, isolated from
+# any desktop sound server: its own runtime directory, socket and client config.
+#
+#   pulse-private.sh start DIR          start a server in DIR (created if needed)
+#                                       and print the exports its clients need
+#   pulse-private.sh stop DIR           stop the tone and the server of DIR
+#   pulse-private.sh kill DIR           kill the server of DIR at once (SIGKILL),
+#                                       as a crash would; the tone goes too
+#   pulse-private.sh tone DIR [HZ] [S]  play a sine (default 1000 Hz, 600 s) into
+#                                       the sink in the background; replaces a
+#                                       tone already playing
+#   pulse-private.sh run CMD [ARG...]   start a server in a fresh temporary DIR,
+#                                       run CMD with the exports and with
+#                                       QUENVIS_PULSE_DIR=DIR and
+#                                       QUENVIS_PULSE_SCRIPT=this script, then
+#                                       stop the server; exits with CMD's status
+#
+# The server has one sink, "quenvis_sink" (null, 44 100 Hz stereo), and one
+# capture source, "quenvis_mic", a remap of the sink's monitor: Qt lists no
+# monitor sources, so the remap is what capture programs see. Its description,
+# which Qt shows as the device name, is "Quenvis test input". Whatever is
+# played into the sink comes out of the source.
+set -euo pipefail
+
+script=$(readlink -f "$0")
+sink=quenvis_sink
+source=quenvis_mic
+
+usage() { sed -n '5,18p' "$script" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+
+exports() {
+  local dir=$1
+  echo "export PULSE_SERVER=unix:$dir/native"
+  echo "export PULSE_RUNTIME_PATH=$dir/runtime"
+  echo "export PULSE_STATE_PATH=$dir/state"
+  echo "export PULSE_CLIENTCONFIG=$dir/client.conf"
+  echo "export PULSE_COOKIE=$dir/cookie"
+}
+
+
+start() {
+  local dir
+  mkdir -p "$1"; dir=$(readlink -f "$1")
+  if running "$dir/server.pid"; then echo "pulse-private: a server already runs in $dir" >&2; exit 1; fi
+  mkdir -p "$dir/runtime" "$dir/state"
+  chmod 700 "$dir/runtime" "$dir/state"
+  # Clients of this server must never spawn a server of their own when it dies.
+  printf 'autospawn = no\n' > "$dir/client.conf"
+  eval "$(exports "$dir")"
+  export XDG_RUNTIME_DIR=$dir/runtime HOME=$dir
+  rm -f "$dir/native"
+  # -n: no default script, so only the modules below are loaded.
+  pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n \
+    --disable-shm=yes --log-target=file:"$dir/server.log" \
+    --load="module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
+    --load="module-null-sink sink_name=$sink rate=44100 channels=2 sink_properties=device.description=Quenvis_test_sink" \
+    --load="module-remap-source source_name=$source master=$sink.monitor channels=2 source_properties='device.description=\"Quenvis test input\"'" \
+    </dev/null >/dev/null 2>&1 &
+  echo $! > "$dir/server.pid"
+  local i
+  for i in $(seq 100); do
+    if pactl info >/dev/null 2>&1 && pactl list short sources 2>/dev/null | grep -q "$source"; then
+      exports "$dir"; return 0
+    fi
+    running "$dir/server.pid" || break
+    sleep 0.1
+  done
+  echo "pulse-private: the server did not come up; log in $dir/server.log" >&2
+  stop "$dir"; exit 1
+}
+
+# True while a process of the pid file is running. A pid written as "-N"
+# stands for session N, in which the tone pipeline runs. Zombies count as gone:
+# they wait for a slow reaper and no longer hold anything.
+running() {
+  local id
+  id=$(cat "$1" 2>/dev/null) || return 1
+  if [[ $id == -* ]]; then
+    ps -o stat= -s "${id#-}" 2>/dev/null | grep -qv '^Z'
+  else
+    ps -o stat= -p "$id" 2>/dev/null | grep -qv '^Z'
+  fi
+}
+
+# Ends what a pid file names, waiting for it to go.
+end_pid() {
+  local pidfile=$1 sig=${2:-TERM} pid i
+  [ -f "$pidfile" ] || return 0
+  pid=$(cat "$pidfile")
+  if running "$pidfile"; then
+    kill -s "$sig" -- "$pid" 2>/dev/null || true
+    for i in $(seq 50); do running "$pidfile" || break; sleep 0.1; done
+    running "$pidfile" && kill -9 -- "$pid" 2>/dev/null
+  fi
+  rm -f "$pidfile"
+}
+
+stop() {
+  local dir
+  dir=$(readlink -f "$1")
+  end_pid "$dir/tone.pid" KILL
+  end_pid "$dir/server.pid" "${2:-TERM}"
+  rm -f "$dir/native"
+}
+
+tone() {
+  local dir hz=${2:-1000} secs=${3:-600}
+  dir=$(readlink -f "$1")
+  end_pid "$dir/tone.pid"
+  eval "$(exports "$dir")"
+  export HOME=$dir
+  # sox writes raw frames; pacat feeds them to the sink at the sink's pace.
+  # Both run in a session of their own, so that stop ends the whole pipeline.
+  setsid bash -c 'sox -q -n -t raw -r 44100 -e signed -b 16 -c 2 - synth "$1" sine "$2" vol 0.5 |
+           exec pacat --playback --raw --format=s16le --rate=44100 --channels=2 --device="$3" --latency-msec=50' \
+    tone "$secs" "$hz" "$sink" </dev/null >/dev/null 2>"$dir/tone.log" &
+  echo "-$!" > "$dir/tone.pid"
+}
+
+run() {
+  local dir status=0
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/quenvis-pulse.XXXXXX")
+  trap 'stop "$dir"; rm -rf "$dir"' EXIT
+  eval "$(start "$dir")"
+  export QUENVIS_PULSE_DIR=$dir QUENVIS_PULSE_SCRIPT=$script
+  "$@" || status=$?
+  exit $status
+}
+
+[ $# -ge 1 ] || usage
+cmd=$1; shift
+case $cmd in
+  start) [ $# -eq 1 ] || usage; start "$1" ;;
+  stop)  [ $# -eq 1 ] || usage; stop "$1" ;;
+  kill)  [ $# -eq 1 ] || usage; stop "$1" KILL ;;
+  tone)  [ $# -ge 1 ] && [ $# -le 3 ] || usage; tone "$@" ;;
+  run)   [ $# -ge 1 ] || usage; run "$@" ;;
+  *) usage ;;
+esac
