@@ -8,6 +8,10 @@
 
 namespace quenvis {
 
+// Which code path Apply takes: the fastest the processor offers, or a
+// narrower one (all give the same bytes).
+enum class TFadePath { Best, Sse2, Scalar };
+
 class CFade {
  public:
   // Cheap enough to make once per block (256 roundings). Results below 0 or
@@ -16,7 +20,8 @@ class CFade {
   explicit CFade(float Factor) noexcept;
 
   std::uint8_t Byte(std::uint8_t Value) const noexcept { return FTable[Value]; }
-  void Apply(std::uint32_t* Pixels, std::size_t Count) const noexcept;
+  void Apply(std::uint32_t* Pixels, std::size_t Count,
+             TFadePath Path = TFadePath::Best) const noexcept;
 
  private:
   void ApplyTable(std::uint32_t* Pixels, std::size_t Count) const noexcept;

@@ -24,15 +24,16 @@ int Expected(int Byte, float Factor) {
 // Runs the fade over all 256 values of every channel, in runs long enough for
 // the vector path and with a tail for the scalar one; alpha is varied too.
 // Returns a description of the first wrong byte, or nothing.
-std::string CheckFactor(float Factor) {
-  std::vector<std::uint32_t> px(256 + 3);
+std::string CheckFactor(float Factor, TFadePath Path) {
+  // Runs of zero colour bytes as well, which the vector paths skip.
+  std::vector<std::uint32_t> px(256 + 32 + 3);
   for (std::uint32_t b = 0; b < px.size(); ++b) {
-    const std::uint32_t v = b & 0xFF;
+    const std::uint32_t v = b < 256 ? b : b < 288 ? 0 : b & 0xFF;
     px[b] = ((v * 7) & 0xFF) << 24 | v << 16 | ((255 - v) << 8) | ((v * 101) & 0xFF);
   }
   const std::vector<std::uint32_t> before = px;
   const CFade fade(Factor);
-  fade.Apply(px.data(), px.size());
+  fade.Apply(px.data(), px.size(), Path);
   for (std::size_t i = 0; i < px.size(); ++i) {
     const std::uint32_t o = before[i], n = px[i];
     if (n >> 24 != o >> 24) return "alpha changed at " + std::to_string(i);
@@ -44,6 +45,14 @@ std::string CheckFactor(float Factor) {
         return "byte " + std::to_string(in) + ": " + std::to_string(got) + " != " +
                std::to_string(want);
     }
+  }
+  return {};
+}
+
+std::string CheckFactor(float Factor) {
+  for (TFadePath path : {TFadePath::Best, TFadePath::Sse2, TFadePath::Scalar}) {
+    std::string fault = CheckFactor(Factor, path);
+    if (!fault.empty()) return "path " + std::to_string(static_cast<int>(path)) + ": " + fault;
   }
   return {};
 }
