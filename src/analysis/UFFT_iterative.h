@@ -33,6 +33,20 @@ class CFFT_iterative {
   // log10(re^2 + im^2); a bin of exactly zero power holds -infinity.
   std::array<double, FFTSize> Power{};
   const TWindowTab* Window;
+
+ private:
+  void Transform() noexcept;
+  void ComputePower() noexcept;
+
+  // Working copy of the transform with real and imaginary parts apart, so the
+  // butterfly and logarithm loops vectorise; copied to Spectrum at the end.
+  alignas(64) std::array<double, FFTSize> Re{};
+  alignas(64) std::array<double, FFTSize> Im{};
+  // Rotation of every butterfly group, stage by stage (stage with half h at
+  // [h - 1, 2h - 1)): the same recurrence from (1, 0) that the butterflies
+  // would advance group by group, evaluated once.
+  alignas(64) std::array<double, FFTSize> RotRe{};
+  alignas(64) std::array<double, FFTSize> RotIm{};
 };
 
 }  // namespace quenvis
