@@ -1,4 +1,4 @@
-// Spectrum engine timings. The engine is compared with an
+// Spectrum engine and zone tracker timings. The engine is compared with an
 // anchor: FFTW's real-to-complex 4096-point transform plus log10 of the 2049
 // power values of the same frame; the ratio Process / anchor is printed last.
 #include <benchmark/benchmark.h>
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "analysis/UFFT_iterative.h"
+#include "analysis/ZonePeakTracker.h"
 
 namespace {
 
@@ -93,6 +94,22 @@ void BM_Anchor(benchmark::State& State) {
   fftw_free(in);
 }
 BENCHMARK(BM_Anchor);
+
+void BM_TrackZonePeaks(benchmark::State& State) {
+  auto fft = std::make_unique<CFFT_iterative>();
+  fft->Window = &TabHamming;
+  fft->Process(StereoBlock(Voice(), 0).data());
+  fft->Process(StereoBlock(Voice(), BlockFrames).data());
+  TZonePeaks peaks;
+  for (auto _ : State) {
+    peaks = TrackZonePeaks(fft->Power.data(), 0.0, 0.51, 10, 79, 56, 209);
+    benchmark::DoNotOptimize(peaks);
+  }
+  char label[48];
+  std::snprintf(label, sizeof label, "peaks %d, %d", peaks.Zone1Peak, peaks.Zone2Peak);
+  State.SetLabel(label);
+}
+BENCHMARK(BM_TrackZonePeaks);
 
 // Console output as usual; the times are kept for the closing ratio. With
 // --benchmark_repetitions the median is used, which resists the noise of a
