@@ -116,6 +116,23 @@ inline void Butterfly(double& NRe, double& NIm, double& MRe, double& MIm, double
   }
 }
 
+// Mono mix of the new block into NewHalf and the frame weighted into
+// Windowed: the older block (OldHalf) first, then the new one.
+QUENVIS_VECTOR_CLONES
+void MixAndWeigh(const unsigned char* __restrict Bytes, const double* __restrict W,
+                 double* __restrict NewHalf, const double* __restrict OldHalf,
+                 double* __restrict Windowed) noexcept {
+  for (std::size_t i = 0; i < Half; ++i) {
+    const unsigned char* frame = Bytes + 4 * i;
+    const auto left = static_cast<std::int16_t>(frame[0] | frame[1] << 8);
+    const auto right = static_cast<std::int16_t>(frame[2] | frame[3] << 8);
+    const double s = left / 65536.0 + right / 65536.0;
+    NewHalf[i] = s;
+    Windowed[Half + i] = W[Half + i] * s;
+  }
+  for (std::size_t i = 0; i < Half; ++i) Windowed[i] = W[i] * OldHalf[i];
+}
+
 // Bit-reversed load fused with stages 1 and 2. Point j + q (j a multiple of
 // 4) of the loaded sequence is Windowed[u + {0, 2048, 1024, 3072}[q]] with
 // u = TabBitRev[j], so the four points of each pair of stages are read
@@ -211,15 +228,8 @@ void CFFT_iterative::Process(const void* Block) noexcept {
   // previous block, which always forms the older half of the frame.
   const std::size_t newHalf = Phase == 0 ? 0 : Half;
   const std::size_t oldHalf = Half - newHalf;
-  for (std::size_t i = 0; i < Half; ++i) {
-    const unsigned char* frame = bytes + 4 * i;
-    const auto left = static_cast<std::int16_t>(frame[0] | frame[1] << 8);
-    const auto right = static_cast<std::int16_t>(frame[2] | frame[3] << 8);
-    const double s = left / 65536.0 + right / 65536.0;
-    Samples[newHalf + i] = s;
-    Windowed[Half + i] = w[Half + i] * s;
-  }
-  for (std::size_t i = 0; i < Half; ++i) Windowed[i] = w[i] * Samples[oldHalf + i];
+  MixAndWeigh(bytes, w.data(), Samples.data() + newHalf, Samples.data() + oldHalf,
+              Windowed.data());
   Phase = Phase == 0 ? 1 : 0;
 
   Transform();
