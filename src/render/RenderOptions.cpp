@@ -1,0 +1,146 @@
+#include "render/RenderOptions.h"
+
+#include <charconv>
+#include <optional>
+
+namespace quenvis {
+
+namespace {
+
+struct TIntOption {
+  const char* Name;
+  const TSpinLimits* Limits;
+  const char* Unit;
+  const char* Help;
+};
+
+// Side-panel values in the order the window applies them: the threshold
+// depends on the power range.
+enum { OptOffset, OptRange, OptFade, OptFreq, OptSeuil, OptZ1Lo, OptZ1Hi, OptZ2Lo, OptZ2Hi, OptCount };
+
+constexpr TIntOption IntOptions[OptCount] = {
+    {"--power-offset", &PowerOffsetLimits, "", "power at the bottom row, in log10 units"},
+    {"--power-range", &PowerRangeLimits, "",
+     "log10 units the image spans (values <= 0 give 1/(1 - N) units)"},
+    {"--fade", &RemananceLimits, "",
+     "trail length: factor 0, 0.1 ... 0.9, 0.95, 0.99 applied after each block"},
+    {"--freq-range", &FreqPlageLimits, "", "shown range 0..5000, 10000, 20000 or 40000 Hz"},
+    {"--threshold", &SeuilLimits, "", "noise threshold, per cent of the image height"},
+    {"--zone1-lo", &Zone1LoLimits, " Hz", "lower limit of zone 1"},
+    {"--zone1-hi", &Zone1HiLimits, " Hz", "upper limit of zone 1"},
+    {"--zone2-lo", &Zone2LoLimits, " Hz", "lower limit of zone 2"},
+    {"--zone2-hi", &Zone2HiLimits, " Hz", "upper limit of zone 2"},
+};
+
+std::optional<std::int32_t> ParseInt(const std::string& Text) {
+  std::int32_t v = 0;
+  const char* end = Text.data() + Text.size();
+  const auto [ptr, ec] = std::from_chars(Text.data(), end, v);
+  if (ec != std::errc() || ptr != end || Text.empty()) return std::nullopt;
+  return v;
+}
+
+}  // namespace
+
+std::string RenderUsage() {
+  std::string u =
+      "Usage: quenvis-render [options] INPUT OUTDIR\n"
+      "Runs the live view's analysis and drawing over a recording (44100 Hz, mono or\n"
+      "stereo, any format libsndfile reads) in blocks of 2048 frames, and writes to\n"
+      "OUTDIR (created if needed):\n"
+      "  spectrum.png  the spectrum image as shown for the last block (1024 x 256)\n"
+      "  plot.png      the zone 1 / zone 2 plot as shown for the last block (256 x 256)\n"
+      "  peaks.csv     per block: tracked peak bins, Hz and levels\n"
+      "  power.csv     with --power: the 4096 log10 power values of every block\n"
+      "Options (the side panel's values and limits; default in brackets):\n";
+  for (const TIntOption& o : IntOptions) {
+    const std::string left = std::string(o.Name) + " N";
+    u += "  " + left + std::string(20 - left.size(), ' ') + o.Help + "; " + std::to_string(o.Limits->Lower) + ".." + std::to_string(o.Limits->Upper) +
+         o.Unit + " [" + std::to_string(o.Limits->Initial) + "]\n";
+  }
+  u += "  --window NAME       analysis window: ";
+  for (int i = 0; i < WindowCount; ++i) u += std::string(i ? ", " : "") + WindowNames[static_cast<std::size_t>(i)];
+  u += " [" + std::string(WindowNames[0]) + "]\n";
+  u += "  --power             also write power.csv\n";
+  u += "  --help              show this text\n";
+  u += "Errors are reported on one line; the exit status is then 2 and OUTDIR gets no files.\n";
+  return u;
+}
+
+std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOptions& Options) {
+  std::int32_t values[OptCount];
+  for (int i = 0; i < OptCount; ++i) values[i] = IntOptions[i].Limits->Initial;
+  int window = 0;
+  std::vector<std::string> positional;
+  bool optionsDone = false;
+
+  for (std::size_t i = 0; i < Args.size(); ++i) {
+    const std::string& arg = Args[i];
+    if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+      if (!optionsDone && arg.size() > 1 && arg[0] == '-')
+        return arg + ": unknown option (see --help)";
+      positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsDone = true;
+      continue;
+    }
+    const std::size_t eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    if (name == "--help" || name == "--power") {
+      if (eq != std::string::npos) return name + ": takes no value";
+      (name == "--help" ? Options.Help : Options.WritePower) = true;
+      continue;
+    }
+    int index = -1;
+    for (int k = 0; k < OptCount; ++k)
+      if (name == IntOptions[k].Name) index = k;
+    if (index < 0 && name != "--window") return name + ": unknown option (see --help)";
+    std::string value;
+    if (eq != std::string::npos) {
+      value = arg.substr(eq + 1);
+    } else if (i + 1 < Args.size()) {
+      value = Args[++i];
+    } else {
+      return name + ": missing value";
+    }
+    if (index < 0) {
+      window = -1;
+      for (int k = 0; k < WindowCount; ++k)
+        if (value == WindowNames[static_cast<std::size_t>(k)]) window = k;
+      if (window < 0) return "--window: unknown window '" + value + "' (see --help)";
+      continue;
+    }
+    const TIntOption& o = IntOptions[index];
+    const std::optional<std::int32_t> v = ParseInt(value);
+    if (!v) return name + ": '" + value + "' is not a whole number";
+    if (!o.Limits->Contains(*v))
+      return name + ": " + value + o.Unit + " is outside " + std::to_string(o.Limits->Lower) +
+             ".." + std::to_string(o.Limits->Upper) + o.Unit;
+    values[index] = *v;
+  }
+  if (Options.Help) return {};
+  if (positional.size() != 2)
+    return positional.size() < 2 ? "missing INPUT or OUTDIR (see --help)"
+                                 : "unexpected argument '" + positional[2] + "' (see --help)";
+  Options.Input = positional[0];
+  Options.OutDir = positional[1];
+
+  // Every value is within its limits here, so every rule gives a result.
+  TAnalysisSettings& s = Options.Settings;
+  s.FOffset = *OffsetFromPowerOffset(values[OptOffset]);
+  s.FScale = *ScaleFromPowerRange(values[OptRange]);
+  s.FFade = *FadeFromRemanance(values[OptFade]);
+  s.FShift = *ShiftFromFreqPlage(values[OptFreq]);
+  s.FThreshold = *ThresholdFromSeuil(values[OptSeuil], s.FScale);
+  s.FZone1Lo = *BinFromHz(values[OptZ1Lo], Zone1LoLimits);
+  s.FZone1Hi = *BinFromHz(values[OptZ1Hi], Zone1HiLimits);
+  s.FZone2Lo = *BinFromHz(values[OptZ2Lo], Zone2LoLimits);
+  s.FZone2Hi = *BinFromHz(values[OptZ2Hi], Zone2HiLimits);
+  s.FZone1Peak = s.FZone2Peak = 0;
+  Options.Window = &WindowTable(window);
+  return {};
+}
+
+}  // namespace quenvis
