@@ -46,13 +46,6 @@ TEST(DXCommon, MakeColor) {
   EXPECT_EQ(MakeColor(1, 2, 3, 4), 0x01020304u);
 }
 
-TEST(DXCommon, DirectWritesShowThroughTheBitmap) {
-  CBM32 s(256, 256);
-  s.Fill(0xFF000000u);
-  s.Info->Bits[7 * 256 + 3] = 0xFF123456u;
-  EXPECT_EQ(s.Bitmap.Bits()[7 * s.Bitmap.Stride() / 4 + 3], 0xFF123456u);
-}
-
 TEST(DXCommon, AllocAndFreeHeader) {
   TBM32Info* info = nullptr;
   ASSERT_EQ(AllocBM32Info(info, 3, 2), 0);

@@ -206,15 +206,5 @@ TEST(Graphics, ClippedLinesMatchTheUnclippedLineForAnyCoordinates) {
   }
 }
 
-TEST(Graphics, DiagonalAndShallowLinesAreConnected) {
-  CBM32 s(64, 64);
-  s.Fill(Black);
-  CGraphics(s.Bitmap).DrawLine(Green, 2, 3, 40, 17);
-  const PixelSet px = Changed(s);
-  EXPECT_EQ(px.size(), 39u);  // one pixel per column, both ends included
-  EXPECT_TRUE(px.count({2, 3}));
-  EXPECT_TRUE(px.count({40, 17}));
-}
-
 }  // namespace
 }  // namespace quenvis

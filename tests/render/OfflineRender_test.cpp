@@ -205,17 +205,4 @@ TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
   }
 }
 
-TEST_F(RenderTest, HelpExplainsEveryOption) {
-  const std::string exe = QUENVIS_RENDER_EXE;
-  const fs::path text = Dir / "help.txt";
-  ASSERT_EQ(std::system(("'" + exe + "' --help >'" + text.string() + "'").c_str()), 0);
-  std::ifstream in(text);
-  std::stringstream s;
-  s << in.rdbuf();
-  for (const char* o : {"--power-range", "--power-offset", "--threshold", "--freq-range", "--fade",
-                        "--zone1-lo", "--zone1-hi", "--zone2-lo", "--zone2-hi", "--window",
-                        "Blackman_Harris", "--power", "INPUT OUTDIR"})
-    EXPECT_NE(s.str().find(o), std::string::npos) << o;
-}
-
 }  // namespace
