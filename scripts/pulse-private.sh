@@ -113,7 +113,7 @@ tone() {
   # sox writes raw frames; pacat feeds them to the sink at the sink's pace.
   # Both run in a session of their own, so that stop ends the whole pipeline.
   setsid bash -c 'sox -q -n -t raw -r 44100 -e signed -b 16 -c 2 - synth "$1" sine "$2" vol 0.5 |
-           exec pacat --playback --raw --format=s16le --rate=44100 --channels=2 --device="$3" --latency-msec=50' \
+           exec pacat --playback --raw --format=s16le --rate=44100 --channels=2 --device="$3" --latency-msec=250' \
     tone "$secs" "$hz" "$sink" </dev/null >/dev/null 2>"$dir/tone.log" &
   echo "-$!" > "$dir/tone.pid"
 }

@@ -92,6 +92,7 @@ MMRESULT TWaveInStreamService::waveInAddBuffer(HWAVEIN Handle, TMyWaveHdr& Heade
   Header.dwFlags = (Header.dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
   Header.dwBytesRecorded = 0;
   FQueue.push_back(&Header);
+  BufferAdded();
   return MMSYSERR_NOERROR;
 }
 
@@ -231,9 +232,12 @@ struct TQtWaveInService::TImpl {
   QList<QAudioDevice> Devices;  // as of the last waveInGetNumDevs
   QByteArray OpenId;
   QAudioSource* Source = nullptr;
-  QIODevice* Io = nullptr;
+  QPointer<QIODevice> Io;  // Qt deletes it when the stream stops or fails
   QTimer Watchdog;
   QElapsedTimer SinceData;
+  bool GotData = false;  // since open
+  qint64 FrameBytes = 4;
+  qint64 Backlog = 0;  // bytes left waiting in the stream while no buffer is queued
   char Discard[4096];
 };
 
@@ -309,6 +313,9 @@ MMRESULT TQtWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& Format
   }
   FImpl->Source = source;
   FImpl->Io = io;
+  FImpl->GotData = false;
+  FImpl->FrameBytes = Format.nBlockAlign;
+  FImpl->Backlog = qint64(Format.nBlockAlign) * Format.nSamplesPerSec / 10;
   FImpl->OpenId = id;
   connect(io, &QIODevice::readyRead, this, &TQtWaveInService::ReadAvailable);
   connect(source, &QAudioSource::stateChanged, this, [this] {
@@ -333,7 +340,7 @@ void TQtWaveInService::DoClose() {
   FImpl->Watchdog.stop();
   if (QAudioSource* s = FImpl->Source) {
     disconnect(s, nullptr, this, nullptr);
-    if (FImpl->Io) disconnect(FImpl->Io, nullptr, this, nullptr);
+    if (QIODevice* io = FImpl->Io.data()) disconnect(io, nullptr, this, nullptr);
     s->stop();
     // Closing may happen inside the source's own signal.
     s->deleteLater();
@@ -344,26 +351,39 @@ void TQtWaveInService::DoClose() {
 }
 
 void TQtWaveInService::ReadAvailable() {
-  QIODevice* io = FImpl->Io;
-  if (io == nullptr) return;
   for (;;) {
-    uint32_t room = 0;
-    char* p = IsStarted() ? FillPointer(room) : nullptr;
+    QIODevice* io = FImpl->Io.data();
+    if (io == nullptr || FImpl->Source == nullptr) return;
     qint64 n;
-    if (p != nullptr) {
+    if (!IsStarted()) {
+      n = io->read(FImpl->Discard, qint64(sizeof FImpl->Discard));
+      if (n <= 0) return;
+      FImpl->GotData = true;
+      continue;
+    }
+    uint32_t room = 0;
+    if (char* p = FillPointer(room)) {
       n = io->read(p, qint64(room));
-      if (n <= 0) break;
-      FImpl->SinceData.start();
+      if (n <= 0) return;
       Filled(uint32_t(n));
     } else {
-      n = io->read(FImpl->Discard, qint64(sizeof FImpl->Discard));
-      if (n <= 0) break;
-      if (IsStarted()) {
-        FImpl->SinceData.start();
-        Dropped(n);
-      }
+      // No buffer queued. Qt hands over about 50 ms at a time, more than one
+      // 2048-frame buffer, so a short backlog waits in the stream for the next
+      // buffer; only sound beyond it is dropped, in whole frames.
+      const qint64 excess = FImpl->Source->bytesAvailable() - FImpl->Backlog;
+      const qint64 chunk = std::min<qint64>(excess, sizeof FImpl->Discard) / FImpl->FrameBytes * FImpl->FrameBytes;
+      if (chunk <= 0) return;
+      n = io->read(FImpl->Discard, chunk);
+      if (n <= 0) return;
+      Dropped(n);
     }
+    FImpl->SinceData.start();
+    FImpl->GotData = true;
   }
+}
+
+void TQtWaveInService::BufferAdded() {
+  if (IsStarted()) ReadAvailable();
 }
 
 void TQtWaveInService::Watch() {
@@ -371,7 +391,8 @@ void TQtWaveInService::Watch() {
   if (s == nullptr) return;
   const QAudio::Error e = s->error();
   const bool broken = (e != QAudio::NoError && e != QAudio::UnderrunError) || s->state() == QAudio::StoppedState;
-  const bool silent = IsStarted() && FImpl->SinceData.isValid() && FImpl->SinceData.elapsed() > SilenceTimeoutMs;
+  const int limit = FImpl->GotData ? SilenceTimeoutMs : StartupTimeoutMs;
+  const bool silent = IsStarted() && FImpl->SinceData.isValid() && FImpl->SinceData.elapsed() > limit;
   if (broken || silent || !Listed(FImpl->OpenId)) Fail();
 }
 

@@ -11,8 +11,8 @@
 // order they arose; one notification per loop pass, so a handler that lets
 // pending events run sees the next one.
 //
-// A stream that fails (device gone, sound server gone, no data for
-// SilenceTimeoutMs while started) takes the stop path by itself: the buffers it
+// A stream that fails (device gone, sound server gone, no data for a while
+// when started) takes the stop path by itself: the buffers it
 // holds come back, then MM_WIM_CLOSE, and its handle is dead from then on.
 //
 // Only one device can be open per service object at a time. The service must
@@ -149,7 +149,7 @@ class TWaveInStreamService : public QObject, public CWaveInService {
   bool IsOpen() const { return FHandle != 0; }
   bool IsStarted() const { return FStarted; }
   int QueuedBuffers() const { return int(FQueue.size()); }
-  // Bytes that arrived while started with no buffer queued; they were dropped.
+  // Bytes dropped while started because no buffer was queued.
   int64_t DroppedBytes() const { return FDropped; }
   int PendingNotifications() const { return int(FPending.size() - FPendingHead); }
 
@@ -160,6 +160,8 @@ class TWaveInStreamService : public QObject, public CWaveInService {
   virtual MMRESULT DoStart() = 0;
   virtual void DoStop() = 0;
   virtual void DoClose() = 0;
+  // A buffer has just been queued.
+  virtual void BufferAdded() {}
 
   // For the device side while started: the free room of the buffer at the
   // head of the queue (null when none is queued), and how many bytes were
@@ -204,7 +206,11 @@ class TWaveInStreamService : public QObject, public CWaveInService {
 class TQtWaveInService : public TWaveInStreamService {
   Q_OBJECT
  public:
+  // A started stream that brings no bytes for this long has failed. The
+  // first bytes of a stream may take longer: a sound server that has just
+  // started needs about two seconds.
   static constexpr int SilenceTimeoutMs = 1500;
+  static constexpr int StartupTimeoutMs = 5000;
   static constexpr int WatchdogPeriodMs = 250;
 
   explicit TQtWaveInService(QObject* Parent = nullptr);
@@ -222,6 +228,7 @@ class TQtWaveInService : public TWaveInStreamService {
   MMRESULT DoStart() override;
   void DoStop() override;
   void DoClose() override;
+  void BufferAdded() override;
 
  private:
   struct TImpl;
