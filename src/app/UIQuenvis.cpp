@@ -1,7 +1,13 @@
 #include "app/UIQuenvis.h"
 
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFrame>
+#include <QImage>
+#include <QKeySequence>
+#include <QPainter>
+#include <QShortcut>
+#include <QTime>
 #include <QLabel>
 #include <QLocale>
 #include <QPalette>
@@ -11,6 +17,7 @@
 
 #include "analysis/UFFT_iterative_tabs.h"
 #include "app/SpinEdit.h"
+#include "capture/UWaveRecorder.h"
 
 namespace quenvis {
 
@@ -89,12 +96,42 @@ QString FormatGrouped(double Value, const QLocale& Locale) {
   return Signed(Parts, Body);
 }
 
-TForm1::TForm1(QWidget* Parent) : QWidget(Parent, Qt::Tool) {
+// What the frame renderer needs of the window.
+class TForm1::THost final : public IFrameHost {
+ public:
+  explicit THost(TForm1& Form) : Form(Form) {}
+  void Present() override { Form.repaint(Form.ImageRegion()); }
+  void UpdateCaption() override { Form.UpdateCaption(); }
+  void ProcessMessages() override { QCoreApplication::processEvents(); }
+  double TimeOfDay() override { return TForm1::TimeOfDay(); }
+  std::string FormatRate(double BlocksPerSecond) override {
+    return FormatFixed(BlocksPerSecond, 2, QLocale()).toStdString();
+  }
+
+ private:
+  TForm1& Form;
+};
+
+TForm1::TForm1(CWaveInService* Service, QWidget* Parent)
+    : QWidget(Parent, Qt::Tool), FService(Service) {
   BuildLayout();
+  // A tool window has no close shortcut of its own.
+  auto* Quit = new QShortcut(QKeySequence::Quit, this);
+  connect(Quit, &QShortcut::activated, this, &QWidget::close);
   FormCreate(this);
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() { FormDestroy(this); }
+
+double TForm1::TimeOfDay() {
+  return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0;
+}
+
+QRegion TForm1::ImageRegion() const {
+  QRegion Region(SpectrumLeft, SpectrumTop, SpectrumBmp->Info->Width, SpectrumBmp->Info->Height);
+  for (const int Left : PlotLeft) Region += QRect(Left, PlotTop, PlotBmp1->Info->Width, PlotBmp1->Info->Height);
+  return Region;
+}
 
 void TForm1::BuildLayout() {
   setObjectName(QStringLiteral("Form1"));
@@ -172,14 +209,15 @@ void TForm1::BuildLayout() {
   connect(PowerOffset, &TSpinEdit::changed, this, &TForm1::PowerOffsetChange);
   // Only a choice by the user: selecting from the program must not reach the handler.
   connect(window, &QComboBox::activated, this, [this] { windowChange(window); });
-  // Bt_start and Bt_stop are connected once capture is wired in.
+  connect(Bt_start, &QPushButton::clicked, this, [this] { Bt_startClick(Bt_start); });
+  connect(Bt_stop, &QPushButton::clicked, this, [this] { Bt_stopClick(Bt_stop); });
 }
 
 void TForm1::FormCreate(QObject* /*Sender*/) {
   // Provisional scale: PowerOffsetChange runs first and divides by it.
   FScale = std::log10(255.0);
   FOffset = 0.0;
-  FRateText = QStringLiteral("?");
+  FRateText = "?";
   FFT = std::make_unique<CFFT_iterative>();
   window->clear();
   for (const char* Name : WindowNames) window->addItem(QString::fromLatin1(Name));
@@ -188,9 +226,48 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
   FFT->Window = &TabHamming;
   FFrameCount = 0;
 
-  // TODO(capture, display): create the four surfaces and fill them opaque
-  // black; then create the recorder, wire its events, write the buffer timing
-  // and the devices into Memo1 and fill CB_Pilotes. All before the handlers.
+  SpectrumBmp = std::make_unique<CBM32>(1024, 256);
+  PlotBmp1 = std::make_unique<CBM32>(256, 256);
+  PlotBmp2 = std::make_unique<CBM32>(256, 256);
+  PlotBmp3 = std::make_unique<CBM32>(256, 256);
+  CBM32* const Surfaces[] = {SpectrumBmp.get(), PlotBmp1.get(), PlotBmp2.get(), PlotBmp3.get()};
+  FViews = std::make_unique<QImage[]>(std::size(Surfaces));
+  for (std::size_t i = 0; i < std::size(Surfaces); ++i) {
+    CBM32& Surface = *Surfaces[i];
+    Surface.Fill(0xFF000000);
+    // The surfaces are always opaque, so they can be shown as RGB32 without a copy.
+    const TBM32Info& Info = *Surface.Info;
+    FViews[i] = QImage(reinterpret_cast<const uchar*>(Info.Bits), Info.Width, Info.Height,
+                       Info.Stride, QImage::Format_RGB32);
+  }
+
+  Recorder = FService ? new TWaveRecorder(this, *FService) : new TWaveRecorder(this);
+  Recorder->setParent(this);
+  Recorder->SetBufferFrames(2048);
+  FHost = std::make_unique<THost>(*this);
+  FRenderer = std::make_unique<CFrameRenderer>(*this, *this, *FFT, *SpectrumBmp, *PlotBmp1,
+                                               *PlotBmp2, *PlotBmp3, *FHost);
+  Recorder->OnData = [this](void* Data, std::int32_t Bytes, std::int32_t Frames,
+                            std::int32_t& Done) { RecorderData(Data, Bytes, Frames, Done); };
+  Recorder->OnOpen = [this](TWaveRecorder* Sender) { RecorderOpen(Sender); };
+  Recorder->OnClose = [this](TWaveRecorder* Sender) { RecorderClose(Sender); };
+
+  const QLocale Locale;
+  const double Duration = Recorder->BufferDuration();
+  Memo1->appendPlainText(QStringLiteral("Duree_Tampon = ") + FormatFixed(Duration, 2, Locale) +
+                         QStringLiteral(" sec ") + FormatFixed(1 / Duration, 2, Locale) +
+                         QStringLiteral("(1/t)"));
+  Memo1->appendPlainText(QStringLiteral("Images par seconde < ") +
+                         FormatFixed(1 / Duration, 2, Locale) +
+                         QStringLiteral(" (contrainte tampon)"));
+  Memo1->appendPlainText(QStringLiteral("Liste des pilotes : "));
+  for (const QString& Device : Recorder->Devices()) Memo1->appendPlainText(Device);
+  if (Recorder->DeviceCount() > 0) {
+    CB_Pilotes->addItems(Recorder->Devices());
+    CB_Pilotes->setEnabled(true);
+    const int Selected = Recorder->GetDevice();
+    CB_Pilotes->setCurrentIndex(Selected < CB_Pilotes->count() ? Selected : -1);
+  }
 
   // PowerRangeChange must come before SeuilChange, which scales by FScale.
   PowerOffsetChange(this);
@@ -205,8 +282,68 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
   UpdateCaption();
 }
 
+void TForm1::FormDestroy(QObject* /*Sender*/) {
+  if (Recorder) {
+    Recorder->Stop();
+    delete Recorder;  // pending notifications go with it
+    Recorder = nullptr;
+  }
+  FRenderer.reset();
+  FViews.reset();
+  PlotBmp2.reset();
+  PlotBmp3.reset();
+  PlotBmp1.reset();
+  SpectrumBmp.reset();
+  FFT.reset();
+}
+
+void TForm1::paintEvent(QPaintEvent* /*Event*/) { FormPaint(this); }
+
+void TForm1::FormPaint(QObject* /*Sender*/) {
+  if (!FViews) return;
+  QPainter Painter(this);
+  // One surface pixel to one device pixel, also on high-density screens.
+  const qreal Ratio = devicePixelRatioF();
+  const QPoint Places[] = {{SpectrumLeft, SpectrumTop},
+                           {PlotLeft[0], PlotTop},
+                           {PlotLeft[1], PlotTop},
+                           {PlotLeft[2], PlotTop}};
+  for (std::size_t i = 0; i < std::size(Places); ++i) {
+    const QImage& View = FViews[i];
+    if (Ratio == 1.0)
+      Painter.drawImage(Places[i], View);
+    else
+      Painter.drawImage(QRectF(Places[i], QSizeF(View.size()) / Ratio), View);
+  }
+}
+
 void TForm1::UpdateCaption() {
-  setWindowTitle(QStringLiteral("Quenvis par ZR ") + FRateText + QStringLiteral(" img/s"));
+  setWindowTitle(QStringLiteral("Quenvis par ZR ") + QString::fromStdString(FRateText) +
+                 QStringLiteral(" img/s"));
+}
+
+void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames,
+                          std::int32_t& Done) {
+  FRenderer->RecorderData(Data, Bytes, Frames, Done);
+}
+
+void TForm1::RecorderOpen(QObject* /*Sender*/) {}
+
+void TForm1::RecorderClose(QObject* /*Sender*/) {}
+
+void TForm1::Bt_startClick(QObject* /*Sender*/) {
+  Recorder->SetDevice(CB_Pilotes->currentIndex());
+  FRateNow = TimeOfDay();
+  FRateLast = FRateNow;
+  FRateText = "?";
+  FFT->Reset();
+  Recorder->Start();
+}
+
+void TForm1::Bt_stopClick(QObject* /*Sender*/) {
+  FRateText = "?";
+  UpdateCaption();
+  Recorder->Stop();
 }
 
 void TForm1::UpdatePowerRangeLabel() {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: side panel controls, the analysis settings they produce,
 // and the caption.
+#include <QRegion>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -8,6 +9,8 @@
 
 #include "analysis/AnalysisSettings.h"
 #include "analysis/UFFT_iterative.h"
+#include "display/DXCommon.h"
+#include "display/FrameRenderer.h"
 
 class QComboBox;
 class QFrame;
@@ -15,10 +18,13 @@ class QLabel;
 class QLocale;
 class QPlainTextEdit;
 class QPushButton;
+class QImage;
 
 namespace quenvis {
 
 class TSpinEdit;
+class TWaveRecorder;
+class CWaveInService;
 
 // Number texts of the window. Digits are always ASCII and the minus sign the
 // hyphen-minus; only the separators come from Locale.
@@ -27,11 +33,20 @@ QString FormatFixed(double Value, int Decimals, const QLocale& Locale);
 // Whole number with the locale's thousands separator ("0,000.").
 QString FormatGrouped(double Value, const QLocale& Locale);
 
-class TForm1 : public QWidget, public TAnalysisSettings {
+// The four surfaces and where they are copied into the client area.
+inline constexpr int SpectrumLeft = 0, SpectrumTop = 0;
+inline constexpr int PlotTop = 257;
+inline constexpr int PlotLeft[3] = {241, 498, 755};
+
+// The main window. Its analysis settings and rate fields are those of its two
+// plain bases, so the frame renderer works on them directly.
+class TForm1 : public QWidget, public TAnalysisSettings, public TFrameRate {
   Q_OBJECT
 
  public:
-  explicit TForm1(QWidget* Parent = nullptr);
+  // Service: the capture service the recorder uses; the real one when null.
+  // It must outlive the window.
+  explicit TForm1(CWaveInService* Service = nullptr, QWidget* Parent = nullptr);
   ~TForm1() override;
 
   TForm1(const TForm1&) = delete;
@@ -57,15 +72,31 @@ class TForm1 : public QWidget, public TAnalysisSettings {
   TSpinEdit* PowerOffset;
   QComboBox* window;
 
-  // The analysis settings live in the TAnalysisSettings base.
+  // The analysis settings live in the TAnalysisSettings base, the rate
+  // measurement (FRateText, FRateNow, FRateLast, FFrameCount) in TFrameRate.
 
-  QString FRateText;
+  std::unique_ptr<CBM32> SpectrumBmp;
+  std::unique_ptr<CBM32> PlotBmp1;
+  std::unique_ptr<CBM32> PlotBmp2;
+  std::unique_ptr<CBM32> PlotBmp3;
   std::unique_ptr<CFFT_iterative> FFT;
-  std::int32_t FFrameCount = 0;
+  TWaveRecorder* Recorder = nullptr;  // a child widget, released by FormDestroy
 
   // Start-up sequence; run once by the constructor.
   void FormCreate(QObject* Sender);
+  // Release sequence; run once by the destructor.
+  void FormDestroy(QObject* Sender);
+  // Copies the four surfaces into the client area, now.
+  void FormPaint(QObject* Sender);
   void UpdateCaption();
+
+  // The recorder's events.
+  void RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, std::int32_t& Done);
+  void RecorderOpen(QObject* Sender);
+  void RecorderClose(QObject* Sender);
+
+  // Local time of day as a fraction of a day.
+  static double TimeOfDay();
 
  public slots:
   // Each handler writes only its own field (and label). A control value
@@ -81,10 +112,23 @@ class TForm1 : public QWidget, public TAnalysisSettings {
   void EC2Z2LF1Change(QObject* Sender);
   void EC2Z2LF2Change(QObject* Sender);
   void windowChange(QObject* Sender);
+  void Bt_startClick(QObject* Sender);
+  void Bt_stopClick(QObject* Sender);
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
 
  private:
+  class THost;
   void BuildLayout();
   void UpdatePowerRangeLabel();
+  QRegion ImageRegion() const;
+
+  CWaveInService* FService;
+  std::unique_ptr<THost> FHost;
+  std::unique_ptr<CFrameRenderer> FRenderer;
+  // Views over the surfaces' own pixels, made once; painting copies from them.
+  std::unique_ptr<QImage[]> FViews;
 };
 
 }  // namespace quenvis

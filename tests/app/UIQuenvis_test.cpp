@@ -10,6 +10,7 @@
 #include "analysis/UFFT_iterative_tabs.h"
 #include "app/SpinEdit.h"
 #include "app/UIQuenvis.h"
+#include "capture/FakeWaveInService.h"
 
 using quenvis::TForm1;
 using quenvis::TSpinEdit;
@@ -67,7 +68,8 @@ class UIQuenvisTest : public QObject {
 };
 
 void UIQuenvisTest::startUpState() {
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   QCOMPARE(Form.FOffset, 0.0);
   QCOMPARE(Form.FScale, 25.5);
   QCOMPARE(Form.FFade, 0.95f);
@@ -89,7 +91,8 @@ void UIQuenvisTest::startUpState() {
 }
 
 void UIQuenvisTest::startUpOrder() {
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   // The first handler of the start-up sees the provisional scale log10(255).
   Form.FScale = std::log10(255.0);
   Form.PowerOffsetChange(&Form);
@@ -156,7 +159,8 @@ void UIQuenvisTest::handlerValues() {
   QFETCH(QString, text);
   QFETCH(double, field);
   QFETCH(QString, label);
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   std::map<QString, double> Before;
   for (const QString& C : Controls) Before[C] = FieldOf(Form, C);
   const QString Labels[] = {Form.LPowerRange->text(), Form.LFreqPlage->text()};
@@ -171,7 +175,8 @@ void UIQuenvisTest::handlerValues() {
 }
 
 void UIQuenvisTest::thresholdKeepsScaleOfItsTime() {
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   Form.Seuil->setValue(50);
   QCOMPARE(Form.FThreshold, 12.75);
   Form.PowerRange->setValue(1);
@@ -215,7 +220,8 @@ void UIQuenvisTest::outOfRangeTyping() {
   QFETCH(QString, textAfterLeaving);
   QFETCH(double, afterLeaving);
   QFETCH(QString, label);
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   Form.show();
   QVERIFY(QTest::qWaitForWindowActive(&Form));
   TSpinEdit* Field = Spin(Form, control);
@@ -237,7 +243,8 @@ void UIQuenvisTest::outOfRangeTyping() {
 }
 
 void UIQuenvisTest::windowList() {
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   QStringList Items;
   for (int i = 0; i < Form.window->count(); ++i) Items << Form.window->itemText(i);
   QCOMPARE(Items, (QStringList{"hamming", "hanning", "Blackman", "Blackman_Harris",
@@ -279,7 +286,8 @@ void UIQuenvisTest::labelsFollowLocale() {
   QFETCH(QString, power);
   QFETCH(QString, freq);
   QLocale::setDefault(locale);
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   Form.PowerOffset->setValue(-3);
   QCOMPARE(Form.LPowerRange->text(), power);
   QCOMPARE(Form.LFreqPlage->text(), freq);
@@ -333,7 +341,8 @@ void UIQuenvisTest::layout() {
   QFETCH(QString, parent);
   QFETCH(QRect, geometry);
   QFETCH(QString, hint);
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   auto* Control = Form.findChild<QWidget*>(name);
   QVERIFY(Control);
   QCOMPARE(Control->parentWidget()->objectName(), parent);
@@ -342,7 +351,8 @@ void UIQuenvisTest::layout() {
 }
 
 void UIQuenvisTest::spinLimits() {
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   const struct {
     TSpinEdit* Field;
     int Lower, Upper;
@@ -359,12 +369,11 @@ void UIQuenvisTest::spinLimits() {
   }
   QCOMPARE(Form.Bt_start->text(), QString("Start"));
   QCOMPARE(Form.Bt_stop->text(), QString("Stop"));
-  QVERIFY(Form.Memo1->toPlainText().isEmpty());
   QVERIFY(!Form.Memo1->isReadOnly());
   QCOMPARE(Form.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
   QCOMPARE(Form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
   QCOMPARE(Form.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  QCOMPARE(Form.CB_Pilotes->count(), 0);
+  QCOMPARE(Form.CB_Pilotes->count(), 1);  // the one fake device
   QVERIFY(!Form.CB_Pilotes->isEditable());
   // Labels keep their place and fit their text.
   QCOMPARE(Form.LPowerRange->pos(), QPoint(104, 48));
@@ -374,7 +383,8 @@ void UIQuenvisTest::spinLimits() {
 }
 
 void UIQuenvisTest::windowPropertiesAndTabOrder() {
-  TForm1 Form;
+  quenvis::TFakeWaveInService Service({{"Test input"}});
+  TForm1 Form(&Service);
   QCOMPARE(Form.pos(), QPoint(351, 256));
   QCOMPARE(Form.minimumSize(), QSize(1024, 768));
   QCOMPARE(Form.maximumSize(), QSize(1024, 768));

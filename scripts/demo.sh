@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Headless demo: a private X server and a private PulseAudio server whose only
+# microphone hears a synthesised voice saying vowels in a loop. Starts Quenvis,
+# presses Start, and after a few seconds writes a screenshot of the window.
+#   demo.sh [SCREENSHOT]   (default: ./demo.png)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(dirname "$here")
+shot=$(readlink -f "${1:-demo.png}")
+app=${QUENVIS_BIN:-$top/build/quenvis}
+[ -x "$app" ] || { echo "demo: $app is not built" >&2; exit 1; }
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quenvis-demo.XXXXXX")
+app_pid=; voice_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$voice_pid" ] && kill -- "-$voice_pid" 2>/dev/null || true
+  "$here/pulse-private.sh" stop "$work/pulse" >/dev/null 2>&1 || true
+  "$here/xvfb-private.sh" stop "$work/x" >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+echo "demo: starting a private X server and sound server"
+eval "$("$here/xvfb-private.sh" start "$work/x")"
+eval "$(QUENVIS_PULSE_DESCRIPTION="Quenvis demo microphone" "$here/pulse-private.sh" start "$work/pulse")"
+
+# Sustained vowels, slowly, so each one holds for a few blocks.
+espeak-ng -v en -s 90 -g 12 -w "$work/voice.wav" \
+  "aaah. eeeh. eeee. ooooh. ooooo. aaah. eeeh. eeee. ooooh. ooooo." 2>/dev/null
+setsid bash -c 'while :; do paplay --device=quenvis_sink "$1" || exit 0; done' voice "$work/voice.wav" \
+  </dev/null >/dev/null 2>&1 &
+voice_pid=$!
+
+echo "demo: starting $app"
+"$app" >"$work/app.log" 2>&1 &
+app_pid=$!
+wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis' | head -n1)
+[ -n "$wid" ] || { echo "demo: the window did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
+sleep 1
+# Start sits at (8, 8) in the command panel at (0, 272): its middle is (32, 292).
+xdotool mousemove --window "$wid" 32 292 click 1
+sleep 5
+import -window "$wid" "$shot"
+xdotool key --window "$wid" ctrl+q >/dev/null 2>&1 || true
+echo "demo: screenshot written to $shot"
