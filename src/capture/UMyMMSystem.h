@@ -202,7 +202,13 @@ class TWaveInStreamService : public QObject, public CWaveInService {
 
 // The real service over Qt Multimedia. Devices are Qt's audio inputs, listed
 // at waveInGetNumDevs; a device number keeps naming the same input (by its id)
-// until the next waveInGetNumDevs.
+// until the next waveInGetNumDevs. Qt reports no driver version; the Qt
+// runtime's major.minor stands in for it.
+//
+// Qt polls the sound server about every 50 ms and hands over whatever came,
+// often more than one 2048-frame buffer. Bytes go straight from Qt into the
+// queued buffers; while none is queued, up to 100 ms wait in the stream for
+// the next one, and anything beyond that is dropped and counted.
 class TQtWaveInService : public TWaveInStreamService {
   Q_OBJECT
  public:
