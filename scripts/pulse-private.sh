@@ -19,13 +19,15 @@
 # The server has one sink, "quenvis_sink" (null, 44 100 Hz stereo), and one
 # capture source, "quenvis_mic", a remap of the sink's monitor: Qt lists no
 # monitor sources, so the remap is what capture programs see. Its description,
-# which Qt shows as the device name, is "Quenvis test input". Whatever is
+# which Qt shows as the device name, is "Quenvis test input" unless
+# QUENVIS_PULSE_DESCRIPTION names it otherwise at start. Whatever is
 # played into the sink comes out of the source.
 set -euo pipefail
 
 script=$(readlink -f "$0")
 sink=quenvis_sink
 source=quenvis_mic
+description=${QUENVIS_PULSE_DESCRIPTION:-Quenvis test input}
 
 usage() { sed -n '5,18p' "$script" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
@@ -55,7 +57,7 @@ start() {
     --disable-shm=yes --log-target=file:"$dir/server.log" \
     --load="module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
     --load="module-null-sink sink_name=$sink rate=44100 channels=2 sink_properties=device.description=Quenvis_test_sink" \
-    --load="module-remap-source source_name=$source master=$sink.monitor channels=2 source_properties='device.description=\"Quenvis test input\"'" \
+    --load="module-remap-source source_name=$source master=$sink.monitor channels=2 source_properties='device.description=\"$description\"'" \
     </dev/null >/dev/null 2>&1 &
   echo $! > "$dir/server.pid"
   local i
