@@ -42,5 +42,5 @@ sleep 1
 xdotool mousemove --window "$wid" 32 292 click 1
 sleep 5
 import -window "$wid" "$shot"
-xdotool key --window "$wid" ctrl+q >/dev/null 2>&1 || true
+xdotool key ctrl+q >/dev/null 2>&1 || true
 echo "demo: screenshot written to $shot"
