@@ -11,8 +11,11 @@
 #include <QTimer>
 #include <QVersionNumber>
 
+#if defined(__linux__)
 #include <sys/eventfd.h>
 #include <unistd.h>
+#define QUENVIS_HAVE_EVENTFD 1
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -37,8 +40,10 @@ QEvent::Type TWaveInEvent::EventType() {
 // --- TWaveInStreamService ---------------------------------------------------
 
 TWaveInStreamService::TWaveInStreamService(QObject* Parent) : QObject(Parent) {
+#ifdef QUENVIS_HAVE_EVENTFD
   // An eventfd wakes the event loop without allocating, unlike a posted event.
   FWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+#endif
   if (FWakeFd >= 0) {
     FWakeNotifier = new QSocketNotifier(FWakeFd, QSocketNotifier::Read, this);
     connect(FWakeNotifier, &QSocketNotifier::activated, this, &TWaveInStreamService::Dispatch);
@@ -48,7 +53,9 @@ TWaveInStreamService::TWaveInStreamService(QObject* Parent) : QObject(Parent) {
 
 TWaveInStreamService::~TWaveInStreamService() {
   delete FWakeNotifier;
+#ifdef QUENVIS_HAVE_EVENTFD
   if (FWakeFd >= 0) ::close(FWakeFd);
+#endif
 }
 
 MMRESULT TWaveInStreamService::waveInOpen(HWAVEIN& Handle, uint32_t DeviceId,
@@ -194,21 +201,25 @@ void TWaveInStreamService::Post(uint32_t Msg, TMyWaveHdr* Header) {
 void TWaveInStreamService::Wake() {
   if (FWoken) return;
   FWoken = true;
+#ifdef QUENVIS_HAVE_EVENTFD
   if (FWakeFd >= 0) {
     const uint64_t one = 1;
     if (::write(FWakeFd, &one, sizeof one) == sizeof one) return;
   }
+#endif
   // No eventfd to be had: a queued call does the same, at the cost of an
   // allocation.
   QMetaObject::invokeMethod(this, &TWaveInStreamService::Dispatch, Qt::QueuedConnection);
 }
 
 void TWaveInStreamService::Dispatch() {
+#ifdef QUENVIS_HAVE_EVENTFD
   if (FWakeFd >= 0) {
     uint64_t count;
     while (::read(FWakeFd, &count, sizeof count) == sizeof count) {
     }
   }
+#endif
   FWoken = false;
   if (FPendingHead == FPending.size()) return;
   TNotice notice = std::move(FPending[FPendingHead++]);

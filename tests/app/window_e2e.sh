@@ -64,8 +64,8 @@ edge() {  # column, colour test -> first and last row of matching pixels above r
 }
 red='$3 > 90 && $4 < 110 && $5 < 60'
 blue='$5 > 90 && $3 < 60 && $4 < 110'
-for spec in "25 $red $peak1_y" "35 $red $peak1_y" "195 $blue $peak2_y" "205 $blue $peak2_y"; do
-  col=${spec%% *}; rest=${spec#* }; centre=${rest##* }; test=${rest% *}
+for row in "25 $red $peak1_y" "35 $red $peak1_y" "195 $blue $peak2_y" "205 $blue $peak2_y"; do
+  col=${row%% *}; rest=${row#* }; centre=${rest##* }; test=${rest% *}
   read -r n first last < <(edge "$col" "$test")
   [ "$n" -ge 9 ] || fail "marker edge at column $col: $n pixels"
   [ "$first" -ge $((centre - 6)) ] && [ "$last" -le $((centre + 6)) ] ||
