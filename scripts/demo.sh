@@ -28,7 +28,7 @@ eval "$(QUENVIS_PULSE_DESCRIPTION="Quenvis demo microphone" "$here/pulse-private
 # Sustained vowels, slowly, so each one holds for a few blocks.
 espeak-ng -v en -s 90 -g 12 -w "$work/voice.wav" \
   "aaah. eeeh. eeee. ooooh. ooooo. aaah. eeeh. eeee. ooooh. ooooo." 2>/dev/null
-setsid bash -c 'while :; do paplay --device=quenvis_sink "$1" || exit 0; done' voice "$work/voice.wav" \
+setsid bash -c 'while :; do paplay --device=quenvis_sink --volume=41000 "$1" || exit 0; done' voice "$work/voice.wav" \
   </dev/null >/dev/null 2>&1 &
 voice_pid=$!
 
