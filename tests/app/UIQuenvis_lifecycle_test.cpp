@@ -186,18 +186,23 @@ class UIQuenvisLifecycleTest : public QObject {
       // One marked pixel, written straight into the buffer.
       Row.Surface->Info->Bits[7 * Row.Surface->Info->Width + 5] = 0xFFFFFFFF;
     }
+    // On a high-density screen (QT_SCALE_FACTOR) the places scale with the
+    // window, but each surface pixel stays one device pixel.
     const QImage Shot = Form.grab().toImage();
+    const int Ratio = qRound(Form.devicePixelRatioF());
+    QCOMPARE(Shot.size(), QSize(1024, 768) * Ratio);
+    const QRgb Background = Form.palette().color(QPalette::Window).rgb();
     for (const auto& Row : Rows) {
       const int W = Row.Surface->Info->Width, H = Row.Surface->Info->Height;
-      QCOMPARE(Shot.pixel(Row.Place), QRgb(Row.Colour));
-      QCOMPARE(Shot.pixel(Row.Place + QPoint(W - 1, H - 1)), QRgb(Row.Colour));
-      QCOMPARE(Shot.pixel(Row.Place + QPoint(5, 7)), QRgb(0xFFFFFFFF));
+      const QPoint Corner = Row.Place * Ratio;
+      QCOMPARE(Shot.pixel(Corner), QRgb(Row.Colour));
+      QCOMPARE(Shot.pixel(Corner + QPoint(W - 1, H - 1)), QRgb(Row.Colour));
+      QCOMPARE(Shot.pixel(Corner + QPoint(5, 7)), QRgb(0xFFFFFFFF));
+      QCOMPARE(Shot.pixel(Corner + QPoint(5, H)), Background);
     }
-    // The one-pixel gaps between the plots show the background.
-    const QRgb Background = Form.palette().color(QPalette::Window).rgb();
-    QCOMPARE(Shot.pixel(497, 300), Background);
-    QCOMPARE(Shot.pixel(754, 300), Background);
-    QCOMPARE(Shot.pixel(1011, 300), Background);
+    // The one-pixel gaps beside the plots show the background.
+    for (const int Left : {497, 754, 1011})
+      QCOMPARE(Shot.pixel(QPoint(Left, 300) * Ratio), Background);
   }
 
   void repaintAfterStopShowsTheFadedState() {
