@@ -39,19 +39,6 @@ std::vector<std::int16_t> TonalBlock() {
   return b;
 }
 
-TAnalysisSettings Settings() {
-  TAnalysisSettings s;
-  s.FOffset = *OffsetFromPowerOffset(PowerOffsetLimits.Initial);
-  s.FScale = *ScaleFromPowerRange(PowerRangeLimits.Initial);
-  s.FFade = *FadeFromRemanance(RemananceLimits.Initial);
-  s.FShift = *ShiftFromFreqPlage(FreqPlageLimits.Initial);
-  s.FThreshold = *ThresholdFromSeuil(SeuilLimits.Initial, s.FScale);
-  s.FZone1Lo = *BinFromHz(Zone1LoLimits.Initial, Zone1LoLimits);
-  s.FZone1Hi = *BinFromHz(Zone1HiLimits.Initial, Zone1HiLimits);
-  s.FZone2Lo = *BinFromHz(Zone2LoLimits.Initial, Zone2LoLimits);
-  s.FZone2Hi = *BinFromHz(Zone2HiLimits.Initial, Zone2HiLimits);
-  return s;
-}
 
 class CNoHost : public IFrameHost {
  public:
@@ -63,7 +50,7 @@ class CNoHost : public IFrameHost {
 };
 
 struct Pipeline {
-  TAnalysisSettings S = Settings();
+  TAnalysisSettings S = StartupSettings();
   TFrameRate Rate;
   CFFT_iterative FFT;
   CBM32 Spectrum{1024, 256}, Plot1{256, 256}, Plot2{256, 256}, Plot3{256, 256};

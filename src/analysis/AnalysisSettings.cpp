@@ -49,6 +49,21 @@ std::optional<std::int32_t> BinFromHz(std::int32_t Hz, const TSpinLimits& Limits
   return RoundToInt32(product / 44100.0);
 }
 
+TAnalysisSettings StartupSettings() noexcept {
+  // The initial values lie within their limits, so every rule gives a value.
+  TAnalysisSettings s;
+  s.FOffset = *OffsetFromPowerOffset(PowerOffsetLimits.Initial);
+  s.FScale = *ScaleFromPowerRange(PowerRangeLimits.Initial);
+  s.FFade = *FadeFromRemanance(RemananceLimits.Initial);
+  s.FShift = *ShiftFromFreqPlage(FreqPlageLimits.Initial);
+  s.FThreshold = *ThresholdFromSeuil(SeuilLimits.Initial, s.FScale);
+  s.FZone1Lo = *BinFromHz(Zone1LoLimits.Initial, Zone1LoLimits);
+  s.FZone1Hi = *BinFromHz(Zone1HiLimits.Initial, Zone1HiLimits);
+  s.FZone2Lo = *BinFromHz(Zone2LoLimits.Initial, Zone2LoLimits);
+  s.FZone2Hi = *BinFromHz(Zone2HiLimits.Initial, Zone2HiLimits);
+  return s;
+}
+
 double FreqMaxForShift(std::int32_t Shift) noexcept {
   for (std::size_t i = 0; i < FreqShiftTab.size(); ++i)
     if (FreqShiftTab[i] == Shift) return FreqMaxTab[i];

@@ -55,6 +55,10 @@ std::optional<double> ThresholdFromSeuil(std::int32_t Value, double Scale) noexc
 // Zone limit in Hz to a bin; Limits are the control's own.
 std::optional<std::int32_t> BinFromHz(std::int32_t Hz, const TSpinLimits& Limits) noexcept;
 
+// The record as the controls' initial values make it, applied in the window's
+// start-up order (the threshold is scaled by the range already in force).
+TAnalysisSettings StartupSettings() noexcept;
+
 // Upper end, in Hz, of the displayed range for a frequency-range shift.
 double FreqMaxForShift(std::int32_t Shift) noexcept;
 

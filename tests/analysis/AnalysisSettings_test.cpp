@@ -95,6 +95,18 @@ TEST(AnalysisSettings, StartUpValuesOfTheControls) {
   EXPECT_EQ(BinFromHz(Zone1HiLimits.Initial, Zone1HiLimits), 79);
   EXPECT_EQ(BinFromHz(Zone2LoLimits.Initial, Zone2LoLimits), 56);
   EXPECT_EQ(BinFromHz(Zone2HiLimits.Initial, Zone2HiLimits), 209);
+
+  // The whole record, with the threshold scaled by the start-up range.
+  const TAnalysisSettings s = StartupSettings();
+  EXPECT_EQ(s.FOffset, 0.0);
+  EXPECT_EQ(s.FScale, 25.5);
+  EXPECT_EQ(s.FFade, 0.95f);
+  EXPECT_EQ(s.FShift, -1);
+  EXPECT_EQ(s.FThreshold, 0.51);
+  EXPECT_EQ(s.FZone1Lo, 10);
+  EXPECT_EQ(s.FZone1Hi, 79);
+  EXPECT_EQ(s.FZone2Lo, 56);
+  EXPECT_EQ(s.FZone2Hi, 209);
 }
 
 TEST(RoundToInt32, NearestTiesToEvenAndSaturating) {

@@ -16,19 +16,6 @@ namespace {
 constexpr std::uint32_t Black = 0xFF000000u;
 constexpr std::uint32_t Green = 0xFF00FF00u;
 
-TAnalysisSettings StartupSettings() {
-  TAnalysisSettings s;
-  s.FOffset = *OffsetFromPowerOffset(PowerOffsetLimits.Initial);
-  s.FScale = *ScaleFromPowerRange(PowerRangeLimits.Initial);
-  s.FFade = *FadeFromRemanance(RemananceLimits.Initial);
-  s.FShift = *ShiftFromFreqPlage(FreqPlageLimits.Initial);
-  s.FThreshold = *ThresholdFromSeuil(SeuilLimits.Initial, s.FScale);
-  s.FZone1Lo = *BinFromHz(Zone1LoLimits.Initial, Zone1LoLimits);
-  s.FZone1Hi = *BinFromHz(Zone1HiLimits.Initial, Zone1HiLimits);
-  s.FZone2Lo = *BinFromHz(Zone2LoLimits.Initial, Zone2LoLimits);
-  s.FZone2Hi = *BinFromHz(Zone2HiLimits.Initial, Zone2HiLimits);
-  return s;
-}
 
 // A stereo block (left = right) holding sines that fall exactly on bins,
 // continuing block after block.
