@@ -151,6 +151,7 @@ void TForm1::BuildLayout() {
   tool->setGeometry(0, 320, 230, 441);
   CB_Pilotes = Named(new QComboBox(tool), "CB_Pilotes");
   CB_Pilotes->setGeometry(8, 8, 209, 21);
+  CB_Pilotes->setEnabled(false);  // until devices are found
   command = MakePanel(this, "command");
   command->setGeometry(0, 272, 230, 41);
   Bt_start = Named(new QPushButton(QStringLiteral("Start"), command), "Bt_start");

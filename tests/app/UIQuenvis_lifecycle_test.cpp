@@ -78,6 +78,7 @@ class UIQuenvisLifecycleTest : public QObject {
     QCOMPARE(Lines, Expected);
     // The recorder's current device is the last one that qualifies.
     QCOMPARE(Form.CB_Pilotes->count(), 2);
+    QVERIFY(Form.CB_Pilotes->isEnabled());
     QCOMPARE(Form.CB_Pilotes->currentIndex(), Form.Recorder->GetDevice());
     QCOMPARE(Form.CB_Pilotes->currentText(), QString("2 - USB mic v5.16"));
     QCOMPARE(Form.FFrameCount, 0);
@@ -88,6 +89,7 @@ class UIQuenvisLifecycleTest : public QObject {
     TForm1 Form(&Service);
     QCOMPARE(Form.CB_Pilotes->count(), 0);
     QCOMPARE(Form.CB_Pilotes->currentIndex(), -1);
+    QVERIFY(!Form.CB_Pilotes->isEnabled());
     QCOMPARE(Form.Memo1->toPlainText().split('\n').size(), 3);
     StartCapture(Form);
     QVERIFY(!Form.Recorder->IsRecording());
