@@ -325,6 +325,11 @@ void TForm1::UpdateCaption() {
 
 void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames,
                           std::int32_t& Done) {
+  // The analysis reads a whole block; a smaller buffer cannot feed it.
+  if (Recorder->BufferBytes() < BlockBytes) {
+    Done = Frames;
+    return;
+  }
   FRenderer->RecorderData(Data, Bytes, Frames, Done);
 }
 

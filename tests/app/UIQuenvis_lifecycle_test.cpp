@@ -229,6 +229,18 @@ class UIQuenvisLifecycleTest : public QObject {
     QVERIFY(Drawn);
   }
 
+  void bufferSmallerThanABlockIsNotAnalysed() {
+    TFakeWaveInService Service(ThreeDevices());
+    TForm1 Form(&Service);
+    Form.Recorder->SetBufferFrames(quenvis::BlockFrames / 2);
+    StartCapture(Form);
+    QCOMPARE(Service.FillBlocks(1), std::uint32_t(quenvis::BlockBytes / 2));
+    Settle();
+    // Reading a whole block from it would run past the buffer.
+    QCOMPARE(Form.FFrameCount, 0);
+    QVERIFY(Form.Recorder->IsRecording());
+  }
+
   void nestedBlockAtTheRateUpdate() {
     TFakeWaveInService Service(ThreeDevices());
     TForm1 Form(&Service);
