@@ -100,7 +100,7 @@ QString FormatGrouped(double Value, const QLocale& Locale) {
 class TForm1::THost final : public IFrameHost {
  public:
   explicit THost(TForm1& Form) : Form(Form) {}
-  void Present() override { Form.repaint(Form.ImageRegion()); }
+  void Present() override { Form.repaint(Form.FImageRegion); }
   void UpdateCaption() override { Form.UpdateCaption(); }
   void ProcessMessages() override { QCoreApplication::processEvents(); }
   double TimeOfDay() override { return TForm1::TimeOfDay(); }
@@ -127,11 +127,6 @@ double TForm1::TimeOfDay() {
   return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0;
 }
 
-QRegion TForm1::ImageRegion() const {
-  QRegion Region(SpectrumLeft, SpectrumTop, SpectrumBmp->Info->Width, SpectrumBmp->Info->Height);
-  for (const int Left : PlotLeft) Region += QRect(Left, PlotTop, PlotBmp1->Info->Width, PlotBmp1->Info->Height);
-  return Region;
-}
 
 void TForm1::BuildLayout() {
   setObjectName(QStringLiteral("Form1"));
@@ -241,6 +236,12 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
     FViews[i] = QImage(reinterpret_cast<const uchar*>(Info.Bits), Info.Width, Info.Height,
                        Info.Stride, QImage::Format_RGB32);
   }
+
+  // Made once: presenting a block repaints just these rectangles.
+  FImageRegion = QRegion(SpectrumLeft, SpectrumTop, SpectrumBmp->Info->Width,
+                         SpectrumBmp->Info->Height);
+  for (const int Left : PlotLeft)
+    FImageRegion += QRect(Left, PlotTop, PlotBmp1->Info->Width, PlotBmp1->Info->Height);
 
   Recorder = FService ? new TWaveRecorder(this, *FService) : new TWaveRecorder(this);
   Recorder->setParent(this);

@@ -122,13 +122,13 @@ class TForm1 : public QWidget, public TAnalysisSettings, public TFrameRate {
   class THost;
   void BuildLayout();
   void UpdatePowerRangeLabel();
-  QRegion ImageRegion() const;
 
   CWaveInService* FService;
   std::unique_ptr<THost> FHost;
   std::unique_ptr<CFrameRenderer> FRenderer;
   // Views over the surfaces' own pixels, made once; painting copies from them.
   std::unique_ptr<QImage[]> FViews;
+  QRegion FImageRegion;
 };
 
 }  // namespace quenvis

@@ -1,6 +1,7 @@
 #include "display/FrameRenderer.h"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 
 #include "display/Fade.h"
@@ -139,7 +140,13 @@ void CFrameRenderer::Draw(const void* Data) {
 }
 
 void CFrameRenderer::Fade() noexcept {
-  const CFade fade(FSettings.FFade);
+  // Compared bit for bit, so a NaN factor does not remake it every block.
+  const auto bits = std::bit_cast<std::uint32_t>(FSettings.FFade);
+  if (bits != FFadeBits) {
+    FFadeOp = CFade(FSettings.FFade);
+    FFadeBits = bits;
+  }
+  const CFade& fade = FFadeOp;
   for (CBM32* s : {&FSpectrumBmp, &FPlotBmp1, &FPlotBmp2, &FPlotBmp3})
     if (s->Info != nullptr && s->Info->Bits != nullptr)
       fade.Apply(s->Info->Bits, static_cast<std::size_t>(PixelCount(*s->Info)));

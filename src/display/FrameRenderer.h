@@ -9,6 +9,7 @@
 #include "analysis/UFFT_iterative.h"
 #include "analysis/ZonePeakTracker.h"
 #include "display/DXCommon.h"
+#include "display/Fade.h"
 
 namespace quenvis {
 
@@ -78,6 +79,9 @@ class CFrameRenderer {
   IFrameHost& FHost;
   TZonePeaks FLastPeaks;
   bool FLastPlotMark = false;
+  // The fade for the factor last used; remade only when the factor changes.
+  CFade FFadeOp{0.0f};
+  std::uint32_t FFadeBits = 0;
 };
 
 }  // namespace quenvis

@@ -166,6 +166,22 @@ TEST(FrameRenderer, FadeZeroLeavesBlackAfterPresenting) {
   }
 }
 
+TEST(FrameRenderer, FadeFollowsAFactorChangedBetweenBlocks) {
+  Rig r;
+  CToneSource tones({18, 100});
+  // Each block fades with the factor in force at that block: 0.95, 0.5, 0.
+  const float factors[] = {0.95f, 0.5f, 0.0f};
+  for (const float f : factors) {
+    r.Settings.FFade = f;
+    r.Run(tones.Next());
+    const std::uint32_t shown = r.SpectrumAt(36, r.TraceTop(36));
+    const std::uint32_t faded = r.Spectrum.Info->Bits[r.TraceTop(36) * 1024 + 36];
+    const auto green = [](std::uint32_t p) { return (p >> 8) & 0xFF; };
+    EXPECT_EQ(green(faded), static_cast<std::uint32_t>(std::nearbyint(green(shown) * double(f))))
+        << "factor " << f;
+  }
+}
+
 TEST(FrameRenderer, TwoTonesGiveMarkersAndTheSamePlotMarkInAllPlots) {
   Rig r;
   r.Settings.FFade = 0;
