@@ -53,11 +53,10 @@ struct Pipeline {
   TAnalysisSettings S = StartupSettings();
   TFrameRate Rate;
   CFFT_iterative FFT;
-  CBM32 Spectrum{1024, 256}, Plot1{256, 256}, Plot2{256, 256}, Plot3{256, 256};
+  TSurfaces Surfaces;
   CNoHost Host;
-  CFrameRenderer Renderer{S, Rate, FFT, Spectrum, Plot1, Plot2, Plot3, Host};
+  CFrameRenderer Renderer{S, Rate, FFT, Surfaces, Host};
   Pipeline() {
-    for (CBM32* s : {&Spectrum, &Plot1, &Plot2, &Plot3}) s->Fill(0xFF000000u);
     FFT.Window = &TabHamming;
   }
 };
@@ -90,14 +89,14 @@ void BM_Fade(benchmark::State& state, bool Steady) {
     }
   } else {
     std::mt19937 rng(3);
-    for (CBM32* s : {&p.Spectrum, &p.Plot1, &p.Plot2, &p.Plot3})
+    for (CBM32* s : p.Surfaces.All())
       for (std::int64_t i = 0; i < PixelCount(*s->Info); ++i) s->Info->Bits[i] = rng() | 0xFF000000u;
   }
-  for (CBM32* s : {&p.Spectrum, &p.Plot1, &p.Plot2, &p.Plot3})
+  for (CBM32* s : p.Surfaces.All())
     saved.emplace_back(s->Info->Bits, s->Info->Bits + PixelCount(*s->Info));
   for (auto _ : state) {
     state.PauseTiming();
-    CBM32* surfaces[] = {&p.Spectrum, &p.Plot1, &p.Plot2, &p.Plot3};
+    const auto surfaces = p.Surfaces.All();
     for (std::size_t k = 0; k < 4; ++k)
       std::copy(saved[k].begin(), saved[k].end(), surfaces[k]->Info->Bits);
     state.ResumeTiming();

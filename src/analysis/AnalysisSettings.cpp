@@ -3,17 +3,9 @@
 #include <cmath>
 #include <limits>
 
-namespace quenvis {
+#include "analysis/DecimalRounding.h"
 
-std::int32_t RoundToInt32(double Value) noexcept {
-  if (std::isnan(Value)) return 0;
-  const double r = std::nearbyint(Value);
-  if (r <= static_cast<double>(std::numeric_limits<std::int32_t>::min()))
-    return std::numeric_limits<std::int32_t>::min();
-  if (r >= static_cast<double>(std::numeric_limits<std::int32_t>::max()))
-    return std::numeric_limits<std::int32_t>::max();
-  return static_cast<std::int32_t>(r);
-}
+namespace quenvis {
 
 std::optional<double> OffsetFromPowerOffset(std::int32_t Value) noexcept {
   if (!PowerOffsetLimits.Contains(Value)) return std::nullopt;
@@ -22,7 +14,7 @@ std::optional<double> OffsetFromPowerOffset(std::int32_t Value) noexcept {
 
 std::optional<double> ScaleFromPowerRange(std::int32_t Value) noexcept {
   if (!PowerRangeLimits.Contains(Value)) return std::nullopt;
-  if (Value >= 1) return 255.0 / Value;
+  if (Value >= 1) return ExtendedQuotient(255, 0, static_cast<std::uint64_t>(Value));
   // Within the limits (1 - v) * 255 stays far below the int32 range.
   const std::int32_t product = (1 - Value) * 255;
   return static_cast<double>(product);
@@ -40,28 +32,48 @@ std::optional<std::int32_t> ShiftFromFreqPlage(std::int32_t Value) noexcept {
 
 std::optional<double> ThresholdFromSeuil(std::int32_t Value, double Scale) noexcept {
   if (!SeuilLimits.Contains(Value)) return std::nullopt;
-  return Value * Scale / 100;
+  if (Value == 0 || !(Scale > 0) || !std::isfinite(Scale)) return Value * Scale / 100;
+  // The product Value * Scale is exact in 64 bits (7 + 53); only the division rounds.
+  int exponent = 0;
+  const double mantissa = std::frexp(Scale, &exponent);
+  const auto m = static_cast<std::uint64_t>(std::ldexp(mantissa, 53));
+  return ExtendedQuotient(static_cast<std::uint64_t>(Value) * m, exponent - 53, 100);
 }
 
 std::optional<std::int32_t> BinFromHz(std::int32_t Hz, const TSpinLimits& Limits) noexcept {
   if (!Limits.Contains(Hz)) return std::nullopt;
-  const std::int32_t product = Hz * 4096;  // at most 20000 * 4096, inside int32
-  return RoundToInt32(product / 44100.0);
+  const std::int32_t product = Hz * FFTSize;  // at most 20000 * 4096, inside int32
+  return RoundToInt32(product / static_cast<double>(SampleRate));
+}
+
+std::optional<TAnalysisSettings> SettingsFromPanel(const TPanelValues& v) noexcept {
+  TAnalysisSettings s;
+  const auto offset = OffsetFromPowerOffset(v.PowerOffset);
+  const auto scale = ScaleFromPowerRange(v.PowerRange);
+  const auto fade = FadeFromRemanance(v.Remanance);
+  const auto shift = ShiftFromFreqPlage(v.FreqPlage);
+  if (!offset || !scale || !fade || !shift) return std::nullopt;
+  const auto threshold = ThresholdFromSeuil(v.Seuil, *scale);
+  const auto z1Lo = BinFromHz(v.Zone1Lo, Zone1LoLimits);
+  const auto z1Hi = BinFromHz(v.Zone1Hi, Zone1HiLimits);
+  const auto z2Lo = BinFromHz(v.Zone2Lo, Zone2LoLimits);
+  const auto z2Hi = BinFromHz(v.Zone2Hi, Zone2HiLimits);
+  if (!threshold || !z1Lo || !z1Hi || !z2Lo || !z2Hi) return std::nullopt;
+  s.FOffset = *offset;
+  s.FScale = *scale;
+  s.FFade = *fade;
+  s.FShift = *shift;
+  s.FThreshold = *threshold;
+  s.FZone1Lo = *z1Lo;
+  s.FZone1Hi = *z1Hi;
+  s.FZone2Lo = *z2Lo;
+  s.FZone2Hi = *z2Hi;
+  return s;
 }
 
 TAnalysisSettings StartupSettings() noexcept {
-  // The initial values lie within their limits, so every rule gives a value.
-  TAnalysisSettings s;
-  s.FOffset = *OffsetFromPowerOffset(PowerOffsetLimits.Initial);
-  s.FScale = *ScaleFromPowerRange(PowerRangeLimits.Initial);
-  s.FFade = *FadeFromRemanance(RemananceLimits.Initial);
-  s.FShift = *ShiftFromFreqPlage(FreqPlageLimits.Initial);
-  s.FThreshold = *ThresholdFromSeuil(SeuilLimits.Initial, s.FScale);
-  s.FZone1Lo = *BinFromHz(Zone1LoLimits.Initial, Zone1LoLimits);
-  s.FZone1Hi = *BinFromHz(Zone1HiLimits.Initial, Zone1HiLimits);
-  s.FZone2Lo = *BinFromHz(Zone2LoLimits.Initial, Zone2LoLimits);
-  s.FZone2Hi = *BinFromHz(Zone2HiLimits.Initial, Zone2HiLimits);
-  return s;
+  // The initial values lie within their limits.
+  return *SettingsFromPanel(TPanelValues{});
 }
 
 double FreqMaxForShift(std::int32_t Shift) noexcept {

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "analysis/Common.h"
+
 namespace quenvis {
 
 struct TAnalysisSettings {
@@ -55,14 +57,28 @@ std::optional<double> ThresholdFromSeuil(std::int32_t Value, double Scale) noexc
 // Zone limit in Hz to a bin; Limits are the control's own.
 std::optional<std::int32_t> BinFromHz(std::int32_t Hz, const TSpinLimits& Limits) noexcept;
 
-// The record as the controls' initial values make it, applied in the window's
-// start-up order (the threshold is scaled by the range already in force).
+// The nine spin-field values of the side panel, initial values by default.
+struct TPanelValues {
+  std::int32_t PowerOffset = PowerOffsetLimits.Initial;
+  std::int32_t PowerRange = PowerRangeLimits.Initial;
+  std::int32_t Remanance = RemananceLimits.Initial;
+  std::int32_t FreqPlage = FreqPlageLimits.Initial;
+  std::int32_t Seuil = SeuilLimits.Initial;
+  std::int32_t Zone1Lo = Zone1LoLimits.Initial;
+  std::int32_t Zone1Hi = Zone1HiLimits.Initial;
+  std::int32_t Zone2Lo = Zone2LoLimits.Initial;
+  std::int32_t Zone2Hi = Zone2HiLimits.Initial;
+};
+
+// The record the rules make from Values in the window's start-up order (the
+// threshold is scaled by the range already in force); nothing when a value
+// lies outside its limits.
+std::optional<TAnalysisSettings> SettingsFromPanel(const TPanelValues& Values) noexcept;
+
+// The record as the controls' initial values make it.
 TAnalysisSettings StartupSettings() noexcept;
 
 // Upper end, in Hz, of the displayed range for a frequency-range shift.
 double FreqMaxForShift(std::int32_t Shift) noexcept;
-
-// Round to nearest, ties to even, saturating at the int32 range (NaN gives 0).
-std::int32_t RoundToInt32(double Value) noexcept;
 
 }  // namespace quenvis

@@ -6,10 +6,18 @@ namespace quenvis {
 
 double SevenDecimalToDouble(std::int64_t Units) noexcept {
   if (Units == 0) return 0.0;  // positive zero, never -0
-  using u128 = unsigned __int128;
   const bool negative = Units < 0;
-  const u128 magnitude = negative ? static_cast<u128>(-(Units + 1)) + 1 : static_cast<u128>(Units);
-  const u128 denominator = static_cast<u128>(SevenDecimalScale);
+  const std::uint64_t magnitude =
+      negative ? static_cast<std::uint64_t>(-(Units + 1)) + 1 : static_cast<std::uint64_t>(Units);
+  const double value = ExtendedQuotient(magnitude, 0, SevenDecimalScale);
+  return negative ? -value : value;
+}
+
+double ExtendedQuotient(std::uint64_t Numerator, int Exponent, std::uint64_t Denominator) noexcept {
+  if (Numerator == 0) return 0.0;
+  using u128 = unsigned __int128;
+  const u128 magnitude = Numerator;
+  const u128 denominator = Denominator;
   const u128 top64 = static_cast<u128>(1) << 63;
 
   // Scale so that the integer quotient holds exactly 64 significant bits.
@@ -31,13 +39,12 @@ double SevenDecimalToDouble(std::int64_t Units) noexcept {
   const std::uint64_t low = static_cast<std::uint64_t>(q & 0x7FF);
   std::uint64_t q53 = static_cast<std::uint64_t>(q >> 11);
   if (low > 0x400 || (low == 0x400 && (q53 & 1) != 0)) ++q53;
-  int exponent = 11 - shift;
+  int exponent = Exponent + 11 - shift;
   if (q53 >> 53 != 0) {
     q53 >>= 1;
     ++exponent;
   }
-  const double value = std::ldexp(static_cast<double>(q53), exponent);
-  return negative ? -value : value;
+  return std::ldexp(static_cast<double>(q53), exponent);
 }
 
 }  // namespace quenvis

@@ -12,4 +12,9 @@ inline constexpr std::int64_t SevenDecimalScale = 10'000'000;
 // Value Units / 10^7 through the extended format; |Units| must stay below 2^53.
 double SevenDecimalToDouble(std::int64_t Units) noexcept;
 
+// Numerator * 2^Exponent / Denominator rounded to a 64-bit significand, then to
+// double: what one extended-precision division stored to a double gives.
+// Denominator must not be 0; the result must stay a normal double.
+double ExtendedQuotient(std::uint64_t Numerator, int Exponent, std::uint64_t Denominator) noexcept;
+
 }  // namespace quenvis

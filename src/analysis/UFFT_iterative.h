@@ -8,9 +8,6 @@
 
 namespace quenvis {
 
-inline constexpr int BlockFrames = 2048;
-inline constexpr int BlockBytes = BlockFrames * 4;  // interleaved L, R, signed 16-bit little-endian
-
 struct TComplex {
   double re;
   double im;

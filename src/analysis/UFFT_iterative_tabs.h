@@ -4,9 +4,10 @@
 #include <array>
 #include <cstdint>
 
+#include "analysis/Common.h"
+
 namespace quenvis {
 
-inline constexpr int FFTSize = 4096;
 inline constexpr int FFTStages = 12;
 
 using TWindowTab = std::array<double, FFTSize>;

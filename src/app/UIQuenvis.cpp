@@ -13,6 +13,7 @@
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <cmath>
 
 #include "analysis/UFFT_iterative_tabs.h"
@@ -80,7 +81,10 @@ void SetLabelText(QLabel* Label, const QString& Text) {
 }  // namespace
 
 QString FormatFixed(double Value, int Decimals, const QLocale& Locale) {
-  const TNumberParts Parts = SplitFixed(Value, Decimals);
+  TNumberParts Parts = SplitFixed(Value, Decimals);
+  // A value that rounds to zero prints as "0.000", never "-0.000".
+  if (Parts.Negative && !(Parts.Digits + Parts.Decimals).contains(QRegularExpression(QStringLiteral("[1-9]"))))
+    Parts.Negative = false;
   if (Parts.Decimals.isEmpty()) return Signed(Parts, Parts.Digits);
   return Signed(Parts, Parts.Digits + Locale.decimalPoint() + Parts.Decimals);
 }
@@ -211,44 +215,36 @@ void TForm1::BuildLayout() {
 
 void TForm1::FormCreate(QObject* /*Sender*/) {
   // Provisional scale: PowerOffsetChange runs first and divides by it.
-  FScale = std::log10(255.0);
-  FOffset = 0.0;
-  FRateText = "?";
+  Settings.FScale = std::log10(255.0);
+  Settings.FOffset = 0.0;
+  Rate.FRateText = "?";
   FFT = std::make_unique<CFFT_iterative>();
   window->clear();
   for (const char* Name : WindowNames) window->addItem(QString::fromLatin1(Name));
   window->setCurrentIndex(0);
   // What windowChange would pick for entry 0; the handler itself is not run.
   FFT->Window = &TabHamming;
-  FFrameCount = 0;
+  Rate.FFrameCount = 0;
 
-  SpectrumBmp = std::make_unique<CBM32>(1024, 256);
-  PlotBmp1 = std::make_unique<CBM32>(256, 256);
-  PlotBmp2 = std::make_unique<CBM32>(256, 256);
-  PlotBmp3 = std::make_unique<CBM32>(256, 256);
-  CBM32* const Surfaces[] = {SpectrumBmp.get(), PlotBmp1.get(), PlotBmp2.get(), PlotBmp3.get()};
-  FViews = std::make_unique<QImage[]>(std::size(Surfaces));
-  for (std::size_t i = 0; i < std::size(Surfaces); ++i) {
-    CBM32& Surface = *Surfaces[i];
-    Surface.Fill(0xFF000000);
+  Surfaces = std::make_unique<TSurfaces>();
+  const auto All = Surfaces->All();
+  FViews = std::make_unique<QImage[]>(All.size());
+  for (std::size_t i = 0; i < All.size(); ++i) {
     // The surfaces are always opaque, so they can be shown as RGB32 without a copy.
-    const TBM32Info& Info = *Surface.Info;
+    const TBM32Info& Info = *All[i]->Info;
     FViews[i] = QImage(reinterpret_cast<const uchar*>(Info.Bits), Info.Width, Info.Height,
                        Info.Stride, QImage::Format_RGB32);
   }
 
   // Made once: presenting a block repaints just these rectangles.
-  FImageRegion = QRegion(SpectrumLeft, SpectrumTop, SpectrumBmp->Info->Width,
-                         SpectrumBmp->Info->Height);
-  for (const int Left : PlotLeft)
-    FImageRegion += QRect(Left, PlotTop, PlotBmp1->Info->Width, PlotBmp1->Info->Height);
+  FImageRegion = QRegion(SpectrumLeft, SpectrumTop, SpectrumWidth, SpectrumHeight);
+  for (const int Left : PlotLeft) FImageRegion += QRect(Left, PlotTop, PlotSize, PlotSize);
 
   Recorder = FService ? new TWaveRecorder(this, *FService) : new TWaveRecorder(this);
   Recorder->setParent(this);
-  Recorder->SetBufferFrames(2048);
+  Recorder->SetBufferFrames(BlockFrames);
   FHost = std::make_unique<THost>(*this);
-  FRenderer = std::make_unique<CFrameRenderer>(*this, *this, *FFT, *SpectrumBmp, *PlotBmp1,
-                                               *PlotBmp2, *PlotBmp3, *FHost);
+  FRenderer = std::make_unique<CFrameRenderer>(Settings, Rate, *FFT, *Surfaces, *FHost);
   Recorder->OnData = [this](void* Data, std::int32_t Bytes, std::int32_t Frames,
                             std::int32_t& Done) { RecorderData(Data, Bytes, Frames, Done); };
   Recorder->OnOpen = [this](TWaveRecorder* Sender) { RecorderOpen(Sender); };
@@ -292,10 +288,7 @@ void TForm1::FormDestroy(QObject* /*Sender*/) {
   }
   FRenderer.reset();
   FViews.reset();
-  PlotBmp2.reset();
-  PlotBmp3.reset();
-  PlotBmp1.reset();
-  SpectrumBmp.reset();
+  Surfaces.reset();
   FFT.reset();
 }
 
@@ -320,7 +313,7 @@ void TForm1::FormPaint(QObject* /*Sender*/) {
 }
 
 void TForm1::UpdateCaption() {
-  setWindowTitle(QStringLiteral("Quenvis par ZR ") + QString::fromStdString(FRateText) +
+  setWindowTitle(QStringLiteral("Quenvis par ZR ") + QString::fromStdString(Rate.FRateText) +
                  QStringLiteral(" img/s"));
 }
 
@@ -340,66 +333,67 @@ void TForm1::RecorderClose(QObject* /*Sender*/) {}
 
 void TForm1::Bt_startClick(QObject* /*Sender*/) {
   Recorder->SetDevice(CB_Pilotes->currentIndex());
-  FRateNow = TimeOfDay();
-  FRateLast = FRateNow;
-  FRateText = "?";
+  Rate.FRateNow = TimeOfDay();
+  Rate.FRateLast = Rate.FRateNow;
+  Rate.FRateText = "?";
   FFT->Reset();
   Recorder->Start();
 }
 
 void TForm1::Bt_stopClick(QObject* /*Sender*/) {
-  FRateText = "?";
+  Rate.FRateText = "?";
   UpdateCaption();
   Recorder->Stop();
 }
 
 void TForm1::UpdatePowerRangeLabel() {
   const QLocale Locale;
-  SetLabelText(LPowerRange, FormatFixed(FOffset, 3, Locale) + QStringLiteral(" to ") +
-                                FormatFixed(255 / FScale + FOffset, 3, Locale) +
+  SetLabelText(LPowerRange, FormatFixed(Settings.FOffset, 3, Locale) + QStringLiteral(" to ") +
+                                FormatFixed(255 / Settings.FScale + Settings.FOffset, 3, Locale) +
                                 QStringLiteral(" dB"));
 }
 
 void TForm1::PowerOffsetChange(QObject* /*Sender*/) {
-  if (const auto Offset = OffsetFromPowerOffset(PowerOffset->value())) FOffset = *Offset;
+  if (const auto Offset = OffsetFromPowerOffset(PowerOffset->value())) Settings.FOffset = *Offset;
   UpdatePowerRangeLabel();
 }
 
 void TForm1::PowerRangeChange(QObject* /*Sender*/) {
-  if (const auto Scale = ScaleFromPowerRange(PowerRange->value())) FScale = *Scale;
+  if (const auto Scale = ScaleFromPowerRange(PowerRange->value())) Settings.FScale = *Scale;
   UpdatePowerRangeLabel();
 }
 
 void TForm1::CB_RemananceChange(QObject* /*Sender*/) {
-  if (const auto Fade = FadeFromRemanance(Remanance->value())) FFade = *Fade;
+  if (const auto Fade = FadeFromRemanance(Remanance->value())) Settings.FFade = *Fade;
 }
 
 void TForm1::FreqPlageChange(QObject* /*Sender*/) {
-  if (const auto Shift = ShiftFromFreqPlage(FreqPlage->value())) FShift = *Shift;
+  if (const auto Shift = ShiftFromFreqPlage(FreqPlage->value())) Settings.FShift = *Shift;
   // Within the limits this is FreqMaxTab[value]; outside, the range still in force.
   SetLabelText(LFreqPlage, QStringLiteral("0 to ") +
-                               FormatGrouped(FreqMaxForShift(FShift), QLocale()) +
+                               FormatGrouped(FreqMaxForShift(Settings.FShift), QLocale()) +
                                QStringLiteral(" Hz"));
 }
 
 void TForm1::SeuilChange(QObject* /*Sender*/) {
-  if (const auto Threshold = ThresholdFromSeuil(Seuil->value(), FScale)) FThreshold = *Threshold;
+  if (const auto Threshold = ThresholdFromSeuil(Seuil->value(), Settings.FScale))
+    Settings.FThreshold = *Threshold;
 }
 
 void TForm1::EC2Z1LF1Change(QObject* /*Sender*/) {
-  if (const auto Bin = BinFromHz(EC2Z1LF1->value(), Zone1LoLimits)) FZone1Lo = *Bin;
+  if (const auto Bin = BinFromHz(EC2Z1LF1->value(), Zone1LoLimits)) Settings.FZone1Lo = *Bin;
 }
 
 void TForm1::EC2Z1LF2Change(QObject* /*Sender*/) {
-  if (const auto Bin = BinFromHz(EC2Z1LF2->value(), Zone1HiLimits)) FZone1Hi = *Bin;
+  if (const auto Bin = BinFromHz(EC2Z1LF2->value(), Zone1HiLimits)) Settings.FZone1Hi = *Bin;
 }
 
 void TForm1::EC2Z2LF1Change(QObject* /*Sender*/) {
-  if (const auto Bin = BinFromHz(EC2Z2LF1->value(), Zone2LoLimits)) FZone2Lo = *Bin;
+  if (const auto Bin = BinFromHz(EC2Z2LF1->value(), Zone2LoLimits)) Settings.FZone2Lo = *Bin;
 }
 
 void TForm1::EC2Z2LF2Change(QObject* /*Sender*/) {
-  if (const auto Bin = BinFromHz(EC2Z2LF2->value(), Zone2HiLimits)) FZone2Hi = *Bin;
+  if (const auto Bin = BinFromHz(EC2Z2LF2->value(), Zone2HiLimits)) Settings.FZone2Hi = *Bin;
 }
 
 void TForm1::windowChange(QObject* /*Sender*/) {

@@ -38,9 +38,9 @@ inline constexpr int SpectrumLeft = 0, SpectrumTop = 0;
 inline constexpr int PlotTop = 257;
 inline constexpr int PlotLeft[3] = {241, 498, 755};
 
-// The main window. Its analysis settings and rate fields are those of its two
-// plain bases, so the frame renderer works on them directly.
-class TForm1 : public QWidget, public TAnalysisSettings, public TFrameRate {
+// The main window. The frame renderer works directly on its settings and rate
+// records.
+class TForm1 : public QWidget {
   Q_OBJECT
 
  public:
@@ -72,13 +72,12 @@ class TForm1 : public QWidget, public TAnalysisSettings, public TFrameRate {
   TSpinEdit* PowerOffset;
   QComboBox* window;
 
-  // The analysis settings live in the TAnalysisSettings base, the rate
-  // measurement (FRateText, FRateNow, FRateLast, FFrameCount) in TFrameRate.
+  // Written only by the handlers below (and the tracker's peaks by the renderer).
+  TAnalysisSettings Settings;
+  // The block rate measurement: FRateText, FRateNow, FRateLast, FFrameCount.
+  TFrameRate Rate;
 
-  std::unique_ptr<CBM32> SpectrumBmp;
-  std::unique_ptr<CBM32> PlotBmp1;
-  std::unique_ptr<CBM32> PlotBmp2;
-  std::unique_ptr<CBM32> PlotBmp3;
+  std::unique_ptr<TSurfaces> Surfaces;
   std::unique_ptr<CFFT_iterative> FFT;
   TWaveRecorder* Recorder = nullptr;  // a child widget, released by FormDestroy
 

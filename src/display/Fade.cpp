@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "analysis/AnalysisSettings.h"
+#include "analysis/Common.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

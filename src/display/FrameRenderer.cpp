@@ -11,13 +11,8 @@ namespace quenvis {
 
 namespace {
 
-constexpr std::int32_t TraceWidth = 1024;
-constexpr std::int32_t Bottom = 255;
-
-std::int32_t Saturate(std::int64_t v) noexcept {
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      v, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
-}
+constexpr std::int32_t TraceWidth = SpectrumWidth;
+constexpr std::int32_t Bottom = SpectrumHeight - 1;
 
 // y of a level on the 256-row scale; saturated, so a level far off the scale
 // stays far off instead of wrapping.
@@ -54,7 +49,7 @@ void DrawMarker(CGraphics& g, const CPen& Pen, std::int32_t Shift, std::int32_t 
                 double Scale) {
   const std::int32_t x = CFrameRenderer::BinToX(Shift, Bin);
   const std::int32_t y = LevelToY(Level, Scale);
-  g.DrawRectangleI(Pen, Saturate(std::int64_t{x} - 5), Saturate(std::int64_t{y} - 5), 10, 10);
+  g.DrawRectangleI(Pen, SaturateToInt32(std::int64_t{x} - 5), SaturateToInt32(std::int64_t{y} - 5), 10, 10);
 }
 
 // Position of Peak between Lo (0) and Hi (255). The differences are taken in
@@ -69,16 +64,8 @@ bool PlotPosition(std::int32_t Peak, std::int32_t Lo, std::int32_t Hi, double& P
 }  // namespace
 
 CFrameRenderer::CFrameRenderer(TAnalysisSettings& Settings, TFrameRate& Rate, CFFT_iterative& FFT,
-                               CBM32& SpectrumBmp, CBM32& PlotBmp1, CBM32& PlotBmp2,
-                               CBM32& PlotBmp3, IFrameHost& Host)
-    : FSettings(Settings),
-      FRate(Rate),
-      FFFT(FFT),
-      FSpectrumBmp(SpectrumBmp),
-      FPlotBmp1(PlotBmp1),
-      FPlotBmp2(PlotBmp2),
-      FPlotBmp3(PlotBmp3),
-      FHost(Host) {}
+                               TSurfaces& Surfaces, IFrameHost& Host)
+    : FSettings(Settings), FRate(Rate), FFFT(FFT), FSurfaces(Surfaces), FHost(Host) {}
 
 std::int32_t CFrameRenderer::BinToX(std::int32_t Shift, std::int32_t Bin) noexcept {
   if (Shift < 0) {
@@ -86,7 +73,7 @@ std::int32_t CFrameRenderer::BinToX(std::int32_t Shift, std::int32_t Bin) noexce
     const std::int64_t s = -std::int64_t{Shift};
     if (s >= 32) return Bin > 0 ? std::numeric_limits<std::int32_t>::max()
                                 : std::numeric_limits<std::int32_t>::min();
-    return Saturate(std::int64_t{Bin} * (std::int64_t{1} << s));
+    return SaturateToInt32(std::int64_t{Bin} * (std::int64_t{1} << s));
   }
   if (Shift > 0) {
     if (Shift >= 32) return 0;
@@ -98,9 +85,9 @@ std::int32_t CFrameRenderer::BinToX(std::int32_t Shift, std::int32_t Bin) noexce
 void CFrameRenderer::Draw(const void* Data) {
   // The contexts live only while drawing: nothing is held open across the
   // presentation or the event dispatch, where a nested block may run.
-  CGraphics spectrum(FSpectrumBmp.Bitmap);
-  CGraphics plots[3] = {CGraphics(FPlotBmp1.Bitmap), CGraphics(FPlotBmp2.Bitmap),
-                        CGraphics(FPlotBmp3.Bitmap)};
+  CGraphics spectrum(FSurfaces.SpectrumBmp.Bitmap);
+  CGraphics plots[3] = {CGraphics(FSurfaces.PlotBmp1.Bitmap), CGraphics(FSurfaces.PlotBmp2.Bitmap),
+                        CGraphics(FSurfaces.PlotBmp3.Bitmap)};
   const CPen zone1Pen(Zone1Colour), zone2Pen(Zone2Colour), plotPen(PlotColour);
   TAnalysisSettings& s = FSettings;
 
@@ -147,7 +134,7 @@ void CFrameRenderer::Fade() noexcept {
     FFadeBits = bits;
   }
   const CFade& fade = FFadeOp;
-  for (CBM32* s : {&FSpectrumBmp, &FPlotBmp1, &FPlotBmp2, &FPlotBmp3})
+  for (CBM32* s : FSurfaces.All())
     if (s->Info != nullptr && s->Info->Bits != nullptr)
       fade.Apply(s->Info->Bits, static_cast<std::size_t>(PixelCount(*s->Info)));
 }

@@ -10,6 +10,7 @@
 #include "analysis/ZonePeakTracker.h"
 #include "display/DXCommon.h"
 #include "display/Fade.h"
+#include "display/Surfaces.h"
 
 namespace quenvis {
 
@@ -46,8 +47,7 @@ inline constexpr std::int32_t RateBlocks = 81;
 class CFrameRenderer {
  public:
   CFrameRenderer(TAnalysisSettings& Settings, TFrameRate& Rate, CFFT_iterative& FFT,
-                 CBM32& SpectrumBmp, CBM32& PlotBmp1, CBM32& PlotBmp2, CBM32& PlotBmp3,
-                 IFrameHost& Host);
+                 TSurfaces& Surfaces, IFrameHost& Host);
 
   // The recorder's data handler. Always analyses the full block at Data;
   // Bytes and Frames do not limit it. On return Done holds Frames.
@@ -72,10 +72,7 @@ class CFrameRenderer {
   TAnalysisSettings& FSettings;
   TFrameRate& FRate;
   CFFT_iterative& FFFT;
-  CBM32& FSpectrumBmp;
-  CBM32& FPlotBmp1;
-  CBM32& FPlotBmp2;
-  CBM32& FPlotBmp3;
+  TSurfaces& FSurfaces;
   IFrameHost& FHost;
   TZonePeaks FLastPeaks;
   bool FLastPlotMark = false;

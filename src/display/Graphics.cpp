@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "analysis/AnalysisSettings.h"
+#include "analysis/Common.h"
 
 namespace quenvis {
 

@@ -21,8 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int SampleRate = 44100;
-
 struct TSndFileCloser {
   void operator()(SNDFILE* f) const noexcept { sf_close(f); }
 };
@@ -169,12 +167,11 @@ std::string RenderRecording(const TRenderOptions& Options, bool ShowProgress) {
   auto fft = std::make_unique<CFFT_iterative>();
   fft->Reset();
   fft->Window = Options.Window;
-  CBM32 spectrum(1024, 256), plot1(256, 256), plot2(256, 256), plot3(256, 256);
-  for (CBM32* s : {&spectrum, &plot1, &plot2, &plot3}) s->Fill(0xFF000000u);
-  CRenderHost host(spectrum, plot1);
+  auto surfaces = std::make_unique<TSurfaces>();
+  CRenderHost host(surfaces->SpectrumBmp, surfaces->PlotBmp1);
   host.SpectrumPath = outputs.Add("spectrum.png");
   host.PlotPath = outputs.Add("plot.png");
-  CFrameRenderer renderer(settings, rate, *fft, spectrum, plot1, plot2, plot3, host);
+  CFrameRenderer renderer(settings, rate, *fft, *surfaces, host);
 
   std::unique_ptr<std::FILE, TFileCloser> peaks(std::fopen(peaksPath.c_str(), "wb"));
   if (!peaks) return (outDir / "peaks.csv").string() + ": cannot write";

@@ -9,27 +9,24 @@ namespace {
 
 struct TIntOption {
   const char* Name;
+  std::int32_t TPanelValues::*Field;
   const TSpinLimits* Limits;
   const char* Unit;
   const char* Help;
 };
 
-// Side-panel values in the order the window applies them: the threshold
-// depends on the power range.
-enum { OptOffset, OptRange, OptFade, OptFreq, OptSeuil, OptZ1Lo, OptZ1Hi, OptZ2Lo, OptZ2Hi, OptCount };
-
-constexpr TIntOption IntOptions[OptCount] = {
-    {"--power-offset", &PowerOffsetLimits, "", "power at the bottom row, in log10 units"},
-    {"--power-range", &PowerRangeLimits, "",
+constexpr TIntOption IntOptions[] = {
+    {"--power-offset", &TPanelValues::PowerOffset, &PowerOffsetLimits, "", "power at the bottom row, in log10 units"},
+    {"--power-range", &TPanelValues::PowerRange, &PowerRangeLimits, "",
      "log10 units the image spans (values <= 0 give 1/(1 - N) units)"},
-    {"--fade", &RemananceLimits, "",
+    {"--fade", &TPanelValues::Remanance, &RemananceLimits, "",
      "trail length: factor 0, 0.1 ... 0.9, 0.95, 0.99 applied after each block"},
-    {"--freq-range", &FreqPlageLimits, "", "shown range 0..5000, 10000, 20000 or 40000 Hz"},
-    {"--threshold", &SeuilLimits, "", "noise threshold, per cent of the image height"},
-    {"--zone1-lo", &Zone1LoLimits, " Hz", "lower limit of zone 1"},
-    {"--zone1-hi", &Zone1HiLimits, " Hz", "upper limit of zone 1"},
-    {"--zone2-lo", &Zone2LoLimits, " Hz", "lower limit of zone 2"},
-    {"--zone2-hi", &Zone2HiLimits, " Hz", "upper limit of zone 2"},
+    {"--freq-range", &TPanelValues::FreqPlage, &FreqPlageLimits, "", "shown range 0..5000, 10000, 20000 or 40000 Hz"},
+    {"--threshold", &TPanelValues::Seuil, &SeuilLimits, "", "noise threshold, per cent of the image height"},
+    {"--zone1-lo", &TPanelValues::Zone1Lo, &Zone1LoLimits, " Hz", "lower limit of zone 1"},
+    {"--zone1-hi", &TPanelValues::Zone1Hi, &Zone1HiLimits, " Hz", "upper limit of zone 1"},
+    {"--zone2-lo", &TPanelValues::Zone2Lo, &Zone2LoLimits, " Hz", "lower limit of zone 2"},
+    {"--zone2-hi", &TPanelValues::Zone2Hi, &Zone2HiLimits, " Hz", "upper limit of zone 2"},
 };
 
 std::optional<std::int32_t> ParseInt(const std::string& Text) {
@@ -68,8 +65,7 @@ std::string RenderUsage() {
 }
 
 std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOptions& Options) {
-  std::int32_t values[OptCount];
-  for (int i = 0; i < OptCount; ++i) values[i] = IntOptions[i].Limits->Initial;
+  TPanelValues values;
   int window = 0;
   std::vector<std::string> positional;
   bool optionsDone = false;
@@ -93,10 +89,10 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
       (name == "--help" ? Options.Help : Options.WritePower) = true;
       continue;
     }
-    int index = -1;
-    for (int k = 0; k < OptCount; ++k)
-      if (name == IntOptions[k].Name) index = k;
-    if (index < 0 && name != "--window") return name + ": unknown option (see --help)";
+    const TIntOption* option = nullptr;
+    for (const TIntOption& o : IntOptions)
+      if (name == o.Name) option = &o;
+    if (!option && name != "--window") return name + ": unknown option (see --help)";
     std::string value;
     if (eq != std::string::npos) {
       value = arg.substr(eq + 1);
@@ -105,20 +101,20 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
     } else {
       return name + ": missing value";
     }
-    if (index < 0) {
+    if (!option) {
       window = -1;
       for (int k = 0; k < WindowCount; ++k)
         if (value == WindowNames[static_cast<std::size_t>(k)]) window = k;
       if (window < 0) return "--window: unknown window '" + value + "' (see --help)";
       continue;
     }
-    const TIntOption& o = IntOptions[index];
+    const TIntOption& o = *option;
     const std::optional<std::int32_t> v = ParseInt(value);
     if (!v) return name + ": '" + value + "' is not a whole number";
     if (!o.Limits->Contains(*v))
       return name + ": " + value + o.Unit + " is outside " + std::to_string(o.Limits->Lower) +
              ".." + std::to_string(o.Limits->Upper) + o.Unit;
-    values[index] = *v;
+    values.*o.Field = *v;
   }
   if (Options.Help) return {};
   if (positional.size() != 2)
@@ -127,18 +123,8 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
   Options.Input = positional[0];
   Options.OutDir = positional[1];
 
-  // Every value is within its limits here, so every rule gives a result.
-  TAnalysisSettings& s = Options.Settings;
-  s.FOffset = *OffsetFromPowerOffset(values[OptOffset]);
-  s.FScale = *ScaleFromPowerRange(values[OptRange]);
-  s.FFade = *FadeFromRemanance(values[OptFade]);
-  s.FShift = *ShiftFromFreqPlage(values[OptFreq]);
-  s.FThreshold = *ThresholdFromSeuil(values[OptSeuil], s.FScale);
-  s.FZone1Lo = *BinFromHz(values[OptZ1Lo], Zone1LoLimits);
-  s.FZone1Hi = *BinFromHz(values[OptZ1Hi], Zone1HiLimits);
-  s.FZone2Lo = *BinFromHz(values[OptZ2Lo], Zone2LoLimits);
-  s.FZone2Hi = *BinFromHz(values[OptZ2Hi], Zone2HiLimits);
-  s.FZone1Peak = s.FZone2Peak = 0;
+  // Every value is within its limits here, so the rules give a record.
+  Options.Settings = *SettingsFromPanel(values);
   Options.Window = &WindowTable(window);
   return {};
 }

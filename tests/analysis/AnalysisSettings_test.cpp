@@ -109,6 +109,27 @@ TEST(AnalysisSettings, StartUpValuesOfTheControls) {
   EXPECT_EQ(s.FZone2Hi, 209);
 }
 
+// The window computes the scale and the threshold in 80-bit extended precision
+// and stores doubles; the rules must give those bits on every host. Checked
+// here against the x87 format itself, for every pair the panel allows.
+TEST(AnalysisSettings, ScaleAndThresholdRoundAsExtendedArithmetic) {
+  if (std::numeric_limits<long double>::digits != 64) GTEST_SKIP() << "no 80-bit long double";
+  int mismatches = 0;
+  for (std::int32_t range = PowerRangeLimits.Lower; range <= PowerRangeLimits.Upper; ++range) {
+    const volatile long double top = 255;
+    const double scale = range >= 1 ? static_cast<double>(top / range) : (1.0 - range) * 255;
+    ASSERT_EQ(ScaleFromPowerRange(range), scale) << range;
+    for (std::int32_t seuil = SeuilLimits.Lower; seuil <= SeuilLimits.Upper; ++seuil) {
+      const volatile long double product = static_cast<long double>(seuil) * scale;
+      const double expected = static_cast<double>(product / 100);
+      mismatches += ThresholdFromSeuil(seuil, scale) != expected;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+  // Plain double arithmetic gives 2.5499999999999998 here.
+  EXPECT_EQ(ThresholdFromSeuil(7, *ScaleFromPowerRange(7)), 2.5500000000000003);
+}
+
 TEST(RoundToInt32, NearestTiesToEvenAndSaturating) {
   const struct {
     double Value;

@@ -65,8 +65,7 @@ class UIQuenvisLifecycleTest : public QObject {
     TFakeWaveInService Service(ThreeDevices());
     TForm1 Form(&Service);
     QCOMPARE(Form.windowTitle(), Caption("?"));
-    for (CBM32* Surface : {Form.SpectrumBmp.get(), Form.PlotBmp1.get(), Form.PlotBmp2.get(),
-                           Form.PlotBmp3.get()})
+    for (CBM32* Surface : Form.Surfaces->All())
       QVERIFY(AllPixels(*Surface, 0xFF000000));
     QCOMPARE(Form.window->currentText(), QString("hamming"));
     QCOMPARE(Form.FFT->Window, &quenvis::TabHamming);
@@ -81,7 +80,7 @@ class UIQuenvisLifecycleTest : public QObject {
     QVERIFY(Form.CB_Pilotes->isEnabled());
     QCOMPARE(Form.CB_Pilotes->currentIndex(), Form.Recorder->GetDevice());
     QCOMPARE(Form.CB_Pilotes->currentText(), QString("2 - USB mic v5.16"));
-    QCOMPARE(Form.FFrameCount, 0);
+    QCOMPARE(Form.Rate.FFrameCount, 0);
   }
 
   void noDeviceStillStarts() {
@@ -121,23 +120,23 @@ class UIQuenvisLifecycleTest : public QObject {
     StartCapture(Form);
     Block(Service);
     Block(Service);
-    QCOMPARE(Form.FFrameCount, 2);
+    QCOMPARE(Form.Rate.FFrameCount, 2);
     QVERIFY(std::any_of(Form.FFT->Samples.begin(), Form.FFT->Samples.end(),
                         [](double s) { return s != 0.0; }));
-    Form.FRateText = "21.53";
-    Form.FRateLast = 0.0;
+    Form.Rate.FRateText = "21.53";
+    Form.Rate.FRateLast = 0.0;
     StartCapture(Form);
     QCOMPARE(Service.CallCount(TFakeWaveInService::ECall::Open), 1);
     QVERIFY(Form.Recorder->IsRecording());
-    QCOMPARE(Form.FRateText, std::string("?"));
-    QVERIFY(Form.FRateLast > 0.0);
-    QCOMPARE(Form.FRateLast, Form.FRateNow);
+    QCOMPARE(Form.Rate.FRateText, std::string("?"));
+    QVERIFY(Form.Rate.FRateLast > 0.0);
+    QCOMPARE(Form.Rate.FRateLast, Form.Rate.FRateNow);
     QCOMPARE(Form.FFT->Phase, 0);
     QVERIFY(std::all_of(Form.FFT->Samples.begin(), Form.FFT->Samples.end(),
                         [](double s) { return s == 0.0; }));
-    QCOMPARE(Form.FFrameCount, 2);  // Start does not reset the count
+    QCOMPARE(Form.Rate.FFrameCount, 2);  // Start does not reset the count
     Block(Service);
-    QCOMPARE(Form.FFrameCount, 3);
+    QCOMPARE(Form.Rate.FFrameCount, 3);
   }
 
   void stopThenStartKeepsTheBlockCount() {
@@ -145,16 +144,16 @@ class UIQuenvisLifecycleTest : public QObject {
     TForm1 Form(&Service);
     StartCapture(Form);
     for (int i = 0; i < 5; ++i) Block(Service);
-    Form.FRateText = "21.53";
+    Form.Rate.FRateText = "21.53";
     QTest::mouseClick(Form.Bt_stop, Qt::LeftButton);
     QCOMPARE(Form.windowTitle(), Caption("?"));
     Settle();
     QVERIFY(!Form.Recorder->IsRecording());
     // The two buffers held at Stop were drawn once more.
-    QCOMPARE(Form.FFrameCount, 7);
+    QCOMPARE(Form.Rate.FFrameCount, 7);
     StartCapture(Form);
     QVERIFY(Form.Recorder->IsRecording());
-    QCOMPARE(Form.FFrameCount, 7);
+    QCOMPARE(Form.Rate.FFrameCount, 7);
   }
 
   void captionEvery81Blocks() {
@@ -162,14 +161,14 @@ class UIQuenvisLifecycleTest : public QObject {
     TForm1 Form(&Service);
     StartCapture(Form);
     for (int i = 0; i < 80; ++i) Block(Service);
-    QCOMPARE(Form.FFrameCount, 80);
+    QCOMPARE(Form.Rate.FFrameCount, 80);
     QCOMPARE(Form.windowTitle(), Caption("?"));
     QTest::qWait(20);  // the clock must move for a rate to be measured
     Block(Service);
-    QCOMPARE(Form.FFrameCount, 0);
+    QCOMPARE(Form.Rate.FFrameCount, 0);
     const QRegularExpression Rate("^Quenvis par ZR \\d+\\.\\d\\d img/s$");
     QVERIFY2(Rate.match(Form.windowTitle()).hasMatch(), qPrintable(Form.windowTitle()));
-    QCOMPARE(Form.windowTitle(), Caption(QString::fromStdString(Form.FRateText)));
+    QCOMPARE(Form.windowTitle(), Caption(QString::fromStdString(Form.Rate.FRateText)));
   }
 
   void surfacesArePaintedAtTheirPlaces() {
@@ -179,10 +178,10 @@ class UIQuenvisLifecycleTest : public QObject {
       CBM32* Surface;
       QPoint Place;
       std::uint32_t Colour;
-    } Rows[] = {{Form.SpectrumBmp.get(), {0, 0}, 0xFF102030},
-                {Form.PlotBmp1.get(), {241, 257}, 0xFF405060},
-                {Form.PlotBmp2.get(), {498, 257}, 0xFF708090},
-                {Form.PlotBmp3.get(), {755, 257}, 0xFFA0B0C0}};
+    } Rows[] = {{&Form.Surfaces->SpectrumBmp, {0, 0}, 0xFF102030},
+                {&Form.Surfaces->PlotBmp1, {241, 257}, 0xFF405060},
+                {&Form.Surfaces->PlotBmp2, {498, 257}, 0xFF708090},
+                {&Form.Surfaces->PlotBmp3, {755, 257}, 0xFFA0B0C0}};
     for (const auto& Row : Rows) {
       Row.Surface->Fill(Row.Colour);
       // One marked pixel, written straight into the buffer.
@@ -216,7 +215,7 @@ class UIQuenvisLifecycleTest : public QObject {
     Settle();
     QVERIFY(!Form.Recorder->IsRecording());
     const QImage Shot = Form.grab().toImage();
-    const CBM32& Spectrum = *Form.SpectrumBmp;
+    const CBM32& Spectrum = Form.Surfaces->SpectrumBmp;
     // The trace was drawn and then faded: somewhere green, but not at full strength.
     bool Drawn = false;
     for (int y = 0; y < Spectrum.Info->Height; ++y)
@@ -237,7 +236,7 @@ class UIQuenvisLifecycleTest : public QObject {
     QCOMPARE(Service.FillBlocks(1), std::uint32_t(quenvis::BlockBytes / 2));
     Settle();
     // Reading a whole block from it would run past the buffer.
-    QCOMPARE(Form.FFrameCount, 0);
+    QCOMPARE(Form.Rate.FFrameCount, 0);
     QVERIFY(Form.Recorder->IsRecording());
   }
 
@@ -259,11 +258,11 @@ class UIQuenvisLifecycleTest : public QObject {
     QCOMPARE(Service.FillBlocks(2), std::uint32_t(2 * quenvis::BlockBytes));
     Settle();
     QCOMPARE(MaxDepth, 2);
-    QCOMPARE(Form.FFrameCount, 1);
+    QCOMPARE(Form.Rate.FFrameCount, 1);
     QVERIFY(Form.Recorder->IsRecording());
     QCOMPARE(Service.QueuedBuffers(), 2);
     Block(Service);
-    QCOMPARE(Form.FFrameCount, 2);
+    QCOMPARE(Form.Rate.FFrameCount, 2);
   }
 };
 

@@ -30,15 +30,15 @@ TSpinEdit* Spin(TForm1& Form, const QString& Name) {
 // The field each spin field's handler writes, read as a double.
 double FieldOf(const TForm1& Form, const QString& Control) {
   static const std::map<QString, std::function<double(const TForm1&)>> Fields = {
-      {"PowerOffset", [](const TForm1& F) { return F.FOffset; }},
-      {"PowerRange", [](const TForm1& F) { return F.FScale; }},
-      {"Remanance", [](const TForm1& F) { return double(F.FFade); }},
-      {"FreqPlage", [](const TForm1& F) { return double(F.FShift); }},
-      {"Seuil", [](const TForm1& F) { return F.FThreshold; }},
-      {"EC2Z1LF1", [](const TForm1& F) { return double(F.FZone1Lo); }},
-      {"EC2Z1LF2", [](const TForm1& F) { return double(F.FZone1Hi); }},
-      {"EC2Z2LF1", [](const TForm1& F) { return double(F.FZone2Lo); }},
-      {"EC2Z2LF2", [](const TForm1& F) { return double(F.FZone2Hi); }},
+      {"PowerOffset", [](const TForm1& F) { return F.Settings.FOffset; }},
+      {"PowerRange", [](const TForm1& F) { return F.Settings.FScale; }},
+      {"Remanance", [](const TForm1& F) { return double(F.Settings.FFade); }},
+      {"FreqPlage", [](const TForm1& F) { return double(F.Settings.FShift); }},
+      {"Seuil", [](const TForm1& F) { return F.Settings.FThreshold; }},
+      {"EC2Z1LF1", [](const TForm1& F) { return double(F.Settings.FZone1Lo); }},
+      {"EC2Z1LF2", [](const TForm1& F) { return double(F.Settings.FZone1Hi); }},
+      {"EC2Z2LF1", [](const TForm1& F) { return double(F.Settings.FZone2Lo); }},
+      {"EC2Z2LF2", [](const TForm1& F) { return double(F.Settings.FZone2Hi); }},
   };
   return Fields.at(Control)(Form);
 }
@@ -70,31 +70,31 @@ class UIQuenvisTest : public QObject {
 void UIQuenvisTest::startUpState() {
   quenvis::TFakeWaveInService Service({{"Test input"}});
   TForm1 Form(&Service);
-  QCOMPARE(Form.FOffset, 0.0);
-  QCOMPARE(Form.FScale, 25.5);
-  QCOMPARE(Form.FFade, 0.95f);
-  QCOMPARE(Form.FShift, -1);
-  QCOMPARE(Form.FThreshold, 0.51);
-  QCOMPARE(Form.FZone1Lo, 10);
-  QCOMPARE(Form.FZone1Hi, 79);
-  QCOMPARE(Form.FZone2Lo, 56);
-  QCOMPARE(Form.FZone2Hi, 209);
-  QCOMPARE(Form.FZone1Peak, 0);
-  QCOMPARE(Form.FZone2Peak, 0);
+  QCOMPARE(Form.Settings.FOffset, 0.0);
+  QCOMPARE(Form.Settings.FScale, 25.5);
+  QCOMPARE(Form.Settings.FFade, 0.95f);
+  QCOMPARE(Form.Settings.FShift, -1);
+  QCOMPARE(Form.Settings.FThreshold, 0.51);
+  QCOMPARE(Form.Settings.FZone1Lo, 10);
+  QCOMPARE(Form.Settings.FZone1Hi, 79);
+  QCOMPARE(Form.Settings.FZone2Lo, 56);
+  QCOMPARE(Form.Settings.FZone2Hi, 209);
+  QCOMPARE(Form.Settings.FZone1Peak, 0);
+  QCOMPARE(Form.Settings.FZone2Peak, 0);
   QCOMPARE(Form.LPowerRange->text(), QString("0.000 to 10.000 dB"));
   QCOMPARE(Form.LFreqPlage->text(), QString("0 to 5,000 Hz"));
   QCOMPARE(Form.windowTitle(), QString("Quenvis par ZR ? img/s"));
   QCOMPARE(Form.window->currentText(), QString("hamming"));
   QVERIFY(Form.FFT);
   QCOMPARE(Form.FFT->Window, &quenvis::TabHamming);
-  QCOMPARE(Form.FFrameCount, 0);
+  QCOMPARE(Form.Rate.FFrameCount, 0);
 }
 
 void UIQuenvisTest::startUpOrder() {
   quenvis::TFakeWaveInService Service({{"Test input"}});
   TForm1 Form(&Service);
   // The first handler of the start-up sees the provisional scale log10(255).
-  Form.FScale = std::log10(255.0);
+  Form.Settings.FScale = std::log10(255.0);
   Form.PowerOffsetChange(&Form);
   QCOMPARE(Form.LPowerRange->text(), QString("0.000 to 105.961 dB"));
   Form.PowerRangeChange(&Form);
@@ -178,12 +178,12 @@ void UIQuenvisTest::thresholdKeepsScaleOfItsTime() {
   quenvis::TFakeWaveInService Service({{"Test input"}});
   TForm1 Form(&Service);
   Form.Seuil->setValue(50);
-  QCOMPARE(Form.FThreshold, 12.75);
+  QCOMPARE(Form.Settings.FThreshold, 12.75);
   Form.PowerRange->setValue(1);
-  QCOMPARE(Form.FScale, 255.0);
-  QCOMPARE(Form.FThreshold, 12.75);
+  QCOMPARE(Form.Settings.FScale, 255.0);
+  QCOMPARE(Form.Settings.FThreshold, 12.75);
   Form.Seuil->setValue(2);
-  QCOMPARE(Form.FThreshold, 5.1);
+  QCOMPARE(Form.Settings.FThreshold, 5.1);
 }
 
 void UIQuenvisTest::outOfRangeTyping_data() {
@@ -237,7 +237,7 @@ void UIQuenvisTest::outOfRangeTyping() {
   Form.Memo1->setFocus();
   QCOMPARE(Field->text(), textAfterLeaving);
   QCOMPARE(FieldOf(Form, control), afterLeaving);
-  QVERIFY(Form.FScale > 0 && std::isfinite(Form.FScale));
+  QVERIFY(Form.Settings.FScale > 0 && std::isfinite(Form.Settings.FScale));
   if (control.startsWith("Power")) QCOMPARE(Form.LPowerRange->text(), label);
   if (control == "FreqPlage") QCOMPARE(Form.LFreqPlage->text(), label);
 }
@@ -296,6 +296,8 @@ void UIQuenvisTest::labelsFollowLocale() {
 void UIQuenvisTest::numberTexts() {
   QCOMPARE(quenvis::FormatFixed(1234.5, 3, English), QString("1234.500"));
   QCOMPARE(quenvis::FormatFixed(-0.5, 2, English), QString("-0.50"));
+  QCOMPARE(quenvis::FormatFixed(-1e-15, 3, English), QString("0.000"));
+  QCOMPARE(quenvis::FormatFixed(-0.0005001, 3, English), QString("-0.001"));
   QCOMPARE(quenvis::FormatFixed(21.5332, 2, English), QString("21.53"));
   QCOMPARE(quenvis::FormatFixed(7, 0, English), QString("7"));
   QCOMPARE(quenvis::FormatGrouped(1234567, English), QString("1,234,567"));

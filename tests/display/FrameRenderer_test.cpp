@@ -74,7 +74,6 @@ class CTestHost : public IFrameHost {
 
 struct Rig {
   Rig() {
-    for (CBM32* s : {&Spectrum, &Plot1, &Plot2, &Plot3}) s->Fill(Black);
     FFT.Window = &TabHamming;
     Rate.FRateText = "?";
     Rate.FRateLast = Rate.FRateNow = Host.Time;
@@ -95,9 +94,11 @@ struct Rig {
   TAnalysisSettings Settings = StartupSettings();
   TFrameRate Rate;
   CFFT_iterative FFT;
-  CBM32 Spectrum{1024, 256}, Plot1{256, 256}, Plot2{256, 256}, Plot3{256, 256};
+  TSurfaces Surfaces;
+  CBM32 &Spectrum = Surfaces.SpectrumBmp, &Plot1 = Surfaces.PlotBmp1, &Plot2 = Surfaces.PlotBmp2,
+        &Plot3 = Surfaces.PlotBmp3;
   CTestHost Host{{&Spectrum, &Plot1, &Plot2, &Plot3}};
-  CFrameRenderer Renderer{Settings, Rate, FFT, Spectrum, Plot1, Plot2, Plot3, Host};
+  CFrameRenderer Renderer{Settings, Rate, FFT, Surfaces, Host};
 };
 
 const std::vector<std::int16_t> Silence(2 * BlockFrames, 0);
