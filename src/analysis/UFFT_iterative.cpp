@@ -4,17 +4,22 @@
 #include <cstddef>
 #include <limits>
 
+#include "analysis/CpuFeatures.h"
+
 namespace quenvis {
 
 namespace {
 
-// The hot loops are also built for AVX2 and picked when the processor has it.
-// Without fused multiply-add (contraction is off) wider vectors give the
-// same bits as the baseline build: each lane does the same IEEE operations.
+// The hot loops are also built for AVX2 and picked when the engine is made
+// (UseAvx2). Without fused multiply-add (contraction is off) wider vectors
+// give the same bits as the baseline build: each lane does the same IEEE
+// operations.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QUENVIS_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define QUENVIS_AVX2_PATH 1
+#define QUENVIS_BODY __attribute__((always_inline)) inline
 #else
-#define QUENVIS_VECTOR_CLONES
+#define QUENVIS_AVX2_PATH 0
+#define QUENVIS_BODY inline
 #endif
 
 constexpr std::size_t Half = FFTSize / 2;
@@ -118,8 +123,7 @@ inline void Butterfly(double& NRe, double& NIm, double& MRe, double& MIm, double
 
 // Mono mix of the new block into NewHalf and the frame weighted into
 // Windowed: the older block (OldHalf) first, then the new one.
-QUENVIS_VECTOR_CLONES
-void MixAndWeigh(const unsigned char* __restrict Bytes, const double* __restrict W,
+QUENVIS_BODY void MixAndWeighBody(const unsigned char* __restrict Bytes, const double* __restrict W,
                  double* __restrict NewHalf, const double* __restrict OldHalf,
                  double* __restrict Windowed) noexcept {
   for (std::size_t i = 0; i < Half; ++i) {
@@ -141,8 +145,7 @@ void MixAndWeigh(const unsigned char* __restrict Bytes, const double* __restrict
 // with the exact entry (0, 1). They are written as constants and the
 // imaginary inputs as +0; the compiler may then only drop operations that
 // cannot change a bit (1 * x, x - +0).
-QUENVIS_VECTOR_CLONES
-void FirstStages(const double* __restrict Windowed, double* __restrict Re,
+QUENVIS_BODY void FirstStagesBody(const double* __restrict Windowed, double* __restrict Re,
                  double* __restrict Im) noexcept {
   for (std::size_t j = 0; j < FFTSize; j += 4) {
     const auto u = static_cast<std::size_t>(TabBitRev[j]);
@@ -167,8 +170,7 @@ void FirstStages(const double* __restrict Windowed, double* __restrict Re,
 // this order gives each one the same operands, and the same bits, as the
 // stage-by-stage, group-by-group order. Rot holds the rotations by stage as
 // the engine keeps them.
-QUENVIS_VECTOR_CLONES
-void LaterStages(double* Re, double* Im, const double* RotRe, const double* RotIm) noexcept {
+QUENVIS_BODY void LaterStagesBody(double* Re, double* Im, const double* RotRe, const double* RotIm) noexcept {
   for (int stage = 2; stage < FFTStages; stage += 2) {
     const std::size_t h = std::size_t{1} << stage;
     const double* const w1Re = RotRe + (h - 1);
@@ -185,8 +187,7 @@ void LaterStages(double* Re, double* Im, const double* RotRe, const double* RotI
 }
 
 // Power of every bin, and the spectrum copied out in its interleaved form.
-QUENVIS_VECTOR_CLONES
-void PowerRun(const double* __restrict Re, const double* __restrict Im, double* __restrict Out,
+QUENVIS_BODY void PowerRunBody(const double* __restrict Re, const double* __restrict Im, double* __restrict Out,
               TComplex* __restrict Spectrum, std::size_t Count) noexcept {
   for (std::size_t b = 0; b < Count; ++b) {
     Spectrum[b].re = Re[b];
@@ -195,9 +196,36 @@ void PowerRun(const double* __restrict Re, const double* __restrict Im, double* 
   }
 }
 
+// Each hot loop twice: for the baseline processor and for AVX2.
+#define QUENVIS_KERNEL(Name, Params, Args)                                       \
+  void Name##Base Params noexcept { Name##Body Args; }                          \
+  QUENVIS_AVX2_KERNEL(Name, Params, Args)
+#if QUENVIS_AVX2_PATH
+#define QUENVIS_AVX2_KERNEL(Name, Params, Args) \
+  __attribute__((target("avx2"))) void Name##Avx2 Params noexcept { Name##Body Args; }
+#else
+#define QUENVIS_AVX2_KERNEL(Name, Params, Args) \
+  void Name##Avx2 Params noexcept { Name##Body Args; }
+#endif
+
+QUENVIS_KERNEL(MixAndWeigh,
+               (const unsigned char* __restrict Bytes, const double* __restrict W,
+                double* __restrict NewHalf, const double* __restrict OldHalf,
+                double* __restrict Windowed),
+               (Bytes, W, NewHalf, OldHalf, Windowed))
+QUENVIS_KERNEL(FirstStages,
+               (const double* __restrict Windowed, double* __restrict Re, double* __restrict Im),
+               (Windowed, Re, Im))
+QUENVIS_KERNEL(LaterStages, (double* Re, double* Im, const double* RotRe, const double* RotIm),
+               (Re, Im, RotRe, RotIm))
+QUENVIS_KERNEL(PowerRun,
+               (const double* __restrict Re, const double* __restrict Im,
+                double* __restrict Out, TComplex* __restrict Spectrum, std::size_t Count),
+               (Re, Im, Out, Spectrum, Count))
+
 }  // namespace
 
-CFFT_iterative::CFFT_iterative() : Window(&TabBlackmanNuttall) {
+CFFT_iterative::CFFT_iterative() : Window(&TabBlackmanNuttall), FAvx2(UseAvx2()) {
   for (int stage = 0; stage < FFTStages; ++stage) {
     const std::size_t half = std::size_t{1} << stage;
     const double cs = TabTwiddle[static_cast<std::size_t>(stage)].Cos;
@@ -228,7 +256,7 @@ void CFFT_iterative::Process(const void* Block) noexcept {
   // previous block, which always forms the older half of the frame.
   const std::size_t newHalf = Phase == 0 ? 0 : Half;
   const std::size_t oldHalf = Half - newHalf;
-  MixAndWeigh(bytes, w.data(), Samples.data() + newHalf, Samples.data() + oldHalf,
+  (FAvx2 ? MixAndWeighAvx2 : MixAndWeighBase)(bytes, w.data(), Samples.data() + newHalf, Samples.data() + oldHalf,
               Windowed.data());
   Phase = Phase == 0 ? 1 : 0;
 
@@ -240,12 +268,13 @@ void CFFT_iterative::Transform() noexcept {
   double* const re = Re.data();
   double* const im = Im.data();
 
-  FirstStages(Windowed.data(), re, im);
-  LaterStages(re, im, RotRe.data(), RotIm.data());
+  (FAvx2 ? FirstStagesAvx2 : FirstStagesBase)(Windowed.data(), re, im);
+  (FAvx2 ? LaterStagesAvx2 : LaterStagesBase)(re, im, RotRe.data(), RotIm.data());
 }
 
 void CFFT_iterative::ComputePower() noexcept {
-  PowerRun(Re.data(), Im.data(), Power.data(), Spectrum.data(), FFTSize);
+  (FAvx2 ? PowerRunAvx2 : PowerRunBase)(Re.data(), Im.data(), Power.data(), Spectrum.data(),
+                                       FFTSize);
 }
 
 }  // namespace quenvis

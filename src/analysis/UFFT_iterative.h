@@ -32,6 +32,8 @@ class CFFT_iterative {
   const TWindowTab* Window;
 
  private:
+  // Set when the engine is made: the AVX2 build of the hot loops, or the baseline one.
+  bool FAvx2;
   void Transform() noexcept;
   void ComputePower() noexcept;
 

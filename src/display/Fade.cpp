@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "analysis/Common.h"
+#include "analysis/CpuFeatures.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -114,7 +115,7 @@ __attribute__((target("avx2"))) std::size_t FadeAvx2(std::uint32_t* Pixels, std:
 
 }  // namespace
 
-CFade::CFade(float Factor) noexcept {
+CFade::CFade(float Factor) noexcept : FAvx2(UseAvx2()) {
   const double f = Factor;
   for (int b = 0; b < 256; ++b)
     FTable[static_cast<std::size_t>(b)] =
@@ -144,7 +145,7 @@ void CFade::Apply(std::uint32_t* Pixels, std::size_t Count, TFadePath Path) cons
   const std::uint16_t isLong = FK0 != 0 ? 1 : 0;
   std::size_t i = 0;
 #if defined(QUENVIS_FADE_X86) && defined(__SSE2__)
-  if (Path == TFadePath::Best && __builtin_cpu_supports("avx2"))
+  if (Path == TFadePath::Best && FAvx2)
     i = isLong ? FadeAvx2<true>(Pixels, Count, FK1, FK0) : FadeAvx2<false>(Pixels, Count, FK1, FK0);
   else if (Path != TFadePath::Scalar)
     i = isLong ? FadeSse2<true>(Pixels, Count, FK1, FK0) : FadeSse2<false>(Pixels, Count, FK1, FK0);

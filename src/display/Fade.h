@@ -30,6 +30,8 @@ class CFade {
   // Integer form for 2^-8 <= Factor < 1 (and 0), where Factor * 2^32 is a
   // whole number K = K1 * 2^16 + K0: see Fade.cpp.
   bool FInteger = false;
+  // Whether Best may take the AVX2 path, decided when the fade is made.
+  bool FAvx2 = false;
   std::uint16_t FK1 = 0;
   std::uint16_t FK0 = 0;
 };

@@ -211,6 +211,51 @@ TEST(FrameRenderer, TwoTonesGiveMarkersAndTheSamePlotMarkInAllPlots) {
   }
 }
 
+// Markers first, then the guides, then the threshold line: where they cross,
+// the later half-transparent pen lies on top.
+TEST(FrameRenderer, GuidesCoverMarkersAndTheThresholdLineCoversGuides) {
+  Rig r;
+  r.Settings.FFade = 0;
+  r.Settings.FZone1Hi = 99;  // zone 1's upper guide at x = 198, through zone 2's marker at 200
+  CToneSource tones({18, 100});
+  r.Run(tones.Next());
+  r.Run(tones.Next());
+  ASSERT_EQ(r.Settings.FZone2Peak, 100);
+  const int y2 = static_cast<int>(std::nearbyint(255 - r.Renderer.LastPeaks().Level2 * r.Settings.FScale));
+  const int yT = static_cast<int>(std::nearbyint(255 - r.Settings.FThreshold / r.Settings.FScale * 255));
+  ASSERT_NE(y2 - 5, yT);
+  // What each crossing shows, layered one way and the other on black.
+  const auto layered = [](std::uint32_t Under, std::uint32_t Over) {
+    CBM32 s(1, 1);
+    s.Fill(Black);
+    CGraphics g(s.Bitmap);
+    g.DrawLine(CPen(Under), 0, 0, 0, 0);
+    g.DrawLine(CPen(Over), 0, 0, 0, 0);
+    return s.Info->Bits[0];
+  };
+  ASSERT_NE(layered(Zone2Colour, Zone1Colour), layered(Zone1Colour, Zone2Colour));
+  EXPECT_EQ(r.SpectrumAt(198, y2 - 5), layered(Zone2Colour, Zone1Colour));
+  // Zone 2's lower guide (bin 56, x = 112) under the threshold line.
+  EXPECT_EQ(r.SpectrumAt(112, yT), layered(Zone2Colour, Zone1Colour));
+}
+
+// A bin whose level equals the threshold is drawn at its level, not cut.
+TEST(FrameRenderer, LevelEqualToTheThresholdIsDrawn) {
+  Rig probe, r;
+  CToneSource a({18, 100}, 40), b({18, 100}, 40);
+  probe.Run(a.Next());
+  probe.Run(a.Next());
+  const double level = probe.FFT.Power[18];
+  ASSERT_GT(level, 0.0);
+  r.Settings.FThreshold = level;
+  r.Run(b.Next());
+  r.Run(b.Next());
+  ASSERT_EQ(r.FFT.Power[18], level);
+  const int y = static_cast<int>(std::nearbyint(255 - level * r.Settings.FScale));
+  ASSERT_LT(y, 255);
+  EXPECT_EQ(r.TraceTop(36), y);
+}
+
 TEST(FrameRenderer, EqualZoneLimitsDrawNoPlotMark) {
   struct Case {
     std::int32_t Lo1, Hi1, Lo2, Hi2;
