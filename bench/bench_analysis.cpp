@@ -1,6 +1,7 @@
 // Spectrum engine and zone tracker timings. The engine is compared with an
 // anchor: FFTW's real-to-complex 4096-point transform plus log10 of the 2049
-// power values of the same frame; the ratio Process / anchor is printed last.
+// power values of the same frame; the ratio Process / anchor is printed last,
+// taken round by round from interleaved repetitions.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
@@ -15,6 +16,7 @@
 
 #include "analysis/UFFT_iterative.h"
 #include "analysis/ZonePeakTracker.h"
+#include "PairedRatio.h"
 
 namespace {
 
@@ -73,10 +75,28 @@ void BM_Process(benchmark::State& State) {
 }
 BENCHMARK(BM_Process)->DenseRange(0, WindowCount - 1);
 
+// Planned once per run, and patiently: a plan chosen by quick timing differs
+// from run to run, and the anchor with it.
+struct TAnchorPlan {
+  TAnchorPlan()
+      : In(fftw_alloc_real(FFTSize)),
+        Out(fftw_alloc_complex(FFTSize / 2 + 1)),
+        Plan(fftw_plan_dft_r2c_1d(FFTSize, In, Out, FFTW_PATIENT)) {}
+  ~TAnchorPlan() {
+    fftw_destroy_plan(Plan);
+    fftw_free(Out);
+    fftw_free(In);
+  }
+  double* In;
+  fftw_complex* Out;
+  fftw_plan Plan;
+};
+
 void BM_Anchor(benchmark::State& State) {
-  double* in = fftw_alloc_real(FFTSize);
-  fftw_complex* out = fftw_alloc_complex(FFTSize / 2 + 1);
-  fftw_plan plan = fftw_plan_dft_r2c_1d(FFTSize, in, out, FFTW_MEASURE);
+  static TAnchorPlan anchor;
+  double* in = anchor.In;
+  fftw_complex* out = anchor.Out;
+  fftw_plan plan = anchor.Plan;
   std::vector<double> frame(FFTSize), power(FFTSize / 2 + 1);
   for (int n = 0; n < FFTSize; ++n)
     frame[static_cast<std::size_t>(n)] = TabHamming[static_cast<std::size_t>(n)] *
@@ -89,9 +109,6 @@ void BM_Anchor(benchmark::State& State) {
     benchmark::DoNotOptimize(power.data());
     benchmark::ClobberMemory();
   }
-  fftw_destroy_plan(plan);
-  fftw_free(out);
-  fftw_free(in);
 }
 BENCHMARK(BM_Anchor);
 
@@ -111,43 +128,20 @@ void BM_TrackZonePeaks(benchmark::State& State) {
 }
 BENCHMARK(BM_TrackZonePeaks);
 
-// Console output as usual; the times are kept for the closing ratio. With
-// --benchmark_repetitions the median is used, which resists the noise of a
-// shared machine better than a single run.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& Runs) override {
-    for (const Run& run : Runs) {
-      const std::string name = run.run_name.str();
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-        Medians[name] = run.GetAdjustedCPUTime();
-      else if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-        Singles[name] = run.GetAdjustedCPUTime();
-    }
-    ConsoleReporter::ReportRuns(Runs);
-  }
-  double Time(const std::string& Name) const {
-    if (auto m = Medians.find(Name); m != Medians.end()) return m->second;
-    if (auto s = Singles.find(Name); s != Singles.end()) return s->second;
-    return 0;
-  }
-  std::map<std::string, double> Medians, Singles;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  TRatioReporter reporter;
+  std::vector<char*> args = quenvis::bench::WithInterleaving(argc, argv, "20");
+  int count = static_cast<int>(args.size()) - 1;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  quenvis::bench::CPairedReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  if (const double anchor = reporter.Time("BM_Anchor"); anchor > 0) {
-    for (int p = 0; p < WindowCount; ++p) {
-      const double process = reporter.Time("BM_Process/" + std::to_string(p));
-      if (process > 0)
-        std::printf("Process/anchor ratio (CPU time), %-16s %.2f  (goal <= 1.5)\n",
-                    WindowNames[static_cast<std::size_t>(p)], process / anchor);
-    }
+  for (int p = 0; p < WindowCount; ++p) {
+    const double ratio = reporter.PairedRatio("BM_Process/" + std::to_string(p), "BM_Anchor");
+    if (ratio > 0)
+      std::printf("Process/anchor ratio, %-16s %.2f  (goal <= 1.5)\n",
+                  WindowNames[static_cast<std::size_t>(p)], ratio);
   }
   benchmark::Shutdown();
   return 0;

@@ -15,6 +15,7 @@
 #include "display/Fade.h"
 #include "display/FrameRenderer.h"
 #include "display/Graphics.h"
+#include "PairedRatio.h"
 
 namespace {
 
@@ -74,8 +75,8 @@ void BM_Pipeline(benchmark::State& state, bool Tonal) {
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK_CAPTURE(BM_Pipeline, noisy, false)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Pipeline, tonal, true)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Pipeline, noisy, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Pipeline, tonal, true)->Unit(benchmark::kMillisecond);
 
 // The fade over a worst case (no pixel black, so nothing is skipped) and over
 // the images as they stand after a few seconds of noisy input.
@@ -104,8 +105,8 @@ void BM_Fade(benchmark::State& state, bool Steady) {
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK_CAPTURE(BM_Fade, worst, false)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
-BENCHMARK_CAPTURE(BM_Fade, steady, true)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK_CAPTURE(BM_Fade, worst, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Fade, steady, true)->Unit(benchmark::kMillisecond);
 
 // The trace of a noisy block as 1024 y positions.
 std::vector<int> NoisyTrace() {
@@ -134,7 +135,7 @@ void BM_TraceOwn(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK(BM_TraceOwn)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_TraceOwn)->Unit(benchmark::kMicrosecond);
 
 void BM_TraceQPainter(benchmark::State& state) {
   const std::vector<int> ys = NoisyTrace();
@@ -149,40 +150,27 @@ void BM_TraceQPainter(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
 }
-BENCHMARK(BM_TraceQPainter)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
-
-// Keeps the medians so the ratio to the QPainter anchor can be printed.
-class CMedianReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& r : runs)
-      if (r.aggregate_name == "median") Median[r.run_name.function_name + r.run_name.args] =
-          r.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(benchmark::kMillisecond) /
-          benchmark::GetTimeUnitMultiplier(r.time_unit);
-    ConsoleReporter::ReportRuns(runs);
-  }
-  std::map<std::string, double> Median;  // milliseconds
-};
+BENCHMARK(BM_TraceQPainter)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  CMedianReporter reporter;
+  std::vector<char*> args = quenvis::bench::WithInterleaving(argc, argv, "15");
+  int count = static_cast<int>(args.size()) - 1;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  quenvis::bench::CPairedReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto& m = reporter.Median;
-  auto get = [&](const char* name) {
-    const auto it = m.find(name);
-    return it == m.end() ? -1.0 : it->second;
-  };
+  auto get = [&](const char* name) { return reporter.Median(name); };
   std::printf("\nmedian per block: pipeline noisy %.3f ms, tonal %.3f ms (goal 0.3)\n",
               get("BM_Pipeline/noisy"), get("BM_Pipeline/tonal"));
   std::printf("fade alone: worst case %.3f ms, steady noisy images %.3f ms (goal 0.1)\n",
               get("BM_Fade/worst"), get("BM_Fade/steady"));
   const double own = get("BM_TraceOwn"), qt = get("BM_TraceQPainter");
-  if (own > 0 && qt > 0)
-    std::printf("trace: own rasteriser %.1f us, QPainter %.1f us, ratio own/QPainter %.2f\n",
-                own * 1000, qt * 1000, own / qt);
+  const double ratio = reporter.PairedRatio("BM_TraceOwn", "BM_TraceQPainter");
+  if (own > 0 && qt > 0 && ratio > 0)
+    std::printf("trace: own rasteriser %.1f us, QPainter %.1f us, ratio own/QPainter %.3f\n",
+                own * 1000, qt * 1000, ratio);
   benchmark::Shutdown();
   return 0;
 }
