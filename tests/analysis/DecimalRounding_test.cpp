@@ -8,16 +8,12 @@
 #include <cstdlib>
 #include <random>
 
+#include "support/NearestDouble.h"
+
 namespace quenvis {
 namespace {
 
-double NearestDouble(std::int64_t Units) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%s%lld.%07lld", Units < 0 ? "-" : "",
-                static_cast<long long>(std::llabs(Units) / SevenDecimalScale),
-                static_cast<long long>(std::llabs(Units) % SevenDecimalScale));
-  return std::strtod(text, nullptr);
-}
+using test::NearestDouble;
 
 TEST(SevenDecimalToDouble, ExactValuesAndZero) {
   EXPECT_EQ(SevenDecimalToDouble(SevenDecimalScale), 1.0);

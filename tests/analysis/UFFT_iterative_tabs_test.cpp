@@ -11,6 +11,8 @@
 #include <string>
 #include <utility>
 
+#include "support/NearestDouble.h"
+
 namespace quenvis {
 namespace {
 
@@ -19,13 +21,7 @@ std::int64_t Units(double Value) {
   return static_cast<std::int64_t>(std::nearbyint(Value * 1e7));
 }
 
-double NearestDouble(std::int64_t U) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%s%lld.%07lld", U < 0 ? "-" : "",
-                static_cast<long long>(std::llabs(U) / 10'000'000),
-                static_cast<long long>(std::llabs(U) % 10'000'000));
-  return std::strtod(text, nullptr);
-}
+using test::NearestDouble;
 
 // Exact decimal (as text) to a count of 10^-7.
 std::int64_t ParseUnits(const std::string& Text) {

@@ -11,36 +11,15 @@
 #include <random>
 #include <vector>
 
+#include "support/Blocks.h"
+
 namespace quenvis {
 namespace {
 
-using TBlock = std::vector<unsigned char>;
-
-TBlock MakeBlock(const std::vector<std::pair<std::int16_t, std::int16_t>>& Frames) {
-  TBlock block(BlockBytes, 0);
-  for (std::size_t i = 0; i < Frames.size() && i < BlockFrames; ++i) {
-    const auto l = static_cast<std::uint16_t>(Frames[i].first);
-    const auto r = static_cast<std::uint16_t>(Frames[i].second);
-    block[4 * i + 0] = static_cast<unsigned char>(l & 0xFF);
-    block[4 * i + 1] = static_cast<unsigned char>(l >> 8);
-    block[4 * i + 2] = static_cast<unsigned char>(r & 0xFF);
-    block[4 * i + 3] = static_cast<unsigned char>(r >> 8);
-  }
-  return block;
-}
-
-TBlock ConstantBlock(std::int16_t L, std::int16_t R) {
-  return MakeBlock(std::vector<std::pair<std::int16_t, std::int16_t>>(BlockFrames, {L, R}));
-}
-
-TBlock RandomBlock(std::uint32_t Seed) {
-  std::mt19937 random(Seed);
-  std::uniform_int_distribution<int> sample(-32768, 32767);
-  std::vector<std::pair<std::int16_t, std::int16_t>> frames(BlockFrames);
-  for (auto& f : frames)
-    f = {static_cast<std::int16_t>(sample(random)), static_cast<std::int16_t>(sample(random))};
-  return MakeBlock(frames);
-}
+using test::ConstantBlock;
+using test::MakeBlock;
+using test::RandomBlock;
+using test::TBlock;
 
 // The transform written out plainly: the rotation advanced group by group
 // inside the stage loop, in double arithmetic.

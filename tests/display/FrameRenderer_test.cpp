@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "display/Graphics.h"
+#include "support/Blocks.h"
 
 namespace quenvis {
 namespace {
@@ -17,29 +18,7 @@ constexpr std::uint32_t Black = 0xFF000000u;
 constexpr std::uint32_t Green = 0xFF00FF00u;
 
 
-// A stereo block (left = right) holding sines that fall exactly on bins,
-// continuing block after block.
-class CToneSource {
- public:
-  explicit CToneSource(std::vector<int> Bins, double Amplitude = 8000)
-      : FBins(std::move(Bins)), FAmplitude(Amplitude) {}
-  const void* Next() {
-    for (int i = 0; i < BlockFrames; ++i, ++FSample) {
-      double v = 0;
-      for (int b : FBins)
-        v += FAmplitude * std::sin(2 * M_PI * b * static_cast<double>(FSample % 4096) / 4096);
-      const auto s = static_cast<std::int16_t>(std::lrint(v));
-      FBlock[2 * i] = FBlock[2 * i + 1] = s;
-    }
-    return FBlock.data();
-  }
-
- private:
-  std::vector<int> FBins;
-  double FAmplitude;
-  std::int64_t FSample = 0;
-  std::vector<std::int16_t> FBlock = std::vector<std::int16_t>(2 * BlockFrames);
-};
+using test::CToneSource;
 
 class CTestHost : public IFrameHost {
  public:
