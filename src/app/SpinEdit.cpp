@@ -3,6 +3,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <algorithm>
 
 namespace quenvis {
@@ -72,9 +73,26 @@ void TSpinEdit::keyPressEvent(QKeyEvent* Event) {
       stepBy(-1);
       Event->accept();
       return;
+    case Qt::Key_PageUp:
+      stepBy(10);
+      Event->accept();
+      return;
+    case Qt::Key_PageDown:
+      stepBy(-10);
+      Event->accept();
+      return;
     default:
       QLineEdit::keyPressEvent(Event);
   }
+}
+
+void TSpinEdit::wheelEvent(QWheelEvent* Event) {
+  constexpr int Notch = 120;
+  FWheelRest += Event->angleDelta().y();
+  const int Steps = FWheelRest / Notch;
+  FWheelRest -= Steps * Notch;
+  if (Steps != 0) stepBy(Steps);
+  Event->accept();
 }
 
 void TSpinEdit::resizeEvent(QResizeEvent* Event) {

@@ -37,7 +37,10 @@ class TSpinEdit : public QLineEdit {
 
  protected:
   void focusOutEvent(QFocusEvent* Event) override;
+  // Up and Down step by one, Page Up and Page Down by ten.
   void keyPressEvent(QKeyEvent* Event) override;
+  // One step per notch; finer wheels add up to whole notches.
+  void wheelEvent(QWheelEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;
 
  private:
@@ -45,6 +48,7 @@ class TSpinEdit : public QLineEdit {
 
   std::int32_t FMinValue = 0;
   std::int32_t FMaxValue = 0;
+  int FWheelRest = 0;  // eighths of a degree not yet turned into a step
   QToolButton* FUp;
   QToolButton* FDown;
 };

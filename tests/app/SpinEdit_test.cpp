@@ -2,6 +2,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "app/SpinEdit.h"
 
@@ -18,6 +19,8 @@ class SpinEditTest : public QObject {
   void leavingTheFieldBringsValueToNearerLimit_data();
   void leavingTheFieldBringsValueToNearerLimit();
   void setValueAndRange();
+  void pageKeysAndWheelStep_data();
+  void pageKeysAndWheelStep();
 };
 
 void SpinEditTest::valueFromText_data() {
@@ -118,6 +121,37 @@ void SpinEditTest::leavingTheFieldBringsValueToNearerLimit() {
   QVERIFY(!Spin->hasFocus());
   QCOMPARE(Spin->text(), textAfter);
   QCOMPARE(Seen, changes);
+}
+
+void SpinEditTest::pageKeysAndWheelStep_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<int>("key");     // 0: the wheel instead
+  QTest::addColumn<QList<int>>("wheel");  // angle deltas, in eighths of a degree
+  QTest::addColumn<QString>("expected");
+  QTest::newRow("page up") << "5" << int(Qt::Key_PageUp) << QList<int>{} << "15";
+  QTest::newRow("page down at the limit") << "-95" << int(Qt::Key_PageDown) << QList<int>{} << "-100";
+  QTest::newRow("page up from above") << "250" << int(Qt::Key_PageUp) << QList<int>{} << "100";
+  QTest::newRow("two notches up") << "5" << 0 << QList<int>{240} << "7";
+  QTest::newRow("one notch down") << "5" << 0 << QList<int>{-120} << "4";
+  QTest::newRow("fine wheel adds up") << "5" << 0 << QList<int>{60, 30, 30, 15} << "6";
+  QTest::newRow("wheel at the limit") << "100" << 0 << QList<int>{120} << "100";
+}
+
+void SpinEditTest::pageKeysAndWheelStep() {
+  QFETCH(QString, text);
+  QFETCH(int, key);
+  QFETCH(QList<int>, wheel);
+  QFETCH(QString, expected);
+  TSpinEdit Spin;
+  Spin.setRange(-100, 100);
+  Spin.setText(text);
+  if (key != 0) QTest::keyClick(&Spin, Qt::Key(key));
+  for (const int delta : wheel) {
+    QWheelEvent Event(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&Spin, &Event);
+  }
+  QCOMPARE(Spin.text(), expected);
 }
 
 void SpinEditTest::setValueAndRange() {
