@@ -18,6 +18,7 @@
 
 #include "analysis/UFFT_iterative_tabs.h"
 #include "app/SpinEdit.h"
+#include "app/VowelChart.h"
 #include "capture/UWaveRecorder.h"
 
 namespace quenvis {
@@ -189,11 +190,14 @@ void TForm1::BuildLayout() {
   window->setGeometry(9, 112, 208, 21);
   window->setToolTip(QStringLiteral("Windowing"));
 
+  Bt_chart = Named(new QPushButton(QStringLiteral("Chart"), command), "Bt_chart");
+  Bt_chart->setGeometry(112, 8, 49, 25);
+
   // Keyboard order: the tool panel's controls, then the command panel's.
   QWidget* const TabOrder[] = {CB_Pilotes, PowerRange, Remanance, FreqPlage,
                                      Seuil,      EC2Z1LF1,   EC2Z1LF2,  EC2Z2LF1,
                                      EC2Z2LF2,   Memo1,      PowerOffset, window,
-                                     Bt_start,   Bt_stop};
+                                     Bt_start,   Bt_stop,    Bt_chart};
   for (std::size_t i = 1; i < std::size(TabOrder); ++i)
     setTabOrder(TabOrder[i - 1], TabOrder[i]);
 
@@ -211,6 +215,9 @@ void TForm1::BuildLayout() {
   connect(window, &QComboBox::activated, this, [this] { windowChange(window); });
   connect(Bt_start, &QPushButton::clicked, this, [this] { Bt_startClick(Bt_start); });
   connect(Bt_stop, &QPushButton::clicked, this, [this] { Bt_stopClick(Bt_stop); });
+  connect(Bt_chart, &QPushButton::clicked, this, &TForm1::ShowChart);
+  auto* ChartKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+  connect(ChartKey, &QShortcut::activated, this, &TForm1::ShowChart);
 }
 
 void TForm1::FormCreate(QObject* /*Sender*/) {
@@ -280,7 +287,16 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
   UpdateCaption();
 }
 
+void TForm1::ShowChart() {
+  if (!Chart) Chart = new TVowelChart();
+  Chart->show();
+  Chart->raise();
+  Chart->activateWindow();
+}
+
 void TForm1::FormDestroy(QObject* /*Sender*/) {
+  delete Chart;
+  Chart = nullptr;
   if (Recorder) {
     Recorder->Stop();
     delete Recorder;  // pending notifications go with it

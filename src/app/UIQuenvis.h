@@ -25,6 +25,7 @@ namespace quenvis {
 class TSpinEdit;
 class TWaveRecorder;
 class CWaveInService;
+class TVowelChart;
 
 // Number texts of the window. Digits are always ASCII and the minus sign the
 // hyphen-minus; only the separators come from Locale.
@@ -71,6 +72,8 @@ class TForm1 : public QWidget {
   QPlainTextEdit* Memo1;
   TSpinEdit* PowerOffset;
   QComboBox* window;
+  // Opens the vowel chart (beside the layout's own controls).
+  QPushButton* Bt_chart;
 
   // Written only by the handlers below (and the tracker's peaks by the renderer).
   TAnalysisSettings Settings;
@@ -80,6 +83,8 @@ class TForm1 : public QWidget {
   std::unique_ptr<TSurfaces> Surfaces;
   std::unique_ptr<CFFT_iterative> FFT;
   TWaveRecorder* Recorder = nullptr;  // a child widget, released by FormDestroy
+  // The vowel chart window, made when first opened; released by FormDestroy.
+  TVowelChart* Chart = nullptr;
 
   // Start-up sequence; run once by the constructor.
   void FormCreate(QObject* Sender);
@@ -113,6 +118,8 @@ class TForm1 : public QWidget {
   void windowChange(QObject* Sender);
   void Bt_startClick(QObject* Sender);
   void Bt_stopClick(QObject* Sender);
+  // Shows the vowel chart, making it on first use.
+  void ShowChart();
 
  protected:
   void paintEvent(QPaintEvent* Event) override;

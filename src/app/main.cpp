@@ -5,6 +5,7 @@
 
 int main(int argc, char** argv) {
   QApplication Application(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Quenvis"));
   QApplication::setApplicationName(QStringLiteral("Quenvis"));
   QApplication::setDesktopFileName(QStringLiteral("quenvis"));
   // The main window is a tool window, which Qt does not count as the last
@@ -15,5 +16,6 @@ int main(int argc, char** argv) {
   Form1->setAttribute(Qt::WA_DeleteOnClose);
   QObject::connect(Form1, &QObject::destroyed, &Application, &QCoreApplication::quit);
   Form1->show();
+  if (QApplication::arguments().contains(QStringLiteral("--chart"))) Form1->ShowChart();
   return QApplication::exec();
 }

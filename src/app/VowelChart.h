@@ -1,0 +1,84 @@
+#pragma once
+// The vowel chart window: the newest voiced estimate as a dot with a fading
+// two-second trail over reference vowels, and a readout of F1, F2 and F0.
+#include <QImage>
+#include <QString>
+#include <QWidget>
+#include <array>
+
+#include "app/VowelChartPainter.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+
+namespace quenvis {
+
+// One block's estimate as the chart takes it.
+struct TVowelEstimate {
+  bool Voiced = false;
+  double F0 = 0, F1 = 0, F2 = 0;  // Hz; F0 0 when unknown
+};
+
+class TVowelChart : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The trail: about two seconds of blocks.
+  static constexpr int TrailBlocks = 43;
+
+  explicit TVowelChart(QWidget* Parent = nullptr);
+  ~TVowelChart() override;
+
+  // One call per analysed block; ignored while paused.
+  void AddEstimate(const TVowelEstimate& Estimate);
+  void SetPaused(bool Paused);
+  bool Paused() const noexcept { return FPaused; }
+  void ClearTrail();
+
+  void SetVoice(TVoice Voice);
+  TVoice Voice() const noexcept { return FPainter.Voice(); }
+  // Loads a reference set; on failure returns the message, shows it, and
+  // keeps the chart as it was.
+  QString LoadReferences(const QString& Path);
+  void UseBuiltInReferences();
+  const CVowelChartPainter& Painter() const noexcept { return FPainter; }
+
+  // The chart as the window shows it, at the screen's pixel density.
+  QImage Render() const;
+  bool SaveImage(const QString& Path) const;
+  QString Readout() const { return FReadout; }
+
+  // The newest voiced point still on the trail, if any.
+  bool LatestPoint(double& F1, double& F2) const;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+  void closeEvent(QCloseEvent* Event) override;
+
+ private:
+  struct TTrailPoint {
+    bool Voiced = false;
+    double F1 = 0, F2 = 0;
+  };
+  void SaveWithDialog();
+  void AskForReferences();
+  void PaintChart(QPainter& Painter, const QSizeF& Size) const;
+  void Rebuild();
+  void Remember() const;
+
+  CVowelChartPainter FPainter;
+  std::array<TTrailPoint, TrailBlocks> FTrail{};
+  int FNewest = -1;  // index of the newest entry, -1 when empty
+  bool FPaused = false;
+  QString FReadout;
+  QString FReferencePath;
+  QImage FBackground;  // made on resize and on a change of voice or references
+  QComboBox* FVoiceList;
+  QPushButton* FLoad;
+  QPushButton* FBuiltIn;
+  QLabel* FStatus;
+};
+
+}  // namespace quenvis

@@ -1,0 +1,55 @@
+#pragma once
+// Paints the vowel chart with QPainter: the plane with its grid, ticks and
+// axis titles, the reference vowels, dots, and the readout. Shared by the
+// chart window and by quenvis-render's chart.png.
+#include <QColor>
+#include <QRectF>
+#include <QString>
+#include <vector>
+
+#include "app/ChartScale.h"
+#include "app/ReferenceVowels.h"
+
+class QPainter;
+
+namespace quenvis {
+
+// Spread drawn around a reference vowel, in Bark.
+inline constexpr double EllipseF1Bark = 0.45;
+inline constexpr double EllipseF2Bark = 0.6;
+
+class CVowelChartPainter {
+ public:
+  CVowelChartPainter();
+
+  void SetVoice(TVoice Voice);
+  TVoice Voice() const noexcept { return FVoice; }
+  // The whole set; only the vowels for the current voice are drawn.
+  void SetReferences(std::vector<TReferenceVowel> Set);
+  const std::vector<TReferenceVowel>& Shown() const noexcept { return FShown; }
+
+  // The plot area of a chart of Size, and its scale.
+  static QRectF PlotArea(const QSizeF& Size);
+  CChartScale ScaleFor(const QSizeF& Size) const;
+
+  // Everything that stays from block to block.
+  void PaintBackground(QPainter& Painter, const QSizeF& Size) const;
+  // A filled dot; pairs outside the plane are not drawn.
+  static void PaintDot(QPainter& Painter, const CChartScale& Scale, double F1, double F2,
+                       const QColor& Colour, double Radius);
+  // The readout line under the plane.
+  static void PaintReadout(QPainter& Painter, const QSizeF& Size, const QString& Text);
+
+  // Whether a pair lies inside the drawn ellipse of a reference vowel.
+  static bool InsideEllipse(const TReferenceVowel& Vowel, double F1, double F2) noexcept;
+
+ private:
+  TVoice FVoice = TVoice::Man;
+  std::vector<TReferenceVowel> FSet;
+  std::vector<TReferenceVowel> FShown;
+};
+
+// The readout text: "F1 310 Hz   F2 2290 Hz   F0 220 Hz   A3 +0"; empty when unvoiced.
+QString ReadoutText(bool Voiced, double F0, double F1, double F2);
+
+}  // namespace quenvis

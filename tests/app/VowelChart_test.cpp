@@ -1,0 +1,170 @@
+#include <QFile>
+#include <QImage>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+
+#include "app/ChartScale.h"
+#include "app/NoteName.h"
+#include "app/ReferenceVowels.h"
+#include "app/VowelChart.h"
+
+using namespace quenvis;
+
+class VowelChartTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+  void mappingRoundTripsAndKeepsTheOrientation_data();
+  void mappingRoundTripsAndKeepsTheOrientation();
+  void noteNames();
+  void badReferenceFilesLeaveTheChartAsItWas_data();
+  void badReferenceFilesLeaveTheChartAsItWas();
+  void referenceFileWithHeaderAndVoices();
+  void trailPauseAndClear();
+  void savesAPngWithTheReferenceVowels();
+};
+
+void VowelChartTest::mappingRoundTripsAndKeepsTheOrientation_data() {
+  QTest::addColumn<int>("voice");
+  QTest::addColumn<QSizeF>("size");
+  QTest::newRow("man 800x600") << 0 << QSizeF(800, 600);
+  QTest::newRow("woman 360x270") << 1 << QSizeF(360, 270);
+  QTest::newRow("child 1920x1080") << 2 << QSizeF(1920, 1080);
+}
+
+void VowelChartTest::mappingRoundTripsAndKeepsTheOrientation() {
+  QFETCH(int, voice);
+  QFETCH(QSizeF, size);
+  CVowelChartPainter painter;
+  painter.SetVoice(Voices[voice]);
+  const CChartScale s = painter.ScaleFor(size);
+  const QRectF area = CVowelChartPainter::PlotArea(size);
+  const TChartRange r = s.Range();
+  // Front vowels (high F2) on the left, close vowels (low F1) at the top.
+  QCOMPARE(s.XOfF2(r.F2Hi), area.left());
+  QVERIFY(std::fabs(s.XOfF2(r.F2Lo) - area.right()) < 1e-9);
+  QCOMPARE(s.YOfF1(r.F1Lo), area.top());
+  QVERIFY(std::fabs(s.YOfF1(r.F1Hi) - area.bottom()) < 1e-9);
+  for (double f = r.F2Lo; f <= r.F2Hi; f += 37) {
+    QVERIFY(std::fabs(s.F2AtX(s.XOfF2(f)) - f) < 1e-6);
+    QVERIFY(s.XOfF2(f + 10) < s.XOfF2(f));
+  }
+  for (double f = r.F1Lo; f <= r.F1Hi; f += 13) {
+    QVERIFY(std::fabs(s.F1AtY(s.YOfF1(f)) - f) < 1e-6);
+    QVERIFY(s.YOfF1(f + 10) > s.YOfF1(f));
+  }
+  // Ticks: inside the range, increasing, never closer than asked, enough to read.
+  for (const bool f1 : {true, false}) {
+    const std::vector<double> ticks = f1 ? s.F1Ticks(20) : s.F2Ticks(40);
+    QVERIFY(ticks.size() >= 3);
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+      QVERIFY(ticks[i] >= (f1 ? r.F1Lo : r.F2Lo) && ticks[i] <= (f1 ? r.F1Hi : r.F2Hi));
+      if (i == 0) continue;
+      QVERIFY(ticks[i] > ticks[i - 1]);
+      const double gap = f1 ? s.YOfF1(ticks[i]) - s.YOfF1(ticks[i - 1])
+                            : s.XOfF2(ticks[i - 1]) - s.XOfF2(ticks[i]);
+      QVERIFY(gap >= (f1 ? 20 : 40));
+    }
+  }
+}
+
+void VowelChartTest::noteNames() {
+  const struct {
+    double Hz;
+    const char* Name;
+  } cases[] = {{440, "A4 +0"},    {220, "A3 +0"},    {261.6256, "C4 +0"}, {445, "A4 +20"},
+               {435, "A4 -20"},   {116.54, "A#2 +0"}, {19, ""},          {std::nan(""), ""}};
+  for (const auto& c : cases) QCOMPARE(QString::fromStdString(NoteName(c.Hz)), QString(c.Name));
+}
+
+void VowelChartTest::badReferenceFilesLeaveTheChartAsItWas_data() {
+  QTest::addColumn<QByteArray>("content");
+  QTest::newRow("empty") << QByteArray();
+  QTest::newRow("missing columns") << QByteArray("i,270\n");
+  QTest::newRow("text in numbers") << QByteArray("i,low,2290\n");
+  QTest::newRow("negative") << QByteArray("i,-270,2290\n");
+  QTest::newRow("huge") << QByteArray("i,270,1e300\n");
+  QTest::newRow("unknown voice") << QByteArray("i,270,2290,tenor\n");
+  QTest::newRow("control characters") << QByteArray("a\x1b[2J,270,2290\n");
+  QByteArray many = "label,f1_hz,f2_hz\n";
+  for (int i = 0; i < 10000; ++i) many += "a,500,1500\n";
+  QTest::newRow("10000 rows") << many;
+}
+
+void VowelChartTest::badReferenceFilesLeaveTheChartAsItWas() {
+  QFETCH(QByteArray, content);
+  QTemporaryDir dir;
+  const QString path = dir.filePath("ref.csv");
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(content);
+  file.close();
+  TVowelChart chart;
+  const std::size_t before = chart.Painter().Shown().size();
+  const QString error = chart.LoadReferences(path);
+  QVERIFY(!error.isEmpty());
+  QVERIFY(!error.contains('\n'));
+  QCOMPARE(chart.Painter().Shown().size(), before);
+  QVERIFY(!chart.Render().isNull());
+}
+
+void VowelChartTest::referenceFileWithHeaderAndVoices() {
+  std::vector<TReferenceVowel> set;
+  QCOMPARE(QString::fromStdString(ParseReferenceCsv(
+               "label,f1_hz,f2_hz,voice\n# Italian\ni,290,2300,man\ni,350,2800,woman\n"
+               "a , 700 , 1300\r\n\n",
+               set)),
+           QString());
+  QCOMPARE(set.size(), std::size_t(3));
+  QCOMPARE(set[2].Label, std::string("a"));
+  QCOMPARE(VowelsFor(set, TVoice::Woman).size(), std::size_t(2));
+  QCOMPARE(VowelsFor(set, TVoice::Woman)[0].F2, 2800.0);
+}
+
+void VowelChartTest::trailPauseAndClear() {
+  TVowelChart chart;
+  chart.show();
+  QVERIFY(QTest::qWaitForWindowActive(&chart));
+  double f1 = 0, f2 = 0;
+  chart.AddEstimate({true, 120, 300, 2200});
+  chart.AddEstimate({false, 0, 0, 0});  // unvoiced: nothing new, the trail stays
+  QVERIFY(chart.LatestPoint(f1, f2));
+  QCOMPARE(f2, 2200.0);
+  QVERIFY(chart.Readout().isEmpty());
+  QTest::keyClick(&chart, Qt::Key_Space);
+  QVERIFY(chart.Paused());
+  chart.AddEstimate({true, 120, 700, 1200});
+  QVERIFY(chart.LatestPoint(f1, f2) && f2 == 2200.0);
+  QTest::keyClick(&chart, Qt::Key_Space);
+  chart.AddEstimate({true, 220, 700, 1200});
+  QCOMPARE(chart.Readout(), QString("F1 700 Hz    F2 1200 Hz    F0 220 Hz    A3 +0"));
+  // Two seconds later the point has left the trail.
+  for (int i = 0; i < TVowelChart::TrailBlocks; ++i) chart.AddEstimate({});
+  QVERIFY(!chart.LatestPoint(f1, f2));
+  chart.AddEstimate({true, 120, 700, 1200});
+  QTest::keyClick(&chart, Qt::Key_C);
+  QVERIFY(!chart.LatestPoint(f1, f2));
+}
+
+void VowelChartTest::savesAPngWithTheReferenceVowels() {
+  QTemporaryDir dir;
+  TVowelChart chart;
+  chart.resize(640, 510);
+  chart.AddEstimate({true, 120, 270, 2290});
+  const QString path = dir.filePath("chart.png");
+  QVERIFY(chart.SaveImage(path));
+  QImage image(path);
+  QVERIFY(!image.isNull());
+  const QSizeF size(image.width() / image.devicePixelRatio(), image.height() / image.devicePixelRatio());
+  // The live dot sits on /i/, which is drawn where the scale puts it.
+  const CChartScale s = chart.Painter().ScaleFor(size);
+  const QColor dot = image.pixelColor(QPointF(s.XOfF2(2290), s.YOfF1(270)).toPoint());
+  QVERIFY(dot.red() > 150 && dot.green() < 100);
+  QVERIFY(!chart.SaveImage(dir.filePath("missing/dir/chart.png")));
+}
+
+QTEST_MAIN(VowelChartTest)
+#include "VowelChart_test.moc"
