@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Headless demo: a private X server and a private PulseAudio server whose only
-# microphone hears a synthesised voice saying vowels in a loop. Starts Quenvis,
-# presses Start, and after a few seconds writes a screenshot of the window.
-#   demo.sh [SCREENSHOT]   (default: ./demo.png)
+# microphone hears a synthesised voice saying vowels in a loop. Starts Quenvis
+# with its vowel chart, presses Start, and after a few seconds writes a
+# screenshot of each window (the chart's beside the main one, "-chart" added).
+#   demo.sh [SCREENSHOT]   (default: ./demo.png; the chart in ./demo-chart.png)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 shot=$(readlink -f "${1:-demo.png}")
+chart_shot=${shot%.png}-chart.png
 app=${QUENVIS_BIN:-$top/build/quenvis}
 [ -x "$app" ] || { echo "demo: $app is not built" >&2; exit 1; }
 
@@ -33,14 +35,22 @@ setsid bash -c 'while :; do paplay --device=quenvis_sink --volume=41000 "$1" || 
 voice_pid=$!
 
 echo "demo: starting $app"
-"$app" >"$work/app.log" 2>&1 &
+"$app" --chart >"$work/app.log" 2>&1 &
 app_pid=$!
-wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis' | head -n1)
+wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis par' | head -n1)
 [ -n "$wid" ] || { echo "demo: the window did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
+chart=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis vowel chart' | head -n1)
+[ -n "$chart" ] || { echo "demo: the chart did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
 sleep 1
 # Start sits at (8, 8) in the command panel at (0, 272): its middle is (32, 292).
 xdotool mousemove --window "$wid" 32 292 click 1
 sleep 5
+# Without a window manager the windows may overlap: raise each before its picture.
+xdotool windowraise "$chart"
+sleep 0.3
+import -window "$chart" "$chart_shot"
+xdotool windowraise "$wid"
+sleep 0.3
 import -window "$wid" "$shot"
-xdotool key ctrl+q >/dev/null 2>&1 || true
-echo "demo: screenshot written to $shot"
+xdotool windowactivate "$wid" key ctrl+q >/dev/null 2>&1 || true
+echo "demo: screenshots written to $shot and $chart_shot"
