@@ -52,5 +52,5 @@ import -window "$chart" "$chart_shot"
 xdotool windowraise "$wid"
 sleep 0.3
 import -window "$wid" "$shot"
-xdotool windowactivate "$wid" key ctrl+q >/dev/null 2>&1 || true
+xdotool windowfocus "$wid" key ctrl+q >/dev/null 2>&1 || true
 echo "demo: screenshots written to $shot and $chart_shot"
