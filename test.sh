@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
 # Set-up, build, and the whole test suite: the normal build, then the same
-# tests built with AddressSanitizer and UndefinedBehaviorSanitizer.
+# tests built with AddressSanitizer and UndefinedBehaviorSanitizer, then a
+# short run of both fuzz targets (clang, libFuzzer, ASan+UBSan).
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/setup.sh
+scripts/setup.sh --fuzz
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQUENVIS_SANITIZE=ON -DQUENVIS_BENCH=OFF
+scripts/build.sh build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DQUENVIS_FUZZ=ON -DQUENVIS_BENCH=OFF
 status=0
 echo "== tests (normal build)"
 ctest --test-dir build --output-on-failure -j 2 || status=1
 echo "== tests (sanitizer build)"
 ctest --test-dir build-asan --output-on-failure -j 2 || status=1
+echo "== fuzzing (30 s per target)"
+ctest --test-dir build-fuzz --output-on-failure -L fuzz || status=1
 exit $status

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, testing and the demo need,
 # only those that are missing. Safe to run again.
+#   setup.sh --fuzz   also installs clang and its libFuzzer runtime, which only
+#                     the fuzz targets need (scripts/fuzz.sh, ./test.sh).
 set -euo pipefail
 
 packages=(
@@ -11,6 +13,9 @@ packages=(
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
   espeak-ng sox
 )
+if [ "${1:-}" = --fuzz ]; then
+  packages+=(clang libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -138,6 +138,8 @@ TEST(Graphics, DegenerateAndFarAwayRectangles) {
   g.DrawRectangle(Yellow, NAN, 1, 2, 3);
   g.DrawRectangle(Yellow, 1e30f, -1e30f, 5, 5);
   g.DrawRectangle(Yellow, -INFINITY, 3, 1, 1);
+  g.DrawRectangle(Yellow, 3, -INFINITY, 4, INFINITY);  // bottom edge -inf + inf is NaN
+  g.DrawRectangle(Yellow, -INFINITY, 3, INFINITY, 4);
   EXPECT_TRUE(Changed(s).empty());
   // A huge outline around the surface shows nothing; one through it shows its edge.
   g.DrawRectangleI(Yellow, Min32, Min32, Max32, Max32);
