@@ -176,6 +176,9 @@ constexpr double YinDip = 0.15;      // first dip of the normalised difference b
 constexpr double YinVoiced = 0.35;   // aperiodicity above this is unvoiced
 constexpr double MinLevel = 1e-3;    // RMS re full scale (-60 dBFS)
 constexpr int ClipLimit = 2 * CFormantTracker::BlockFrames / 20;  // 5 % of the samples at the rails
+constexpr double NoiseFloorShare = 0.01;
+constexpr double MinWeight = 0.05;
+constexpr double WeightNoise = 5;
 constexpr int MinHarmonics = 6;      // fewer cannot pin ten poles
 constexpr int DapIterations = 40;
 constexpr double MaxBandwidth = 500, MinFormant = 90;
@@ -381,7 +384,36 @@ int CFormantTracker::PickHarmonics(double& F0) noexcept {
     ++count;
   }
   if (sumHH > 0) F0 = f0;
+  RemoveNoise(count, f0);
   return count;
+}
+
+// Noise adds its power to every bin, peaks included, and raises the valleys
+// between harmonics to its level: the mean power of the middle of the nearby
+// valleys is taken from each peak. A peak that does not stand clear of it
+// keeps a small part of its power, which the model may pass above.
+void CFormantTracker::RemoveNoise(int Count, double F0) noexcept {
+  for (int m = 0; m < Count; ++m) {
+    const double f = FHarmFreq[static_cast<std::size_t>(m)];
+    const double next = m + 1 < Count ? FHarmFreq[static_cast<std::size_t>(m + 1)] : f + F0;
+    const int lo = static_cast<int>((f + 0.35 * (next - f)) / BinHz + 0.5);
+    const int hi = std::min(FFTHalf, static_cast<int>((f + 0.65 * (next - f)) / BinHz + 0.5));
+    double sum = 0;
+    for (int k = lo; k <= hi; ++k) sum += FPower[static_cast<std::size_t>(k)];
+    FValley[static_cast<std::size_t>(m)] = hi >= lo ? sum / (hi - lo + 1) : 0;
+  }
+  for (int m = 0; m < Count; ++m) {
+    double noise = 0;
+    int n = 0;
+    for (int j = std::max(0, m - 2); j <= std::min(Count - 1, m + 1); ++j, ++n)
+      noise += FValley[static_cast<std::size_t>(j)];
+    noise /= n;
+    double& p = FHarmPower[static_cast<std::size_t>(m)];
+    const double clean = std::max(p - WeightNoise * noise, NoiseFloorShare * p);
+    const double snr = noise > 0 ? clean / (WeightNoise * noise) : 1e6;
+    FWeight[static_cast<std::size_t>(m)] = std::max(snr / (1 + snr), MinWeight);
+    p = clean;
+  }
 }
 
 // Discrete all-pole modelling (El-Jaroudi and Makhoul): the order-10 model
@@ -411,7 +443,7 @@ bool CFormantTracker::FitAllPole(int Count) noexcept {
 
   std::array<double, p + 1> r{};
   for (int m = 0; m < Count; ++m) {
-    const double pm = FHarmPower[static_cast<std::size_t>(m)] / total;
+    const double pm = FWeight[static_cast<std::size_t>(m)] * FHarmPower[static_cast<std::size_t>(m)] / total;
     for (int i = 0; i <= p; ++i) r[static_cast<std::size_t>(i)] += pm * FCos[static_cast<std::size_t>(m * (p + 1) + i)];
   }
   r[0] *= 1 + 1e-9;  // keeps the Toeplitz matrix positive definite
@@ -441,7 +473,7 @@ bool CFormantTracker::FitAllPole(int Count) noexcept {
       }
       const double mag = ar * ar + ai * ai;
       if (!(mag > 0)) return false;
-      const double inv = 1 / mag;
+      const double inv = FWeight[static_cast<std::size_t>(m)] / mag;
       for (int i = 0; i <= p; ++i) h(i) += (cm[i] * ar - sm[i] * ai) * inv;
     }
     Eigen::Matrix<double, p + 1, 1> next = llt.solve(h);

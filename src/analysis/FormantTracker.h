@@ -58,6 +58,7 @@ class CFormantTracker {
   double EstimateF0(double& Level) noexcept;
   void ComputeSpectrum() noexcept;
   int PickHarmonics(double& F0) noexcept;
+  void RemoveNoise(int Count, double F0) noexcept;
   bool FitAllPole(int Count) noexcept;
   int RootsToFormants(TFormants& Out) const noexcept;
 
@@ -74,7 +75,7 @@ class CFormantTracker {
   std::array<double, SpecSize> FRe{}, FIm{};
   std::array<double, SpecSize / 2 + 1> FPower{};
 
-  std::array<double, MaxHarmonics> FHarmFreq{}, FHarmPower{};
+  std::array<double, MaxHarmonics> FHarmFreq{}, FHarmPower{}, FValley{}, FWeight{};
   std::array<double, MaxHarmonics * (Order + 1)> FCos{}, FSin{};
   std::array<double, Order + 1> FA{};
   bool FClipped = false;

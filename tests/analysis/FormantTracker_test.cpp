@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -104,6 +105,7 @@ TScore Measure(const TGroup& Group, double SnrDb) {
     const double e1 = f1s.empty() ? 1e9 : std::abs(Median(f1s) - f[0]);
     const double e2 = f2s.empty() ? 1e9 : std::abs(Median(f2s) - f[1]);
     const double e0 = f0s.empty() ? 100 : 100 * std::abs(Median(f0s) - Group.Pitch) / Group.Pitch;
+    if (std::getenv("FORMANT_DEBUG")) std::printf("   %4.0f %4.0f -> %6.1f %6.1f  (%d)\n", f[0], f[1], Median(f1s), Median(f2s), v);
     s.MeanF1 += e1 / VowelsPerGroup;
     s.MeanF2 += e2 / VowelsPerGroup;
     s.WorstF1 = std::max(s.WorstF1, e1);
