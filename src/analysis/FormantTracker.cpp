@@ -180,8 +180,8 @@ constexpr double NoiseFloorShare = 0.01;
 constexpr double MinWeight = 0.05;
 constexpr double WeightNoise = 5;
 constexpr int MinHarmonics = 6;      // fewer cannot pin ten poles
-constexpr int DapIterations = 40;
 constexpr double MaxBandwidth = 500, MinFormant = 90;
+constexpr double MinBandwidth = 15;  // Hz; no vocal tract resonance is that sharp
 
 // Decimates by two: Out[k] = sum_j h[j] In[2k + j].
 inline void Decimate(const double* In, double* Out, int Count) noexcept {
@@ -241,8 +241,27 @@ TFormants CFormantTracker::Process(const void* Block) noexcept {
   double refined = f0;
   const int count = PickHarmonics(refined);
   if (refined >= MinF0 && refined <= MaxF0) out.F0 = refined;
-  if (clippedFrame || count < MinHarmonics || !FitAllPole(count)) return out;
-  RootsToFormants(out);
+  if (clippedFrame || count < MinHarmonics) return out;
+  const int iterates = FitAllPole(count);
+  if (iterates == 0) return out;
+  // The fit only sees the harmonics, so nothing stops it from sharpening a
+  // resonance between two of them towards the unit circle as it converges.
+  // When the last model has such a pole, the latest one without is taken
+  // (the iterates sharpen steadily, so a bisection finds it).
+  TRoots roots;
+  if (!FindRoots(Iterate(iterates - 1), roots)) {
+    int good = 0, bad = iterates - 1;
+    while (bad - good > 1) {
+      const int mid = (good + bad) / 2;
+      (FindRoots(Iterate(mid), roots) ? good : bad) = mid;
+    }
+    FindRoots(Iterate(good), roots);
+  }
+  const int kept = std::min(roots.Count, 3);
+  for (int i = 0; i < kept; ++i) {
+    out.F[static_cast<std::size_t>(i)] = roots.Freq[static_cast<std::size_t>(i)];
+    out.B[static_cast<std::size_t>(i)] = roots.Band[static_cast<std::size_t>(i)];
+  }
   return out;
 }
 
@@ -419,8 +438,9 @@ void CFormantTracker::RemoveNoise(int Count, double F0) noexcept {
 // Discrete all-pole modelling (El-Jaroudi and Makhoul): the order-10 model
 // that minimises the Itakura-Saito distance to the harmonic powers alone, by
 // the fixed-point iteration R a = h(a). Model frequency axis: the ceiling is
-// its Nyquist frequency. Leaves the polynomial in FA (FA[0] = 1).
-bool CFormantTracker::FitAllPole(int Count) noexcept {
+// its Nyquist frequency. Keeps every iterate (with a[0] = 1) and returns
+// their count, 0 when the data allow no model.
+int CFormantTracker::FitAllPole(int Count) noexcept {
   constexpr int p = Order;
   const double preAlpha = std::exp(-2 * Pi * 50 / (2 * FCeiling));
   double total = 0;
@@ -439,7 +459,7 @@ bool CFormantTracker::FitAllPole(int Count) noexcept {
     FHarmPower[static_cast<std::size_t>(m)] *= 1 - 2 * preAlpha * one.C + preAlpha * preAlpha;
     total += FHarmPower[static_cast<std::size_t>(m)];
   }
-  if (!(total > 0) || !std::isfinite(total)) return false;
+  if (!(total > 0) || !std::isfinite(total)) return 0;
 
   std::array<double, p + 1> r{};
   for (int m = 0; m < Count; ++m) {
@@ -452,16 +472,22 @@ bool CFormantTracker::FitAllPole(int Count) noexcept {
   for (int i = 0; i <= p; ++i)
     for (int j = 0; j <= p; ++j) toeplitz(i, j) = r[static_cast<std::size_t>(std::abs(i - j))];
   const Eigen::LLT<Eigen::Matrix<double, p + 1, p + 1>> llt(toeplitz);
-  if (llt.info() != Eigen::Success) return false;
+  if (llt.info() != Eigen::Success) return 0;
 
   Eigen::Matrix<double, p + 1, 1> a, h;
   h.setZero();
   h(0) = 1;
   a = llt.solve(h);
-  if (!(a(0) > 0)) return false;
+  if (!(a(0) > 0)) return 0;
   a /= a(0);
+  int stored = 0;
+  const auto keep = [&] {
+    for (int k = 0; k <= p; ++k) FIterates[static_cast<std::size_t>(stored * (p + 1) + k)] = a(k);
+    ++stored;
+  };
+  keep();
 
-  for (int iter = 0; iter < DapIterations; ++iter) {
+  for (int iter = 0; iter < MaxFitIterations; ++iter) {
     h.setZero();
     for (int m = 0; m < Count; ++m) {
       const double* cm = FCos.data() + m * (p + 1);
@@ -472,7 +498,7 @@ bool CFormantTracker::FitAllPole(int Count) noexcept {
         ai -= a(k) * sm[k];
       }
       const double mag = ar * ar + ai * ai;
-      if (!(mag > 0)) return false;
+      if (!(mag > 0)) return stored;
       const double inv = FWeight[static_cast<std::size_t>(m)] / mag;
       for (int i = 0; i <= p; ++i) h(i) += (cm[i] * ar - sm[i] * ai) * inv;
     }
@@ -481,48 +507,46 @@ bool CFormantTracker::FitAllPole(int Count) noexcept {
     next /= next(0);
     const double change = (next - a).cwiseAbs().maxCoeff();
     a = next;
+    keep();
     if (change < 1e-7) break;
   }
-  for (int k = 0; k <= p; ++k) FA[static_cast<std::size_t>(k)] = a(k);
-  return a.allFinite();
+  return stored;
 }
 
 // Roots of the model polynomial in the upper half plane, inside the unit
-// circle, as formants: narrow enough and above MinFormant, rising.
-int CFormantTracker::RootsToFormants(TFormants& Out) const noexcept {
+// circle, narrow enough and above the lowest plausible formant, rising.
+// False when a root above MinFormant lies on or outside the unit circle or
+// is sharper than MinBandwidth.
+bool CFormantTracker::FindRoots(const double* A, TRoots& Out) const noexcept {
   constexpr int p = Order;
+  Out.Count = 0;
   Eigen::Matrix<double, p, p> companion;
   companion.setZero();
-  for (int k = 0; k < p; ++k) companion(0, k) = -FA[static_cast<std::size_t>(k + 1)];
+  for (int k = 0; k < p; ++k) companion(0, k) = -A[k + 1];
   for (int k = 1; k < p; ++k) companion(k, k - 1) = 1;
-  Eigen::EigenSolver<Eigen::Matrix<double, p, p>> solver(companion, false);
-  if (solver.info() != Eigen::Success) return 0;
+  const Eigen::EigenSolver<Eigen::Matrix<double, p, p>> solver(companion, false);
+  if (solver.info() != Eigen::Success) return false;
 
-  std::array<double, p> freq{}, band{};
-  int n = 0;
+  bool sound = true;
   const double scale = FCeiling / Pi;
   for (int k = 0; k < p; ++k) {
     const std::complex<double> z = solver.eigenvalues()(k);
     if (!(z.imag() > 0)) continue;
-    const double radius = std::abs(z);
-    if (!(radius > 0 && radius < 1)) continue;
     const double f = AngleOf(z.real(), z.imag()) * scale;
-    const double b = -std::log(radius) * 2 * scale;
-    if (f < std::max(MinFormant, FMinF1) || b >= MaxBandwidth || !std::isfinite(f) || !std::isfinite(b)) continue;
-    int at = n++;
-    for (; at > 0 && freq[static_cast<std::size_t>(at - 1)] > f; --at) {
-      freq[static_cast<std::size_t>(at)] = freq[static_cast<std::size_t>(at - 1)];
-      band[static_cast<std::size_t>(at)] = band[static_cast<std::size_t>(at - 1)];
+    const double radius = std::abs(z);
+    const double b = radius > 0 ? -std::log(radius) * 2 * scale : MaxBandwidth;
+    if (!std::isfinite(f) || !std::isfinite(b) || f < MinFormant) continue;
+    if (b < MinBandwidth) sound = false;
+    if (b <= 0 || b >= MaxBandwidth || f < FMinF1) continue;
+    int at = Out.Count++;
+    for (; at > 0 && Out.Freq[static_cast<std::size_t>(at - 1)] > f; --at) {
+      Out.Freq[static_cast<std::size_t>(at)] = Out.Freq[static_cast<std::size_t>(at - 1)];
+      Out.Band[static_cast<std::size_t>(at)] = Out.Band[static_cast<std::size_t>(at - 1)];
     }
-    freq[static_cast<std::size_t>(at)] = f;
-    band[static_cast<std::size_t>(at)] = b;
+    Out.Freq[static_cast<std::size_t>(at)] = f;
+    Out.Band[static_cast<std::size_t>(at)] = b;
   }
-  const int kept = std::min(n, 3);
-  for (int i = 0; i < kept; ++i) {
-    Out.F[static_cast<std::size_t>(i)] = freq[static_cast<std::size_t>(i)];
-    Out.B[static_cast<std::size_t>(i)] = band[static_cast<std::size_t>(i)];
-  }
-  return kept;
+  return sound;
 }
 
 }  // namespace quenvis

@@ -53,14 +53,20 @@ class CFormantTracker {
   static constexpr int SpecSize = 2048;
   static constexpr int MaxHarmonics = 128;
   static constexpr int Order = 10;
+  static constexpr int MaxFitIterations = 40;
 
  private:
   double EstimateF0(double& Level) noexcept;
   void ComputeSpectrum() noexcept;
   int PickHarmonics(double& F0) noexcept;
   void RemoveNoise(int Count, double F0) noexcept;
-  bool FitAllPole(int Count) noexcept;
-  int RootsToFormants(TFormants& Out) const noexcept;
+  int FitAllPole(int Count) noexcept;
+  struct TRoots {
+    int Count = 0;
+    std::array<double, Order / 2> Freq{}, Band{};
+  };
+  bool FindRoots(const double* A, TRoots& Out) const noexcept;
+  const double* Iterate(int I) const noexcept { return FIterates.data() + I * (Order + 1); }
 
   EVoice FVoice;
   double FCeiling;
@@ -77,7 +83,7 @@ class CFormantTracker {
 
   std::array<double, MaxHarmonics> FHarmFreq{}, FHarmPower{}, FValley{}, FWeight{};
   std::array<double, MaxHarmonics * (Order + 1)> FCos{}, FSin{};
-  std::array<double, Order + 1> FA{};
+  std::array<double, (MaxFitIterations + 1) * (Order + 1)> FIterates{};
   bool FClipped = false;
 };
 

@@ -6,7 +6,6 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -105,7 +104,6 @@ TScore Measure(const TGroup& Group, double SnrDb) {
     const double e1 = f1s.empty() ? 1e9 : std::abs(Median(f1s) - f[0]);
     const double e2 = f2s.empty() ? 1e9 : std::abs(Median(f2s) - f[1]);
     const double e0 = f0s.empty() ? 100 : 100 * std::abs(Median(f0s) - Group.Pitch) / Group.Pitch;
-    if (std::getenv("FORMANT_DEBUG")) std::printf("   %4.0f %4.0f -> %6.1f %6.1f  (%d)\n", f[0], f[1], Median(f1s), Median(f2s), v);
     s.MeanF1 += e1 / VowelsPerGroup;
     s.MeanF2 += e2 / VowelsPerGroup;
     s.WorstF1 = std::max(s.WorstF1, e1);
@@ -149,6 +147,114 @@ void CheckAccuracy(double SnrDb, const TLimits& L) {
 TEST(FormantTrackerAccuracy, CleanVowels) { CheckAccuracy(0, {25, 60, 15, 30}); }
 
 TEST(FormantTrackerAccuracy, VowelsIn30dBNoise) { CheckAccuracy(30, {30, 70, 25, 40}); }
+
+// Every result keeps the documented shape, whatever the input.
+void ExpectWellFormed(const TFormants& R) {
+  EXPECT_TRUE(std::isfinite(R.F0) && R.F0 >= 0);
+  EXPECT_EQ(R.Voiced, R.F0 > 0);
+  double last = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(std::isfinite(R.F[i]) && std::isfinite(R.B[i]));
+    EXPECT_EQ(R.F[i] > 0, R.B[i] > 0);
+    if (R.F[i] > 0) {
+      EXPECT_TRUE(R.Voiced);
+      EXPECT_TRUE(i == 0 || R.F[i - 1] > 0);
+      EXPECT_GT(R.F[i], last);
+      last = R.F[i];
+    }
+  }
+}
+
+std::vector<std::int16_t> Samples(int Count, auto Make) {
+  std::vector<std::int16_t> v(static_cast<std::size_t>(Count));
+  for (int n = 0; n < Count; ++n) v[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(Make(n));
+  return v;
+}
+
+struct TBadInput {
+  const char* Name;
+  std::vector<std::int16_t> Mono;
+  bool MayBeVoiced;  // periodic, though too clipped for formants
+};
+
+TEST(FormantTracker, BadInputGivesNoFormantsAndNoNonFinite) {
+  constexpr int n = 8 * 2048;
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> any(-32768, 32767);
+  std::normal_distribution<double> gauss(0, 30000);
+  const auto clip = [](double v) { return std::clamp(v, -32768.0, 32767.0); };
+  const std::vector<TBadInput> cases = {
+      {"silence", Samples(n, [](int) { return 0; }), false},
+      {"DC", Samples(n, [](int) { return 12000; }), false},
+      {"negative full-scale DC", Samples(n, [](int) { return -32768; }), false},
+      {"square 100 Hz", Samples(n, [](int i) { return (i / 220) % 2 ? 32767 : -32768; }), true},
+      {"square 441 Hz", Samples(n, [](int i) { return (i / 50) % 2 ? 32767 : -32768; }), true},
+      {"alternating rails", Samples(n, [](int i) { return i % 2 ? 32767 : -32768; }), false},
+      {"clipped noise", Samples(n, [&](int) { return clip(gauss(rng)); }), false},
+      {"single click", Samples(n, [](int i) { return i == 3 * 2048 + 100 ? 32767 : 0; }), false},
+      {"random 16-bit", Samples(n, [&](int) { return any(rng); }), false},
+  };
+  for (const TBadInput& c : cases) {
+    SCOPED_TRACE(c.Name);
+    CFormantTracker tracker;
+    for (std::size_t first = 0; first < c.Mono.size(); first += 2048) {
+      const TFormants r = tracker.Process(test::StereoBlock(c.Mono, first).data());
+      ExpectWellFormed(r);
+      EXPECT_EQ(r.F[0], 0.0);
+      if (!c.MayBeVoiced) {
+        EXPECT_FALSE(r.Voiced);
+      }
+    }
+  }
+}
+
+// After a vowel stops, the result follows at once: no formant outlives the
+// sound by more than the one block that the analysis looks back over.
+TEST(FormantTracker, SilenceAfterVowelReportsNothing) {
+  TVowel vowel;
+  vowel.F = {730, 1090, 2440, 3500, 4300};
+  vowel.Seconds = 0.5;
+  auto mono = test::Synthesize(vowel);
+  mono.resize(mono.size() / 2048 * 2048 + 4 * 2048, 0);
+  CFormantTracker tracker(EVoice::Man);
+  std::vector<TFormants> out;
+  for (std::size_t first = 0; first < mono.size(); first += 2048)
+    out.push_back(tracker.Process(test::StereoBlock(mono, first).data()));
+  EXPECT_GT(out[out.size() - 6].F[1], 0.0);  // the vowel's last whole block
+  for (std::size_t i = out.size() - 3; i < out.size(); ++i) {
+    EXPECT_FALSE(out[i].Voiced);
+    EXPECT_EQ(out[i].F[0], 0.0);
+  }
+  // Reset forgets the history.
+  tracker.Process(test::StereoBlock(mono, 0).data());
+  tracker.Reset();
+  EXPECT_FALSE(tracker.Process(test::StereoBlock(std::vector<std::int16_t>(2048, 0), 0).data()).Voiced);
+}
+
+TEST(FormantTracker, ProcessAllocatesNothing) {
+  TVowel vowel;
+  vowel.F = {310, 2790, 3310, 3900, 4700};
+  vowel.F0 = 220;
+  vowel.Seconds = 0.3;
+  vowel.SnrDb = 20;
+  const auto mono = test::Synthesize(vowel);
+  std::vector<std::vector<unsigned char>> blocks;
+  for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048)
+    blocks.push_back(test::StereoBlock(mono, first));
+  CFormantTracker tracker;
+  int formants = 0;
+  const auto before = test::AllocationCount();
+  for (const auto& b : blocks) formants += tracker.Process(b.data()).F[1] > 0;
+  EXPECT_EQ(test::AllocationCount(), before);
+  EXPECT_GT(formants, 0);  // the fit and the root finding did run
+}
+
+TEST(FormantTracker, ParseVoice) {
+  EXPECT_EQ(ParseVoice("man"), EVoice::Man);
+  EXPECT_EQ(ParseVoice("woman"), EVoice::Woman);
+  EXPECT_EQ(ParseVoice("child"), EVoice::Child);
+  for (const char* bad : {"", "Man", "women", "man ", "kid"}) EXPECT_EQ(ParseVoice(bad), std::nullopt) << bad;
+}
 
 }  // namespace
 }  // namespace quenvis
