@@ -442,7 +442,7 @@ void CFormantTracker::RemoveNoise(int Count, double F0) noexcept {
 // their count, 0 when the data allow no model.
 int CFormantTracker::FitAllPole(int Count) noexcept {
   constexpr int p = Order;
-  const double preAlpha = std::exp(-2 * Pi * 50 / (2 * FCeiling));
+  const double preAlpha = std::exp(-2 * Pi * 200 / (2 * FCeiling));
   double total = 0;
   for (int m = 0; m < Count; ++m) {
     const double omega = Pi * FHarmFreq[static_cast<std::size_t>(m)] / FCeiling;
@@ -455,7 +455,8 @@ int CFormantTracker::FitAllPole(int Count) noexcept {
       s = s * one.C + c * one.S;
       c = nc;
     }
-    // 6 dB per octave from about 50 Hz up, so the poles go to the formants.
+    // 6 dB per octave from about 200 Hz up undoes most of the fall of the
+    // glottal source, so the poles go to the formants.
     FHarmPower[static_cast<std::size_t>(m)] *= 1 - 2 * preAlpha * one.C + preAlpha * preAlpha;
     total += FHarmPower[static_cast<std::size_t>(m)];
   }

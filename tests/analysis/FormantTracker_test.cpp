@@ -66,12 +66,12 @@ double Percentile90(std::vector<double> V) {
   return V[std::min(V.size() - 1, static_cast<std::size_t>(0.9 * static_cast<double>(V.size())))];
 }
 
-// The sanitizer build runs a few vowels per group; the full set runs in the
-// normal build.
+// The sanitizer build runs every third vowel, too few for a fair mean: it
+// checks the per-vowel limits only. The normal build runs the full set.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int VowelsPerGroup = 2;
+constexpr int VowelStep = 3;
 #else
-constexpr int VowelsPerGroup = 10;
+constexpr int VowelStep = 1;
 #endif
 
 // Every vowel of the group (every other one with vibrato), 3 s each, scored
@@ -79,8 +79,8 @@ constexpr int VowelsPerGroup = 10;
 TScore Measure(const TGroup& Group, double SnrDb) {
   TScore s;
   std::vector<double> blockF1, blockF2;
-  int blocks = 0, covered = 0;
-  for (int v = 0; v < VowelsPerGroup; ++v) {
+  int blocks = 0, covered = 0, vowels = 0;
+  for (int v = 0; v < 10; v += VowelStep, ++vowels) {
     const auto& f = Group.Set->F123[static_cast<std::size_t>(v)];
     TVowel vowel;
     vowel.F0 = Group.Pitch;
@@ -104,40 +104,50 @@ TScore Measure(const TGroup& Group, double SnrDb) {
     const double e1 = f1s.empty() ? 1e9 : std::abs(Median(f1s) - f[0]);
     const double e2 = f2s.empty() ? 1e9 : std::abs(Median(f2s) - f[1]);
     const double e0 = f0s.empty() ? 100 : 100 * std::abs(Median(f0s) - Group.Pitch) / Group.Pitch;
-    s.MeanF1 += e1 / VowelsPerGroup;
-    s.MeanF2 += e2 / VowelsPerGroup;
+    s.MeanF1 += e1;
+    s.MeanF2 += e2;
     s.WorstF1 = std::max(s.WorstF1, e1);
     s.WorstF2 = std::max(s.WorstF2, e2);
     s.WorstF0Pct = std::max(s.WorstF0Pct, e0);
   }
+  s.MeanF1 /= vowels;
+  s.MeanF2 /= vowels;
   s.Coverage = blocks ? 100.0 * covered / blocks : 0;
   s.P90F1 = Percentile90(blockF1);
   s.P90F2 = Percentile90(blockF2);
   return s;
 }
 
+// Each set with its own preset, and men once more with the default one.
 const std::vector<TGroup> Groups = {
-    {100, &Men, EVoice::Man},       {130, &Men, EVoice::Man},       {160, &Women, EVoice::Woman},
-    {220, &Women, EVoice::Woman},   {260, &Women, EVoice::Woman},   {300, &Women, EVoice::Woman},
-    {300, &Children, EVoice::Child}};
+    {100, &Men, EVoice::Man},        {130, &Men, EVoice::Man},       {130, &Men, DefaultVoice},
+    {160, &Women, EVoice::Woman},    {220, &Women, EVoice::Woman},   {260, &Women, EVoice::Woman},
+    {300, &Women, EVoice::Woman},    {300, &Children, EVoice::Child}};
+
+const char* PresetName(EVoice Voice) {
+  return Voice == EVoice::Man ? "man" : Voice == EVoice::Woman ? "woman" : "child";
+}
 
 struct TLimits {
   double MeanF1, WorstF1, MeanF2, WorstF2;
 };
 
 void CheckAccuracy(double SnrDb, const TLimits& L) {
-  std::printf("%s: pitch voice | F1 mean worst | F2 mean worst | F0 worst %% | coverage %% | "
+  std::printf("%s: pitch vowels preset | F1 mean worst | F2 mean worst | F0 worst %% | coverage %% | "
               "per-block p90 F1 F2 (Hz)\n",
               SnrDb > 0 ? "white noise 30 dB SNR" : "clean");
   for (const TGroup& g : Groups) {
     const TScore s = Measure(g, SnrDb);
-    std::printf("%5.0f %-5s | %5.1f %5.1f | %5.1f %5.1f | %5.2f | %5.1f | %5.1f %5.1f\n", g.Pitch,
-                g.Set->Name, s.MeanF1, s.WorstF1, s.MeanF2, s.WorstF2, s.WorstF0Pct, s.Coverage,
+    std::printf("%5.0f %-5s %-5s | %5.1f %5.1f | %5.1f %5.1f | %5.2f | %5.1f | %5.1f %5.1f\n", g.Pitch,
+                g.Set->Name, PresetName(g.Voice), s.MeanF1, s.WorstF1, s.MeanF2, s.WorstF2, s.WorstF0Pct, s.Coverage,
                 s.P90F1, s.P90F2);
-    SCOPED_TRACE(std::to_string(static_cast<int>(g.Pitch)) + " Hz " + g.Set->Name);
-    EXPECT_LE(s.MeanF1, L.MeanF1);
+    SCOPED_TRACE(std::to_string(static_cast<int>(g.Pitch)) + " Hz " + g.Set->Name + ", preset " +
+                 PresetName(g.Voice));
+    if (VowelStep == 1) {
+      EXPECT_LE(s.MeanF1, L.MeanF1);
+      EXPECT_LE(s.MeanF2, L.MeanF2);
+    }
     EXPECT_LE(s.WorstF1, L.WorstF1);
-    EXPECT_LE(s.MeanF2, L.MeanF2);
     EXPECT_LE(s.WorstF2, L.WorstF2);
     EXPECT_LE(s.WorstF0Pct, 2.0);
     EXPECT_GE(s.Coverage, 95.0);
