@@ -49,13 +49,15 @@ std::vector<std::vector<unsigned char>> VowelBlocks() {
   return out;
 }
 
+constexpr const char* VoiceNames[] = {"man", "woman", "child"};
+
 const std::vector<std::vector<unsigned char>>& Blocks() {
   static const auto blocks = VowelBlocks();
   return blocks;
 }
 
 void BM_FormantTracker(benchmark::State& State) {
-  CFormantTracker tracker(static_cast<EVoice>(State.range(0)));
+  CFormantTracker tracker(ParseVoice(VoiceNames[State.range(0)]).value_or(DefaultVoice));
   std::size_t i = 0, found = 0, runs = 0;
   for (auto _ : State) {
     const TFormants r = tracker.Process(Blocks()[i].data());
@@ -64,9 +66,8 @@ void BM_FormantTracker(benchmark::State& State) {
     ++runs;
     i = (i + 1) % Blocks().size();
   }
-  static const char* const names[] = {"man", "woman", "child"};
   char label[64];
-  std::snprintf(label, sizeof label, "%s, F1 and F2 in %.0f %% of blocks", names[State.range(0)],
+  std::snprintf(label, sizeof label, "%s, F1 and F2 in %.0f %% of blocks", VoiceNames[State.range(0)],
                 runs ? 100.0 * static_cast<double>(found) / static_cast<double>(runs) : 0.0);
   State.SetLabel(label);
 }
@@ -117,8 +118,8 @@ int main(int argc, char** argv) {
   for (int v = 0; v < 3; ++v) {
     const double formant = reporter.Time("BM_FormantTracker/" + std::to_string(v));
     if (formant > 0)
-      std::printf("Formant estimator (voice %d): %.3f ms per block (goal <= 0.3), spectrum Process %.3f ms\n",
-                  v, formant / 1000, spectrum / 1000);
+      std::printf("Formant estimator, %-5s: %.3f ms per block (goal <= 0.3); spectrum Process %.3f ms\n",
+                  VoiceNames[v], formant / 1000, spectrum / 1000);
   }
   benchmark::Shutdown();
   return 0;

@@ -176,9 +176,12 @@ constexpr double YinDip = 0.15;      // first dip of the normalised difference b
 constexpr double YinVoiced = 0.35;   // aperiodicity above this is unvoiced
 constexpr double MinLevel = 1e-3;    // RMS re full scale (-60 dBFS)
 constexpr int ClipLimit = 2 * CFormantTracker::BlockFrames / 20;  // 5 % of the samples at the rails
-constexpr double NoiseFloorShare = 0.01;
-constexpr double MinWeight = 0.05;
-constexpr double WeightNoise = 5;
+// A peak where only noise is, is the strongest of several noise bins and so
+// stands well above their mean: several times the mean comes off every peak,
+// which a harmonic clear of the noise hardly notices.
+constexpr double NoiseOverSubtraction = 5;
+constexpr double NoiseFloorShare = 0.01;  // what a peak keeps at least
+constexpr double MinWeight = 0.05;        // of a peak lost in the noise, in the fit
 constexpr int MinHarmonics = 6;      // fewer cannot pin ten poles
 constexpr double MaxBandwidth = 500, MinFormant = 90;
 constexpr double MinBandwidth = 15;  // Hz; no vocal tract resonance is that sharp
@@ -428,8 +431,8 @@ void CFormantTracker::RemoveNoise(int Count, double F0) noexcept {
       noise += FValley[static_cast<std::size_t>(j)];
     noise /= n;
     double& p = FHarmPower[static_cast<std::size_t>(m)];
-    const double clean = std::max(p - WeightNoise * noise, NoiseFloorShare * p);
-    const double snr = noise > 0 ? clean / (WeightNoise * noise) : 1e6;
+    const double clean = std::max(p - NoiseOverSubtraction * noise, NoiseFloorShare * p);
+    const double snr = noise > 0 ? clean / (NoiseOverSubtraction * noise) : 1e6;
     FWeight[static_cast<std::size_t>(m)] = std::max(snr / (1 + snr), MinWeight);
     p = clean;
   }

@@ -23,6 +23,8 @@ std::optional<EVoice> ParseVoice(std::string_view Name) noexcept;
 // One block's result. Every value is finite; 0 means unknown. Formants are
 // reported in rising order and only together with a voiced F0: F[i] and B[i]
 // are both non-zero or both zero, and a zero F[i] is followed by zeros only.
+// A block clipped at full scale (or following one) may be voiced but reports
+// no formants: clipping spreads the harmonics and hides the envelope.
 struct TFormants {
   double F0 = 0.0;                 // Hz
   std::array<double, 3> F{};       // F1..F3, Hz
