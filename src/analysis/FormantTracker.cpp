@@ -179,19 +179,21 @@ constexpr int ClipLimit = 2 * CFormantTracker::BlockFrames / 20;  // 5 % of the 
 // A peak where only noise is, is the strongest of several noise bins and so
 // stands well above their mean: several times the mean comes off every peak,
 // which a harmonic clear of the noise hardly notices.
-constexpr double NoiseOverSubtraction = 5;
+constexpr double NoiseOverSubtraction = 8;
 constexpr double NoiseFloorShare = 0.01;  // what a peak keeps at least
 constexpr double MinWeight = 0.05;        // of a peak lost in the noise, in the fit
 constexpr int MinHarmonics = 6;      // fewer cannot pin ten poles
 constexpr double MaxBandwidth = 500, MinFormant = 90;
 constexpr double MinBandwidth = 15;  // Hz; no vocal tract resonance is that sharp
 
-// Decimates by two: Out[k] = sum_j h[j] In[2k + j].
+// Decimates by two: Out[k] = sum_j h[j] In[2k + j], over the centre tap and
+// the even ones (the rest are zero).
 inline void Decimate(const double* In, double* Out, int Count) noexcept {
+  static_assert(HalfbandTaps % 4 == 3, "centre tap odd, outer taps even");
   for (int k = 0; k < Count; ++k) {
     const double* x = In + 2 * k;
     double acc = Halfband[HalfbandTaps / 2] * x[HalfbandTaps / 2];
-    for (int j = 1; j < HalfbandTaps; j += 2) acc += Halfband[static_cast<std::size_t>(j)] * x[j];
+    for (int j = 0; j < HalfbandTaps; j += 2) acc += Halfband[static_cast<std::size_t>(j)] * x[j];
     Out[k] = acc;
   }
 }
@@ -240,9 +242,23 @@ TFormants CFormantTracker::Process(const void* Block) noexcept {
   out.Voiced = true;
   out.F0 = f0;
 
-  ComputeSpectrum();
+  // Two frames, the latest and one 11.6 ms earlier: their harmonic
+  // powers, taken one by one, are averaged, which steadies them in noise
+  // without blurring them through vibrato as one averaged spectrum would.
+  double earlierF0 = f0;
+  ComputeSpectrum(FRate2.size() - SpecFrame - FrameStep);
+  const int earlier = PickHarmonics(earlierF0);
+  std::copy_n(FHarmFreq.begin(), earlier, FPrevFreq.begin());
+  std::copy_n(FHarmPower.begin(), earlier, FPrevPower.begin());
+  std::copy_n(FWeight.begin(), earlier, FPrevWeight.begin());
   double refined = f0;
-  const int count = PickHarmonics(refined);
+  ComputeSpectrum(FRate2.size() - SpecFrame);
+  const int count = std::min(earlier, PickHarmonics(refined));
+  for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m) {
+    FHarmFreq[m] = 0.5 * (FHarmFreq[m] + FPrevFreq[m]);
+    FHarmPower[m] = 0.5 * (FHarmPower[m] + FPrevPower[m]);
+    FWeight[m] = 0.5 * (FWeight[m] + FPrevWeight[m]);
+  }
   if (refined >= MinF0 && refined <= MaxF0) out.F0 = refined;
   if (clippedFrame || count < MinHarmonics) return out;
   const int iterates = FitAllPole(count);
@@ -327,10 +343,10 @@ double CFormantTracker::EstimateF0(double& Level) noexcept {
   return (f0 >= MinF0 && f0 <= MaxF0) ? f0 : 0;
 }
 
-// Power spectrum of the latest 69.7 ms at 22 050 Hz, Hann window, through a
+// Power spectrum of 69.7 ms at 22 050 Hz from First on, Hann window, through a
 // 1024-point complex transform of the even/odd samples.
-void CFormantTracker::ComputeSpectrum() noexcept {
-  const double* src = FRate2.data() + FRate2.size() - SpecFrame;
+void CFormantTracker::ComputeSpectrum(std::size_t First) noexcept {
+  const double* src = FRate2.data() + First;
   double mean = 0;
   for (int n = 0; n < SpecFrame; ++n) mean += src[n];
   mean /= SpecFrame;
@@ -517,10 +533,10 @@ int CFormantTracker::FitAllPole(int Count) noexcept {
   return stored;
 }
 
-// Roots of the model polynomial in the upper half plane, inside the unit
-// circle, narrow enough and above the lowest plausible formant, rising.
-// False when a root above MinFormant lies on or outside the unit circle or
-// is sharper than MinBandwidth.
+// Roots of the model polynomial in the upper half plane, narrow enough and
+// above the lowest plausible formant, as formants in rising order. False
+// when a root above MinFormant is sharper than MinBandwidth (on or next to
+// the unit circle).
 bool CFormantTracker::FindRoots(const double* A, TRoots& Out) const noexcept {
   constexpr int p = Order;
   Out.Count = 0;
@@ -538,7 +554,9 @@ bool CFormantTracker::FindRoots(const double* A, TRoots& Out) const noexcept {
     if (!(z.imag() > 0)) continue;
     const double f = AngleOf(z.real(), z.imag()) * scale;
     const double radius = std::abs(z);
-    const double b = radius > 0 ? -std::log(radius) * 2 * scale : MaxBandwidth;
+    // A root outside the unit circle shapes the magnitude as its mirror
+    // image inside does; the fit only sees magnitudes.
+    const double b = radius > 0 ? std::abs(std::log(radius)) * 2 * scale : MaxBandwidth;
     if (!std::isfinite(f) || !std::isfinite(b) || f < MinFormant) continue;
     if (b < MinBandwidth) sound = false;
     if (b <= 0 || b >= MaxBandwidth || f < FMinF1) continue;

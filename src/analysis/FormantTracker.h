@@ -53,13 +53,14 @@ class CFormantTracker {
   static constexpr int HalfbandTaps = 31;
   static constexpr int SpecFrame = 1536;  // 69.7 ms at 22 050 Hz
   static constexpr int SpecSize = 2048;
+  static constexpr int FrameStep = 256;  // between the two frames, at 22 050 Hz
   static constexpr int MaxHarmonics = 128;
   static constexpr int Order = 10;
   static constexpr int MaxFitIterations = 40;
 
  private:
   double EstimateF0(double& Level) noexcept;
-  void ComputeSpectrum() noexcept;
+  void ComputeSpectrum(std::size_t First) noexcept;
   int PickHarmonics(double& F0) noexcept;
   void RemoveNoise(int Count, double F0) noexcept;
   int FitAllPole(int Count) noexcept;
@@ -84,6 +85,7 @@ class CFormantTracker {
   std::array<double, SpecSize / 2 + 1> FPower{};
 
   std::array<double, MaxHarmonics> FHarmFreq{}, FHarmPower{}, FValley{}, FWeight{};
+  std::array<double, MaxHarmonics> FPrevFreq{}, FPrevPower{}, FPrevWeight{};
   std::array<double, MaxHarmonics * (Order + 1)> FCos{}, FSin{};
   std::array<double, (MaxFitIterations + 1) * (Order + 1)> FIterates{};
   bool FClipped = false;
