@@ -4,6 +4,7 @@
 // the formants from an all-pole model fitted to the harmonic peaks of one
 // spectrum (discrete all-pole modelling) and the roots of its polynomial.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
