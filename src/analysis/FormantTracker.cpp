@@ -183,6 +183,7 @@ constexpr double NoiseOverSubtraction = 8;
 constexpr double NoiseFloorShare = 0.01;  // what a peak keeps at least
 constexpr double MinWeight = 0.05;        // of a peak lost in the noise, in the fit
 constexpr int MinHarmonics = 6;      // fewer cannot pin ten poles
+constexpr int MinClearHarmonics = 3; // standing clear of the noise
 constexpr double MaxBandwidth = 500, MinFormant = 90;
 constexpr double MinBandwidth = 15;  // Hz; no vocal tract resonance is that sharp
 
@@ -260,7 +261,13 @@ TFormants CFormantTracker::Process(const void* Block) noexcept {
     FWeight[m] = 0.5 * (FWeight[m] + FPrevWeight[m]);
   }
   if (refined >= MinF0 && refined <= MaxF0) out.F0 = refined;
-  if (clippedFrame || count < MinHarmonics) return out;
+  // A pure tone, or a sound with a harmonic or two above the noise (or
+  // within 60 dB of the strongest), is periodic but outlines no envelope.
+  const double strongest = *std::max_element(FHarmPower.begin(), FHarmPower.begin() + std::max(count, 1));
+  int clear = 0;
+  for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m)
+    clear += FWeight[m] >= 0.5 && FHarmPower[m] >= 1e-6 * strongest;
+  if (clippedFrame || count < MinHarmonics || clear < MinClearHarmonics) return out;
   const int iterates = FitAllPole(count);
   if (iterates == 0) return out;
   // The fit only sees the harmonics, so nothing stops it from sharpening a

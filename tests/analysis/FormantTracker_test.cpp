@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdint>
+#include <numbers>
 #include <random>
 #include <string>
 #include <vector>
@@ -189,7 +190,7 @@ std::vector<std::int16_t> Samples(int Count, auto Make) {
 struct TBadInput {
   const char* Name;
   std::vector<std::int16_t> Mono;
-  bool MayBeVoiced;  // periodic, though too clipped for formants
+  bool MayBeVoiced;  // periodic, though without an envelope to show
 };
 
 TEST(FormantTracker, BadInputGivesNoFormantsAndNoNonFinite) {
@@ -204,6 +205,7 @@ TEST(FormantTracker, BadInputGivesNoFormantsAndNoNonFinite) {
       {"negative full-scale DC", Samples(n, [](int) { return -32768; }), false},
       {"square 100 Hz", Samples(n, [](int i) { return (i / 220) % 2 ? 32767 : -32768; }), true},
       {"square 441 Hz", Samples(n, [](int i) { return (i / 50) % 2 ? 32767 : -32768; }), true},
+      {"pure tone 441 Hz", Samples(n, [](int i) { return std::nearbyint(16000 * std::sin(i * std::numbers::pi / 50)); }), true},
       {"alternating rails", Samples(n, [](int i) { return i % 2 ? 32767 : -32768; }), false},
       {"clipped noise", Samples(n, [&](int) { return clip(gauss(rng)); }), false},
       {"single click", Samples(n, [](int i) { return i == 3 * 2048 + 100 ? 32767 : 0; }), false},
