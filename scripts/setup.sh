@@ -11,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libsndfile1-dev
   pulseaudio pulseaudio-utils procps
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
-  espeak-ng sox
+  espeak-ng sox libeigen3-dev
 )
 if [ "${1:-}" = --fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

@@ -33,30 +33,24 @@ std::vector<double> Ticks(double Lo, double Hi, double MinGap, TPos Pos) {
 
 }  // namespace
 
-const char* VoiceName(TVoice Voice) noexcept {
+const char* VoiceName(EVoice Voice) noexcept {
   switch (Voice) {
-    case TVoice::Woman: return "woman";
-    case TVoice::Child: return "child";
-    case TVoice::Man: break;
+    case EVoice::Woman: return "woman";
+    case EVoice::Child: return "child";
+    case EVoice::Man: break;
   }
   return "man";
-}
-
-std::optional<TVoice> VoiceFromName(std::string_view Name) noexcept {
-  for (const TVoice v : Voices)
-    if (Name == VoiceName(v)) return v;
-  return std::nullopt;
 }
 
 double HzToBark(double Hz) noexcept { return 26.81 * Hz / (1960.0 + Hz) - 0.53; }
 
 double BarkToHz(double Bark) noexcept { return 1960.0 * (Bark + 0.53) / (26.28 - Bark); }
 
-TChartRange ChartRangeFor(TVoice Voice) noexcept {
+TChartRange ChartRangeFor(EVoice Voice) noexcept {
   switch (Voice) {
-    case TVoice::Woman: return {200, 1150, 650, 3300};
-    case TVoice::Child: return {250, 1300, 750, 3800};
-    case TVoice::Man: break;
+    case EVoice::Woman: return {200, 1150, 650, 3300};
+    case EVoice::Child: return {250, 1300, 750, 3800};
+    case EVoice::Man: break;
   }
   return {150, 950, 550, 2800};
 }

@@ -5,13 +5,14 @@
 #include <string_view>
 #include <vector>
 
+#include "analysis/FormantTracker.h"
+
 namespace quenvis {
 
-enum class TVoice { Man, Woman, Child };
-inline constexpr TVoice Voices[] = {TVoice::Man, TVoice::Woman, TVoice::Child};
+// The voices in the order the chart lists them.
+inline constexpr EVoice Voices[] = {EVoice::Man, EVoice::Woman, EVoice::Child};
 
-const char* VoiceName(TVoice Voice) noexcept;  // "man", "woman", "child"
-std::optional<TVoice> VoiceFromName(std::string_view Name) noexcept;
+const char* VoiceName(EVoice Voice) noexcept;  // "man", "woman", "child"
 
 // Traunmueller's Bark formula and its exact inverse.
 double HzToBark(double Hz) noexcept;
@@ -21,7 +22,7 @@ double BarkToHz(double Bark) noexcept;
 struct TChartRange {
   double F1Lo, F1Hi, F2Lo, F2Hi;
 };
-TChartRange ChartRangeFor(TVoice Voice) noexcept;
+TChartRange ChartRangeFor(EVoice Voice) noexcept;
 
 class CChartScale {
  public:

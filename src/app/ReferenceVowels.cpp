@@ -57,14 +57,14 @@ bool PrintableLabel(std::string_view s) {
 
 }  // namespace
 
-std::vector<TReferenceVowel> BuiltInVowels(TVoice Voice) {
+std::vector<TReferenceVowel> BuiltInVowels(EVoice Voice) {
   const auto v = static_cast<std::size_t>(Voice);
   std::vector<TReferenceVowel> set;
   for (const TAverage& a : PetersonBarney) set.push_back({a.Label, a.F1[v], a.F2[v], Voice});
   return set;
 }
 
-std::vector<TReferenceVowel> VowelsFor(const std::vector<TReferenceVowel>& Set, TVoice Voice) {
+std::vector<TReferenceVowel> VowelsFor(const std::vector<TReferenceVowel>& Set, EVoice Voice) {
   std::vector<TReferenceVowel> out;
   for (const TReferenceVowel& r : Set)
     if (!r.Voice || *r.Voice == Voice) out.push_back(r);
@@ -92,9 +92,9 @@ std::string ParseReferenceCsv(std::string_view Text, std::vector<TReferenceVowel
     if (!f1 || !f2) return where + "F1 and F2 must be numbers in Hz";
     if (!(*f1 >= MinHz && *f1 <= MaxHz && *f2 >= MinHz && *f2 <= MaxHz))
       return where + "F1 and F2 must lie between 50 and 6000 Hz";
-    std::optional<TVoice> voice;
+    std::optional<EVoice> voice;
     if (cells.size() == 4 && !cells[3].empty()) {
-      voice = VoiceFromName(cells[3]);
+      voice = ParseVoice(cells[3]);
       if (!voice) return where + "the voice must be man, woman or child";
     }
     if (rows.size() == MaxReferenceRows)

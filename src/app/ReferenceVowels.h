@@ -13,14 +13,14 @@ namespace quenvis {
 struct TReferenceVowel {
   std::string Label;  // UTF-8, usually an IPA symbol
   double F1 = 0, F2 = 0;
-  std::optional<TVoice> Voice;  // none: applies to every voice
+  std::optional<EVoice> Voice;  // none: applies to every voice
 };
 
 // Average F1 and F2 of ten American English vowels (Peterson and Barney, 1952).
-std::vector<TReferenceVowel> BuiltInVowels(TVoice Voice);
+std::vector<TReferenceVowel> BuiltInVowels(EVoice Voice);
 
 // The vowels of Set that apply to Voice.
-std::vector<TReferenceVowel> VowelsFor(const std::vector<TReferenceVowel>& Set, TVoice Voice);
+std::vector<TReferenceVowel> VowelsFor(const std::vector<TReferenceVowel>& Set, EVoice Voice);
 
 inline constexpr std::size_t MaxReferenceRows = 200;
 inline constexpr std::size_t MaxReferenceBytes = 64 * 1024;

@@ -18,6 +18,7 @@
 
 #include "analysis/UFFT_iterative_tabs.h"
 #include "app/SpinEdit.h"
+#include "analysis/FormantTracker.h"
 #include "app/VowelChart.h"
 #include "capture/UWaveRecorder.h"
 
@@ -289,6 +290,7 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
 
 void TForm1::ShowChart() {
   if (!Chart) Chart = new TVowelChart();
+  if (!Formants) Formants = std::make_unique<CFormantTracker>(Chart->Voice());
   Chart->show();
   Chart->raise();
   Chart->activateWindow();
@@ -297,6 +299,7 @@ void TForm1::ShowChart() {
 void TForm1::FormDestroy(QObject* /*Sender*/) {
   delete Chart;
   Chart = nullptr;
+  Formants.reset();
   if (Recorder) {
     Recorder->Stop();
     delete Recorder;  // pending notifications go with it
@@ -340,6 +343,15 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames,
     Done = Frames;
     return;
   }
+  // The chart, while shown, gets the same blocks; its estimator follows the
+  // chart's voice (remade only when the voice changes).
+  if (Chart && Chart->isVisible() && Formants) {
+    if (Formants->Voice() != Chart->Voice())
+      Formants = std::make_unique<CFormantTracker>(Chart->Voice());
+    const TFormants Result = Formants->Process(Data);
+    Chart->AddEstimate({Result.Voiced && Result.F[0] > 0 && Result.F[1] > 0, Result.F0,
+                        Result.F[0], Result.F[1]});
+  }
   FRenderer->RecorderData(Data, Bytes, Frames, Done);
 }
 
@@ -353,6 +365,7 @@ void TForm1::Bt_startClick(QObject* /*Sender*/) {
   Rate.FRateLast = Rate.FRateNow;
   Rate.FRateText = "?";
   FFT->Reset();
+  if (Formants) Formants->Reset();
   Recorder->Start();
 }
 

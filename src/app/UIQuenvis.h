@@ -26,6 +26,7 @@ class TSpinEdit;
 class TWaveRecorder;
 class CWaveInService;
 class TVowelChart;
+class CFormantTracker;
 
 // Number texts of the window. Digits are always ASCII and the minus sign the
 // hyphen-minus; only the separators come from Locale.
@@ -83,8 +84,10 @@ class TForm1 : public QWidget {
   std::unique_ptr<TSurfaces> Surfaces;
   std::unique_ptr<CFFT_iterative> FFT;
   TWaveRecorder* Recorder = nullptr;  // a child widget, released by FormDestroy
-  // The vowel chart window, made when first opened; released by FormDestroy.
+  // The vowel chart window and its estimator, made when the chart is first
+  // opened; released by FormDestroy.
   TVowelChart* Chart = nullptr;
+  std::unique_ptr<CFormantTracker> Formants;
 
   // Start-up sequence; run once by the constructor.
   void FormCreate(QObject* Sender);

@@ -34,7 +34,7 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
 
   // The toolbar takes no keyboard focus, so Space and C always reach the chart.
   FVoiceList = new QComboBox(this);
-  for (const TVoice v : Voices) FVoiceList->addItem(QString::fromLatin1(VoiceName(v)));
+  for (const EVoice v : Voices) FVoiceList->addItem(QString::fromLatin1(VoiceName(v)));
   FLoad = new QPushButton(QStringLiteral("Load references..."), this);
   FBuiltIn = new QPushButton(QStringLiteral("Built-in references"), this);
   FStatus = new QLabel(this);
@@ -71,8 +71,8 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   QSettings settings;  // the application's own, named by the program
   restoreGeometry(settings.value(QStringLiteral("chart/geometry")).toByteArray());
   const auto voice =
-      VoiceFromName(settings.value(QStringLiteral("chart/voice")).toString().toStdString());
-  FPainter.SetVoice(voice.value_or(TVoice::Man));
+      ParseVoice(settings.value(QStringLiteral("chart/voice")).toString().toStdString());
+  FPainter.SetVoice(voice.value_or(DefaultVoice));
   FVoiceList->setCurrentIndex(static_cast<int>(FPainter.Voice()));
   const QString path = settings.value(QStringLiteral("chart/references")).toString();
   if (!path.isEmpty()) LoadReferences(path);
@@ -112,7 +112,7 @@ bool TVowelChart::LatestPoint(double& F1, double& F2) const {
   return false;
 }
 
-void TVowelChart::SetVoice(TVoice Voice) {
+void TVowelChart::SetVoice(EVoice Voice) {
   FPainter.SetVoice(Voice);
   FVoiceList->setCurrentIndex(static_cast<int>(Voice));
   Rebuild();

@@ -36,8 +36,8 @@ class TVowelChart : public QWidget {
   bool Paused() const noexcept { return FPaused; }
   void ClearTrail();
 
-  void SetVoice(TVoice Voice);
-  TVoice Voice() const noexcept { return FPainter.Voice(); }
+  void SetVoice(EVoice Voice);
+  EVoice Voice() const noexcept { return FPainter.Voice(); }
   // Loads a reference set; on failure returns the message, shows it, and
   // keeps the chart as it was.
   QString LoadReferences(const QString& Path);

@@ -32,7 +32,7 @@ QString Hz(double Value) { return QString::number(RoundToInt32(Value)); }
 
 CVowelChartPainter::CVowelChartPainter() { SetReferences({}); }
 
-void CVowelChartPainter::SetVoice(TVoice Voice) {
+void CVowelChartPainter::SetVoice(EVoice Voice) {
   FVoice = Voice;
   FShown = FSet.empty() ? BuiltInVowels(FVoice) : VowelsFor(FSet, FVoice);
 }

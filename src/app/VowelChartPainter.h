@@ -22,8 +22,8 @@ class CVowelChartPainter {
  public:
   CVowelChartPainter();
 
-  void SetVoice(TVoice Voice);
-  TVoice Voice() const noexcept { return FVoice; }
+  void SetVoice(EVoice Voice);
+  EVoice Voice() const noexcept { return FVoice; }
   // The whole set; only the vowels for the current voice are drawn.
   void SetReferences(std::vector<TReferenceVowel> Set);
   const std::vector<TReferenceVowel>& Shown() const noexcept { return FShown; }
@@ -44,7 +44,7 @@ class CVowelChartPainter {
   static bool InsideEllipse(const TReferenceVowel& Vowel, double F1, double F2) noexcept;
 
  private:
-  TVoice FVoice = TVoice::Man;
+  EVoice FVoice = DefaultVoice;
   std::vector<TReferenceVowel> FSet;
   std::vector<TReferenceVowel> FShown;
 };

@@ -120,8 +120,8 @@ void VowelChartTest::referenceFileWithHeaderAndVoices() {
            QString());
   QCOMPARE(set.size(), std::size_t(3));
   QCOMPARE(set[2].Label, std::string("a"));
-  QCOMPARE(VowelsFor(set, TVoice::Woman).size(), std::size_t(2));
-  QCOMPARE(VowelsFor(set, TVoice::Woman)[0].F2, 2800.0);
+  QCOMPARE(VowelsFor(set, EVoice::Woman).size(), std::size_t(2));
+  QCOMPARE(VowelsFor(set, EVoice::Woman)[0].F2, 2800.0);
 }
 
 void VowelChartTest::trailPauseAndClear() {

@@ -1,0 +1,277 @@
+#include "analysis/FormantTracker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdint>
+#include <numbers>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../capture/AllocationCounter.h"
+#include "support/VowelSynth.h"
+
+namespace quenvis {
+namespace {
+
+using test::TVowel;
+
+// Average formants of ten American English vowels (Peterson and Barney),
+// with F4 and F5 added to suit each voice.
+struct TVowelSet {
+  const char* Name;
+  std::array<std::array<double, 3>, 10> F123;
+  double F4, F5;
+};
+const TVowelSet Men{"man",
+                    {{{270, 2290, 3010}, {390, 1990, 2550}, {530, 1840, 2480}, {660, 1720, 2410},
+                      {520, 1190, 2390}, {730, 1090, 2440}, {570, 840, 2410}, {440, 1020, 2240},
+                      {300, 870, 2240}, {490, 1350, 1690}}},
+                    3500, 4300};
+const TVowelSet Women{"woman",
+                      {{{310, 2790, 3310}, {430, 2480, 3070}, {610, 2330, 2990}, {860, 2050, 2850},
+                        {760, 1400, 2780}, {850, 1220, 2810}, {590, 920, 2710}, {470, 1160, 2680},
+                        {370, 950, 2670}, {500, 1640, 1960}}},
+                      3900, 4700};
+const TVowelSet Children{"child",
+                         {{{370, 3200, 3730}, {530, 2730, 3600}, {690, 2610, 3570}, {1010, 2320, 3320},
+                           {850, 1590, 3360}, {1030, 1370, 3170}, {680, 1060, 3180}, {560, 1410, 3310},
+                           {430, 1170, 3260}, {560, 1820, 2160}}},
+                         4400, 5400};
+
+struct TGroup {
+  double Pitch;
+  const TVowelSet* Set;
+  EVoice Voice;
+};
+
+struct TScore {
+  double MeanF1 = 0, WorstF1 = 0, MeanF2 = 0, WorstF2 = 0;
+  double WorstF0Pct = 0, Coverage = 0, P90F1 = 0, P90F2 = 0, P90F0Pct = 0;
+};
+
+double Median(std::vector<double> V) {
+  if (V.empty()) return 0;
+  std::sort(V.begin(), V.end());
+  const std::size_t m = V.size() / 2;
+  return V.size() % 2 ? V[m] : 0.5 * (V[m - 1] + V[m]);
+}
+
+double Percentile90(std::vector<double> V) {
+  if (V.empty()) return 0;
+  std::sort(V.begin(), V.end());
+  return V[std::min(V.size() - 1, static_cast<std::size_t>(0.9 * static_cast<double>(V.size())))];
+}
+
+// The sanitizer build runs two opposite vowels, too few for a fair mean: it
+// checks the per-vowel limits only. The normal build runs the full set.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr int VowelStep = 5;
+#else
+constexpr int VowelStep = 1;
+#endif
+
+// Every vowel of the group (every other one with vibrato), 3 s each, scored
+// by the median estimate over the blocks ending in the middle half.
+TScore Measure(const TGroup& Group, double SnrDb) {
+  TScore s;
+  std::vector<double> blockF1, blockF2, blockF0;
+  int blocks = 0, covered = 0, vowels = 0;
+  for (int v = 0; v < 10; v += VowelStep, ++vowels) {
+    const auto& f = Group.Set->F123[static_cast<std::size_t>(v)];
+    TVowel vowel;
+    vowel.F0 = Group.Pitch;
+    vowel.F = {f[0], f[1], f[2], Group.Set->F4, Group.Set->F5};
+    vowel.Vibrato = v % 2 == 1;
+    vowel.SnrDb = SnrDb;
+    vowel.Seed = static_cast<std::uint32_t>(v + 1);
+    const auto mono = test::Synthesize(vowel);
+    CFormantTracker tracker(Group.Voice);
+    std::vector<double> f0s, f1s, f2s;
+    for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048) {
+      const TFormants r = tracker.Process(test::StereoBlock(mono, first).data());
+      const std::size_t end = first + 2048;
+      if (end < mono.size() / 4 || end > mono.size() * 3 / 4) continue;
+      ++blocks;
+      // The spectrum that refines F0 spans the latest 69.7 ms.
+      const double centre = (static_cast<double>(end) - 1536) / test::SynthRate;
+      const double pitch = test::PitchAt(vowel, centre);
+      if (r.F0 > 0) f0s.push_back(r.F0), blockF0.push_back(100 * std::abs(r.F0 - pitch) / pitch);
+      if (r.F[0] > 0) f1s.push_back(r.F[0]), blockF1.push_back(std::abs(r.F[0] - f[0]));
+      if (r.F[1] > 0) f2s.push_back(r.F[1]), blockF2.push_back(std::abs(r.F[1] - f[1]));
+      covered += r.F[0] > 0 && r.F[1] > 0;
+    }
+    const double e1 = f1s.empty() ? 1e9 : std::abs(Median(f1s) - f[0]);
+    const double e2 = f2s.empty() ? 1e9 : std::abs(Median(f2s) - f[1]);
+    const double e0 = f0s.empty() ? 100 : 100 * std::abs(Median(f0s) - Group.Pitch) / Group.Pitch;
+    s.MeanF1 += e1;
+    s.MeanF2 += e2;
+    s.WorstF1 = std::max(s.WorstF1, e1);
+    s.WorstF2 = std::max(s.WorstF2, e2);
+    s.WorstF0Pct = std::max(s.WorstF0Pct, e0);
+  }
+  s.MeanF1 /= vowels;
+  s.MeanF2 /= vowels;
+  s.Coverage = blocks ? 100.0 * covered / blocks : 0;
+  s.P90F1 = Percentile90(blockF1);
+  s.P90F2 = Percentile90(blockF2);
+  s.P90F0Pct = Percentile90(blockF0);
+  return s;
+}
+
+// Each set with its own preset, and men once more with the default one.
+const std::vector<TGroup> Groups = {
+    {100, &Men, EVoice::Man},        {130, &Men, EVoice::Man},       {130, &Men, DefaultVoice},
+    {160, &Women, EVoice::Woman},    {220, &Women, EVoice::Woman},   {260, &Women, EVoice::Woman},
+    {300, &Women, EVoice::Woman},    {300, &Children, EVoice::Child}};
+
+const char* PresetName(EVoice Voice) {
+  return Voice == EVoice::Man ? "man" : Voice == EVoice::Woman ? "woman" : "child";
+}
+
+struct TLimits {
+  double MeanF1, WorstF1, MeanF2, WorstF2;
+};
+
+void CheckAccuracy(double SnrDb, const TLimits& L) {
+  std::printf("%s: pitch vowels preset | F1 mean worst | F2 mean worst | F0 worst %% | coverage %% | "
+              "per-block p90 F1 F2 (Hz) F0 (%%)\n",
+              SnrDb > 0 ? "white noise 30 dB SNR" : "clean");
+  for (const TGroup& g : Groups) {
+    const TScore s = Measure(g, SnrDb);
+    std::printf("%5.0f %-5s %-5s | %5.1f %5.1f | %5.1f %5.1f | %5.2f | %5.1f | %5.1f %5.1f %5.2f\n", g.Pitch,
+                g.Set->Name, PresetName(g.Voice), s.MeanF1, s.WorstF1, s.MeanF2, s.WorstF2, s.WorstF0Pct, s.Coverage,
+                s.P90F1, s.P90F2, s.P90F0Pct);
+    SCOPED_TRACE(std::to_string(static_cast<int>(g.Pitch)) + " Hz " + g.Set->Name + ", preset " +
+                 PresetName(g.Voice));
+    if (VowelStep == 1) {
+      EXPECT_LE(s.MeanF1, L.MeanF1);
+      EXPECT_LE(s.MeanF2, L.MeanF2);
+    }
+    EXPECT_LE(s.WorstF1, L.WorstF1);
+    EXPECT_LE(s.WorstF2, L.WorstF2);
+    EXPECT_LE(s.WorstF0Pct, 2.0);
+    EXPECT_LE(s.P90F0Pct, 2.0);
+    EXPECT_GE(s.Coverage, 95.0);
+  }
+}
+
+TEST(FormantTrackerAccuracy, CleanVowels) { CheckAccuracy(0, {25, 60, 15, 30}); }
+
+TEST(FormantTrackerAccuracy, VowelsIn30dBNoise) { CheckAccuracy(30, {30, 70, 25, 40}); }
+
+// Every result keeps the documented shape, whatever the input.
+void ExpectWellFormed(const TFormants& R) {
+  EXPECT_TRUE(std::isfinite(R.F0) && R.F0 >= 0);
+  EXPECT_EQ(R.Voiced, R.F0 > 0);
+  double last = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(std::isfinite(R.F[i]) && std::isfinite(R.B[i]));
+    EXPECT_EQ(R.F[i] > 0, R.B[i] > 0);
+    if (R.F[i] > 0) {
+      EXPECT_TRUE(R.Voiced);
+      EXPECT_TRUE(i == 0 || R.F[i - 1] > 0);
+      EXPECT_GT(R.F[i], last);
+      last = R.F[i];
+    }
+  }
+}
+
+std::vector<std::int16_t> Samples(int Count, auto Make) {
+  std::vector<std::int16_t> v(static_cast<std::size_t>(Count));
+  for (int n = 0; n < Count; ++n) v[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(Make(n));
+  return v;
+}
+
+struct TBadInput {
+  const char* Name;
+  std::vector<std::int16_t> Mono;
+  bool MayBeVoiced;  // periodic, though without an envelope to show
+};
+
+TEST(FormantTracker, BadInputGivesNoFormantsAndNoNonFinite) {
+  constexpr int n = 8 * 2048;
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> any(-32768, 32767);
+  std::normal_distribution<double> gauss(0, 30000);
+  const auto clip = [](double v) { return std::clamp(v, -32768.0, 32767.0); };
+  const std::vector<TBadInput> cases = {
+      {"silence", Samples(n, [](int) { return 0; }), false},
+      {"DC", Samples(n, [](int) { return 12000; }), false},
+      {"negative full-scale DC", Samples(n, [](int) { return -32768; }), false},
+      {"square 100 Hz", Samples(n, [](int i) { return (i / 220) % 2 ? 32767 : -32768; }), true},
+      {"square 441 Hz", Samples(n, [](int i) { return (i / 50) % 2 ? 32767 : -32768; }), true},
+      {"pure tone 441 Hz", Samples(n, [](int i) { return std::nearbyint(16000 * std::sin(i * std::numbers::pi / 50)); }), true},
+      {"alternating rails", Samples(n, [](int i) { return i % 2 ? 32767 : -32768; }), false},
+      {"clipped noise", Samples(n, [&](int) { return clip(gauss(rng)); }), false},
+      {"single click", Samples(n, [](int i) { return i == 3 * 2048 + 100 ? 32767 : 0; }), false},
+      {"random 16-bit", Samples(n, [&](int) { return any(rng); }), false},
+  };
+  for (const TBadInput& c : cases) {
+    SCOPED_TRACE(c.Name);
+    CFormantTracker tracker;
+    for (std::size_t first = 0; first < c.Mono.size(); first += 2048) {
+      const TFormants r = tracker.Process(test::StereoBlock(c.Mono, first).data());
+      ExpectWellFormed(r);
+      EXPECT_EQ(r.F[0], 0.0);
+      if (!c.MayBeVoiced) {
+        EXPECT_FALSE(r.Voiced);
+      }
+    }
+  }
+}
+
+// After a vowel stops, the result follows at once: no formant outlives the
+// sound by more than the one block that the analysis looks back over.
+TEST(FormantTracker, SilenceAfterVowelReportsNothing) {
+  TVowel vowel;
+  vowel.F = {730, 1090, 2440, 3500, 4300};
+  vowel.Seconds = 0.5;
+  auto mono = test::Synthesize(vowel);
+  mono.resize(mono.size() / 2048 * 2048 + 4 * 2048, 0);
+  CFormantTracker tracker(EVoice::Man);
+  std::vector<TFormants> out;
+  for (std::size_t first = 0; first < mono.size(); first += 2048)
+    out.push_back(tracker.Process(test::StereoBlock(mono, first).data()));
+  EXPECT_GT(out[out.size() - 6].F[1], 0.0);  // the vowel's last whole block
+  for (std::size_t i = out.size() - 3; i < out.size(); ++i) {
+    EXPECT_FALSE(out[i].Voiced);
+    EXPECT_EQ(out[i].F[0], 0.0);
+  }
+  // Reset forgets the history.
+  tracker.Process(test::StereoBlock(mono, 0).data());
+  tracker.Reset();
+  EXPECT_FALSE(tracker.Process(test::StereoBlock(std::vector<std::int16_t>(2048, 0), 0).data()).Voiced);
+}
+
+TEST(FormantTracker, ProcessAllocatesNothing) {
+  TVowel vowel;
+  vowel.F = {310, 2790, 3310, 3900, 4700};
+  vowel.F0 = 220;
+  vowel.Seconds = 0.3;
+  vowel.SnrDb = 20;
+  const auto mono = test::Synthesize(vowel);
+  std::vector<std::vector<unsigned char>> blocks;
+  for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048)
+    blocks.push_back(test::StereoBlock(mono, first));
+  CFormantTracker tracker;
+  int formants = 0;
+  const auto before = test::AllocationCount();
+  for (const auto& b : blocks) formants += tracker.Process(b.data()).F[1] > 0;
+  EXPECT_EQ(test::AllocationCount(), before);
+  EXPECT_GT(formants, 0);  // the fit and the root finding did run
+}
+
+TEST(FormantTracker, ParseVoice) {
+  EXPECT_EQ(ParseVoice("man"), EVoice::Man);
+  EXPECT_EQ(ParseVoice("woman"), EVoice::Woman);
+  EXPECT_EQ(ParseVoice("child"), EVoice::Child);
+  for (const char* bad : {"", "Man", "women", "man ", "kid"}) EXPECT_EQ(ParseVoice(bad), std::nullopt) << bad;
+}
+
+}  // namespace
+}  // namespace quenvis

@@ -1,0 +1,34 @@
+#pragma once
+// A small cascade formant synthesiser for testing formant estimators against
+// vowels whose formants are known exactly.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace quenvis::test {
+
+struct TVowel {
+  double F0 = 120;                                  // Hz, mean pitch
+  std::array<double, 5> F{};                        // F1..F5, Hz
+  std::array<double, 5> B{70, 90, 130, 180, 250};   // bandwidths, Hz
+  bool Vibrato = false;                             // 5 Hz, +-2 % of F0
+  double SnrDb = 0;                                 // white noise at this SNR; 0 for none
+  double Seconds = 3;
+  std::uint32_t Seed = 1;
+};
+
+inline constexpr double SynthRate = 44100;
+
+// Pitch at time T (s), vibrato included.
+double PitchAt(const TVowel& Vowel, double T);
+
+// Mono samples: a pulse train (pulses placed between samples by linear
+// interpolation) through a glottal low-pass and lip radiation (about -6 dB per
+// octave overall) and five cascade resonators; peak at half full scale.
+std::vector<std::int16_t> Synthesize(const TVowel& Vowel);
+
+// One 2048-frame interleaved stereo block (both channels equal) from mono
+// samples starting at First; samples past the end are zero.
+std::vector<unsigned char> StereoBlock(const std::vector<std::int16_t>& Mono, std::size_t First);
+
+}  // namespace quenvis::test
