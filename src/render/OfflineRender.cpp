@@ -1,19 +1,17 @@
 #include "render/OfflineRender.h"
 
-#include <cstdio>
-#include <filesystem>
+#include <unistd.h>
+
 #include <memory>
-#include <system_error>
 
 #include "display/FrameRenderer.h"
 #include "render/RecordingReader.h"
+#include "render/RenderConsole.h"
 #include "render/RenderOutputs.h"
 
 namespace quenvis {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Offline nothing is shown: the loop draws and fades itself, so that the
 // images of the last block can be saved before its fade.
@@ -43,50 +41,57 @@ struct TPipeline {
 
 }  // namespace
 
-std::string RenderRecording(const TRenderOptions& Options, bool ShowProgress) {
+std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& Hooks) {
   CRecordingReader reader;
   if (std::string e = reader.Open(Options.Input); !e.empty()) return e;
 
-  const fs::path outDir(Options.OutDir);
-  std::error_code ec;
-  fs::create_directories(outDir, ec);
-  if (ec || !fs::is_directory(outDir, ec))
-    return Options.OutDir + ": cannot create directory" + (ec ? ": " + ec.message() : "");
-
-  COutputs outputs(outDir);
+  COutputDir out;
+  if (std::string e = out.Open(Options.OutDir); !e.empty()) return e;
+  const std::string cannotWrite = (Options.OutDir.empty() ? "." : Options.OutDir) + ": cannot write ";
   CPeaksWriter peaks;
-  if (!peaks.Open(outputs.Add("peaks.csv"))) return (outDir / "peaks.csv").string() + ": cannot write";
+  if (!peaks.Open(out.Add("peaks.csv"))) return cannotWrite + "peaks.csv";
   std::unique_ptr<CPowerWriter> power;
   if (Options.WritePower) {
     power = std::make_unique<CPowerWriter>();
-    if (!power->Open(outputs.Add("power.csv"))) return (outDir / "power.csv").string() + ": cannot write";
+    if (!power->Open(out.Add("power.csv"))) return cannotWrite + "power.csv";
   }
-  const std::string spectrumPath = outputs.Add("spectrum.png");
-  const std::string plotPath = outputs.Add("plot.png");
 
   auto p = std::make_unique<TPipeline>(Options);
-  const std::int64_t blocks = reader.Blocks();
-  const bool progress = ShowProgress && blocks * BlockFrames > 5 * SampleRate;
+  const std::int64_t expected = reader.ExpectedBlocks();
   std::int64_t b = 0;
   for (std::int32_t frames = reader.Next(p->Block); frames > 0; ++b) {
+    if (Hooks.Stop && Hooks.Stop->load(std::memory_order_relaxed)) return "interrupted";
     p->Renderer.Draw(p->Block.data());
     peaks.Add(b, p->Renderer.LastPeaks());
     if (power) power->Add(p->FFT.Power.data());
-    if (progress && (b % 64 == 0 || b + 1 == blocks))
-      std::fprintf(stderr, "\rquenvis-render: block %lld of %lld", static_cast<long long>(b + 1),
-                   static_cast<long long>(blocks));
+    if (Hooks.Progress) Hooks.Progress(b + 1, expected);
     frames = reader.Next(p->Block);
     // The images keep the last block's drawing unfaded.
     if (frames > 0) p->Renderer.Fade();
   }
-  if (progress) std::fputs("\n", stderr);
   if (!reader.Error().empty()) return reader.Error();
+  if (Hooks.Stop && Hooks.Stop->load()) return "interrupted";
 
-  if (!SavePng(p->Surfaces.SpectrumBmp, spectrumPath) || !SavePng(p->Surfaces.PlotBmp1, plotPath))
-    return Options.OutDir + ": cannot write the images";
-  const bool written = peaks.Close() && (!power || power->Close());
-  if (!written) return Options.OutDir + ": cannot write the tables (disk full?)";
-  return outputs.Commit();
+  if (!SavePng(p->Surfaces.SpectrumBmp, out.Add("spectrum.png")) ||
+      !SavePng(p->Surfaces.PlotBmp1, out.Add("plot.png")))
+    return cannotWrite + "the images";
+  if (!peaks.Close() || (power && !power->Close())) return cannotWrite + "the tables (disk full?)";
+  if (std::string e = out.Commit(); !e.empty()) return e;
+  if (Hooks.Notes)
+    for (std::string& n : reader.Notes()) Hooks.Notes->push_back(std::move(n));
+  return {};
+}
+
+std::string RenderRecording(const TRenderOptions& Options, bool ShowProgress) {
+  CConsole console(STDERR_FILENO, ShowProgress && ::isatty(STDERR_FILENO));
+  std::vector<std::string> notes;
+  TRenderHooks hooks;
+  hooks.Notes = &notes;
+  hooks.Progress = [&](std::int64_t Done, std::int64_t Expected) { console.Progress(Done, Expected); };
+  std::string error = RenderRecording(Options, hooks);
+  console.EndProgress();
+  for (const std::string& n : notes) console.Line(n);
+  return error;
 }
 
 }  // namespace quenvis

@@ -1,35 +1,87 @@
 #include "render/RenderOutputs.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
-#include <QString>
+#include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <filesystem>
 #include <system_error>
 
 namespace quenvis {
 
 namespace fs = std::filesystem;
 
-COutputs::~COutputs() {
+namespace {
+
+std::string Join(const std::string& Dir, const std::string& Name) {
+  return !Dir.empty() && Dir.back() == '/' ? Dir + Name : Dir + "/" + Name;
+}
+
+std::string SystemError(int Error) { return std::error_code(Error, std::generic_category()).message(); }
+
+}  // namespace
+
+COutputDir::~COutputDir() {
+  if (FPrivate.empty()) return;
   std::error_code ec;
-  for (const auto& f : FFiles)
-    if (!FCommitted) fs::remove(f.Temp, ec);
+  fs::remove_all(FPrivate, ec);
 }
 
-std::string COutputs::Add(const std::string& Name) {
-  FFiles.push_back(
-      {FDir / (".quenvis-render-" + std::to_string(::getpid()) + "-" + Name), FDir / Name});
-  return FFiles.back().Temp.string();
+std::string COutputDir::Open(const std::string& Dir) {
+  FDir = Dir.empty() ? std::string(".") : Dir;
+  std::error_code ec;
+  fs::create_directories(fs::path(FDir), ec);
+  struct stat st {};
+  if (ec || ::stat(FDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return FDir + ": cannot create the folder" + (ec ? ": " + ec.message() : "");
+  std::string pattern = Join(FDir, ".quenvis-render-XXXXXX");
+  if (::mkdtemp(pattern.data()) == nullptr)
+    return FDir + ": cannot write into the folder: " + SystemError(errno);
+  FPrivate = pattern;
+  return {};
 }
 
-std::string COutputs::Commit() {
-  for (const auto& f : FFiles) {
-    std::error_code ec;
-    fs::rename(f.Temp, f.Final, ec);
-    if (ec) return f.Final.string() + ": cannot write: " + ec.message();
+std::string COutputDir::Add(const std::string& Name) {
+  FNames.push_back(Name);
+  return Join(FPrivate, Name);
+}
+
+std::string COutputDir::Commit() {
+  // Every place must take a file: nothing is moved while one of them cannot.
+  std::vector<bool> replaces(FNames.size());
+  for (std::size_t i = 0; i < FNames.size(); ++i) {
+    const std::string target = Join(FDir, FNames[i]);
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) == 0) {
+      if (S_ISDIR(st.st_mode)) return target + ": cannot write: is a folder";
+      replaces[i] = true;
+    } else if (errno != ENOENT) {
+      return target + ": cannot write: " + SystemError(errno);
+    }
   }
-  FCommitted = true;
+  // An existing file is exchanged with the new one, so that a failure part
+  // way can put the earlier ones back; the old files leave with the private
+  // folder.
+  // File systems without these moves get plain renames, which cannot be undone.
+  auto move = [&](std::size_t i, bool Undo) {
+    const std::string from = Join(FPrivate, FNames[i]), to = Join(FDir, FNames[i]);
+    if (Undo && !replaces[i]) return ::rename(to.c_str(), from.c_str());
+    const unsigned flags = replaces[i] ? RENAME_EXCHANGE : RENAME_NOREPLACE;
+    const int r = ::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), flags);
+    return r != 0 && errno == EINVAL && !Undo ? ::rename(from.c_str(), to.c_str()) : r;
+  };
+  for (std::size_t i = 0; i < FNames.size(); ++i) {
+    if (move(i, false) == 0) continue;
+    const int error = errno;
+    for (std::size_t k = i; k-- > 0;) move(k, true);
+    return Join(FDir, FNames[i]) + ": cannot write: " + SystemError(error);
+  }
   return {};
 }
 
@@ -47,7 +99,7 @@ CTableFile::~CTableFile() {
 }
 
 bool CTableFile::Open(const std::string& Path) {
-  FFile = std::fopen(Path.c_str(), "wb");
+  FFile = std::fopen(Path.c_str(), "wbx");
   return FFile != nullptr;
 }
 
@@ -101,10 +153,27 @@ void CPowerWriter::Add(const double* Power) {
 }
 
 bool SavePng(const CBM32& s, const std::string& Path) {
-  // Wraps the buffer read-only: no copy of the pixels is made.
-  const QImage image(reinterpret_cast<const uchar*>(s.Info->Bits), s.Info->Width, s.Info->Height,
-                     s.Info->Stride, QImage::Format_ARGB32);
-  return image.save(QString::fromStdString(Path), "PNG");
+  return SavePng(s.Info->Bits, s.Info->Width, s.Info->Height, Path);
+}
+
+bool SavePng(const std::uint32_t* Pixels, std::int32_t Width, std::int32_t Height,
+             const std::string& Path) {
+  // Wraps the pixels read-only. The PNG is made in memory and written here,
+  // so that the path stays bytes and write errors are ours to report.
+  const QImage image(reinterpret_cast<const uchar*>(Pixels), Width, Height, Width * 4,
+                     QImage::Format_ARGB32);
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) return false;
+  return WriteNewFile(Path, png.constData(), static_cast<std::size_t>(png.size()));
+}
+
+bool WriteNewFile(const std::string& Path, const char* Data, std::size_t Size) {
+  std::FILE* f = std::fopen(Path.c_str(), "wbx");
+  if (!f) return false;
+  bool ok = std::fwrite(Data, 1, Size, f) == Size;
+  ok = std::fflush(f) == 0 && ok;
+  return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace quenvis

@@ -3,7 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,26 +13,29 @@
 
 namespace quenvis {
 
-// Output files under temporary names in OUTDIR; removed again unless all of
-// them were renamed into place.
-class COutputs {
+// The output folder, filled all at once: files are written into a private
+// folder inside it (made by mkdtemp, mode 0700, so nothing planted there can
+// redirect them) and moved into place only when every one of them can be.
+// The private folder is removed whatever happens.
+class COutputDir {
  public:
-  explicit COutputs(std::filesystem::path Dir) : FDir(std::move(Dir)) {}
-  ~COutputs();
-  COutputs(const COutputs&) = delete;
-  COutputs& operator=(const COutputs&) = delete;
+  COutputDir() = default;
+  ~COutputDir();
+  COutputDir(const COutputDir&) = delete;
+  COutputDir& operator=(const COutputDir&) = delete;
+
+  // Creates Dir if needed and the private folder in it. Returns an empty
+  // string, or one line naming the folder and the reason.
+  std::string Open(const std::string& Dir);
   // The path to write Name to until Commit.
   std::string Add(const std::string& Name);
-  // Returns an empty string, or one line naming the file that could not be placed.
+  // Moves every file into place, or none: returns an empty string, or one
+  // line naming the file that cannot be placed.
   std::string Commit();
 
  private:
-  struct TFile {
-    std::filesystem::path Temp, Final;
-  };
-  std::filesystem::path FDir;
-  std::vector<TFile> FFiles;
-  bool FCommitted = false;
+  std::string FDir, FPrivate;
+  std::vector<std::string> FNames;
 };
 
 // Appends numbers in shortest round-trip form to a line buffer.
@@ -87,5 +89,10 @@ class CPowerWriter : public CTableFile {
 
 // Saves a surface as PNG straight from its pixel buffer.
 bool SavePng(const CBM32& Surface, const std::string& Path);
+// Saves 32-bit ARGB pixels (rows without gaps) as PNG.
+bool SavePng(const std::uint32_t* Pixels, std::int32_t Width, std::int32_t Height,
+             const std::string& Path);
+// Writes Size bytes to a new file at Path; false on any failure.
+bool WriteNewFile(const std::string& Path, const char* Data, std::size_t Size);
 
 }  // namespace quenvis

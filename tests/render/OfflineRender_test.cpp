@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <QImage>
+#include <algorithm>
 #include <cmath>
+#include <csignal>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -52,11 +55,13 @@ class RenderTest : public ::testing::Test {
     int Status;
     std::string Err;
   };
-  TResult Run(const std::vector<std::string>& Args) {
+  // Feed, when given, is a shell command whose output is piped into stdin.
+  TResult Run(const std::vector<std::string>& Args, const std::string& Feed = "") {
     std::string cmd = "'" QUENVIS_RENDER_EXE "'";
     for (const std::string& a : Args) cmd += " '" + a + "'";
+    cmd = Feed.empty() ? cmd + " </dev/null" : Feed + " | " + cmd;
     const fs::path err = Dir / "stderr.txt";
-    const int raw = std::system((cmd + " 2>'" + err.string() + "' </dev/null >/dev/null").c_str());
+    const int raw = std::system((cmd + " 2>'" + err.string() + "' >/dev/null").c_str());
     std::ifstream in(err);
     std::stringstream text;
     text << in.rdbuf();
@@ -75,6 +80,25 @@ class RenderTest : public ::testing::Test {
       rows.push_back(cells);
     }
     return rows;
+  }
+
+  static std::string Bytes(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  static void Put(const fs::path& p, const std::string& Data) {
+    std::ofstream(p, std::ios::binary | std::ios::trunc) << Data;
+  }
+  static void PutLE32(std::string& Data, std::size_t At, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) Data[At + i] = static_cast<char>(v >> (8 * i));
+  }
+  // Files and folders in Dir, hidden ones included.
+  static std::vector<std::string> Listing(const fs::path& Dir) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(Dir, ec)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   fs::path Dir;
@@ -168,9 +192,6 @@ TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
   const fs::path three = Wave("three.wav", 30000, {18}, 3);
   const fs::path garbage = Dir / "garbage.wav";
   std::ofstream(garbage) << "this is not a sound file at all";
-  const fs::path cut = Dir / "cut.wav";
-  fs::copy_file(good, cut);
-  fs::resize_file(cut, fs::file_size(good) / 2);
   const fs::path missing = Dir / "missing.wav";
   const fs::path out = Dir / "out";
 
@@ -182,7 +203,6 @@ TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
       {{missing, out}, missing},
       {{Dir, out}, Dir},
       {{garbage, out}, garbage},
-      {{cut, out}, cut},
       {{rate48, out}, rate48},
       {{three, out}, three},
       {{"--colour", "red", good, out}, "--colour"},
@@ -203,6 +223,157 @@ TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
     EXPECT_NE(r.Err.find(c.Named), std::string::npos) << r.Err;
     EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << c.Named;
   }
+}
+
+// Recordings that once crashed, failed or went unremarked, each made here.
+TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
+  const int frames = 30000;  // 15 blocks
+  const fs::path wav = Wave("w.wav", frames, {18});
+  struct Case {
+    std::string Name;
+    std::function<std::string()> Make;  // returns the input path, or "-" with Feed set
+    std::string Feed;
+    bool EndsEarly;
+    std::size_t MinRows, MaxRows;  // data rows of peaks.csv
+  };
+  auto cut = [&](const std::string& Name, int Format) {
+    return [=, this] {
+      const fs::path whole = Wave("whole-" + Name, frames, {18}, 2, 44100, Format);
+      const fs::path p = Dir / Name;
+      fs::copy_file(whole, p);
+      fs::resize_file(p, fs::file_size(whole) / 2);
+      return p.string();
+    };
+  };
+  const Case cases[] = {
+      // FLAC whose header gives 0 total samples (unknown): read to the end.
+      {"flac-zero-count",
+       [&] {
+         const fs::path p = Wave("z.flac", frames, {18}, 2, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+         std::string d = Bytes(p);
+         d[21] = static_cast<char>(d[21] & 0xF0);
+         std::fill(d.begin() + 22, d.begin() + 26, '\0');
+         Put(p, d);
+         return p.string();
+       },
+       "", false, 15, 15},
+      // A stream with the placeholder sizes of a writer that cannot seek back.
+      {"wav-stream-stdin",
+       [&] {
+         const fs::path p = Dir / "stream.wav";
+         std::string d = Bytes(wav);
+         PutLE32(d, 4, 0x7FFFF024);
+         PutLE32(d, d.find("data") + 4, 0x7FFFF000);
+         Put(p, d);
+         return std::string("-");
+       },
+       "cat '" + (Dir / "stream.wav").string() + "'", false, 15, 15},
+      {"au8-stdin", [&] { Wave("a8.au", frames, {18}, 2, 44100, SF_FORMAT_AU | SF_FORMAT_PCM_S8); return std::string("-"); },
+       "cat '" + (Dir / "a8.au").string() + "'", false, 15, 15},
+      {"rf64-stdin", [&] { Wave("a.rf64", frames, {18}, 2, 44100, SF_FORMAT_RF64 | SF_FORMAT_PCM_16); return std::string("-"); },
+       "cat '" + (Dir / "a.rf64").string() + "'", false, 15, 15},
+      {"cut-wav", cut("c.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16), "", true, 7, 8},
+      {"cut-aiff", cut("c.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16), "", true, 7, 8},
+      {"cut-au", cut("c.au", SF_FORMAT_AU | SF_FORMAT_PCM_16), "", true, 7, 8},
+      {"cut-w64", cut("c.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16), "", true, 7, 8},
+      {"cut-flac", cut("c.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16), "", true, 1, 14},
+  };
+  for (const Case& c : cases) {
+    const std::string input = c.Make();
+    const fs::path out = Dir / ("out-" + c.Name);
+    const TResult r = Run({input, out}, c.Feed);
+    ASSERT_EQ(r.Status, 0) << c.Name << ": " << r.Err;
+    EXPECT_EQ(r.Err.find("ends early") != std::string::npos, c.EndsEarly) << c.Name << ": " << r.Err;
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), c.EndsEarly ? 1 : 0) << c.Name;
+    const std::size_t rows = Csv(out / "peaks.csv").size() - 1;
+    EXPECT_GE(rows, c.MinRows) << c.Name;
+    EXPECT_LE(rows, c.MaxRows) << c.Name;
+    EXPECT_EQ(Listing(out), (std::vector<std::string>{"peaks.csv", "plot.png", "spectrum.png"}))
+        << c.Name;
+  }
+}
+
+TEST_F(RenderTest, FailuresAreOneLineAndLeaveNothingBehind) {
+  const fs::path good = Wave("good.wav", 30000, {18});
+  const fs::path garbage = Dir / "garbage";
+  Put(garbage, std::string(5000, '\x5A'));
+  const std::string odd = (Dir / "odd\xff\xfe").string();
+
+  // A folder where plot.png should go: nothing at all is placed.
+  const fs::path blocked = Dir / "blocked";
+  fs::create_directories(blocked / "plot.png");
+  TResult r = Run({good, blocked});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_NE(r.Err.find("plot.png"), std::string::npos) << r.Err;
+  EXPECT_EQ(Listing(blocked), std::vector<std::string>{"plot.png"});
+
+  struct Case {
+    std::vector<std::string> Args;
+    std::string Feed;
+    std::string Named;  // what the one line must contain
+  };
+  const Case cases[] = {
+      {{"-", Dir / "o"}, "cat '" + garbage.string() + "'", "standard input: "},
+      {{"", Dir / "o"}, "", "'' (empty file name): "},
+      {{"--window", "bad\nname", good, Dir / "o"}, "", "bad\\nname"},
+      {{garbage, Dir / "o"}, "", garbage},
+  };
+  for (const Case& c : cases) {
+    r = Run(c.Args, c.Feed);
+    EXPECT_EQ(r.Status, 2) << c.Named;
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+    EXPECT_NE(r.Err.find(c.Named), std::string::npos) << r.Err;
+    EXPECT_TRUE(Listing(Dir / "o").empty()) << c.Named;
+  }
+
+  // Paths are bytes: a folder name that is not UTF-8 works.
+  ASSERT_EQ(Run({good, odd}).Status, 0);
+  EXPECT_TRUE(fs::exists(fs::path(odd) / "plot.png"));
+
+  // A planted link in place of an output is replaced, not followed.
+  const fs::path victim = Dir / "victim.txt";
+  Put(victim, "keep");
+  fs::create_directories(Dir / "planted");
+  fs::create_symlink(victim, Dir / "planted" / "peaks.csv");
+  ASSERT_EQ(Run({good, Dir / "planted"}).Status, 0);
+  EXPECT_EQ(Bytes(victim), "keep");
+  EXPECT_FALSE(fs::is_symlink(Dir / "planted" / "peaks.csv"));
+}
+
+TEST_F(RenderTest, TerminatedRunRemovesItsPrivateFolder) {
+  const fs::path stream = Wave("s.wav", 44100 * 5, {18});
+  std::string data = Bytes(stream);
+  PutLE32(data, 4, 0x7FFFF024);
+  PutLE32(data, data.find("data") + 4, 0x7FFFF000);
+  const fs::path out = Dir / "out";
+  int feed[2];
+  ASSERT_EQ(::pipe(feed), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::dup2(feed[0], STDIN_FILENO);
+    ::close(feed[0]);
+    ::close(feed[1]);
+    ::execl(QUENVIS_RENDER_EXE, QUENVIS_RENDER_EXE, "-", out.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(feed[0]);
+  const std::size_t half = data.size() / 2;
+  ASSERT_EQ(::write(feed[1], data.data(), half), static_cast<ssize_t>(half));
+  // Waits until the run has made its private folder, then ends it.
+  for (int i = 0; i < 500 && Listing(out).empty(); ++i) ::usleep(10000);
+  ASSERT_EQ(Listing(out).size(), 1u);
+  ::kill(child, SIGTERM);
+  ::usleep(50000);
+  // The next block lets a blocked read return; the run may have ended already.
+  const auto pipeAction = std::signal(SIGPIPE, SIG_IGN);
+  (void)!::write(feed[1], data.data() + half, 16384);
+  std::signal(SIGPIPE, pipeAction);
+  ::close(feed[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(Listing(out).empty());
 }
 
 }  // namespace
