@@ -2,12 +2,14 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "display/FrameRenderer.h"
 #include "render/RecordingReader.h"
 #include "render/RenderConsole.h"
 #include "render/RenderOutputs.h"
+#include "render/Spectrogram.h"
 
 namespace quenvis {
 
@@ -39,6 +41,29 @@ struct TPipeline {
   TSampleBlock Block{};
 };
 
+// The zone peaks over the spectrogram: zone 1 in the live view's red, zone 2
+// in white, which stands out on every colour of the map.
+constexpr std::uint32_t Zone1TrackColour = 0xFFFF3030u;
+constexpr std::uint32_t Zone2TrackColour = 0xFFFFFFFFu;
+
+std::string SpectrogramName(std::int64_t Page, std::int64_t Pages) {
+  if (Pages == 1) return "spectrogram.png";
+  char name[40];
+  std::snprintf(name, sizeof name, "spectrogram-%03lld.png", static_cast<long long>(Page + 1));
+  return name;
+}
+
+std::string SaveSpectrogram(const CSpectrogram& Spectrogram, COutputDir& Out) {
+  std::vector<std::uint32_t> pixels;
+  for (std::int64_t page = 0; page < Spectrogram.Pages(); ++page) {
+    std::int32_t width = 0, height = 0;
+    Spectrogram.RenderPage(page, pixels, width, height);
+    const std::string name = SpectrogramName(page, Spectrogram.Pages());
+    if (!SavePng(pixels.data(), width, height, Out.Add(name))) return name;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& Hooks) {
@@ -52,18 +77,30 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
   if (!peaks.Open(out.Add("peaks.csv"))) return cannotWrite + "peaks.csv";
   std::unique_ptr<CPowerWriter> power;
   if (Options.WritePower) {
-    power = std::make_unique<CPowerWriter>();
-    if (!power->Open(out.Add("power.csv"))) return cannotWrite + "power.csv";
+    const bool npy = Options.PowerFormat == TPowerFormat::Npy;
+    power = npy ? std::make_unique<CNpyPowerWriter>() : std::make_unique<CPowerWriter>();
+    const std::string name = npy ? "power.npy" : "power.csv";
+    if (!power->Open(out.Add(name))) return cannotWrite + name;
   }
 
   auto p = std::make_unique<TPipeline>(Options);
   const std::int64_t expected = reader.ExpectedBlocks();
+  CSpectrogram spectrogram(p->Settings);
+  const std::size_t zone1Track = spectrogram.AddTrack(Zone1TrackColour);
+  const std::size_t zone2Track = spectrogram.AddTrack(Zone2TrackColour);
+  spectrogram.Reserve(expected);
   std::int64_t b = 0;
   for (std::int32_t frames = reader.Next(p->Block); frames > 0; ++b) {
     if (Hooks.Stop && Hooks.Stop->load(std::memory_order_relaxed)) return "interrupted";
     p->Renderer.Draw(p->Block.data());
-    peaks.Add(b, p->Renderer.LastPeaks());
+    const TZonePeaks& found = p->Renderer.LastPeaks();
+    peaks.Add(b, found);
     if (power) power->Add(p->FFT.Power.data());
+    spectrogram.AddColumn(p->FFT.Power.data());
+    if (found.Found) {
+      spectrogram.SetTrackPoint(zone1Track, found.Zone1Peak * double(SampleRate) / FFTSize);
+      spectrogram.SetTrackPoint(zone2Track, found.Zone2Peak * double(SampleRate) / FFTSize);
+    }
     if (Hooks.Progress) Hooks.Progress(b + 1, expected);
     frames = reader.Next(p->Block);
     // The images keep the last block's drawing unfaded.
@@ -75,6 +112,8 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
   if (!SavePng(p->Surfaces.SpectrumBmp, out.Add("spectrum.png")) ||
       !SavePng(p->Surfaces.PlotBmp1, out.Add("plot.png")))
     return cannotWrite + "the images";
+  if (std::string name = SaveSpectrogram(spectrogram, out); !name.empty())
+    return cannotWrite + name;
   if (!peaks.Close() || (power && !power->Close())) return cannotWrite + "the tables (disk full?)";
   if (std::string e = out.Commit(); !e.empty()) return e;
   if (Hooks.Notes)

@@ -1,17 +1,34 @@
 #include "render/RecordingReader.h"
 
 #include <fcntl.h>
+#include <soxr.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <string_view>
 
 namespace quenvis {
 
 namespace {
+
+// Rates outside this range are not sound recordings anyone makes; refusing
+// them keeps the resampler's ratio, and with it the output, bounded.
+constexpr int MinRate = 1000, MaxRate = 1000000;
+
+// Frames asked of the file at a time when resampling.
+constexpr std::int64_t ResampleChunk = 4096;
+
+// A float sample in [-1, 1) back to 16 bits, as libsndfile scales them.
+std::int16_t ToInt16(float v) noexcept {
+  const float s = std::nearbyint(v * 32768.0f);
+  if (!(s > -32768.0f)) return -32768;  // also NaN
+  return s >= 32767.0f ? std::int16_t{32767} : static_cast<std::int16_t>(s);
+}
 
 // Sizes at or above this are the placeholders that writers of streams put in
 // a header they cannot go back to, not claims about the data.
@@ -47,6 +64,8 @@ std::string InputName(const std::string& Path) {
   return Path;
 }
 
+void CRecordingReader::TResamplerDeleter::operator()(::soxr* r) const noexcept { soxr_delete(r); }
+
 CRecordingReader::CRecordingReader() = default;
 
 CRecordingReader::~CRecordingReader() {
@@ -72,10 +91,11 @@ std::string CRecordingReader::Open(const std::string& Path) {
   FFile.reset(sf_open_fd(FFd, SFM_READ, &info, SF_FALSE));
   // libsndfile's own text for this is a global, shared with other threads.
   if (!FFile) return FName + ": not a sound file that can be read (unknown or damaged format)";
-  if (info.samplerate != SampleRate)
-    return FName + ": sample rate " + std::to_string(info.samplerate) + " Hz, expected 44100 Hz";
-  if (info.channels < 1 || info.channels > 2)
-    return FName + ": " + std::to_string(info.channels) + " channels, at most 2 supported";
+  if (info.samplerate < MinRate || info.samplerate > MaxRate)
+    return FName + ": sample rate " + std::to_string(info.samplerate) + " Hz is outside " +
+           std::to_string(MinRate) + ".." + std::to_string(MaxRate) + " Hz";
+  if (info.channels < 1) return FName + ": has no channels";
+  FRate = info.samplerate;
   FEndedEarly = LogSaysCut(FFile.get());
   // Unknown counts are reported as 0 or as numbers near the type's limit; a
   // stream's header was written before its length was known.
@@ -84,11 +104,24 @@ std::string CRecordingReader::Open(const std::string& Path) {
   sf_command(FFile.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
   FChannels = info.channels;
   FSamples.resize(static_cast<std::size_t>(BlockFrames * FChannels));
+  if (FRate != SampleRate) {
+    soxr_error_t error = nullptr;
+    FResampler.reset(soxr_create(FRate, SampleRate, 2, &error, nullptr, nullptr, nullptr));
+    if (!FResampler || error) return FName + ": cannot resample from " + std::to_string(FRate) + " Hz";
+    FFloats.resize(static_cast<std::size_t>(ResampleChunk * FChannels));
+    FStereoIn.resize(static_cast<std::size_t>(ResampleChunk * 2));
+    // Room for one chunk's output at the highest ratio, and a flush.
+    const auto most = static_cast<std::size_t>(ResampleChunk * SampleRate / MinRate + BlockFrames);
+    FStereoOut.resize(most * 2);
+    FSamples.resize(static_cast<std::size_t>(BlockFrames * 2));
+  }
   return {};
 }
 
 std::int64_t CRecordingReader::ExpectedBlocks() const noexcept {
-  return FExpectedFrames < 0 ? -1 : (FExpectedFrames + BlockFrames - 1) / BlockFrames;
+  if (FExpectedFrames < 0) return -1;
+  const std::int64_t frames = FExpectedFrames * SampleRate / FRate;
+  return (frames + BlockFrames - 1) / BlockFrames;
 }
 
 std::int64_t CRecordingReader::Fill(std::int64_t Frames) {
@@ -114,9 +147,65 @@ std::int64_t CRecordingReader::Fill(std::int64_t Frames) {
   return got;
 }
 
+std::int64_t CRecordingReader::ReadFloats(std::int64_t Frames) {
+  if (FEnded) return 0;
+  const sf_count_t n = sf_readf_float(FFile.get(), FFloats.data(), Frames);
+  if (n > 0) {
+    FFramesRead += n;
+    return n;
+  }
+  FEnded = true;
+  if (sf_error(FFile.get()) != SF_ERR_NO_ERROR) {
+    if (FFramesRead == 0)
+      FError = FName + ": cannot read the sound data: " + sf_strerror(FFile.get());
+    else
+      FEndedEarly = true;
+  }
+  return 0;
+}
+
+std::int64_t CRecordingReader::FillResampled() {
+  while (FPending.size() - FPendingAt < static_cast<std::size_t>(BlockFrames * 2) && !FFlushed &&
+         FError.empty()) {
+    const std::int64_t in = ReadFloats(ResampleChunk);
+    for (std::int64_t i = 0; i < in; ++i) {
+      const float* frame = FFloats.data() + i * FChannels;
+      FStereoIn[static_cast<std::size_t>(2 * i)] = frame[0];
+      FStereoIn[static_cast<std::size_t>(2 * i + 1)] = frame[FChannels > 1 ? 1 : 0];
+    }
+    // Drops what was handed out before appending, so the queue stays short.
+    FPending.erase(FPending.begin(), FPending.begin() + static_cast<std::ptrdiff_t>(FPendingAt));
+    FPendingAt = 0;
+    // No input at all asks the resampler for what it still holds. Input it
+    // could not take for want of room is offered again.
+    const std::size_t room = FStereoOut.size() / 2;
+    std::size_t offered = 0;
+    do {
+      std::size_t used = 0, made = 0;
+      const float* from = in > 0 ? FStereoIn.data() + 2 * offered : nullptr;
+      if (soxr_process(FResampler.get(), from, static_cast<std::size_t>(in) - offered, &used,
+                       FStereoOut.data(), room, &made)) {
+        FError = FName + ": cannot resample from " + std::to_string(FRate) + " Hz";
+        break;
+      }
+      offered += used;
+      if (in == 0 && made == 0) FFlushed = true;
+      for (std::size_t i = 0; i < made * 2; ++i) FPending.push_back(ToInt16(FStereoOut[i]));
+      if (used == 0 && made == 0) break;  // a resampler that neither takes nor gives
+    } while (offered < static_cast<std::size_t>(in));
+  }
+  const std::size_t frames =
+      std::min((FPending.size() - FPendingAt) / 2, static_cast<std::size_t>(BlockFrames));
+  std::copy_n(FPending.begin() + static_cast<std::ptrdiff_t>(FPendingAt), frames * 2,
+              FSamples.begin());
+  FPendingAt += frames * 2;
+  return static_cast<std::int64_t>(frames);
+}
+
 std::int32_t CRecordingReader::Next(TSampleBlock& Block) {
   if (!FError.empty() || !FFile) return 0;
-  const std::int64_t got = Fill(BlockFrames);
+  const std::int64_t got = FResampler ? FillResampled() : Fill(BlockFrames);
+  const int channels = FResampler ? 2 : FChannels;
   if (got == 0) {
     if (FFramesRead == 0 && FError.empty()) FError = FName + ": contains no sound";
     if (FExpectedFrames >= 0 && FFramesRead < FExpectedFrames) FEndedEarly = true;
@@ -124,8 +213,8 @@ std::int32_t CRecordingReader::Next(TSampleBlock& Block) {
   }
   Block.fill(0);
   for (std::int64_t i = 0; i < got; ++i) {
-    const std::int16_t l = FSamples[static_cast<std::size_t>(i * FChannels)];
-    const std::int16_t r = FSamples[static_cast<std::size_t>(i * FChannels + FChannels - 1)];
+    const std::int16_t l = FSamples[static_cast<std::size_t>(i * channels)];
+    const std::int16_t r = FSamples[static_cast<std::size_t>(i * channels + (channels > 1 ? 1 : 0))];
     unsigned char* at = Block.data() + 4 * i;
     at[0] = static_cast<unsigned char>(l & 0xFF);
     at[1] = static_cast<unsigned char>((l >> 8) & 0xFF);
@@ -137,6 +226,10 @@ std::int32_t CRecordingReader::Next(TSampleBlock& Block) {
 
 std::vector<std::string> CRecordingReader::Notes() const {
   std::vector<std::string> notes;
+  if (FRate != SampleRate && FRate > 0)
+    notes.push_back(FName + ": resampled from " + std::to_string(FRate) + " Hz");
+  if (FChannels > 2)
+    notes.push_back(FName + ": " + std::to_string(FChannels) + " channels, rendered the first two");
   if (FEndedEarly)
     notes.push_back(FName + ": the file ends early; rendered the " + std::to_string(FFramesRead) +
                     " frames it holds");

@@ -1,6 +1,8 @@
 #pragma once
 // Reads a recording as the capture layer would deliver it: blocks of 2048
-// stereo frames, interleaved signed 16-bit little-endian.
+// stereo frames at 44 100 Hz, interleaved signed 16-bit little-endian. Other
+// rates are resampled (libsoxr, high quality); of more than two channels the
+// first two are taken.
 #include <sndfile.h>
 
 #include <array>
@@ -10,6 +12,8 @@
 #include <vector>
 
 #include "analysis/Common.h"
+
+struct soxr;
 
 namespace quenvis {
 
@@ -33,8 +37,8 @@ class CRecordingReader {
   std::int32_t Next(TSampleBlock& Block);
   const std::string& Error() const noexcept { return FError; }
 
-  // Blocks the header announces, -1 when it does not say (streams, some
-  // encodings).
+  // Blocks (after resampling) the header announces, -1 when it does not say
+  // (streams, some encodings).
   std::int64_t ExpectedBlocks() const noexcept;
   // Lines for the user once reading is over (the file ended early, ...).
   std::vector<std::string> Notes() const;
@@ -43,16 +47,29 @@ class CRecordingReader {
   struct TSndFileCloser {
     void operator()(SNDFILE* f) const noexcept { sf_close(f); }
   };
-  // Fills up to Frames frames of FSamples; fewer only at the end.
+  struct TResamplerDeleter {
+    void operator()(::soxr* r) const noexcept;
+  };
+  // Fills up to Frames frames of FSamples from the file; fewer only at the end.
   std::int64_t Fill(std::int64_t Frames);
+  // Fills FSamples with up to one block of stereo 44 100 Hz frames through the resampler.
+  std::int64_t FillResampled();
+  // Reads up to Frames frames of the file as floats into FFloats; 0 at the end.
+  std::int64_t ReadFloats(std::int64_t Frames);
 
   std::unique_ptr<SNDFILE, TSndFileCloser> FFile;
   int FFd = -1;
   std::string FName, FError;
-  int FChannels = 0;
+  int FChannels = 0, FRate = 0;
   std::int64_t FExpectedFrames = -1, FFramesRead = 0;
-  bool FEnded = false, FEndedEarly = false;
+  bool FEnded = false, FEndedEarly = false, FFlushed = false;
   std::vector<std::int16_t> FSamples;
+  // Resampling: the file's frames as floats, its first two channels, and the
+  // converted stereo frames not yet handed out (from FPendingAt on).
+  std::unique_ptr<::soxr, TResamplerDeleter> FResampler;
+  std::vector<float> FFloats, FStereoIn, FStereoOut;
+  std::vector<std::int16_t> FPending;
+  std::size_t FPendingAt = 0;
 };
 
 // How an input is named in messages: standard input and an empty name are

@@ -7,6 +7,7 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -150,6 +151,40 @@ void CPowerWriter::Add(const double* Power) {
   }
   l.Char('\n');
   WriteLine();
+}
+
+// Version 1.0 header padded to 128 bytes, room for any block count.
+constexpr std::size_t NpyHeaderSize = 128;
+
+bool CNpyPowerWriter::Open(const std::string& Path) {
+  return CTableFile::Open(Path) && WriteHeader();
+}
+
+bool CNpyPowerWriter::WriteHeader() {
+  std::string dict = "{'descr': '<f4', 'fortran_order': False, 'shape': (" +
+                     std::to_string(FBlocks) + ", " + std::to_string(FFTSize) + "), }";
+  dict.resize(NpyHeaderSize - 10 - 1, ' ');
+  dict += '\n';
+  std::string header = "\x93NUMPY";
+  header += '\x01';
+  header += '\x00';
+  header += static_cast<char>(dict.size() & 0xFF);
+  header += static_cast<char>(dict.size() >> 8);
+  header += dict;
+  FOk = FOk && std::fwrite(header.data(), 1, header.size(), FFile) == header.size();
+  return FOk;
+}
+
+void CNpyPowerWriter::Add(const double* Power) {
+  static_assert(std::endian::native == std::endian::little, "npy is written little-endian");
+  for (std::size_t k = 0; k < FRow.size(); ++k) FRow[k] = static_cast<float>(Power[k]);
+  FOk = FOk && std::fwrite(FRow.data(), sizeof(float), FRow.size(), FFile) == FRow.size();
+  ++FBlocks;
+}
+
+bool CNpyPowerWriter::Close() {
+  if (FFile) FOk = FOk && std::fseek(FFile, 0, SEEK_SET) == 0 && WriteHeader();
+  return CTableFile::Close();
 }
 
 bool SavePng(const CBM32& s, const std::string& Path) {

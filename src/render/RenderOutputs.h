@@ -58,10 +58,10 @@ class CLine {
 class CTableFile {
  public:
   CTableFile() : FLine(std::make_unique<CLine>()) {}
-  ~CTableFile();
-  bool Open(const std::string& Path);
+  virtual ~CTableFile();
+  virtual bool Open(const std::string& Path);
   // Flushes and closes; false when any write failed.
-  bool Close();
+  virtual bool Close();
 
  protected:
   CLine& Line() noexcept { return *FLine; }
@@ -77,14 +77,28 @@ class CTableFile {
 // peaks.csv: one line per block with the tracked peaks.
 class CPeaksWriter : public CTableFile {
  public:
-  bool Open(const std::string& Path);
+  bool Open(const std::string& Path) override;
   void Add(std::int64_t Block, const TZonePeaks& Peaks);
 };
 
-// power.csv: the 4096 log10 power values of every block.
+// The 4096 log10 power values of every block.
 class CPowerWriter : public CTableFile {
  public:
-  void Add(const double* Power);
+  virtual void Add(const double* Power);
+};
+
+// power.npy: the same as a NumPy array, float32, shape (blocks, 4096). The
+// header is rewritten with the number of blocks on Close.
+class CNpyPowerWriter : public CPowerWriter {
+ public:
+  bool Open(const std::string& Path) override;
+  void Add(const double* Power) override;
+  bool Close() override;
+
+ private:
+  bool WriteHeader();
+  std::int64_t FBlocks = 0;
+  std::array<float, FFTSize> FRow{};
 };
 
 // Saves a surface as PNG straight from its pixel buffer.

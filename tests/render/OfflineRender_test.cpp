@@ -1,6 +1,7 @@
 // quenvis-render end to end, on sound files generated here.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <functional>
 #include <filesystem>
 #include <fstream>
@@ -30,16 +32,21 @@ class RenderTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(Dir); }
 
-  // Writes Frames frames of sines on the given bins (all channels alike).
-  fs::path Wave(const std::string& Name, int Frames, std::vector<int> Bins, int Channels = 2,
-                int Rate = 44100, int Format = SF_FORMAT_WAV | SF_FORMAT_PCM_16) {
-    const fs::path path = Dir / Name;
+  static SNDFILE* Create(const fs::path& Path, int Rate, int Channels, int Format) {
     SF_INFO info{};
     info.samplerate = Rate;
     info.channels = Channels;
     info.format = Format;
-    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
-    EXPECT_NE(f, nullptr) << sf_strerror(nullptr);
+    SNDFILE* f = sf_open(Path.c_str(), SFM_WRITE, &info);
+    EXPECT_NE(f, nullptr) << Path;
+    return f;
+  }
+
+  // Writes Frames frames of sines on the given bins (all channels alike).
+  fs::path Wave(const std::string& Name, int Frames, std::vector<int> Bins, int Channels = 2,
+                int Rate = 44100, int Format = SF_FORMAT_WAV | SF_FORMAT_PCM_16) {
+    const fs::path path = Dir / Name;
+    SNDFILE* f = Create(path, Rate, Channels, Format);
     std::vector<short> data(static_cast<std::size_t>(Frames * Channels));
     for (int i = 0; i < Frames; ++i) {
       double v = 0;
@@ -47,6 +54,25 @@ class RenderTest : public ::testing::Test {
       for (int c = 0; c < Channels; ++c) data[static_cast<std::size_t>(i * Channels + c)] = static_cast<short>(std::lrint(v));
     }
     sf_writef_short(f, data.data(), Frames);
+    sf_close(f);
+    return path;
+  }
+
+  // Sines of the given frequencies in Hz; channels after the second carry
+  // other tones, which must not reach the analysis.
+  fs::path Tones(const std::string& Name, int Rate, std::vector<double> Hz, int Channels = 2,
+                 double Seconds = 1.5, int Format = SF_FORMAT_WAV | SF_FORMAT_PCM_16) {
+    const fs::path path = Dir / Name;
+    SNDFILE* f = Create(path, Rate, Channels, Format);
+    const int frames = static_cast<int>(Seconds * Rate);
+    std::vector<float> data(static_cast<std::size_t>(frames * Channels));
+    for (int i = 0; i < frames; ++i)
+      for (int c = 0; c < Channels; ++c) {
+        double v = 0;
+        for (double h : Hz) v += 0.25 * std::sin(2 * M_PI * (c < 2 ? h : h * 1.7) * i / Rate);
+        data[static_cast<std::size_t>(i * Channels + c)] = static_cast<float>(v);
+      }
+    sf_writef_float(f, data.data(), frames);
     sf_close(f);
     return path;
   }
@@ -148,7 +174,7 @@ TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
   EXPECT_EQ(plot.pixel(35, 187), 0xFFFFFF00u);
   EXPECT_EQ(plot.pixel(30, 182), 0xFF000000u);
   // Nothing else was left in the output folder.
-  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 3);
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 4);
 }
 
 TEST_F(RenderTest, MonoFeedsBothChannelsAndOptionsApply) {
@@ -188,8 +214,7 @@ TEST_F(RenderTest, PowerTableHasEveryBinOfEveryBlock) {
 
 TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
   const fs::path good = Wave("good.wav", 30000, {18});
-  const fs::path rate48 = Wave("r48.wav", 30000, {18}, 2, 48000);
-  const fs::path three = Wave("three.wav", 30000, {18}, 3);
+  const fs::path slow = Wave("slow.wav", 3000, {18}, 2, 500);
   const fs::path garbage = Dir / "garbage.wav";
   std::ofstream(garbage) << "this is not a sound file at all";
   const fs::path missing = Dir / "missing.wav";
@@ -203,8 +228,7 @@ TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
       {{missing, out}, missing},
       {{Dir, out}, Dir},
       {{garbage, out}, garbage},
-      {{rate48, out}, rate48},
-      {{three, out}, three},
+      {{slow, out}, slow},
       {{"--colour", "red", good, out}, "--colour"},
       {{"--fade", "12", good, out}, "--fade"},
       {{"--zone1-lo", "5", good, out}, "--zone1-lo"},
@@ -212,7 +236,8 @@ TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
       {{"--threshold", "abc", good, out}, "--threshold"},
       {{"--freq-range", "1.5", good, out}, "--freq-range"},
       {{"--window", "triangle", good, out}, "--window"},
-      {{good, out, "extra"}, "extra"},
+      {{good, Dir / "x" / "good.flac", out}, "good.flac"},
+      {{"--power-format", "hdf5", good, out}, "--power-format"},
       {{good}, "OUTDIR"},
       {{good, out, "--fade"}, "--fade"},
   };
@@ -288,7 +313,8 @@ TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
     const std::size_t rows = Csv(out / "peaks.csv").size() - 1;
     EXPECT_GE(rows, c.MinRows) << c.Name;
     EXPECT_LE(rows, c.MaxRows) << c.Name;
-    EXPECT_EQ(Listing(out), (std::vector<std::string>{"peaks.csv", "plot.png", "spectrum.png"}))
+    EXPECT_EQ(Listing(out), (std::vector<std::string>{"peaks.csv", "plot.png", "spectrogram.png",
+                                                      "spectrum.png"}))
         << c.Name;
   }
 }
@@ -353,6 +379,7 @@ TEST_F(RenderTest, TerminatedRunRemovesItsPrivateFolder) {
   if (child == 0) {
     ::dup2(feed[0], STDIN_FILENO);
     ::close(feed[0]);
+    ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
     ::close(feed[1]);
     ::execl(QUENVIS_RENDER_EXE, QUENVIS_RENDER_EXE, "-", out.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
@@ -374,6 +401,124 @@ TEST_F(RenderTest, TerminatedRunRemovesItsPrivateFolder) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
   EXPECT_TRUE(Listing(out).empty());
+}
+
+TEST_F(RenderTest, AnyRateAndChannelCountReachesTheRightBins) {
+  // Bins 30 and 150 of the 44 100 Hz analysis, in zone 1 and zone 2.
+  const std::vector<double> hz = {30 * 44100.0 / 4096, 150 * 44100.0 / 4096};
+  struct Case {
+    int Rate, Channels;
+    std::string Note;  // the one line expected on stderr
+  };
+  const Case cases[] = {
+      {8000, 2, "resampled from 8000 Hz"},   {22050, 1, "resampled from 22050 Hz"},
+      {48000, 2, "resampled from 48000 Hz"}, {96000, 2, "resampled from 96000 Hz"},
+      {44100, 1, ""},                        {44100, 6, "6 channels, rendered the first two"},
+  };
+  for (const Case& c : cases) {
+    const std::string name = std::to_string(c.Rate) + "-" + std::to_string(c.Channels);
+    const fs::path in = Tones(name + ".wav", c.Rate, hz, c.Channels);
+    const TResult r = Run({in, Dir / name});
+    ASSERT_EQ(r.Status, 0) << name << r.Err;
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), c.Note.empty() ? 0 : 1) << r.Err;
+    EXPECT_NE(r.Err.find(c.Note), std::string::npos) << name << r.Err;
+    const auto rows = Csv(Dir / name / "peaks.csv");
+    // 1.5 s is 33 blocks after resampling; the first and last are partial.
+    ASSERT_GE(rows.size(), 1u + 32u) << name;
+    ASSERT_LE(rows.size(), 1u + 34u) << name;
+    for (std::size_t i = 3; i + 3 < rows.size(); ++i) {
+      EXPECT_EQ(rows[i][2], "30") << name << " block " << i;
+      EXPECT_EQ(rows[i][5], "150") << name << " block " << i;
+    }
+  }
+}
+
+TEST_F(RenderTest, NpyPowerEqualsTheCsvInFloat32) {
+  const fs::path in = Wave("t.wav", 9000, {40, 300});
+  ASSERT_EQ(Run({"--power", in, Dir / "csv"}).Status, 0);
+  ASSERT_EQ(Run({"--power-format", "npy", in, Dir / "npy"}).Status, 0);
+  const std::string npy = Bytes(Dir / "npy" / "power.npy");
+  ASSERT_GT(npy.size(), 10u);
+  ASSERT_EQ(npy.compare(0, 8, std::string("\x93NUMPY\x01\x00", 8)), 0);
+  const std::size_t headerEnd = 10 + static_cast<unsigned char>(npy[8]) + 256 * static_cast<unsigned char>(npy[9]);
+  EXPECT_EQ(headerEnd % 64, 0u);
+  const std::string header = npy.substr(10, headerEnd - 10);
+  EXPECT_NE(header.find("'descr': '<f4'"), std::string::npos) << header;
+  EXPECT_NE(header.find("'fortran_order': False"), std::string::npos) << header;
+  EXPECT_NE(header.find("'shape': (5, 4096)"), std::string::npos) << header;
+  const auto csv = Csv(Dir / "csv" / "power.csv");
+  ASSERT_EQ(csv.size(), 5u);
+  ASSERT_EQ(npy.size(), headerEnd + 5 * 4096 * 4);
+  for (std::size_t b = 0; b < 5; ++b)
+    for (std::size_t k = 0; k < 4096; ++k) {
+      float v;
+      std::memcpy(&v, npy.data() + headerEnd + (b * 4096 + k) * 4, 4);
+      ASSERT_EQ(v, static_cast<float>(std::stod(csv[b][k]))) << b << " " << k;
+    }
+  EXPECT_FALSE(fs::exists(Dir / "npy" / "power.csv"));
+}
+
+TEST_F(RenderTest, SpectrogramShowsTonesAtTheirLabelledHeightsAndPages) {
+  const fs::path in = Tones("t.wav", 44100, {1000, 3000});
+  ASSERT_EQ(Run({in, Dir / "o"}).Status, 0);
+  const QImage image(QString::fromStdString((Dir / "o" / "spectrogram.png").string()));
+  ASSERT_FALSE(image.isNull());
+  // 1.5 s: 33 columns between the margins.
+  constexpr int left = 48, right = 8, top = 14, plot = 512;
+  ASSERT_EQ(image.width(), left + 33 + right);
+  // The axis ticks, bottom (0 Hz) up, every 1000 Hz.
+  std::vector<int> ticks;
+  for (int y = top + plot - 1; y >= top; --y)
+    if (qGray(image.pixel(left - 1, y)) > 150) ticks.push_back(y);
+  ASSERT_GE(ticks.size(), 5u);
+  // The two brightest rows of a column in the middle.
+  std::vector<std::pair<int, int>> rows;
+  for (int y = top; y < top + plot; ++y) rows.push_back({-qGray(image.pixel(left + 16, y)), y});
+  std::sort(rows.begin(), rows.end());
+  std::vector<int> bright;
+  for (const auto& [g, y] : rows)
+    if (std::none_of(bright.begin(), bright.end(), [&](int b) { return std::abs(b - y) < 5; }))
+      bright.push_back(y);
+  bright.resize(2);
+  std::sort(bright.begin(), bright.end());
+  EXPECT_NEAR(bright[1], ticks[1], 1);  // 1000 Hz
+  EXPECT_NEAR(bright[0], ticks[3], 1);  // 3000 Hz
+
+  // 4000 blocks fit one image; one more block makes two pages.
+  for (const int blocks : {4000, 4001}) {
+    const fs::path silent = Wave("s" + std::to_string(blocks) + ".flac", blocks * 2048, {}, 1,
+                                44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    const fs::path out = Dir / std::to_string(blocks);
+    ASSERT_EQ(Run({silent, out}).Status, 0);
+    if (blocks == 4000) {
+      EXPECT_EQ(QImage(QString::fromStdString((out / "spectrogram.png").string())).width(),
+                left + 4000 + right);
+      EXPECT_FALSE(fs::exists(out / "spectrogram-001.png"));
+    } else {
+      EXPECT_FALSE(fs::exists(out / "spectrogram.png"));
+      EXPECT_EQ(QImage(QString::fromStdString((out / "spectrogram-001.png").string())).width(),
+                left + 4000 + right);
+      EXPECT_EQ(QImage(QString::fromStdString((out / "spectrogram-002.png").string())).width(),
+                left + 1 + right);
+    }
+  }
+}
+
+TEST_F(RenderTest, SeveralInputsRenderIntoTheirOwnFoldersDespiteOneFailure) {
+  const fs::path a = Wave("a.wav", 9000, {18, 100});
+  const fs::path b = Wave("b.flac", 9000, {18, 100}, 1, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  const fs::path bad = Dir / "bad.wav";
+  Put(bad, "not sound at all");
+  const TResult r = Run({a, bad, b, Dir / "out"});
+  EXPECT_EQ(r.Status, 2);
+  EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
+  EXPECT_NE(r.Err.find(bad.string() + ": "), std::string::npos) << r.Err;
+  EXPECT_EQ(Listing(Dir / "out"), (std::vector<std::string>{"a", "b"}));
+  for (const char* name : {"a", "b"}) {
+    EXPECT_EQ(Listing(Dir / "out" / name),
+              (std::vector<std::string>{"peaks.csv", "plot.png", "spectrogram.png", "spectrum.png"}));
+    EXPECT_EQ(Csv(Dir / "out" / name / "peaks.csv").size(), 6u);
+  }
 }
 
 }  // namespace
