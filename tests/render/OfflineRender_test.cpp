@@ -521,4 +521,31 @@ TEST_F(RenderTest, SeveralInputsRenderIntoTheirOwnFoldersDespiteOneFailure) {
   }
 }
 
+TEST_F(RenderTest, HelpAndVersionOfBothProgramsNeedNoDisplay) {
+  const std::string gui = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" QUENVIS_EXE "'";
+  const std::string render = "'" QUENVIS_RENDER_EXE "'";
+  struct Case {
+    std::string Command;
+    int Status;
+    std::string Out, Err;  // the start of stdout; stderr's text
+  };
+  const Case cases[] = {
+      {gui + " --help", 0, "Usage: quenvis [options]", ""},
+      {gui + " -h", 0, "Usage: quenvis [options]", ""},
+      {gui + " --version", 0, "quenvis 0.", ""},
+      {gui, 1, "", "quenvis: needs a display"},
+      {render + " -h", 0, "Usage: quenvis-render [options] INPUT... OUTDIR", ""},
+      {render + " --version", 0, "quenvis-render 0.", ""},
+  };
+  for (const Case& c : cases) {
+    const fs::path out = Dir / "out.txt", err = Dir / "err.txt";
+    const int raw = std::system((c.Command + " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null").c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.Status) << c.Command;
+    EXPECT_EQ(Bytes(out).rfind(c.Out, 0), 0u) << c.Command << ": " << Bytes(out);
+    const std::string text = Bytes(err);
+    EXPECT_EQ(text.rfind(c.Err, 0), 0u) << c.Command << ": " << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), c.Err.empty() ? 0 : 1) << text;
+  }
+}
+
 }  // namespace
