@@ -8,10 +8,10 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   qt6-base-dev qt6-multimedia-dev libqt6multimedia6
-  libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libsndfile1-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libsndfile1-dev libsoxr-dev
   pulseaudio pulseaudio-utils procps
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
-  espeak-ng sox libeigen3-dev
+  espeak-ng sox time libeigen3-dev
 )
 if [ "${1:-}" = --fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

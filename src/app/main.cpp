@@ -1,10 +1,49 @@
 // Quenvis: live spectrum and two-formant tracker.
 #include <QApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/UIQuenvis.h"
 
+namespace {
+
+constexpr const char* Usage =
+    "Usage: quenvis [options]\n"
+    "Shows the live spectrum of the sound from a capture device and follows two\n"
+    "spectral peaks, one per frequency zone. The window's side panel holds the\n"
+    "settings; quenvis-render runs the same analysis over recordings.\n"
+    "Options:\n"
+    "  --chart        open the vowel chart as well\n"
+    "  -h, --help     show this text\n"
+    "  --version      show the version\n"
+    "Qt's own options work too, for example -platform offscreen or -display :1.\n";
+
+// While the application object starts, Qt's remarks are held back: without
+// a display it would print several lines and abort. One line and status 1
+// say the same.
+void StartupMessage(QtMsgType Type, const QMessageLogContext&, const QString&) {
+  if (Type != QtFatalMsg) return;
+  std::fputs("quenvis: needs a display, and none could be opened "
+             "(is DISPLAY or WAYLAND_DISPLAY set?)\n",
+             stderr);
+  std::_Exit(1);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // Answered before Qt starts, so that they need no display.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0)
+      return std::fputs(Usage, stdout) >= 0 && std::fflush(stdout) == 0 ? 0 : 1;
+    if (std::strcmp(argv[i], "--version") == 0)
+      return std::printf("quenvis %s\n", QUENVIS_VERSION) > 0 && std::fflush(stdout) == 0 ? 0 : 1;
+  }
+
+  const QtMessageHandler previous = qInstallMessageHandler(StartupMessage);
   QApplication Application(argc, argv);
+  qInstallMessageHandler(previous);
   QApplication::setOrganizationName(QStringLiteral("Quenvis"));
   QApplication::setApplicationName(QStringLiteral("Quenvis"));
   QApplication::setDesktopFileName(QStringLiteral("quenvis"));

@@ -1,16 +1,33 @@
 #pragma once
 // Runs the live view's per-block pipeline over a recording and writes the
 // images of the last block and the per-block peaks (and power) as files.
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "render/RenderOptions.h"
 
 namespace quenvis {
 
+struct TRenderHooks {
+  // Called on the rendering thread after each block with the blocks done and
+  // the blocks expected (-1 when the input does not say).
+  std::function<void(std::int64_t Done, std::int64_t Expected)> Progress;
+  // Receives lines for the user (resampling, a file that ended early), only
+  // when the rendering succeeded.
+  std::vector<std::string>* Notes = nullptr;
+  // When it becomes true the rendering stops and leaves nothing behind.
+  const std::atomic<bool>* Stop = nullptr;
+};
+
 // Returns an empty string on success, or one line naming the file and the
-// reason. On failure OUTDIR receives none of the output files: everything is
-// written under temporary names and renamed only once all of it succeeded.
-// Progress goes to stderr when ShowProgress is set.
+// reason. OUTDIR receives all of the output files or, on failure, none.
+std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& Hooks);
+
+// The same, with the notes and (when ShowProgress is set and stderr is a
+// terminal) a progress line on stderr.
 std::string RenderRecording(const TRenderOptions& Options, bool ShowProgress);
 
 }  // namespace quenvis

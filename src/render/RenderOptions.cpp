@@ -41,14 +41,20 @@ std::optional<std::int32_t> ParseInt(const std::string& Text) {
 
 std::string RenderUsage() {
   std::string u =
-      "Usage: quenvis-render [options] INPUT OUTDIR\n"
-      "Runs the live view's analysis and drawing over a recording (44100 Hz, mono or\n"
-      "stereo, any format libsndfile reads) in blocks of 2048 frames, and writes to\n"
-      "OUTDIR (created if needed):\n"
-      "  spectrum.png  the spectrum image as shown for the last block (1024 x 256)\n"
-      "  plot.png      the zone 1 / zone 2 plot as shown for the last block (256 x 256)\n"
-      "  peaks.csv     per block: tracked peak bins, Hz and levels\n"
-      "  power.csv     with --power: the 4096 log10 power values of every block\n"
+      "Usage: quenvis-render [options] INPUT... OUTDIR\n"
+      "Runs the live view's analysis and drawing over recordings (any format and rate\n"
+      "libsndfile reads; other rates than 44100 Hz are resampled, of more than two\n"
+      "channels the first two are used; - reads standard input) in blocks of 2048\n"
+      "frames, and writes to OUTDIR (created if needed; with several inputs, to\n"
+      "OUTDIR/NAME for each, NAME being its file name without the extension, and\n"
+      "rendered in parallel):\n"
+      "  spectrum.png     the spectrum image as shown for the last block (1024 x 256)\n"
+      "  plot.png         the zone 1 / zone 2 plot as shown for the last block (256 x 256)\n"
+      "  spectrogram.png  the whole recording, one column per block, with the zone\n"
+      "                   peaks drawn over it (spectrogram-001.png, ... above 4000 blocks)\n"
+      "  peaks.csv        per block: tracked peak bins, Hz and levels\n"
+      "  power.csv        with --power: the 4096 log10 power values of every block\n"
+      "  power.npy        with --power-format npy: the same as float32, shape (blocks, 4096)\n"
       "Options (the side panel's values and limits; default in brackets):\n";
   for (const TIntOption& o : IntOptions) {
     const std::string left = std::string(o.Name) + " N";
@@ -59,9 +65,23 @@ std::string RenderUsage() {
   for (int i = 0; i < WindowCount; ++i) u += std::string(i ? ", " : "") + WindowNames[static_cast<std::size_t>(i)];
   u += " [" + std::string(WindowNames[0]) + "]\n";
   u += "  --power             also write power.csv\n";
-  u += "  --help              show this text\n";
-  u += "Errors are reported on one line; the exit status is then 2 and OUTDIR gets no files.\n";
+  u += "  --power-format F    csv or npy; npy writes power.npy (implies --power) [csv]\n";
+  u += "  --quiet             no progress line (it is shown only on a terminal)\n";
+  u += "  -h, --help          show this text\n";
+  u += "  --version           show the version\n";
+  u += "Each failure is reported on one line and its OUTDIR gets no files; the exit\n"
+       "status is then 2, after the other inputs have been rendered.\n";
   return u;
+}
+
+std::string InputOutputName(const std::string& Input) {
+  if (Input == "-") return "stdin";
+  const std::size_t slash = Input.find_last_of('/');
+  std::string name = slash == std::string::npos ? Input : Input.substr(slash + 1);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) name.resize(dot);
+  // Nothing usable left ("", "dir/", "..") still gives a folder of its own.
+  return name.empty() || name == "." || name == ".." ? "unnamed" : name;
 }
 
 std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOptions& Options) {
@@ -72,6 +92,10 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
 
   for (std::size_t i = 0; i < Args.size(); ++i) {
     const std::string& arg = Args[i];
+    if (!optionsDone && arg == "-h") {
+      Options.Help = true;
+      continue;
+    }
     if (optionsDone || arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
       if (!optionsDone && arg.size() > 1 && arg[0] == '-')
         return arg + ": unknown option (see --help)";
@@ -84,15 +108,21 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
     }
     const std::size_t eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
-    if (name == "--help" || name == "--power") {
+    bool* flag = name == "--help"      ? &Options.Help
+                 : name == "--version" ? &Options.Version
+                 : name == "--quiet"   ? &Options.Quiet
+                 : name == "--power"   ? &Options.WritePower
+                                       : nullptr;
+    if (flag) {
       if (eq != std::string::npos) return name + ": takes no value";
-      (name == "--help" ? Options.Help : Options.WritePower) = true;
+      *flag = true;
       continue;
     }
     const TIntOption* option = nullptr;
     for (const TIntOption& o : IntOptions)
       if (name == o.Name) option = &o;
-    if (!option && name != "--window") return name + ": unknown option (see --help)";
+    if (!option && name != "--window" && name != "--power-format")
+      return name + ": unknown option (see --help)";
     std::string value;
     if (eq != std::string::npos) {
       value = arg.substr(eq + 1);
@@ -100,6 +130,13 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
       value = Args[++i];
     } else {
       return name + ": missing value";
+    }
+    if (name == "--power-format") {
+      if (value != "csv" && value != "npy")
+        return "--power-format: unknown format '" + value + "' (csv or npy)";
+      Options.PowerFormat = value == "csv" ? TPowerFormat::Csv : TPowerFormat::Npy;
+      Options.WritePower = true;
+      continue;
     }
     if (!option) {
       window = -1;
@@ -116,12 +153,21 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
              ".." + std::to_string(o.Limits->Upper) + o.Unit;
     values.*o.Field = *v;
   }
-  if (Options.Help) return {};
-  if (positional.size() != 2)
-    return positional.size() < 2 ? "missing INPUT or OUTDIR (see --help)"
-                                 : "unexpected argument '" + positional[2] + "' (see --help)";
+  if (Options.Help || Options.Version) return {};
+  if (positional.size() < 2) return "missing INPUT or OUTDIR (see --help)";
+  Options.OutDir = positional.back();
+  positional.pop_back();
+  Options.Inputs = positional;
   Options.Input = positional[0];
-  Options.OutDir = positional[1];
+  if (positional.size() > 1) {
+    std::vector<std::string> names;
+    for (const std::string& in : positional) {
+      const std::string name = InputOutputName(in);
+      for (const std::string& seen : names)
+        if (seen == name) return in + ": another input also renders into OUTDIR/" + name;
+      names.push_back(name);
+    }
+  }
 
   // Every value is within its limits here, so the rules give a record.
   Options.Settings = *SettingsFromPanel(values);

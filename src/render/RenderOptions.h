@@ -9,11 +9,20 @@
 
 namespace quenvis {
 
+enum class TPowerFormat { Csv, Npy };
+
 struct TRenderOptions {
   bool Help = false;
+  bool Version = false;
+  bool Quiet = false;
   bool WritePower = false;
+  TPowerFormat PowerFormat = TPowerFormat::Csv;
+  // The recording RenderRecording reads, and the folder it fills.
   std::string Input;
   std::string OutDir;
+  // Every input of the command line; with more than one, each renders into
+  // OutDir/<InputOutputName(input)>.
+  std::vector<std::string> Inputs;
   TAnalysisSettings Settings;
   const TWindowTab* Window = &TabHamming;
 };
@@ -23,5 +32,9 @@ struct TRenderOptions {
 std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOptions& Options);
 
 std::string RenderUsage();
+
+// The folder name an input renders into when there are several: its file
+// name without the extension ("stdin" for "-").
+std::string InputOutputName(const std::string& Input);
 
 }  // namespace quenvis

@@ -1,25 +1,69 @@
 // quenvis-render: the live view's analysis and drawing, run over a recording.
+#include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <QtGlobal>
+#include <atomic>
+#include <csignal>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "render/OfflineRender.h"
-#include "render/RenderOptions.h"
+#include "render/RenderCommand.h"
+
+namespace {
+
+void DropQtMessage(QtMsgType, const QMessageLogContext&, const QString&) {}
+
+// The program's own messages go to a copy of stderr. Libraries write
+// remarks of their own there (libmpg123's "Note:" lines, libpng through Qt),
+// which would make a failure more than one line: stderr itself goes to
+// /dev/null. The sanitizer build keeps it, so that no report is hidden.
+int SeparateStderr() {
+  const int own = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (own < 0) return STDERR_FILENO;
+#ifndef QUENVIS_KEEP_LIBRARY_STDERR
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null >= 0) {
+    ::dup2(null, STDERR_FILENO);
+    ::close(null);
+  }
+#endif
+  return own;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
-  quenvis::TRenderOptions options;
-  std::string error = quenvis::ParseRenderOptions(args, options);
-  if (error.empty() && options.Help) {
-    std::fputs(quenvis::RenderUsage().c_str(), stdout);
-    return 0;
+  qInstallMessageHandler(DropQtMessage);
+  const int err = SeparateStderr();
+
+  // SIGINT and SIGTERM are taken by a thread of their own: the rendering
+  // stops at its next block and removes its private folder, then the signal
+  // ends the program as it would have. SIGUSR1 only ends that thread.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, s);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::atomic<bool> stop{false};
+  std::atomic<int> caught{0};
+  std::thread watcher([&] {
+    int s = 0;
+    if (sigwait(&signals, &s) != 0 || s == SIGUSR1) return;
+    caught = s;
+    stop = true;
+  });
+
+  const int status = quenvis::RunRenderCommand(args, err, &stop);
+
+  pthread_kill(watcher.native_handle(), SIGUSR1);
+  watcher.join();
+  if (const int s = caught.load()) {
+    std::signal(s, SIG_DFL);
+    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    ::raise(s);
   }
-  if (error.empty()) error = quenvis::RenderRecording(options, ::isatty(STDERR_FILENO) != 0);
-  if (!error.empty()) {
-    std::fprintf(stderr, "quenvis-render: %s\n", error.c_str());
-    return 2;
-  }
-  return 0;
+  return status;
 }

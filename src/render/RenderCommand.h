@@ -1,0 +1,16 @@
+#pragma once
+// The quenvis-render command: arguments in, files and one line per message
+// out.
+#include <atomic>
+#include <string>
+#include <vector>
+
+namespace quenvis {
+
+// Runs the command on Args (without the program name); help goes to stdout,
+// messages to ErrFd. Returns the exit status: 0, or 2 after any failure.
+// Stop, when it becomes true, abandons the work and leaves no files.
+int RunRenderCommand(const std::vector<std::string>& Args, int ErrFd,
+                     const std::atomic<bool>* Stop = nullptr);
+
+}  // namespace quenvis

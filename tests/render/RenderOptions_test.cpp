@@ -1,0 +1,51 @@
+// Option parsing of quenvis-render, in process.
+#include "render/RenderOptions.h"
+
+#include <gtest/gtest.h>
+
+namespace quenvis {
+namespace {
+
+bool SameSettings(const TAnalysisSettings& a, const TAnalysisSettings& b) {
+  return a.FFade == b.FFade && a.FShift == b.FShift && a.FZone1Lo == b.FZone1Lo &&
+         a.FZone1Hi == b.FZone1Hi && a.FZone2Lo == b.FZone2Lo && a.FZone2Hi == b.FZone2Hi &&
+         a.FScale == b.FScale && a.FOffset == b.FOffset && a.FThreshold == b.FThreshold;
+}
+
+TEST(RenderOptions, ValuesBecomeThePanelsSettingsRecord) {
+  struct Case {
+    std::vector<std::string> Args;
+    TPanelValues Values;
+    int Window;
+  };
+  TPanelValues zones;
+  zones.Zone1Lo = 100;
+  zones.Zone1Hi = 200;
+  TPanelValues scale;
+  scale.PowerRange = -3;
+  scale.PowerOffset = -7;
+  scale.Seuil = 55;
+  scale.Remanance = 0;
+  scale.FreqPlage = 3;
+  const Case cases[] = {
+      {{"in.wav", "out"}, {}, 0},
+      {{"--zone1-lo=100", "--zone1-hi", "200", "in.wav", "out"}, zones, 0},
+      {{"--power-range", "-3", "--power-offset=-7", "--threshold", "55", "--fade", "0",
+        "--freq-range", "3", "--window", "Blackman_Nuttall", "in.wav", "out"},
+       scale,
+       4},
+      // After "--" everything is an argument, even what looks like an option.
+      {{"--", "--in.wav", "out"}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    TRenderOptions o;
+    ASSERT_EQ(ParseRenderOptions(c.Args, o), "") << c.Args[0];
+    EXPECT_TRUE(SameSettings(o.Settings, *SettingsFromPanel(c.Values))) << c.Args[0];
+    EXPECT_EQ(o.Window, &WindowTable(c.Window)) << c.Args[0];
+    EXPECT_EQ(o.Input, c.Args[c.Args.size() - 2]);
+    EXPECT_EQ(o.OutDir, "out");
+  }
+}
+
+}  // namespace
+}  // namespace quenvis
