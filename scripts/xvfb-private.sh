@@ -2,8 +2,20 @@
 # A private X server for tests and the headless demo.
 #   xvfb-private.sh start DIR   starts Xvfb, prints "export DISPLAY=:N"
 #   xvfb-private.sh stop DIR    stops the server started with DIR
+#   xvfb-private.sh run CMD...  runs CMD with DISPLAY set to a fresh server,
+#                               then stops it; exits with CMD's status
 set -euo pipefail
-cmd=${1:?usage: xvfb-private.sh start|stop DIR}
+script=$(readlink -f "$0")
+cmd=${1:?usage: xvfb-private.sh start|stop DIR | run CMD...}
+if [ "$cmd" = run ]; then
+  shift
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/quenvis-xvfb.XXXXXX")
+  trap '"$script" stop "$dir" >/dev/null 2>&1 || true; rm -rf "$dir"' EXIT
+  eval "$("$script" start "$dir")"
+  status=0
+  "$@" || status=$?
+  exit $status
+fi
 dir=${2:?usage: xvfb-private.sh start|stop DIR}
 mkdir -p "$dir"
 
@@ -31,5 +43,5 @@ stop)
     rm -f "$dir/xvfb.pid" "$dir/xvfb.display"
   fi
   ;;
-*) echo "usage: xvfb-private.sh start|stop DIR" >&2; exit 2 ;;
+*) echo "usage: xvfb-private.sh start|stop DIR | run CMD..." >&2; exit 2 ;;
 esac

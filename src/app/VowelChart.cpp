@@ -20,7 +20,6 @@ namespace quenvis {
 
 namespace {
 
-constexpr int ToolbarHeight = 30;
 const QColor DotColour(200, 40, 40);
 
 

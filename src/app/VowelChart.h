@@ -26,6 +26,8 @@ class TVowelChart : public QWidget {
  public:
   // The trail: about two seconds of blocks.
   static constexpr int TrailBlocks = 43;
+  // The chart lies below the toolbar, this many pixels down.
+  static constexpr int ToolbarHeight = 30;
 
   explicit TVowelChart(QWidget* Parent = nullptr);
   ~TVowelChart() override;

@@ -1,0 +1,124 @@
+// The vowel chart live, in a real X server with a real sound server: a
+// synthetic /i/ and then /a/ are played into the test input, and the chart's
+// newest dot, found on a screenshot, must lie inside that vowel's ellipse.
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QPixmap>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include "app/UIQuenvis.h"
+#include "app/VowelChart.h"
+#include "support/VowelSynth.h"
+
+using namespace quenvis;
+
+namespace {
+
+void RunFor(int Ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < Ms) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+}
+
+// Centre of the opaque dot colour on a screenshot of the chart, in the
+// chart's own coordinates; false when no dot is drawn.
+bool FindDot(const TVowelChart& Chart, QPointF& Centre) {
+  QImage shot = Chart.screen()->grabWindow(Chart.winId()).toImage();
+  const qreal ratio = shot.devicePixelRatio();
+  double sx = 0, sy = 0;
+  int n = 0;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x) {
+      const QColor c = shot.pixelColor(x, y);
+      if (c.red() > 150 && c.green() < 60 && c.blue() < 60) {
+        sx += x;
+        sy += y;
+        ++n;
+      }
+    }
+  if (n < 20) return false;
+  Centre = QPointF(sx / n / ratio, sy / n / ratio - TVowelChart::ToolbarHeight);
+  return true;
+}
+
+}  // namespace
+
+class VowelChartOnPulse : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+  void liveDotLandsInTheSungVowel();
+};
+
+void VowelChartOnPulse::liveDotLandsInTheSungVowel() {
+  TForm1 Form;
+  Form.show();
+  int input = -1;
+  for (int i = 0; i < Form.CB_Pilotes->count(); ++i)
+    if (Form.CB_Pilotes->itemText(i).contains(QStringLiteral("Quenvis test input"))) input = i;
+  QVERIFY2(input >= 0, "the private server's test input is not listed");
+  Form.CB_Pilotes->setCurrentIndex(input);
+  Form.ShowChart();
+  TVowelChart& Chart = *Form.Chart;
+  Chart.SetVoice(EVoice::Man);
+  Chart.move(0, 0);
+  Chart.resize(800, 630);
+  Chart.raise();
+  QVERIFY(QTest::qWaitForWindowExposed(&Chart));
+  QTest::mouseClick(Form.Bt_start, Qt::LeftButton);
+
+  QTemporaryDir dir;
+  const struct {
+    const char* Label;
+    std::array<double, 5> F;
+  } vowels[] = {{"i", {270, 2290, 3010, 3500, 4300}}, {"\u0251", {730, 1090, 2440, 3500, 4300}}};
+  for (const auto& v : vowels) {
+    test::TVowel vowel;
+    vowel.F0 = 120;
+    vowel.F = v.F;
+    vowel.Seconds = 4;
+    const std::vector<std::int16_t> mono = test::Synthesize(vowel);
+    QByteArray raw;
+    for (const std::int16_t s : mono)
+      for (int channel = 0; channel < 2; ++channel)
+        raw.append(reinterpret_cast<const char*>(&s), 2);
+    const QString path = dir.filePath(QStringLiteral("vowel.raw"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(raw) == raw.size());
+    file.close();
+    QProcess player;
+    player.start(QStringLiteral("pacat"),
+                 {"--playback", "--raw", "--format=s16le", "--rate=44100", "--channels=2",
+                  "--device=quenvis_sink", "--latency-msec=20", path});
+    QVERIFY(player.waitForStarted());
+    RunFor(2500);  // more than the trail's two seconds: earlier vowels are gone
+
+    QPointF dot;
+    QVERIFY2(FindDot(Chart, dot), "no live dot on the chart");
+    const CChartScale scale = Chart.Painter().ScaleFor(QSizeF(Chart.width(), Chart.height() - TVowelChart::ToolbarHeight));
+    const double f1 = scale.F1AtY(dot.y()), f2 = scale.F2AtX(dot.x());
+    const TReferenceVowel* reference = nullptr;
+    for (const TReferenceVowel& r : Chart.Painter().Shown())
+      if (r.Label == v.Label) reference = &r;
+    QVERIFY(reference != nullptr);
+    qInfo("%s: dot at F1 %.0f Hz, F2 %.0f Hz; reference %.0f, %.0f", v.Label, f1, f2, reference->F1,
+          reference->F2);
+    QVERIFY2(CVowelChartPainter::InsideEllipse(*reference, f1, f2), v.Label);
+    player.kill();
+    player.waitForFinished();
+  }
+  QTest::mouseClick(Form.Bt_stop, Qt::LeftButton);
+}
+
+QTEST_MAIN(VowelChartOnPulse)
+#include "VowelChart_pulse_test.moc"
