@@ -1,0 +1,51 @@
+// The vowel chart's cost per block: taking one estimate and repainting the
+// window (the cached background, a full two-second trail and the readout),
+// at 800 x 600 and at 1600 x 1200 (a scaled or large screen).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <cstdio>
+
+#include "app/VowelChart.h"
+#include "PairedRatio.h"
+
+namespace {
+
+using namespace quenvis;
+
+void BM_ChartBlock(benchmark::State& State) {
+  const int w = static_cast<int>(State.range(0)), h = static_cast<int>(State.range(1));
+  TVowelChart chart;
+  chart.resize(w, h + TVowelChart::ToolbarHeight);
+  QImage target(chart.size(), QImage::Format_ARGB32_Premultiplied);
+  int k = 0;
+  for (auto _ : State) {
+    // A voice gliding across the plane, so every block moves the dot.
+    const double t = (k++ % 200) / 200.0;
+    chart.AddEstimate({true, 110 + 40 * t, 300 + 400 * t, 2200 - 1100 * t});
+    QPainter painter(&target);
+    chart.render(&painter);
+    painter.end();
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_ChartBlock)->Args({800, 600})->Args({1600, 1200})->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  QApplication app(argc, argv);
+  std::vector<char*> args = quenvis::bench::WithInterleaving(argc, argv, "10");
+  int count = static_cast<int>(args.size()) - 1;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+  quenvis::bench::CPairedReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  std::printf("\nchart per block (median): 800 x 600 %.3f ms, 1600 x 1200 %.3f ms (goal 1)\n",
+              reporter.Median("BM_ChartBlock/800/600"), reporter.Median("BM_ChartBlock/1600/1200"));
+  benchmark::Shutdown();
+  return 0;
+}
