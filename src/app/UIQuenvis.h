@@ -94,6 +94,7 @@ class TForm1 : public QWidget, public TAnalysisSettings, public TFrameRate {
   void RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, std::int32_t& Done);
   void RecorderOpen(QObject* Sender);
   void RecorderClose(QObject* Sender);
+  void RecorderDevicesChange(QObject* Sender);
 
   // Local time of day as a fraction of a day.
   static double TimeOfDay();
@@ -122,6 +123,10 @@ class TForm1 : public QWidget, public TAnalysisSettings, public TFrameRate {
   class THost;
   void BuildLayout();
   void UpdatePowerRangeLabel();
+  void FillDeviceList();
+
+  // Lines of Memo1 under "Liste des pilotes : " that list the devices.
+  int FDeviceLines = 0;
 
   CWaveInService* FService;
   std::unique_ptr<THost> FHost;

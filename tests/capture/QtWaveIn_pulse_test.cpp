@@ -2,6 +2,7 @@
 // scripts/pulse-private.sh run, which names it in QUENVIS_PULSE_DIR and
 // itself in QUENVIS_PULSE_SCRIPT. The tone goes into the server's null sink
 // and comes back through the remap source "Quenvis test input".
+#include "capture/QtWaveInService.h"
 #include "capture/UWaveRecorder.h"
 
 #include <QCoreApplication>
