@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -48,6 +49,11 @@ struct TPulseWaveInService::TImpl {
   pa_stream* Stream = nullptr;
 
   std::atomic<uint32_t> Flags{0};
+  // Readable bytes worth waking the UI thread for: what completes the buffer
+  // being filled. The server may send sound in pieces of a few milliseconds;
+  // this keeps the UI thread to one wake-up per block. Under the loop's lock.
+  size_t Wanted = 0;
+  size_t MaxLength = 0;
   int WakeFd = -1;
   QSocketNotifier* WakeNotifier = nullptr;
   QTimer ReconnectTimer;
@@ -94,7 +100,10 @@ struct TPulseWaveInService::TImpl {
 
   static void ContextState(pa_context*, void* Self) { static_cast<TImpl*>(Self)->Raise(FlagContext); }
   static void StreamState(pa_stream*, void* Self) { static_cast<TImpl*>(Self)->Raise(FlagStream); }
-  static void StreamRead(pa_stream*, size_t, void* Self) { static_cast<TImpl*>(Self)->Raise(FlagData); }
+  static void StreamRead(pa_stream*, size_t Readable, void* Self) {
+    auto* impl = static_cast<TImpl*>(Self);
+    if (Readable >= impl->Wanted) impl->Raise(FlagData);
+  }
   static void Subscribed(pa_context*, pa_subscription_event_type_t, uint32_t, void* Self) {
     static_cast<TImpl*>(Self)->Raise(FlagSources);
   }
@@ -304,6 +313,8 @@ MMRESULT TPulseWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& For
   }
   m.Stream = s;
   m.PeekOffset = 0;
+  m.Wanted = 0;
+  m.MaxLength = attr.maxlength;
   m.GotData = false;
   m.Watchdog.start();
   return MMSYSERR_NOERROR;
@@ -373,6 +384,13 @@ void TPulseWaveInService::ReadStream() {
       got = true;
       Filled(take);
     }
+    uint32_t room = 0;
+    if (!IsStarted())
+      m.Wanted = 0;
+    else if (FillPointer(room) != nullptr)
+      m.Wanted = std::min<size_t>(m.PeekOffset + room, m.MaxLength / 2);
+    else
+      m.Wanted = SIZE_MAX;  // BufferAdded reads on
   }
   if (got) {
     m.SinceData.start();
