@@ -10,6 +10,11 @@
 #   pulse-private.sh tone DIR [HZ] [S]  play a sine (default 1000 Hz, 600 s) into
 #                                       the sink in the background; replaces a
 #                                       tone already playing
+#   pulse-private.sh load-source DIR NAME DESC
+#                                       add a capture source NAME, described
+#                                       DESC, that hears what the sink plays
+#   pulse-private.sh unload-source DIR [NAME]
+#                                       remove that source (default quenvis_mic)
 #   pulse-private.sh run CMD [ARG...]   start a server in a fresh temporary DIR,
 #                                       run CMD with the exports and with
 #                                       QUENVIS_PULSE_DIR=DIR and
@@ -29,7 +34,7 @@ sink=quenvis_sink
 source=quenvis_mic
 description=${QUENVIS_PULSE_DESCRIPTION:-Quenvis test input}
 
-usage() { sed -n '5,18p' "$script" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '5,23p' "$script" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
 exports() {
   local dir=$1
@@ -120,6 +125,25 @@ tone() {
   echo "-$!" > "$dir/tone.pid"
 }
 
+load_source() {
+  local dir
+  dir=$(readlink -f "$1")
+  eval "$(exports "$dir")"
+  export HOME=$dir
+  pactl load-module module-remap-source source_name="$2" master=$sink.monitor channels=2 \
+    "source_properties='device.description=\"$3\"'" >/dev/null
+}
+
+unload_source() {
+  local dir name=${2:-$source} module
+  dir=$(readlink -f "$1")
+  eval "$(exports "$dir")"
+  export HOME=$dir
+  module=$(pactl list short modules | awk -v n="source_name=$name" '{ for (i = 3; i <= NF; ++i) if ($i == n) print $1 }')
+  [ -n "$module" ] || { echo "pulse-private: no source $name" >&2; exit 1; }
+  pactl unload-module "$module"
+}
+
 run() {
   local dir status=0
   dir=$(mktemp -d "${TMPDIR:-/tmp}/quenvis-pulse.XXXXXX")
@@ -137,6 +161,8 @@ case $cmd in
   stop)  [ $# -eq 1 ] || usage; stop "$1" ;;
   kill)  [ $# -eq 1 ] || usage; stop "$1" KILL ;;
   tone)  [ $# -ge 1 ] && [ $# -le 3 ] || usage; tone "$@" ;;
+  load-source)   [ $# -eq 3 ] || usage; load_source "$@" ;;
+  unload-source) [ $# -ge 1 ] && [ $# -le 2 ] || usage; unload_source "$@" ;;
   run)   [ $# -ge 1 ] || usage; run "$@" ;;
   *) usage ;;
 esac

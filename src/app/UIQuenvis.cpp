@@ -257,6 +257,7 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
                             std::int32_t& Done) { RecorderData(Data, Bytes, Frames, Done); };
   Recorder->OnOpen = [this](TWaveRecorder* Sender) { RecorderOpen(Sender); };
   Recorder->OnClose = [this](TWaveRecorder* Sender) { RecorderClose(Sender); };
+  Recorder->OnDevicesChange = [this](TWaveRecorder* Sender) { RecorderDevicesChange(Sender); };
 
   const QLocale Locale;
   const double Duration = Recorder->BufferDuration();
@@ -268,12 +269,8 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
                          QStringLiteral(" (contrainte tampon)"));
   Memo1->appendPlainText(QStringLiteral("Liste des pilotes : "));
   for (const QString& Device : Recorder->Devices()) Memo1->appendPlainText(Device);
-  if (Recorder->DeviceCount() > 0) {
-    CB_Pilotes->addItems(Recorder->Devices());
-    CB_Pilotes->setEnabled(true);
-    const int Selected = Recorder->GetDevice();
-    CB_Pilotes->setCurrentIndex(Selected < CB_Pilotes->count() ? Selected : -1);
-  }
+  FDeviceLines = Recorder->DeviceCount();
+  FillDeviceList();
 
   // PowerRangeChange must come before SeuilChange, which scales by FScale.
   PowerOffsetChange(this);
@@ -352,21 +349,77 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames,
     Chart->AddEstimate({Result.Voiced && Result.F[0] > 0 && Result.F[1] > 0, Result.F0,
                         Result.F[0], Result.F[1]});
   }
+  if (Recorder->IsStopping() || Bytes < Recorder->BufferBytes()) {
+    // A block handed back as capture ends is shown, but it is no part of
+    // the capture's pace, so the rate leaves it out.
+    FRenderer->Draw(Data);
+    FHost->Present();
+    FRenderer->Fade();
+    Done = Frames;
+    return;
+  }
   FRenderer->RecorderData(Data, Bytes, Frames, Done);
 }
 
 void TForm1::RecorderOpen(QObject* /*Sender*/) {}
 
-void TForm1::RecorderClose(QObject* /*Sender*/) {}
+void TForm1::RecorderClose(QObject* /*Sender*/) {
+  // Capture that ends by itself leaves the window as Stop would, and says why.
+  const EWaveInEnd End = Recorder->EndReason();
+  if (End == EWaveInEnd::Closed || Recorder->IsStopping()) return;
+  Rate.FRateText = "?";
+  UpdateCaption();
+  const char* Why = End == EWaveInEnd::ServerGone      ? "the sound server went away"
+                    : End == EWaveInEnd::DeviceRemoved ? "the device was removed"
+                                                       : "no sound for 1.5 s";
+  Memo1->appendPlainText(QStringLiteral("Capture stopped: ") + QString::fromLatin1(Why));
+}
+
+void TForm1::RecorderDevicesChange(QObject* /*Sender*/) {
+  // The device lines of Memo1 follow the list; lines added below them stay.
+  QStringList Lines = Memo1->toPlainText().split(u'\n');
+  const qsizetype First = 3;  // under "Liste des pilotes : "
+  if (Lines.size() >= First + FDeviceLines) {
+    Lines.remove(First, FDeviceLines);
+    for (qsizetype i = 0; i < Recorder->DeviceCount(); ++i) Lines.insert(First + i, Recorder->Devices()[i]);
+    Memo1->setPlainText(Lines.join(u'\n'));
+    FDeviceLines = Recorder->DeviceCount();
+  }
+  FillDeviceList();
+}
+
+void TForm1::FillDeviceList() {
+  // Each entry carries its device number, by which the selection is kept.
+  const QVariant Selected = CB_Pilotes->currentData();
+  CB_Pilotes->clear();
+  for (int32_t i = 0; i < Recorder->DeviceCount(); ++i)
+    CB_Pilotes->addItem(Recorder->Devices()[i], Recorder->DeviceNumberAt(i));
+  CB_Pilotes->setEnabled(Recorder->DeviceCount() > 0);
+  if (CB_Pilotes->count() == 0) return;
+  int Index = Selected.isValid() ? CB_Pilotes->findData(Selected) : -1;
+  if (Index < 0) {
+    const int Current = Recorder->GetDevice();
+    Index = Current < CB_Pilotes->count() ? Current : -1;
+  }
+  CB_Pilotes->setCurrentIndex(Index);
+}
 
 void TForm1::Bt_startClick(QObject* /*Sender*/) {
   Recorder->SetDevice(CB_Pilotes->currentIndex());
   Rate.FRateNow = TimeOfDay();
   Rate.FRateLast = Rate.FRateNow;
   Rate.FRateText = "?";
+  // The first rate after Start counts only blocks captured since.
+  Rate.FFrameCount = 0;
   FFT->Reset();
   if (Formants) Formants->Reset();
-  Recorder->Start();
+  if (Recorder->Start()) return;
+  const MMRESULT Result = Recorder->StartResult();
+  if (Result == MMSYSERR_ALLOCATED) return;  // capture goes on
+  const char* Why = Recorder->DeviceCount() == 0        ? "no device"
+                    : Result == MMSYSERR_NODRIVER       ? "the sound server is not running"
+                                                        : "the device could not be opened";
+  Memo1->appendPlainText(QStringLiteral("Start: ") + QString::fromLatin1(Why));
 }
 
 void TForm1::Bt_stopClick(QObject* /*Sender*/) {

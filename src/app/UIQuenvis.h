@@ -101,6 +101,7 @@ class TForm1 : public QWidget {
   void RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, std::int32_t& Done);
   void RecorderOpen(QObject* Sender);
   void RecorderClose(QObject* Sender);
+  void RecorderDevicesChange(QObject* Sender);
 
   // Local time of day as a fraction of a day.
   static double TimeOfDay();
@@ -131,6 +132,10 @@ class TForm1 : public QWidget {
   class THost;
   void BuildLayout();
   void UpdatePowerRangeLabel();
+  void FillDeviceList();
+
+  // Lines of Memo1 under "Liste des pilotes : " that list the devices.
+  int FDeviceLines = 0;
 
   CWaveInService* FService;
   std::unique_ptr<THost> FHost;

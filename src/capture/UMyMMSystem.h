@@ -1,6 +1,7 @@
 #pragma once
 // The wave-input layer: the capture buffer header, the small wave-input
-// service the recorder talks to, and its Qt Multimedia implementation.
+// service the recorder talks to, and the stream bookkeeping its
+// implementations share (QtWaveInService, PulseWaveInService).
 //
 // The service follows the classic wave-input model: open a device for one
 // format with a notification target, prepare headers, queue them, start.
@@ -13,7 +14,8 @@
 //
 // A stream that fails (device gone, sound server gone, no data for a while
 // when started) takes the stop path by itself: the buffers it
-// holds come back, then MM_WIM_CLOSE, and its handle is dead from then on.
+// holds come back, then MM_WIM_CLOSE, which tells why, and its handle is dead
+// from then on.
 //
 // Only one device can be open per service object at a time. The service must
 // outlive whatever it notifies.
@@ -27,8 +29,9 @@
 #include <memory>
 #include <vector>
 
+#include <functional>
+
 class QSocketNotifier;
-class QTimer;
 
 namespace quenvis {
 
@@ -58,6 +61,14 @@ inline constexpr uint16_t WAVE_FORMAT_PCM = 1;
 inline constexpr uint32_t WHDR_DONE = 0x01;
 inline constexpr uint32_t WHDR_PREPARED = 0x02;
 inline constexpr uint32_t WHDR_INQUEUE = 0x10;
+
+// Why a stream closed, carried by MM_WIM_CLOSE.
+enum class EWaveInEnd : uint32_t {
+  Closed,         // waveInClose
+  ServerGone,     // the sound server went away
+  DeviceRemoved,  // the device went away
+  NoSound,        // a started stream brought no sound for too long
+};
 
 // Capture buffer header: the platform's eight fields, then the recorder's own.
 struct TMyWaveHdr {
@@ -102,13 +113,14 @@ void CopyDeviceName(const QByteArray& Utf8Name, char (&Dest)[MAXPNAMELEN]);
 // A notification as the target receives it.
 class TWaveInEvent : public QEvent {
  public:
-  TWaveInEvent(uint32_t Msg, HWAVEIN Handle, TMyWaveHdr* Header)
-      : QEvent(EventType()), Msg(Msg), Handle(Handle), Header(Header) {}
+  TWaveInEvent(uint32_t Msg, HWAVEIN Handle, TMyWaveHdr* Header, EWaveInEnd End = EWaveInEnd::Closed)
+      : QEvent(EventType()), Msg(Msg), Handle(Handle), Header(Header), End(End) {}
   static QEvent::Type EventType();
 
   uint32_t Msg;
   HWAVEIN Handle;
   TMyWaveHdr* Header;  // MM_WIM_DATA only
+  EWaveInEnd End;      // MM_WIM_CLOSE only
 };
 
 class CWaveInService {
@@ -125,6 +137,10 @@ class CWaveInService {
   virtual MMRESULT waveInReset(HWAVEIN Handle) = 0;
   virtual MMRESULT waveInClose(HWAVEIN Handle) = 0;
   virtual MMRESULT waveInUnprepareHeader(HWAVEIN Handle, TMyWaveHdr& Header) = 0;
+
+  // Called on the UI thread when the devices a new waveInGetNumDevs would
+  // list have changed. Services whose device list never changes never call it.
+  std::function<void()> OnDevicesChanged;
 };
 
 // The bookkeeping every service shares: one stream, its header queue, the
@@ -170,21 +186,22 @@ class TWaveInStreamService : public QObject, public CWaveInService {
   void Filled(uint32_t Bytes);
   void Dropped(int64_t Bytes) { FDropped += Bytes; }
   // The device failed: stop, give every buffer back, close.
-  void Fail();
+  void Fail(EWaveInEnd Why);
 
  private:
   struct TNotice {
     uint32_t Msg;
     HWAVEIN Handle;
     TMyWaveHdr* Header;
+    EWaveInEnd End;
     QPointer<QObject> Target;
   };
   bool Valid(HWAVEIN Handle) const { return Handle != 0 && Handle == FHandle; }
   void GiveBack(TMyWaveHdr& Header);
-  void Post(uint32_t Msg, TMyWaveHdr* Header);
+  void Post(uint32_t Msg, TMyWaveHdr* Header, EWaveInEnd End = EWaveInEnd::Closed);
   void Wake();
   void Dispatch();
-  void CloseStream();
+  void CloseStream(EWaveInEnd Why);
 
   HWAVEIN FHandle = 0;
   HWAVEIN FLastHandle = 0;
@@ -199,51 +216,5 @@ class TWaveInStreamService : public QObject, public CWaveInService {
   bool FWoken = false;
   QSocketNotifier* FWakeNotifier = nullptr;
 };
-
-// The real service over Qt Multimedia. Devices are Qt's audio inputs, listed
-// at waveInGetNumDevs; a device number keeps naming the same input (by its id)
-// until the next waveInGetNumDevs. Qt reports no driver version; the Qt
-// runtime's major.minor stands in for it.
-//
-// Qt polls the sound server about every 50 ms and hands over whatever came,
-// often more than one 2048-frame buffer. Bytes go straight from Qt into the
-// queued buffers; while none is queued, up to 100 ms wait in the stream for
-// the next one, and anything beyond that is dropped and counted.
-class TQtWaveInService : public TWaveInStreamService {
-  Q_OBJECT
- public:
-  // A started stream that brings no bytes for this long has failed. The
-  // first bytes of a stream may take longer: a sound server that has just
-  // started needs about two seconds.
-  static constexpr int SilenceTimeoutMs = 1500;
-  static constexpr int StartupTimeoutMs = 5000;
-  static constexpr int WatchdogPeriodMs = 250;
-
-  explicit TQtWaveInService(QObject* Parent = nullptr);
-  ~TQtWaveInService() override;
-
-  uint32_t waveInGetNumDevs() override;
-  MMRESULT waveInGetDevCaps(uint32_t DeviceId, TWaveInCaps& Caps) override;
-
-  // The version word standing for the driver version, which Qt does not
-  // report: the Qt runtime's major.minor.
-  static uint32_t DriverVersion();
-
- protected:
-  MMRESULT DoOpen(uint32_t DeviceId, const TWaveFormatEx& Format) override;
-  MMRESULT DoStart() override;
-  void DoStop() override;
-  void DoClose() override;
-  void BufferAdded() override;
-
- private:
-  struct TImpl;
-  void ReadAvailable();
-  void Watch();
-  std::unique_ptr<TImpl> FImpl;
-};
-
-// The service the program uses.
-std::unique_ptr<CWaveInService> MakeWaveInService();
 
 }  // namespace quenvis

@@ -1,5 +1,7 @@
 #include "capture/UWaveRecorder.h"
 
+#include "capture/WaveInServiceChoice.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -41,7 +43,16 @@ void TWaveRecorder::Init() {
   Header1.lpNext = &Header2;
   Header2.lpNext = &Header1;
   BufferFrames = 1024;
+  ListDevices();
+  Service.OnDevicesChanged = [this] { DevicesChanged(); };
+}
 
+void TWaveRecorder::ListDevices() {
+  const int32_t chosen = DeviceNumber();
+  FDevices.clear();
+  DeviceNumbers.clear();
+  HasDevice = false;
+  DeviceId = 0;
   const uint32_t n = Service.waveInGetNumDevs();
   for (uint32_t i = 0; i < n; ++i) {
     TWaveInCaps caps;
@@ -52,9 +63,22 @@ void TWaveRecorder::Init() {
     FDevices.append(Describe(i, caps));
     DeviceNumbers.push_back(i);
   }
+  // The device chosen before stays chosen while it is listed.
+  const auto it = std::find(DeviceNumbers.begin(), DeviceNumbers.end(), uint32_t(chosen));
+  if (chosen >= 0 && it != DeviceNumbers.end()) DeviceId = int32_t(it - DeviceNumbers.begin());
+}
+
+void TWaveRecorder::DevicesChanged() {
+  if (Busy) {
+    DevicesStale = true;
+    return;
+  }
+  ListDevices();
+  if (OnDevicesChange) OnDevicesChange(this);
 }
 
 TWaveRecorder::~TWaveRecorder() {
+  Service.OnDevicesChanged = nullptr;
   // The owner should have stopped; if the device is still open, close it
   // before its buffers go, or it would go on writing into freed memory.
   if (Busy) {
@@ -73,7 +97,18 @@ bool TWaveRecorder::IsReady() const { return HasDevice && parentWidget() != null
 bool TWaveRecorder::Start() {
   // While a data handler runs its buffer must stay put, even if a nested
   // close has already ended the capture.
-  if (!IsReady() || Recording || Busy || DataDepth > 0) return false;
+  if (Recording || Busy || DataDepth > 0) {
+    FStartResult = MMSYSERR_ALLOCATED;
+    return false;
+  }
+  if (!IsReady()) {
+    FStartResult = MMSYSERR_BADDEVICEID;
+    return false;
+  }
+  return StartSteps();
+}
+
+bool TWaveRecorder::StartSteps() {
   AllocBuffers();
   Stopping = false;
 
@@ -84,9 +119,10 @@ bool TWaveRecorder::Start() {
   WaveFormat.nAvgBytesPerSec = WaveFormat.nBlockAlign * WaveFormat.nSamplesPerSec;
   WaveFormat.cbSize = 0;
 
-  if (Service.waveInOpen(WaveInHandle, DeviceNumbers[size_t(DeviceId)], WaveFormat, this) != MMSYSERR_NOERROR)
-    return false;
+  FStartResult = Service.waveInOpen(WaveInHandle, DeviceNumbers[size_t(DeviceId)], WaveFormat, this);
+  if (FStartResult != MMSYSERR_NOERROR) return false;
   Busy = true;
+  FEnd = EWaveInEnd::Closed;
 
   for (TMyWaveHdr* h : {&Header1, &Header2}) {
     h->dwFlags = 0;
@@ -94,11 +130,12 @@ bool TWaveRecorder::Start() {
     h->OwnerRecorder = this;
     h->dwBytesRecorded = 0;
   }
-  if (Service.waveInPrepareHeader(WaveInHandle, Header1) != MMSYSERR_NOERROR) return false;
-  if (Service.waveInAddBuffer(WaveInHandle, Header1) != MMSYSERR_NOERROR) return false;
-  if (Service.waveInPrepareHeader(WaveInHandle, Header2) != MMSYSERR_NOERROR) return false;
-  if (Service.waveInAddBuffer(WaveInHandle, Header2) != MMSYSERR_NOERROR) return false;
-  return Service.waveInStart(WaveInHandle) == MMSYSERR_NOERROR;
+  for (TMyWaveHdr* h : {&Header1, &Header2}) {
+    if ((FStartResult = Service.waveInPrepareHeader(WaveInHandle, *h)) != MMSYSERR_NOERROR) return false;
+    if ((FStartResult = Service.waveInAddBuffer(WaveInHandle, *h)) != MMSYSERR_NOERROR) return false;
+  }
+  FStartResult = Service.waveInStart(WaveInHandle);
+  return FStartResult == MMSYSERR_NOERROR;
 }
 
 void TWaveRecorder::Stop() {
@@ -121,6 +158,10 @@ int32_t TWaveRecorder::DeviceCount() const { return int32_t(FDevices.size()); }
 
 int32_t TWaveRecorder::DeviceNumber() const {
   return HasDevice ? int32_t(DeviceNumbers[size_t(DeviceId)]) : -1;
+}
+
+int32_t TWaveRecorder::DeviceNumberAt(int32_t Position) const {
+  return Position >= 0 && Position < DeviceCount() ? int32_t(DeviceNumbers[size_t(Position)]) : -1;
 }
 
 QString TWaveRecorder::DevicesText() const {
@@ -171,9 +212,14 @@ void TWaveRecorder::WaveWndProc(const TWaveInEvent& Msg) {
     case MM_WIM_CLOSE:
       Service.waveInUnprepareHeader(WaveInHandle, Header1);
       Service.waveInUnprepareHeader(WaveInHandle, Header2);
+      FEnd = Msg.End;
       if (OnClose) OnClose(this);
       Recording = false;
       Busy = false;
+      if (DevicesStale) {
+        DevicesStale = false;
+        DevicesChanged();
+      }
       break;
     case MM_WIM_DATA: {
       if (Msg.Header != &Header1 && Msg.Header != &Header2) break;

@@ -5,7 +5,7 @@
 //
 // Construction and use (all on the UI thread):
 //
-//   auto* Recorder = new TWaveRecorder(this);            // real Qt service, owned
+//   auto* Recorder = new TWaveRecorder(this);            // the platform service, owned
 //   auto* Recorder = new TWaveRecorder(this, Service);   // any CWaveInService&,
 //                                                        // which must outlive it
 //   Recorder->setParent(this);       // optional: the owner is already the parent;
@@ -29,7 +29,11 @@
 // and SetBufferFrames do nothing. Stop returns at once; the buffers the device
 // still held come back once more through OnData (maybe with 0 bytes) and are
 // not queued again, then OnClose runs with IsRecording still true. A failing
-// device takes the same way back to Idle on its own.
+// device takes the same way back to Idle on its own; EndReason tells why.
+//
+// When the service's devices change, the list is made again at once in Idle,
+// or at the close notification while busy; the device chosen stays chosen
+// while it is listed. OnDevicesChange follows each new list.
 //
 // OnData's Data is valid only during the call, and is always BufferBytes()
 // long: the first Bytes bytes are new, the rest is older data or zeros.
@@ -73,10 +77,18 @@ class TWaveRecorder : public QWidget {
   bool IsBusy() const { return Busy; }
   // The device number that Start opens, -1 without a device.
   int32_t DeviceNumber() const;
+  // The device number of an entry of Devices(), -1 for no entry.
+  int32_t DeviceNumberAt(int32_t Position) const;
+  // Why the latest capture ended; Closed when by Stop (or not yet ended).
+  EWaveInEnd EndReason() const { return FEnd; }
+  // What the service answered when Start last failed, MMSYSERR_ALLOCATED when
+  // Start was refused because capture is on, MMSYSERR_NOERROR after a success.
+  MMRESULT StartResult() const { return FStartResult; }
 
   TNotifyEvent OnOpen;
   TNotifyEvent OnClose;
   TDataEvent OnData;
+  TNotifyEvent OnDevicesChange;
 
  protected:
   bool event(QEvent* Event) override;
@@ -84,6 +96,9 @@ class TWaveRecorder : public QWidget {
 
  private:
   void Init();
+  void ListDevices();
+  void DevicesChanged();
+  bool StartSteps();
   void AllocBuffers();
   void FreeBuffers();
 
@@ -104,6 +119,9 @@ class TWaveRecorder : public QWidget {
   std::vector<uint32_t> DeviceNumbers;  // beside FDevices, entry by entry
   bool Busy = false;                    // from a successful open to the close notification
   int DataDepth = 0;                    // data notifications being handled
+  bool DevicesStale = false;            // the service's devices changed while busy
+  EWaveInEnd FEnd = EWaveInEnd::Closed;
+  MMRESULT FStartResult = MMSYSERR_NOERROR;
 };
 
 }  // namespace quenvis

@@ -12,7 +12,7 @@
 
 #include "analysis/UFFT_iterative_tabs.h"
 #include "app/UIQuenvis.h"
-#include "capture/FakeWaveInService.h"
+#include "support/FakeWaveInService.h"
 #include "capture/UWaveRecorder.h"
 
 using quenvis::CBM32;
@@ -52,6 +52,8 @@ void Block(TFakeWaveInService& Service) {
 }
 
 QString Caption(const QString& Rate) { return "Quenvis par ZR " + Rate + " img/s"; }
+
+QString LastLine(const TForm1& Form) { return Form.Memo1->toPlainText().split('\n').last(); }
 
 }  // namespace
 
@@ -94,6 +96,95 @@ class UIQuenvisLifecycleTest : public QObject {
     QVERIFY(!Form.Recorder->IsRecording());
     QCOMPARE(Service.CallCount(TFakeWaveInService::ECall::Open), 0);
     QCOMPARE(Form.windowTitle(), Caption("?"));
+    QCOMPARE(LastLine(Form), QString("Start: no device"));
+  }
+
+  void startThatCannotCaptureSaysWhy() {
+    const struct {
+      quenvis::MMRESULT Open;
+      const char* Line;
+    } Rows[] = {{quenvis::MMSYSERR_NODRIVER, "Start: the sound server is not running"},
+                {quenvis::MMSYSERR_BADDEVICEID, "Start: the device could not be opened"},
+                {quenvis::MMSYSERR_ERROR, "Start: the device could not be opened"}};
+    for (const auto& Row : Rows) {
+      TFakeWaveInService Service(ThreeDevices());
+      TForm1 Form(&Service);
+      Service.FailWith[size_t(TFakeWaveInService::ECall::Open)] = Row.Open;
+      const int Lines = Form.Memo1->toPlainText().split('\n').size();
+      StartCapture(Form);
+      QCOMPARE(LastLine(Form), QString(Row.Line));
+      QCOMPARE(Form.Memo1->toPlainText().split('\n').size(), Lines + 1);
+      // Start while capturing refuses quietly.
+      Service.FailWith.fill(0);
+      StartCapture(Form);
+      StartCapture(Form);
+      QVERIFY(Form.Recorder->IsRecording());
+      QCOMPARE(Form.Memo1->toPlainText().split('\n').size(), Lines + 1);
+    }
+  }
+
+  void captureEndingByItselfStopsTheWindow() {
+    using quenvis::EWaveInEnd;
+    const struct {
+      EWaveInEnd Why;
+      const char* Line;
+    } Rows[] = {{EWaveInEnd::ServerGone, "Capture stopped: the sound server went away"},
+                {EWaveInEnd::DeviceRemoved, "Capture stopped: the device was removed"},
+                {EWaveInEnd::NoSound, "Capture stopped: no sound for 1.5 s"}};
+    for (const auto& Row : Rows) {
+      TFakeWaveInService Service(ThreeDevices());
+      TForm1 Form(&Service);
+      StartCapture(Form);
+      for (int i = 0; i < 81; ++i) Block(Service);
+      QVERIFY(Form.windowTitle() != Caption("?"));
+      const std::int32_t Counted = Form.Rate.FFrameCount;
+      Service.Fill(100);  // part of a block, handed back by the failure
+      Service.Vanish(Row.Why);
+      Settle();
+      QVERIFY(!Form.Recorder->IsBusy());
+      QCOMPARE(Form.windowTitle(), Caption("?"));
+      QCOMPARE(LastLine(Form), QString(Row.Line));
+      QCOMPARE(Form.Rate.FFrameCount, Counted);
+    }
+    // Stop says nothing more than "?".
+    TFakeWaveInService Service(ThreeDevices());
+    TForm1 Form(&Service);
+    const QString Text = Form.Memo1->toPlainText();
+    StartCapture(Form);
+    QTest::mouseClick(Form.Bt_stop, Qt::LeftButton);
+    Settle();
+    QCOMPARE(Form.Memo1->toPlainText(), Text);
+  }
+
+  void devicesThatChangeAreListedAgainKeepingTheChoice() {
+    TFakeWaveInService Service(ThreeDevices());
+    TForm1 Form(&Service);
+    Form.Memo1->appendPlainText("a line of the user's");
+    Form.CB_Pilotes->setCurrentIndex(0);  // "0 - Line in"
+    StartCapture(Form);
+    // A device plugged in during capture is listed once capture ends.
+    Service.Devices.push_back({"Headset", quenvis::WAVE_FORMAT_4S16, 0x0102});
+    Service.DevicesChanged();
+    QCOMPARE(Form.CB_Pilotes->count(), 2);
+    QTest::mouseClick(Form.Bt_stop, Qt::LeftButton);
+    Settle();
+    const QStringList Expected = {"0 - Line in v10.0", "2 - USB mic v5.16", "3 - Headset v1.2"};
+    QCOMPARE(Form.CB_Pilotes->count(), 3);
+    for (int i = 0; i < 3; ++i) QCOMPARE(Form.CB_Pilotes->itemText(i), Expected[i]);
+    QCOMPARE(Form.Memo1->toPlainText().split('\n').mid(3), Expected + QStringList{"a line of the user's"});
+    QCOMPARE(Form.CB_Pilotes->currentIndex(), 0);
+    // The first device goes while idle: the others keep their numbers, and
+    // Start opens the entry picked.
+    Service.Devices[0].CapsResult = quenvis::MMSYSERR_NODRIVER;
+    Service.DevicesChanged();
+    QCOMPARE(Form.CB_Pilotes->itemText(0), QString("2 - USB mic v5.16"));
+    QCOMPARE(Form.Memo1->toPlainText().split('\n').mid(3), (QStringList{"2 - USB mic v5.16", "3 - Headset v1.2", "a line of the user's"}));
+    Form.CB_Pilotes->setCurrentIndex(1);
+    Service.Devices[0].CapsResult = quenvis::MMSYSERR_NOERROR;
+    Service.DevicesChanged();
+    QCOMPARE(Form.CB_Pilotes->currentText(), QString("3 - Headset v1.2"));
+    StartCapture(Form);
+    QCOMPARE(Service.OpenedDevice, 3);
   }
 
   void startOpensTheSelectedEntry() {
@@ -134,12 +225,12 @@ class UIQuenvisLifecycleTest : public QObject {
     QCOMPARE(Form.FFT->Phase, 0);
     QVERIFY(std::all_of(Form.FFT->Samples.begin(), Form.FFT->Samples.end(),
                         [](double s) { return s == 0.0; }));
-    QCOMPARE(Form.Rate.FFrameCount, 2);  // Start does not reset the count
+    QCOMPARE(Form.Rate.FFrameCount, 0);  // the first rate counts only blocks since Start
     Block(Service);
-    QCOMPARE(Form.Rate.FFrameCount, 3);
+    QCOMPARE(Form.Rate.FFrameCount, 1);
   }
 
-  void stopThenStartKeepsTheBlockCount() {
+  void stopThenStartCountsAfresh() {
     TFakeWaveInService Service(ThreeDevices());
     TForm1 Form(&Service);
     StartCapture(Form);
@@ -149,11 +240,11 @@ class UIQuenvisLifecycleTest : public QObject {
     QCOMPARE(Form.windowTitle(), Caption("?"));
     Settle();
     QVERIFY(!Form.Recorder->IsRecording());
-    // The two buffers held at Stop were drawn once more.
-    QCOMPARE(Form.Rate.FFrameCount, 7);
+    // The two buffers held at Stop are drawn once more but not counted.
+    QCOMPARE(Form.Rate.FFrameCount, 5);
     StartCapture(Form);
     QVERIFY(Form.Recorder->IsRecording());
-    QCOMPARE(Form.Rate.FFrameCount, 7);
+    QCOMPARE(Form.Rate.FFrameCount, 0);
   }
 
   void captionEvery81Blocks() {

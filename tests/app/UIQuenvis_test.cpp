@@ -10,7 +10,7 @@
 #include "analysis/UFFT_iterative_tabs.h"
 #include "app/SpinEdit.h"
 #include "app/UIQuenvis.h"
-#include "capture/FakeWaveInService.h"
+#include "support/FakeWaveInService.h"
 
 using quenvis::TForm1;
 using quenvis::TSpinEdit;

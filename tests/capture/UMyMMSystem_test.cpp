@@ -1,6 +1,6 @@
-#include "capture/UMyMMSystem.h"
+#include "capture/QtWaveInService.h"
 
-#include "capture/FakeWaveInService.h"
+#include "support/FakeWaveInService.h"
 
 #include <QCoreApplication>
 #include <QtGlobal>

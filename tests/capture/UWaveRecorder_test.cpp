@@ -1,7 +1,7 @@
 #include "capture/UWaveRecorder.h"
 
 #include "AllocationCounter.h"
-#include "capture/FakeWaveInService.h"
+#include "support/FakeWaveInService.h"
 
 #include <QCoreApplication>
 #include <QWidget>

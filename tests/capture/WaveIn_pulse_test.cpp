@@ -1,7 +1,9 @@
-// Capture through Qt Multimedia from a private PulseAudio server, started by
+// Capture through both services from a private PulseAudio server, started by
 // scripts/pulse-private.sh run, which names it in QUENVIS_PULSE_DIR and
 // itself in QUENVIS_PULSE_SCRIPT. The tone goes into the server's null sink
 // and comes back through the remap source "Quenvis test input".
+#include "capture/PulseWaveInService.h"
+#include "capture/QtWaveInService.h"
 #include "capture/UWaveRecorder.h"
 
 #include <QCoreApplication>
@@ -65,9 +67,10 @@ double BinPower(const std::vector<double>& X, int Bin) {
   return re * re + im * im;
 }
 
-// A recorder on the real service, attached and set up like the program's.
-struct Capture {
-  TQtWaveInService Service;
+// A recorder on a real service, attached and set up like the program's.
+template <class TService>
+struct TCapture {
+  TService Service;
   QWidget Owner;
   TWaveRecorder* Rec = new TWaveRecorder(&Owner, Service);
   int FullBlocks = 0;
@@ -76,7 +79,7 @@ struct Capture {
   std::vector<int16_t> Recent;  // the last Kept full blocks, oldest first
   QElapsedTimer Clock;
 
-  Capture() {
+  TCapture() {
     Rec->SetBufferFrames(2048);
     BlockTimes.reserve(4096);
     Recent.assign(Kept * 4096, 0);
@@ -90,7 +93,7 @@ struct Capture {
       std::memcpy(Recent.data() + (Kept - 1) * 4096, Data, size_t(Bytes));
     };
   }
-  ~Capture() { Rec->Stop(); }
+  ~TCapture() { Rec->Stop(); }
 
   int Select() {
     for (int i = 0; i < Rec->DeviceCount(); ++i)
@@ -110,6 +113,8 @@ struct Capture {
   }
 };
 
+using Capture = TCapture<TQtWaveInService>;
+
 TEST(QtWaveInPulse, TheTestInputIsListedWithTheQtVersionAndOpens) {
   ASSERT_FALSE(Env("QUENVIS_PULSE_DIR").isEmpty()) << "run through scripts/pulse-private.sh run";
   Capture c;
@@ -124,9 +129,14 @@ TEST(QtWaveInPulse, TheTestInputIsListedWithTheQtVersionAndOpens) {
   EXPECT_FALSE(c.Rec->IsRecording());
 }
 
-TEST(QtWaveInPulse, BlocksComeAtTheRealRateAndCarryTheTone) {
+template <class TService>
+class WaveInPulse : public ::testing::Test {};
+using Services = ::testing::Types<TQtWaveInService, TPulseWaveInService>;
+TYPED_TEST_SUITE(WaveInPulse, Services);
+
+TYPED_TEST(WaveInPulse, BlocksComeAtTheRealRateAndCarryTheTone) {
   PlayTone();
-  Capture c;
+  TCapture<TypeParam> c;
   ASSERT_TRUE(c.StartAndWaitForBlocks(1, 5000));
   const int first = c.FullBlocks;
   const qint64 t0 = c.Clock.elapsed();
@@ -147,7 +157,7 @@ TEST(QtWaveInPulse, BlocksComeAtTheRealRateAndCarryTheTone) {
   // mono. A test tone may stumble on a busy machine, so one pair of the last
   // five may miss.
   int hits = 0;
-  for (size_t pair = 0; pair + 1 < Capture::Kept; ++pair) {
+  for (size_t pair = 0; pair + 1 < c.Kept; ++pair) {
     std::vector<double> mono(4096);
     const int16_t* s = c.Recent.data() + pair * 4096;
     for (size_t i = 0; i < 4096; ++i) mono[i] = (double(s[2 * i]) + double(s[2 * i + 1])) / 2;
@@ -162,7 +172,7 @@ TEST(QtWaveInPulse, BlocksComeAtTheRealRateAndCarryTheTone) {
     }
     if (best == 93 && bestPower > 1000 * BinPower(mono, 80)) ++hits;
   }
-  EXPECT_GE(hits, int(Capture::Kept) - 2);
+  EXPECT_GE(hits, int(c.Kept) - 2);
   EXPECT_TRUE(c.StopAndWaitForIdle());
 }
 

@@ -48,7 +48,11 @@ class TFakeWaveInService : public TWaveInStreamService {
   uint32_t Fill(uint32_t Bytes);
   uint32_t FillBlocks(int Blocks);  // Blocks full buffers' worth
   // The device vanishes: the stream takes the stop path by itself.
-  void Vanish() { Fail(); }
+  void Vanish(EWaveInEnd Why = EWaveInEnd::DeviceRemoved) { Fail(Why); }
+  // The device list changed: tell whoever listens, as a real service would.
+  void DevicesChanged() {
+    if (OnDevicesChanged) OnDevicesChanged();
+  }
   uint8_t NextByte() const { return FCounter; }
 
   int CallCount(ECall C) const { return Calls[size_t(C)]; }

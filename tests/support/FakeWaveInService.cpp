@@ -1,4 +1,4 @@
-#include "capture/FakeWaveInService.h"
+#include "support/FakeWaveInService.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,0 +1,191 @@
+// The window on the native capture service, against a private PulseAudio
+// server (scripts/pulse-private.sh run) that the tests kill, restart, and
+// whose sources they unload, reload and suspend. Each fault must bring the
+// window back to "?" with one line saying why, and the next Start must capture
+// at the real block rate.
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/UIQuenvis.h"
+#include "capture/UWaveRecorder.h"
+
+namespace quenvis {
+namespace {
+
+const QString TestInput = QStringLiteral("Quenvis test input");
+
+QString Env(const char* Name) { return qEnvironmentVariable(Name); }
+
+QString Exec(const QString& Program, const QStringList& Args) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  p.start(Program, Args);
+  const bool ok = p.waitForFinished(30000) && p.exitCode() == 0;
+  EXPECT_TRUE(ok) << Program.toStdString() << ' ' << Args.join(' ').toStdString();
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+void Script(QStringList Args) {
+  Args.insert(1, Env("QUENVIS_PULSE_DIR"));
+  Exec(Env("QUENVIS_PULSE_SCRIPT"), Args);
+}
+
+bool RunUntil(const std::function<bool()>& Done, int TimeoutMs) {
+  QElapsedTimer t;
+  t.start();
+  while (!Done()) {
+    if (t.elapsed() > TimeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+void RunFor(int Ms) { RunUntil([] { return false; }, Ms); }
+
+class WindowOnPulse : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Env("QUENVIS_PULSE_DIR").isEmpty()) << "run through scripts/pulse-private.sh run";
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    qputenv("QUENVIS_AUDIO", "");
+  }
+
+  QString Caption() const { return Form->windowTitle(); }
+  QString LastLine() const { return Form->Memo1->toPlainText().split('\n').last(); }
+  QStringList Lines() const { return Form->Memo1->toPlainText().split('\n'); }
+
+  bool Select(const QString& Name) {
+    for (int i = 0; i < Form->CB_Pilotes->count(); ++i)
+      if (Form->CB_Pilotes->itemText(i).contains(Name)) {
+        Form->CB_Pilotes->setCurrentIndex(i);
+        return true;
+      }
+    return false;
+  }
+
+  // Start on the test input; capture must go on at the real block rate. The
+  // test server's sink may take up to two seconds to deliver its first
+  // sound, so the rate taken is the second one.
+  void StartAndCheckRate() {
+    ASSERT_TRUE(Select(TestInput)) << Lines().join('|').toStdString();
+    Form->Bt_start->click();
+    int updates = 0;
+    QString last = Caption();
+    ASSERT_TRUE(RunUntil(
+        [&] {
+          if (Caption() != last) ++updates;
+          last = Caption();
+          return updates == 2;
+        },
+        15000))
+        << Caption().toStdString() << " / " << LastLine().toStdString();
+    const QRegularExpression rate(QStringLiteral("^Quenvis par ZR ([0-9.]+) img/s$"));
+    ASSERT_TRUE(rate.match(Caption()).hasMatch()) << Caption().toStdString();
+    EXPECT_NEAR(rate.match(Caption()).captured(1).toDouble(), 21.5, 1.0);
+  }
+
+  // Capture ends by itself within TimeoutMs, saying Why once.
+  void ExpectStopped(const char* Why, int TimeoutMs) {
+    const QString line = QStringLiteral("Capture stopped: ") + QLatin1String(Why);
+    const qsizetype before = Lines().count(line);
+    EXPECT_TRUE(RunUntil([&] { return Lines().count(line) > before; }, TimeoutMs)) << LastLine().toStdString();
+    EXPECT_EQ(LastLine(), line);
+    EXPECT_EQ(Lines().count(line), before + 1);
+    EXPECT_EQ(Caption(), QStringLiteral("Quenvis par ZR ? img/s"));
+    EXPECT_FALSE(Form->Recorder->IsBusy());
+  }
+
+  void Outage(int Seconds) {
+    Form = std::make_unique<TForm1>();
+    StartAndCheckRate();
+    Script({"kill"});
+    ExpectStopped("the sound server went away", 1000);
+    RunFor(Seconds * 1000 / 2);
+    Form->Bt_start->click();
+    EXPECT_EQ(LastLine(), QStringLiteral("Start: the sound server is not running"));
+    RunFor(Seconds * 1000 / 2);
+    Script({"start"});
+    RunFor(2000);  // one reconnection attempt a second
+    StartAndCheckRate();
+  }
+
+  std::unique_ptr<TForm1> Form;
+};
+
+TEST_F(WindowOnPulse, TenSecondsWithoutServerThenStartCaptures) { Outage(10); }
+
+TEST_F(WindowOnPulse, MinuteWithoutServerThenStartCaptures) { Outage(60); }
+
+TEST_F(WindowOnPulse, LaunchedWithoutServerFindsTheDevicesWhenItComes) {
+  Script({"stop"});
+  Form = std::make_unique<TForm1>();
+  EXPECT_EQ(Form->CB_Pilotes->count(), 0);
+  Form->Bt_start->click();
+  EXPECT_EQ(LastLine(), QStringLiteral("Start: no device"));
+  Script({"start"});
+  ASSERT_TRUE(RunUntil([&] { return Form->CB_Pilotes->count() == 2; }, 5000));
+  // Inputs first, then the monitors of outputs, named as the server
+  // describes them, with the server's version.
+  const QString version = Exec("pactl", {"info"}).section(QStringLiteral("Server Version: "), 1).section('\n', 0, 0);
+  const QString v = QStringLiteral(" v") + version.section('.', 0, 1);
+  const QStringList expected = {QStringLiteral("0 - Quenvis test input") + v,
+                                QStringLiteral("1 - Monitor of Quenvis_test_sink") + v};
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(Form->CB_Pilotes->itemText(i), expected[i]);
+  EXPECT_EQ(Lines().mid(3), expected + QStringList{"Start: no device"});
+  StartAndCheckRate();
+}
+
+TEST_F(WindowOnPulse, SourceUnloadedAndReloadedFiveTimes) {
+  Form = std::make_unique<TForm1>();
+  for (int i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_TRUE(Select(TestInput));
+    Form->Bt_start->click();
+    ASSERT_TRUE(RunUntil([&] { return Form->Rate.FFrameCount >= 3; }, 5000));
+    Script({"unload-source"});
+    ExpectStopped("the device was removed", 1000);
+    Script({"load-source", "quenvis_mic", TestInput});
+    ASSERT_TRUE(RunUntil([&] { return Select(TestInput); }, 3000));
+  }
+  StartAndCheckRate();
+}
+
+TEST_F(WindowOnPulse, SuspendedSourceEndsTheCapture) {
+  Form = std::make_unique<TForm1>();
+  StartAndCheckRate();
+  Exec("pactl", {"suspend-source", "quenvis_mic", "1"});
+  ExpectStopped("no sound for 1.5 s", 3000);
+  Exec("pactl", {"suspend-source", "quenvis_mic", "0"});
+  StartAndCheckRate();
+}
+
+TEST_F(WindowOnPulse, SourceAddedDuringCaptureIsListedAfterStop) {
+  Form = std::make_unique<TForm1>();
+  StartAndCheckRate();
+  const QString second = QStringLiteral("Second test input");
+  Script({"load-source", "quenvis_mic2", second});
+  RunFor(1000);
+  EXPECT_EQ(Form->CB_Pilotes->findText(second, Qt::MatchContains), -1);
+  Form->Bt_stop->click();
+  ASSERT_TRUE(RunUntil([&] { return Form->CB_Pilotes->findText(second, Qt::MatchContains) >= 0; }, 3000));
+  EXPECT_TRUE(Form->CB_Pilotes->currentText().contains(TestInput));
+  EXPECT_EQ(Lines().filter(second).size(), 1);
+  StartAndCheckRate();
+  Form.reset();
+  Script({"unload-source", "quenvis_mic2"});
+}
+
+}  // namespace
+}  // namespace quenvis
