@@ -5,12 +5,16 @@
 # Findings (crash, leak, timeout, undefined behaviour) land in WORKDIR/findings
 # and make the script fail.
 set -uo pipefail
-seconds=$1 work=$2 pipeline=$3 recording=$4
+seconds=$1 pipeline=$3 recording=$4
+work=$(mkdir -p "$2" && cd "$2" && pwd) || exit 1
 here=$(cd "$(dirname "$0")" && pwd)
 supp=$here/../tests
 
 "$here/make-seeds.sh" "$work/seeds" || exit 1
 mkdir -p "$work/corpus/pipeline" "$work/corpus/recording" "$work/findings" "$work/logs"
+# The recording target's scratch files; a crashed run cannot remove its own.
+rm -rf "$work/tmp" && mkdir -p "$work/tmp"
+export TMPDIR=$work/tmp
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:suppressions=$supp/asan.supp"
 export LSAN_OPTIONS="suppressions=$supp/lsan.supp:print_suppressions=0"
