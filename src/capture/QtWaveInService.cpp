@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include "analysis/Common.h"
+
 namespace quenvis {
 
 struct TQtWaveInService::TImpl {
@@ -71,7 +73,7 @@ MMRESULT TQtWaveInService::waveInGetDevCaps(uint32_t DeviceId, TWaveInCaps& Caps
   Caps = TWaveInCaps{};
   Caps.vDriverVersion = DriverVersion();
   CopyDeviceName(d.description().toUtf8(), Caps.szPname);
-  if (d.isFormatSupported(CaptureFormat(44100, 2))) Caps.dwFormats |= WAVE_FORMAT_4S16;
+  if (d.isFormatSupported(CaptureFormat(SampleRate, 2))) Caps.dwFormats |= WAVE_FORMAT_4S16;
   Caps.wChannels = uint16_t(std::clamp(d.maximumChannelCount(), 0, 0xFFFF));
   return MMSYSERR_NOERROR;
 }

@@ -1,5 +1,6 @@
 #include "capture/UWaveRecorder.h"
 
+#include "analysis/Common.h"
 #include "capture/WaveInServiceChoice.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@ namespace quenvis {
 
 namespace {
 
-constexpr uint32_t SampleRate = 44100;
 
 QString Describe(uint32_t Number, const TWaveInCaps& Caps) {
   const auto nameLength = qsizetype(strnlen(Caps.szPname, sizeof Caps.szPname));
@@ -36,7 +36,7 @@ void TWaveRecorder::Init() {
   resize(0, 0);
   hide();
 
-  WaveFormat.nSamplesPerSec = SampleRate;
+  WaveFormat.nSamplesPerSec = static_cast<uint32_t>(SampleRate);
   SamplePeriod = 1.0 / WaveFormat.nSamplesPerSec;
   Recording = false;
   HasDevice = false;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../capture/AllocationCounter.h"
+#include "support/AllocationCounter.h"
 #include "support/VowelSynth.h"
 
 namespace quenvis {

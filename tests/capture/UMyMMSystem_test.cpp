@@ -1,6 +1,7 @@
 #include "capture/QtWaveInService.h"
 
 #include "support/FakeWaveInService.h"
+#include "support/Pump.h"
 
 #include <QCoreApplication>
 #include <QtGlobal>
@@ -73,10 +74,7 @@ class TTarget : public QObject {
   }
 };
 
-void Pump(TFakeWaveInService& Fake) {
-  for (int i = 0; i < 1000 && Fake.PendingNotifications() > 0; ++i) QCoreApplication::processEvents();
-  ASSERT_EQ(Fake.PendingNotifications(), 0);
-}
+using test::Pump;
 
 TWaveFormatEx Pcm16(uint16_t Channels = 2) {
   TWaveFormatEx f;

@@ -1,7 +1,8 @@
 #include "capture/UWaveRecorder.h"
 
-#include "AllocationCounter.h"
+#include "support/AllocationCounter.h"
 #include "support/FakeWaveInService.h"
+#include "support/Pump.h"
 
 #include <QCoreApplication>
 #include <QWidget>
@@ -26,11 +27,7 @@ std::vector<TFakeWaveInService::TDevice> ThreeDevices() {
           {Name32, WAVE_FORMAT_4S16 | 0x400, 0x050A}};
 }
 
-// Runs the event loop until the service has handed out every notification.
-void Pump(TFakeWaveInService& Fake) {
-  for (int i = 0; i < 1000 && Fake.PendingNotifications() > 0; ++i) QCoreApplication::processEvents();
-  ASSERT_EQ(Fake.PendingNotifications(), 0);
-}
+using test::Pump;
 
 std::vector<ECall> CallsOf(const TFakeWaveInService& Fake) {
   std::vector<ECall> calls;
