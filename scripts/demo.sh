@@ -43,6 +43,9 @@ chart=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis vowel ch
 [ -n "$chart" ] || { echo "demo: the chart did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
 sleep 1
 # Start sits at (8, 8) in the command panel at (0, 272): its middle is (32, 292).
+# The chart may lie over it: the main window goes on top first.
+xdotool windowraise "$wid"
+sleep 0.3
 xdotool mousemove --window "$wid" 32 292 click 1
 sleep 5
 # Without a window manager the windows may overlap: raise each before its picture.

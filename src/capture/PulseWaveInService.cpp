@@ -279,6 +279,7 @@ MMRESULT TPulseWaveInService::waveInGetDevCaps(uint32_t DeviceId, TWaveInCaps& C
   // The server converts to any format the stream asks for.
   Caps.dwFormats = WAVE_FORMAT_4S16;
   Caps.wChannels = 2;
+  Caps.Monitor = it->Monitor;
   return MMSYSERR_NOERROR;
 }
 

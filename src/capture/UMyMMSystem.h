@@ -103,6 +103,9 @@ struct TWaveInCaps {
   uint32_t dwFormats = 0;
   uint16_t wChannels = 0;
   uint16_t wReserved1 = 0;
+  // What the computer plays (an output's monitor) rather than a microphone:
+  // listed, but never the device chosen by default.
+  bool Monitor = false;
 };
 
 // Copies Name into Dest, zero-filled, cut at a character boundary so that no

@@ -54,11 +54,15 @@ void TWaveRecorder::ListDevices() {
   HasDevice = false;
   DeviceId = 0;
   const uint32_t n = Service.waveInGetNumDevs();
+  bool inputFound = false;
   for (uint32_t i = 0; i < n; ++i) {
     TWaveInCaps caps;
     if (Service.waveInGetDevCaps(i, caps) != MMSYSERR_NOERROR) continue;
     if (!(caps.dwFormats & WAVE_FORMAT_4S16)) continue;
-    DeviceId = int32_t(FDevices.size());
+    // The last qualifying device, but an input before any monitor: a user who
+    // presses Start wants to see the microphone, not what the computer plays.
+    if (!caps.Monitor || !inputFound) DeviceId = int32_t(FDevices.size());
+    inputFound = inputFound || !caps.Monitor;
     HasDevice = true;
     FDevices.append(Describe(i, caps));
     DeviceNumbers.push_back(i);

@@ -115,6 +115,22 @@ TEST(RecorderDescription, VersionAndNumberAreWrittenInDecimal) {
   }
 }
 
+// By default the last input opens; monitors only when there is nothing else.
+TEST(RecorderDefaultDevice, IsTheLastInputBeforeAnyMonitor) {
+  const struct {
+    std::vector<bool> Monitors;
+    int Expected;
+  } rows[] = {{{false, false, true, true}, 1}, {{true, false, true}, 1}, {{true, true}, 1}, {{false}, 0}};
+  for (const auto& row : rows) {
+    std::vector<TFakeWaveInService::TDevice> devices;
+    for (const bool monitor : row.Monitors)
+      devices.push_back({"D", WAVE_FORMAT_4S16, 0x0100, MMSYSERR_NOERROR, monitor});
+    TFakeWaveInService fake(devices);
+    TWaveRecorder rec(nullptr, fake);
+    EXPECT_EQ(rec.GetDevice(), row.Expected);
+  }
+}
+
 TEST(RecorderDescription, NameStopsAtItsFirstZeroByte) {
   TFakeWaveInService fake({{QByteArray("Line\0junk", 9), WAVE_FORMAT_4S16, 0x0102}});
   TWaveRecorder rec(nullptr, fake);

@@ -56,6 +56,7 @@ MMRESULT TFakeWaveInService::waveInGetDevCaps(uint32_t DeviceId, TWaveInCaps& Ca
   Caps.dwFormats = d.Formats;
   Caps.vDriverVersion = d.Version;
   Caps.wChannels = 2;
+  Caps.Monitor = d.Monitor;
   return Record(ECall::GetDevCaps, 0, nullptr, MMSYSERR_NOERROR);
 }
 

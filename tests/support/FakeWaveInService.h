@@ -23,6 +23,7 @@ class TFakeWaveInService : public TWaveInStreamService {
     uint32_t Formats = WAVE_FORMAT_4S16;
     uint32_t Version = 0x0100;
     MMRESULT CapsResult = MMSYSERR_NOERROR;
+    bool Monitor = false;
   };
 
   struct TCall {
