@@ -60,6 +60,9 @@ class WindowOnPulse : public ::testing::Test {
     ASSERT_FALSE(Env("QUENVIS_PULSE_DIR").isEmpty()) << "run through scripts/pulse-private.sh run";
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     qputenv("QUENVIS_AUDIO", "");
+    // A tone keeps the test sink running as a sound card would; idle, it may
+    // take seconds to deliver the first sound to a new stream.
+    Script({"tone"});
   }
 
   QString Caption() const { return Form->windowTitle(); }
@@ -117,6 +120,7 @@ class WindowOnPulse : public ::testing::Test {
     EXPECT_EQ(LastLine(), QStringLiteral("Start: the sound server is not running"));
     RunFor(Seconds * 1000 / 2);
     Script({"start"});
+    Script({"tone"});
     RunFor(2000);  // one reconnection attempt a second
     StartAndCheckRate();
   }
@@ -135,6 +139,7 @@ TEST_F(WindowOnPulse, LaunchedWithoutServerFindsTheDevicesWhenItComes) {
   Form->Bt_start->click();
   EXPECT_EQ(LastLine(), QStringLiteral("Start: no device"));
   Script({"start"});
+  Script({"tone"});
   ASSERT_TRUE(RunUntil([&] { return Form->CB_Pilotes->count() == 2; }, 5000));
   // Inputs first, then the monitors of outputs, named as the server
   // describes them, with the server's version.
