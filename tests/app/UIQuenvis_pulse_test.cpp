@@ -19,6 +19,7 @@
 
 #include "app/UIQuenvis.h"
 #include "capture/UWaveRecorder.h"
+#include "support/RunEvents.h"
 
 namespace quenvis {
 namespace {
@@ -41,18 +42,8 @@ void Script(QStringList Args) {
   Exec(Env("QUENVIS_PULSE_SCRIPT"), Args);
 }
 
-bool RunUntil(const std::function<bool()>& Done, int TimeoutMs) {
-  QElapsedTimer t;
-  t.start();
-  while (!Done()) {
-    if (t.elapsed() > TimeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
-void RunFor(int Ms) { RunUntil([] { return false; }, Ms); }
+using test::RunFor;
+using test::RunUntil;
 
 class WindowOnPulse : public ::testing::Test {
  protected:

@@ -14,20 +14,14 @@
 
 #include "app/UIQuenvis.h"
 #include "app/VowelChart.h"
+#include "support/RunEvents.h"
 #include "support/VowelSynth.h"
 
 using namespace quenvis;
 
 namespace {
 
-void RunFor(int Ms) {
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < Ms) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
-}
+using test::RunFor;
 
 // Centre of the opaque dot colour on a screenshot of the chart, in the
 // chart's own coordinates; false when no dot is drawn.

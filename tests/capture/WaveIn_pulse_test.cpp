@@ -5,6 +5,7 @@
 #include "capture/PulseWaveInService.h"
 #include "capture/QtWaveInService.h"
 #include "capture/UWaveRecorder.h"
+#include "support/RunEvents.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -40,19 +41,8 @@ void Script(const QStringList& Args) {
 
 void PlayTone() { Script({"tone", Env("QUENVIS_PULSE_DIR"), "1000", "600"}); }
 
-// Runs the event loop until Done or the time is up; true when Done.
-bool RunUntil(const std::function<bool()>& Done, int TimeoutMs) {
-  QElapsedTimer t;
-  t.start();
-  while (!Done()) {
-    if (t.elapsed() > TimeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
-void RunFor(int Ms) { RunUntil([] { return false; }, Ms); }
+using test::RunFor;
+using test::RunUntil;
 
 // Power of one bin of an N-point DFT of a Hann-windowed signal.
 double BinPower(const std::vector<double>& X, int Bin) {
