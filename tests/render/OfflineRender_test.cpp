@@ -164,6 +164,9 @@ TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
   const QImage plot(QString::fromStdString((out / "plot.png").string()));
   ASSERT_EQ(spectrum.size(), QSize(1024, 256));
   ASSERT_EQ(plot.size(), QSize(256, 256));
+  // 100 dpi, as the files have always said, whatever screen Qt assumes.
+  EXPECT_EQ(spectrum.dotsPerMeterX(), 3937);
+  EXPECT_EQ(plot.dotsPerMeterY(), 3937);
   // Marker of zone 1 centred on x = 36, zone 2 on x = 200, at the level's row.
   const double level1 = std::stod(rows.back()[4]), level2 = std::stod(rows.back()[7]);
   const int y1 = static_cast<int>(std::nearbyint(255 - level1 * 25.5));
