@@ -34,7 +34,8 @@ void CChartImage::Add(const TFormants& f) {
 }
 
 QImage CChartImage::Paint(std::int32_t Width, std::int32_t Height) const {
-  if (!QGuiApplication::instance() || Width <= 0 || Height <= 0) return {};
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) || Width <= 0 || Height <= 0)
+    return {};
   QImage image(Width, Height, QImage::Format_RGB32);
   if (image.isNull()) return {};
   CVowelChartPainter chart;
