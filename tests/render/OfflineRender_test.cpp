@@ -249,7 +249,6 @@ TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
       {{good, Dir / "x" / "good.flac", out}, "good.flac"},
       {{"--power-format", "hdf5", good, out}, "--power-format"},
       {{"--chart-size", "100x600", good, out}, "--chart-size"},
-      {{"--chart-size=800x600x2", good, out}, "--chart-size"},
       {{"--voice", "robot", good, out}, "--voice"},
       {{good}, "OUTDIR"},
       {{good, out, "--fade"}, "--fade"},
