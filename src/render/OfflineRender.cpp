@@ -134,9 +134,9 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
     return cannotWrite + "the images";
   if (std::string name = SaveSpectrogram(spectrogram, out); !name.empty())
     return cannotWrite + name;
-  const QImage chartImage = chart.Paint(Options.ChartWidth, Options.ChartHeight);
+  QImage chartImage = chart.Paint(Options.ChartWidth, Options.ChartHeight);
   if (chartImage.isNull()) return cannotWrite + "chart.png (cannot paint it)";
-  if (!SavePng(chartImage, out.Add("chart.png"))) return cannotWrite + "chart.png";
+  if (!SavePng(std::move(chartImage), out.Add("chart.png"))) return cannotWrite + "chart.png";
   if (!peaks.Close() || !formants.Close() || (power && !power->Close()))
     return cannotWrite + "the tables (disk full?)";
   if (std::string e = out.Commit(); !e.empty()) return e;

@@ -236,18 +236,18 @@ bool SavePng(const std::uint32_t* Pixels, std::int32_t Width, std::int32_t Heigh
                  Path);
 }
 
-bool SavePng(const QImage& Image, const std::string& Path) {
+bool SavePng(QImage Image, const std::string& Path) {
   // The resolution stays 100 dpi whatever screen Qt assumes, so that the
-  // files do not change with the platform.
+  // files do not change with the platform. Image is taken by value so that
+  // setting it copies no pixels when the caller hands its image over.
   constexpr int DotsPerMeter = 3937;
-  QImage image = Image;
-  image.setDotsPerMeterX(DotsPerMeter);
-  image.setDotsPerMeterY(DotsPerMeter);
+  Image.setDotsPerMeterX(DotsPerMeter);
+  Image.setDotsPerMeterY(DotsPerMeter);
   // The PNG is made in memory and written here, so that the path stays bytes
   // and write errors are ours to report.
   QByteArray png;
   QBuffer buffer(&png);
-  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) return false;
+  if (!buffer.open(QIODevice::WriteOnly) || !Image.save(&buffer, "PNG")) return false;
   return WriteNewFile(Path, png.constData(), static_cast<std::size_t>(png.size()));
 }
 

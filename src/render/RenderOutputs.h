@@ -1,5 +1,6 @@
 #pragma once
 // The files quenvis-render writes, and the folder they are placed in.
+#include <QImage>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -11,8 +12,6 @@
 #include "analysis/FormantTracker.h"
 #include "analysis/ZonePeakTracker.h"
 #include "display/DXCommon.h"
-
-class QImage;
 
 namespace quenvis {
 
@@ -119,7 +118,7 @@ bool SavePng(const CBM32& Surface, const std::string& Path);
 // Saves 32-bit ARGB pixels (rows without gaps) as PNG.
 bool SavePng(const std::uint32_t* Pixels, std::int32_t Width, std::int32_t Height,
              const std::string& Path);
-bool SavePng(const QImage& Image, const std::string& Path);
+bool SavePng(QImage Image, const std::string& Path);
 // Writes Size bytes to a new file at Path; false on any failure.
 bool WriteNewFile(const std::string& Path, const char* Data, std::size_t Size);
 
