@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Whole-process time and peak memory of quenvis-render over a generated
-# 10-minute 48 kHz stereo recording (resampling, default outputs, spectrogram
-# included): bench-render.sh [BUILD_DIR] [extra quenvis-render options...]
+# 10-minute 48 kHz stereo recording (resampling, default outputs: formants,
+# spectrogram and chart included): bench-render.sh [BUILD_DIR] [extra options...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}; shift || true
@@ -10,9 +10,16 @@ exe=$build/src/render/quenvis-render
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# A sweeping tone pair over pink noise: changing peaks in both zones.
-sox -n -r 48000 -c 2 -b 16 "$work/ten-minutes.wav" \
-  synth 600 sine 150-800 sine 700-2200 pinknoise vol 0.3 2>/dev/null
+# Voiced throughout, so that the formant estimator runs its whole course on
+# every block: a buzz gliding from 100 to 300 Hz with three formant-like
+# resonances, a sweeping tone pair (changing peaks in both zones) and a
+# little pink noise.
+sox -n -r 48000 -c 1 -b 16 "$work/buzz.wav" synth 600 sawtooth 100-300 \
+  equalizer 700 200h +15 equalizer 1200 250h +12 equalizer 2600 300h +8 lowpass 4000 gain -n -6
+sox -n -r 48000 -c 1 -b 16 "$work/tones.wav" synth 600 sine 150-800 sine 700-2200 pinknoise \
+  remix - vol 0.1 2>/dev/null
+sox -M "$work/buzz.wav" "$work/tones.wav" -c 2 "$work/ten-minutes.wav" remix 1v0.8,2v0.2 1v0.8,2v0.2
+rm "$work/buzz.wav" "$work/tones.wav"
 
 /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$exe" --quiet "$@" "$work/ten-minutes.wav" "$work/out"
 read -r wall user sys rss <"$work/time"
@@ -22,4 +29,6 @@ awk -v wall="$wall" -v user="$user" -v sys="$sys" -v rss="$rss" 'BEGIN {
   printf "  %.0fx real time, %.0fx real time per core used\n", 600 / wall, 600 / cpu
   printf "  peak memory %.1f MB\n", rss / 1024
 }'
+awk -F, 'NR > 1 { n++; v += $10; if ($4 != "" && $5 != "") f++ }
+  END { printf "  %d blocks, %d voiced, %d with F1 and F2 estimated\n", n, v, f }' "$work/out/formants.csv"
 ls "$work/out"

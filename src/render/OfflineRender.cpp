@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <memory>
 
+#include "analysis/FormantTracker.h"
 #include "display/FrameRenderer.h"
+#include "render/ChartImage.h"
 #include "render/RecordingReader.h"
 #include "render/RenderConsole.h"
 #include "render/RenderOutputs.h"
@@ -28,7 +30,8 @@ class CNoHost : public IFrameHost {
 
 // Everything one recording's rendering holds.
 struct TPipeline {
-  explicit TPipeline(const TRenderOptions& Options) : Settings(Options.Settings) {
+  explicit TPipeline(const TRenderOptions& Options)
+      : Settings(Options.Settings), Formants(Options.Voice) {
     FFT.Reset();
     FFT.Window = Options.Window;
   }
@@ -38,6 +41,7 @@ struct TPipeline {
   TSurfaces Surfaces;
   CNoHost Host;
   CFrameRenderer Renderer{Settings, Rate, FFT, Surfaces, Host};
+  CFormantTracker Formants;
   TSampleBlock Block{};
 };
 
@@ -45,6 +49,9 @@ struct TPipeline {
 // in white, which stands out on every colour of the map.
 constexpr std::uint32_t Zone1TrackColour = 0xFFFF3030u;
 constexpr std::uint32_t Zone2TrackColour = 0xFFFFFFFFu;
+// The estimated formants of voiced blocks, in colours of their own.
+constexpr std::uint32_t F1TrackColour = 0xFF00FFFFu;
+constexpr std::uint32_t F2TrackColour = 0xFFFF00FFu;
 
 std::string SpectrogramName(std::int64_t Page, std::int64_t Pages) {
   if (Pages == 1) return "spectrogram.png";
@@ -75,6 +82,8 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
   const std::string cannotWrite = (Options.OutDir.empty() ? "." : Options.OutDir) + ": cannot write ";
   CPeaksWriter peaks;
   if (!peaks.Open(out.Add("peaks.csv"))) return cannotWrite + "peaks.csv";
+  CFormantsWriter formants;
+  if (!formants.Open(out.Add("formants.csv"))) return cannotWrite + "formants.csv";
   std::unique_ptr<CPowerWriter> power;
   if (Options.WritePower) {
     const bool npy = Options.PowerFormat == TPowerFormat::Npy;
@@ -88,7 +97,11 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
   CSpectrogram spectrogram(p->Settings);
   const std::size_t zone1Track = spectrogram.AddTrack(Zone1TrackColour);
   const std::size_t zone2Track = spectrogram.AddTrack(Zone2TrackColour);
+  const std::size_t f1Track = spectrogram.AddTrack(F1TrackColour);
+  const std::size_t f2Track = spectrogram.AddTrack(F2TrackColour);
   spectrogram.Reserve(expected);
+  CChartImage chart(Options.Voice);
+  chart.Reserve(expected);
   std::int64_t b = 0;
   for (std::int32_t frames = reader.Next(p->Block); frames > 0; ++b) {
     if (Hooks.Stop && Hooks.Stop->load(std::memory_order_relaxed)) return "interrupted";
@@ -100,6 +113,13 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
     if (found.Found) {
       spectrogram.SetTrackPoint(zone1Track, found.Zone1Peak * double(SampleRate) / FFTSize);
       spectrogram.SetTrackPoint(zone2Track, found.Zone2Peak * double(SampleRate) / FFTSize);
+    }
+    const TFormants estimate = p->Formants.Process(p->Block.data());
+    formants.Add(b, estimate);
+    chart.Add(estimate);
+    if (estimate.Voiced) {
+      if (estimate.F[0] > 0) spectrogram.SetTrackPoint(f1Track, estimate.F[0]);
+      if (estimate.F[1] > 0) spectrogram.SetTrackPoint(f2Track, estimate.F[1]);
     }
     if (Hooks.Progress) Hooks.Progress(b + 1, expected);
     frames = reader.Next(p->Block);
@@ -114,7 +134,11 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
     return cannotWrite + "the images";
   if (std::string name = SaveSpectrogram(spectrogram, out); !name.empty())
     return cannotWrite + name;
-  if (!peaks.Close() || (power && !power->Close())) return cannotWrite + "the tables (disk full?)";
+  QImage chartImage = chart.Paint(Options.ChartWidth, Options.ChartHeight);
+  if (chartImage.isNull()) return cannotWrite + "chart.png (cannot paint it)";
+  if (!SavePng(std::move(chartImage), out.Add("chart.png"))) return cannotWrite + "chart.png";
+  if (!peaks.Close() || !formants.Close() || (power && !power->Close()))
+    return cannotWrite + "the tables (disk full?)";
   if (std::string e = out.Commit(); !e.empty()) return e;
   if (Hooks.Notes)
     for (std::string& n : reader.Notes()) Hooks.Notes->push_back(std::move(n));

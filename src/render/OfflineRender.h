@@ -1,6 +1,7 @@
 #pragma once
-// Runs the live view's per-block pipeline over a recording and writes the
-// images of the last block and the per-block peaks (and power) as files.
+// Runs the live view's per-block pipeline and the formant estimator over a
+// recording and writes the images of the last block, the spectrogram, the
+// vowel chart and the per-block peaks and formants (and power) as files.
 #include <atomic>
 #include <cstdint>
 #include <functional>

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <optional>
 
+#include "app/ChartScale.h"
+
 namespace quenvis {
 
 namespace {
@@ -37,6 +39,20 @@ std::optional<std::int32_t> ParseInt(const std::string& Text) {
   return v;
 }
 
+// "WxH", both sides within the chart's limits.
+bool ParseChartSize(const std::string& Text, std::int32_t& Width, std::int32_t& Height) {
+  const std::size_t x = Text.find('x');
+  if (x == std::string::npos) return false;
+  const std::optional<std::int32_t> w = ParseInt(Text.substr(0, x)), h = ParseInt(Text.substr(x + 1));
+  auto fits = [](const std::optional<std::int32_t>& v) {
+    return v && *v >= MinChartSide && *v <= MaxChartSide;
+  };
+  if (!fits(w) || !fits(h)) return false;
+  Width = *w;
+  Height = *h;
+  return true;
+}
+
 }  // namespace
 
 std::string RenderUsage() {
@@ -51,8 +67,15 @@ std::string RenderUsage() {
       "  spectrum.png     the spectrum image as shown for the last block (1024 x 256)\n"
       "  plot.png         the zone 1 / zone 2 plot as shown for the last block (256 x 256)\n"
       "  spectrogram.png  the whole recording, one column per block, with the zone\n"
-      "                   peaks drawn over it (spectrogram-001.png, ... above 4000 blocks)\n"
+      "                   peaks (zone 1 red, zone 2 white) and the F1 (cyan) and F2\n"
+      "                   (magenta) of voiced blocks drawn over it\n"
+      "                   (spectrogram-001.png, ... above 4000 blocks)\n"
       "  peaks.csv        per block: tracked peak bins, Hz and levels\n"
+      "  formants.csv     per block: estimated F0, F1-F3 and their bandwidths in Hz\n"
+      "                   (empty where unknown) and whether the block is voiced\n"
+      "  chart.png        the vowel chart (F2 across, F1 down) with the reference\n"
+      "                   vowels of --voice and a dot for every voiced block, pale\n"
+      "                   yellow for the earliest blocks fading to dark red for the latest\n"
       "  power.csv        with --power: the 4096 log10 power values of every block\n"
       "  power.npy        with --power-format npy: the same as float32, shape (blocks, 4096)\n"
       "Options (the side panel's values and limits; default in brackets):\n";
@@ -64,6 +87,11 @@ std::string RenderUsage() {
   u += "  --window NAME       analysis window: ";
   for (int i = 0; i < WindowCount; ++i) u += std::string(i ? ", " : "") + WindowNames[static_cast<std::size_t>(i)];
   u += " [" + std::string(WindowNames[0]) + "]\n";
+  u += std::string("  --voice NAME        man, woman or child: the formant analysis preset and the\n"
+                   "                      chart's reference vowels [") + VoiceName(DefaultVoice) + "]\n";
+  u += "  --chart-size WxH    chart.png's size in pixels, each side " + std::to_string(MinChartSide) +
+       ".." + std::to_string(MaxChartSide) + " [" + std::to_string(TRenderOptions{}.ChartWidth) + "x" +
+       std::to_string(TRenderOptions{}.ChartHeight) + "]\n";
   u += "  --power             also write power.csv\n";
   u += "  --power-format F    csv or npy; npy writes power.npy (implies --power) [csv]\n";
   u += "  --quiet             no progress line (it is shown only on a terminal)\n";
@@ -121,7 +149,8 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
     const TIntOption* option = nullptr;
     for (const TIntOption& o : IntOptions)
       if (name == o.Name) option = &o;
-    if (!option && name != "--window" && name != "--power-format")
+    if (!option && name != "--window" && name != "--power-format" && name != "--voice" &&
+        name != "--chart-size")
       return name + ": unknown option (see --help)";
     std::string value;
     if (eq != std::string::npos) {
@@ -136,6 +165,18 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
         return "--power-format: unknown format '" + value + "' (csv or npy)";
       Options.PowerFormat = value == "csv" ? TPowerFormat::Csv : TPowerFormat::Npy;
       Options.WritePower = true;
+      continue;
+    }
+    if (name == "--voice") {
+      const std::optional<EVoice> voice = ParseVoice(value);
+      if (!voice) return "--voice: unknown voice '" + value + "' (man, woman or child)";
+      Options.Voice = *voice;
+      continue;
+    }
+    if (name == "--chart-size") {
+      if (!ParseChartSize(value, Options.ChartWidth, Options.ChartHeight))
+        return "--chart-size: '" + value + "' is not WIDTHxHEIGHT with each side " +
+               std::to_string(MinChartSide) + ".." + std::to_string(MaxChartSide);
       continue;
     }
     if (!option) {

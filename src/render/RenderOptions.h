@@ -1,10 +1,12 @@
 #pragma once
 // Command line of quenvis-render. The options carry the side panel's values,
 // units and limits and become the same settings record as the panel's.
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "analysis/AnalysisSettings.h"
+#include "analysis/FormantTracker.h"
 #include "analysis/UFFT_iterative_tabs.h"
 
 namespace quenvis {
@@ -25,7 +27,13 @@ struct TRenderOptions {
   std::vector<std::string> Inputs;
   TAnalysisSettings Settings;
   const TWindowTab* Window = &TabHamming;
+  // The formant estimator's preset and the reference vowels of chart.png.
+  EVoice Voice = DefaultVoice;
+  std::int32_t ChartWidth = 800, ChartHeight = 600;
 };
+
+// chart.png's limits, each side, in pixels.
+inline constexpr std::int32_t MinChartSide = 200, MaxChartSide = 8000;
 
 // Fills Options from the arguments (without the program name). Returns an
 // empty string, or one line naming the option or argument and what is wrong.

@@ -95,6 +95,12 @@ template void CLine::Number(std::int32_t) noexcept;
 template void CLine::Number(std::int64_t) noexcept;
 template void CLine::Number(double) noexcept;
 
+void CLine::Fixed(double v, int Decimals) noexcept {
+  const auto r = std::to_chars(FText.data() + FLength, FText.data() + FText.size(), v,
+                               std::chars_format::fixed, Decimals);
+  FLength = static_cast<std::size_t>(r.ptr - FText.data());
+}
+
 CTableFile::~CTableFile() {
   if (FFile) std::fclose(FFile);
 }
@@ -121,12 +127,21 @@ bool CPeaksWriter::Open(const std::string& Path) {
   return true;
 }
 
-void CPeaksWriter::Add(std::int64_t Block, const TZonePeaks& p) {
-  CLine& l = Line();
+namespace {
+
+// Starts a table line with the block and the time at its end, in seconds.
+void BlockAndTime(CLine& l, std::int64_t Block) noexcept {
   l.Clear();
   l.Number(Block);
   l.Char(',');
   l.Number(static_cast<double>((Block + 1) * BlockFrames) / SampleRate);
+}
+
+}  // namespace
+
+void CPeaksWriter::Add(std::int64_t Block, const TZonePeaks& p) {
+  CLine& l = Line();
+  BlockAndTime(l, Block);
   for (int z = 0; z < 2; ++z) {
     const std::int32_t bin = z == 0 ? p.Zone1Peak : p.Zone2Peak;
     l.Char(',');
@@ -138,6 +153,28 @@ void CPeaksWriter::Add(std::int64_t Block, const TZonePeaks& p) {
   }
   l.Char(',');
   l.Char(p.Found ? '1' : '0');
+  l.Char('\n');
+  WriteLine();
+}
+
+bool CFormantsWriter::Open(const std::string& Path) {
+  if (!CTableFile::Open(Path)) return false;
+  FOk = std::fputs("block,time_s,f0_hz,f1_hz,f2_hz,f3_hz,b1_hz,b2_hz,b3_hz,voiced\n", FFile) >= 0;
+  return true;
+}
+
+void CFormantsWriter::Add(std::int64_t Block, const TFormants& f) {
+  CLine& l = Line();
+  BlockAndTime(l, Block);
+  auto hz = [&](double v) {
+    l.Char(',');
+    if (v > 0) l.Fixed(v, 1);
+  };
+  hz(f.F0);
+  for (const double v : f.F) hz(v);
+  for (const double v : f.B) hz(v);
+  l.Char(',');
+  l.Char(f.Voiced ? '1' : '0');
   l.Char('\n');
   WriteLine();
 }
@@ -193,13 +230,24 @@ bool SavePng(const CBM32& s, const std::string& Path) {
 
 bool SavePng(const std::uint32_t* Pixels, std::int32_t Width, std::int32_t Height,
              const std::string& Path) {
-  // Wraps the pixels read-only. The PNG is made in memory and written here,
-  // so that the path stays bytes and write errors are ours to report.
-  const QImage image(reinterpret_cast<const uchar*>(Pixels), Width, Height, Width * 4,
-                     QImage::Format_ARGB32);
+  // Wraps the pixels read-only.
+  return SavePng(QImage(reinterpret_cast<const uchar*>(Pixels), Width, Height, Width * 4,
+                        QImage::Format_ARGB32),
+                 Path);
+}
+
+bool SavePng(QImage Image, const std::string& Path) {
+  // The resolution stays 100 dpi whatever screen Qt assumes, so that the
+  // files do not change with the platform. Image is taken by value so that
+  // setting it copies no pixels when the caller hands its image over.
+  constexpr int DotsPerMeter = 3937;
+  Image.setDotsPerMeterX(DotsPerMeter);
+  Image.setDotsPerMeterY(DotsPerMeter);
+  // The PNG is made in memory and written here, so that the path stays bytes
+  // and write errors are ours to report.
   QByteArray png;
   QBuffer buffer(&png);
-  if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) return false;
+  if (!buffer.open(QIODevice::WriteOnly) || !Image.save(&buffer, "PNG")) return false;
   return WriteNewFile(Path, png.constData(), static_cast<std::size_t>(png.size()));
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 // The files quenvis-render writes, and the folder they are placed in.
+#include <QImage>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "analysis/Common.h"
+#include "analysis/FormantTracker.h"
 #include "analysis/ZonePeakTracker.h"
 #include "display/DXCommon.h"
 
@@ -44,6 +46,8 @@ class CLine {
   void Clear() noexcept { FLength = 0; }
   template <typename T>
   void Number(T v) noexcept;
+  // With a fixed number of decimals, always '.' as the separator.
+  void Fixed(double v, int Decimals) noexcept;
   void Char(char c) noexcept { FText[FLength++] = c; }
   bool WriteTo(std::FILE* f) const noexcept {
     return std::fwrite(FText.data(), 1, FLength, f) == FLength;
@@ -81,6 +85,14 @@ class CPeaksWriter : public CTableFile {
   void Add(std::int64_t Block, const TZonePeaks& Peaks);
 };
 
+// formants.csv: one line per block with the estimated pitch and formants,
+// in Hz to a tenth; unknown values are left empty.
+class CFormantsWriter : public CTableFile {
+ public:
+  bool Open(const std::string& Path) override;
+  void Add(std::int64_t Block, const TFormants& Formants);
+};
+
 // The 4096 log10 power values of every block.
 class CPowerWriter : public CTableFile {
  public:
@@ -106,6 +118,7 @@ bool SavePng(const CBM32& Surface, const std::string& Path);
 // Saves 32-bit ARGB pixels (rows without gaps) as PNG.
 bool SavePng(const std::uint32_t* Pixels, std::int32_t Width, std::int32_t Height,
              const std::string& Path);
+bool SavePng(QImage Image, const std::string& Path);
 // Writes Size bytes to a new file at Path; false on any failure.
 bool WriteNewFile(const std::string& Path, const char* Data, std::size_t Size);
 

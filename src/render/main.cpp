@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <unistd.h>
 
+#include <QGuiApplication>
 #include <QtGlobal>
 #include <atomic>
 #include <csignal>
@@ -43,18 +44,26 @@ int main(int argc, char** argv) {
   // SIGINT and SIGTERM are taken by a thread of their own: the rendering
   // stops at its next block and removes its private folder, then the signal
   // ends the program as it would have. SIGUSR1 only ends that thread.
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&signals, s);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  sigset_t handled;
+  sigemptyset(&handled);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&handled, s);
+  pthread_sigmask(SIG_BLOCK, &handled, nullptr);
   std::atomic<bool> stop{false};
   std::atomic<int> caught{0};
   std::thread watcher([&] {
     int s = 0;
-    if (sigwait(&signals, &s) != 0 || s == SIGUSR1) return;
+    if (sigwait(&handled, &s) != 0 || s == SIGUSR1) return;
     caught = s;
     stop = true;
   });
+
+  // chart.png's text needs a QGuiApplication; the offscreen platform needs
+  // no display. Made after the signals are blocked, so that its threads
+  // leave them to the watcher.
+  char name[] = "quenvis-render", platform[] = "-platform", offscreen[] = "offscreen";
+  char* qtArgv[] = {name, platform, offscreen, nullptr};
+  int qtArgc = 3;
+  const QGuiApplication gui(qtArgc, qtArgv);
 
   const int status = quenvis::RunRenderCommand(args, err, &stop);
 
@@ -62,7 +71,7 @@ int main(int argc, char** argv) {
   watcher.join();
   if (const int s = caught.load()) {
     std::signal(s, SIG_DFL);
-    pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &handled, nullptr);
     ::raise(s);
   }
   return status;

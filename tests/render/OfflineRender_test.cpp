@@ -17,6 +17,11 @@
 #include <string>
 #include <vector>
 
+#include "analysis/AnalysisSettings.h"
+#include "app/VowelChartPainter.h"
+#include "render/Spectrogram.h"
+#include "support/VowelSynth.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -128,6 +133,8 @@ class RenderTest : public ::testing::Test {
   }
 
   fs::path Dir;
+  const std::vector<std::string> AllOutputs = {"chart.png", "formants.csv", "peaks.csv", "plot.png",
+                                               "spectrogram.png", "spectrum.png"};
 };
 
 TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
@@ -157,6 +164,9 @@ TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
   const QImage plot(QString::fromStdString((out / "plot.png").string()));
   ASSERT_EQ(spectrum.size(), QSize(1024, 256));
   ASSERT_EQ(plot.size(), QSize(256, 256));
+  // 100 dpi, as the files have always said, whatever screen Qt assumes.
+  EXPECT_EQ(spectrum.dotsPerMeterX(), 3937);
+  EXPECT_EQ(plot.dotsPerMeterY(), 3937);
   // Marker of zone 1 centred on x = 36, zone 2 on x = 200, at the level's row.
   const double level1 = std::stod(rows.back()[4]), level2 = std::stod(rows.back()[7]);
   const int y1 = static_cast<int>(std::nearbyint(255 - level1 * 25.5));
@@ -174,7 +184,7 @@ TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
   EXPECT_EQ(plot.pixel(35, 187), 0xFFFFFF00u);
   EXPECT_EQ(plot.pixel(30, 182), 0xFF000000u);
   // Nothing else was left in the output folder.
-  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 4);
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 6);
 }
 
 TEST_F(RenderTest, MonoFeedsBothChannelsAndOptionsApply) {
@@ -238,6 +248,8 @@ TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
       {{"--window", "triangle", good, out}, "--window"},
       {{good, Dir / "x" / "good.flac", out}, "good.flac"},
       {{"--power-format", "hdf5", good, out}, "--power-format"},
+      {{"--chart-size", "100x600", good, out}, "--chart-size"},
+      {{"--voice", "robot", good, out}, "--voice"},
       {{good}, "OUTDIR"},
       {{good, out, "--fade"}, "--fade"},
   };
@@ -313,8 +325,7 @@ TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
     const std::size_t rows = Csv(out / "peaks.csv").size() - 1;
     EXPECT_GE(rows, c.MinRows) << c.Name;
     EXPECT_LE(rows, c.MaxRows) << c.Name;
-    EXPECT_EQ(Listing(out), (std::vector<std::string>{"peaks.csv", "plot.png", "spectrogram.png",
-                                                      "spectrum.png"}))
+    EXPECT_EQ(Listing(out), AllOutputs)
         << c.Name;
   }
 }
@@ -504,6 +515,101 @@ TEST_F(RenderTest, SpectrogramShowsTonesAtTheirLabelledHeightsAndPages) {
   }
 }
 
+// Silence, a synthetic vowel, silence: the vowel's formants in formants.csv,
+// on the spectrogram and as dots on the chart; nothing in the silences.
+TEST_F(RenderTest, VowelGivesFormantsTracksAndChartDots) {
+  using quenvis::test::TVowel;
+  struct Case {
+    std::string Voice;
+    TVowel Vowel;
+    std::string Size;
+    int Width, Height;
+  };
+  const Case cases[] = {
+      {"man", {.F0 = 120, .F = {730, 1090, 2440, 3300, 3750}, .Seconds = 2}, "", 800, 600},
+      {"woman", {.F0 = 220, .F = {310, 2790, 3310, 4300, 4900}, .Seconds = 2}, "640x900", 640, 900},
+  };
+  constexpr double lead = 0.5, tail = 0.5;
+  for (const Case& c : cases) {
+    const std::vector<std::int16_t> vowel = quenvis::test::Synthesize(c.Vowel);
+    std::vector<short> mono(static_cast<std::size_t>(lead * 44100));
+    mono.insert(mono.end(), vowel.begin(), vowel.end());
+    mono.resize(mono.size() + static_cast<std::size_t>(tail * 44100));
+    const fs::path in = Dir / (c.Voice + ".wav"), out = Dir / c.Voice;
+    SNDFILE* f = Create(in, 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    sf_writef_short(f, mono.data(), static_cast<sf_count_t>(mono.size()));
+    sf_close(f);
+    std::vector<std::string> args = {"--voice", c.Voice, in, out};
+    if (!c.Size.empty()) args.insert(args.begin(), {"--chart-size", c.Size});
+    const TResult r = Run(args);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+
+    const auto rows = Csv(out / "formants.csv"), peaks = Csv(out / "peaks.csv");
+    ASSERT_EQ(rows[0], (std::vector<std::string>{"block", "time_s", "f0_hz", "f1_hz", "f2_hz", "f3_hz",
+                                                 "b1_hz", "b2_hz", "b3_hz", "voiced"}));
+    ASSERT_EQ(rows.size(), peaks.size());
+    std::vector<double> f1, f2;
+    std::vector<int> middle;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+      const auto& row = rows[i];
+      ASSERT_EQ(row.size(), 10u) << i;
+      EXPECT_EQ(row[0], peaks[i][0]);
+      EXPECT_EQ(row[1], peaks[i][1]);
+      for (std::size_t k = 2; k < 9; ++k) {
+        const std::string& v = row[k];
+        const std::size_t dot = v.find('.');
+        EXPECT_TRUE(v.empty() || (dot != std::string::npos && dot + 2 == v.size() && dot > 0 &&
+                                  v.find_first_not_of("0123456789.") == std::string::npos))
+            << c.Voice << " row " << i << ": " << v;
+      }
+      const double t = std::stod(row[1]);
+      if (t < lead - 0.05 || t > lead + c.Vowel.Seconds + 0.2) {
+        EXPECT_EQ(row[9], "0") << c.Voice << " silent row " << i;
+        EXPECT_EQ(std::count(row.begin() + 2, row.begin() + 9, ""), 7) << c.Voice << " row " << i;
+      } else if (t > lead + c.Vowel.Seconds / 4 && t < lead + c.Vowel.Seconds * 3 / 4) {
+        EXPECT_EQ(row[9], "1") << c.Voice << " vowel row " << i;
+        EXPECT_NEAR(std::stod(row[2]), c.Vowel.F0, c.Vowel.F0 * 0.02) << c.Voice << " row " << i;
+        if (row[3].empty() || row[4].empty()) continue;
+        f1.push_back(std::stod(row[3]));
+        f2.push_back(std::stod(row[4]));
+        middle.push_back(static_cast<int>(i - 1));
+      }
+    }
+    ASSERT_GE(f1.size(), 18u) << c.Voice;  // of about 22 blocks
+    std::nth_element(f1.begin(), f1.begin() + f1.size() / 2, f1.end());
+    std::nth_element(f2.begin(), f2.begin() + f2.size() / 2, f2.end());
+    const double medianF1 = f1[f1.size() / 2], medianF2 = f2[f2.size() / 2];
+    EXPECT_NEAR(medianF1, c.Vowel.F[0], 50) << c.Voice;
+    EXPECT_NEAR(medianF2, c.Vowel.F[1], 60) << c.Voice;
+
+    // The spectrogram's F1 track (cyan) and F2 track (magenta) at their rows.
+    const QImage spectrogram(QString::fromStdString((out / "spectrogram.png").string()));
+    const quenvis::CSpectrogram scale(quenvis::StartupSettings());
+    const int column = quenvis::CSpectrogram::Left + middle[middle.size() / 2];
+    const auto& row = rows[static_cast<std::size_t>(middle[middle.size() / 2]) + 1];
+    EXPECT_EQ(spectrogram.pixel(column, scale.RowOfHz(std::stod(row[3]))), 0xFF00FFFFu) << c.Voice;
+    EXPECT_EQ(spectrogram.pixel(column, scale.RowOfHz(std::stod(row[4]))), 0xFFFF00FFu)
+        << c.Voice;
+    for (int y = 0; y < spectrogram.height(); ++y) {
+      const QRgb p = spectrogram.pixel(quenvis::CSpectrogram::Left + 2, y);
+      EXPECT_TRUE(p != 0xFF00FFFFu && p != 0xFFFF00FFu) << c.Voice << " silent column, y " << y;
+    }
+
+    // The chart: its size, and the vowel's dots (reds, not the paper's grey)
+    // where the median formants lie.
+    const QImage chart(QString::fromStdString((out / "chart.png").string()));
+    ASSERT_EQ(chart.size(), QSize(c.Width, c.Height)) << c.Voice;
+    quenvis::CVowelChartPainter painter;
+    painter.SetVoice(*quenvis::ParseVoice(c.Voice));
+    const quenvis::CChartScale plane = painter.ScaleFor(QSizeF(c.Width, c.Height));
+    const QRgb dot = chart.pixel(quenvis::RoundToInt32(plane.XOfF2(medianF2)),
+                                 quenvis::RoundToInt32(plane.YOfF1(medianF1)));
+    EXPECT_GT(qRed(dot) - qBlue(dot), 80) << c.Voice << std::hex << " " << dot;
+    const QRgb corner = chart.pixel(c.Width - 2, c.Height - 2);
+    EXPECT_LT(std::abs(qRed(corner) - qBlue(corner)), 10) << c.Voice;
+  }
+}
+
 TEST_F(RenderTest, SeveralInputsRenderIntoTheirOwnFoldersDespiteOneFailure) {
   const fs::path a = Wave("a.wav", 9000, {18, 100});
   const fs::path b = Wave("b.flac", 9000, {18, 100}, 1, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
@@ -515,8 +621,7 @@ TEST_F(RenderTest, SeveralInputsRenderIntoTheirOwnFoldersDespiteOneFailure) {
   EXPECT_NE(r.Err.find(bad.string() + ": "), std::string::npos) << r.Err;
   EXPECT_EQ(Listing(Dir / "out"), (std::vector<std::string>{"a", "b"}));
   for (const char* name : {"a", "b"}) {
-    EXPECT_EQ(Listing(Dir / "out" / name),
-              (std::vector<std::string>{"peaks.csv", "plot.png", "spectrogram.png", "spectrum.png"}));
+    EXPECT_EQ(Listing(Dir / "out" / name), AllOutputs);
     EXPECT_EQ(Csv(Dir / "out" / name / "peaks.csv").size(), 6u);
   }
 }

@@ -47,5 +47,37 @@ TEST(RenderOptions, ValuesBecomeThePanelsSettingsRecord) {
   }
 }
 
+TEST(RenderOptions, ChartSizeAndVoice) {
+  struct Case {
+    std::string Option, Value;
+    bool Valid;
+    std::int32_t Width, Height;
+    EVoice Voice;
+  };
+  const Case cases[] = {
+      {"--chart-size", "200x8000", true, 200, 8000, DefaultVoice},
+      {"--voice", "child", true, 800, 600, EVoice::Child},
+      {"--chart-size", "199x600", false, 0, 0, DefaultVoice},
+      {"--chart-size", "800x8001", false, 0, 0, DefaultVoice},
+      {"--chart-size", "800", false, 0, 0, DefaultVoice},
+      {"--chart-size", "800x600x2", false, 0, 0, DefaultVoice},
+      {"--chart-size", "+800x600", false, 0, 0, DefaultVoice},
+      {"--chart-size", "800 x 600", false, 0, 0, DefaultVoice},
+      {"--voice", "Man", false, 0, 0, DefaultVoice},
+  };
+  for (const Case& c : cases) {
+    TRenderOptions o;
+    const std::string error = ParseRenderOptions({c.Option, c.Value, "in.wav", "out"}, o);
+    EXPECT_EQ(error.empty(), c.Valid) << c.Value << ": " << error;
+    if (!c.Valid) {
+      EXPECT_EQ(error.rfind(c.Option + ": ", 0), 0u) << error;
+      continue;
+    }
+    EXPECT_EQ(o.ChartWidth, c.Width) << c.Value;
+    EXPECT_EQ(o.ChartHeight, c.Height) << c.Value;
+    EXPECT_EQ(o.Voice, c.Voice) << c.Value;
+  }
+}
+
 }  // namespace
 }  // namespace quenvis
