@@ -13,12 +13,12 @@ namespace {
 constexpr int ArrowWidth = 15;
 
 QToolButton* MakeArrow(QWidget* Parent, Qt::ArrowType Arrow) {
-  auto* Button = new QToolButton(Parent);
-  Button->setArrowType(Arrow);
-  Button->setAutoRepeat(true);
-  Button->setFocusPolicy(Qt::NoFocus);
-  Button->setCursor(Qt::ArrowCursor);
-  return Button;
+  auto* button = new QToolButton(Parent);
+  button->setArrowType(Arrow);
+  button->setAutoRepeat(true);
+  button->setFocusPolicy(Qt::NoFocus);
+  button->setCursor(Qt::ArrowCursor);
+  return button;
 }
 
 }  // namespace
@@ -40,11 +40,11 @@ void TSpinEdit::setRange(std::int32_t Lower, std::int32_t Upper) {
 }
 
 std::int32_t TSpinEdit::value() const {
-  bool Ok = false;
+  bool ok = false;
   // int is 32 bits on every platform we build for; toInt refuses anything
   // that does not fit.
-  const int Parsed = text().toInt(&Ok, 10);
-  return Ok ? static_cast<std::int32_t>(Parsed) : FMinValue;
+  const int parsed = text().toInt(&ok, 10);
+  return ok ? static_cast<std::int32_t>(parsed) : FMinValue;
 }
 
 void TSpinEdit::setValue(std::int32_t Value) {
@@ -53,13 +53,13 @@ void TSpinEdit::setValue(std::int32_t Value) {
 
 void TSpinEdit::stepBy(int Steps) {
   // Widened so that a typed value near the int32 ends cannot overflow.
-  const std::int64_t Target = static_cast<std::int64_t>(value()) + Steps;
-  setValue(static_cast<std::int32_t>(std::clamp<std::int64_t>(Target, FMinValue, FMaxValue)));
+  const std::int64_t target = static_cast<std::int64_t>(value()) + Steps;
+  setValue(static_cast<std::int32_t>(std::clamp<std::int64_t>(target, FMinValue, FMaxValue)));
 }
 
 void TSpinEdit::focusOutEvent(QFocusEvent* Event) {
-  const std::int32_t Current = value();
-  if (Current < FMinValue || Current > FMaxValue) setValue(Current);
+  const std::int32_t current = value();
+  if (current < FMinValue || current > FMaxValue) setValue(current);
   QLineEdit::focusOutEvent(Event);
 }
 
@@ -89,9 +89,9 @@ void TSpinEdit::keyPressEvent(QKeyEvent* Event) {
 void TSpinEdit::wheelEvent(QWheelEvent* Event) {
   constexpr int Notch = 120;
   FWheelRest += Event->angleDelta().y();
-  const int Steps = FWheelRest / Notch;
-  FWheelRest -= Steps * Notch;
-  if (Steps != 0) stepBy(Steps);
+  const int steps = FWheelRest / Notch;
+  FWheelRest -= steps * Notch;
+  if (steps != 0) stepBy(steps);
   Event->accept();
 }
 
@@ -101,11 +101,11 @@ void TSpinEdit::resizeEvent(QResizeEvent* Event) {
 }
 
 void TSpinEdit::PlaceButtons() {
-  const int Inner = std::max(2, height() - 4);
-  const int UpHeight = Inner / 2;
-  const int X = width() - ArrowWidth - 2;
-  FUp->setGeometry(X, 2, ArrowWidth, UpHeight);
-  FDown->setGeometry(X, 2 + UpHeight, ArrowWidth, Inner - UpHeight);
+  const int inner = std::max(2, height() - 4);
+  const int upHeight = inner / 2;
+  const int x = width() - ArrowWidth - 2;
+  FUp->setGeometry(x, 2, ArrowWidth, upHeight);
+  FDown->setGeometry(x, 2 + upHeight, ArrowWidth, inner - upHeight);
 }
 
 }  // namespace quenvis

@@ -34,16 +34,16 @@ struct TNumberParts {
 };
 
 TNumberParts SplitFixed(double Value, int Decimals) {
-  QString Text = QString::number(Value, 'f', Decimals);  // C locale: ASCII, '-'
-  TNumberParts Parts{false, {}, {}};
-  if (Text.startsWith(u'-')) {
-    Parts.Negative = true;
-    Text.remove(0, 1);
+  QString text = QString::number(Value, 'f', Decimals);  // C locale: ASCII, '-'
+  TNumberParts parts{false, {}, {}};
+  if (text.startsWith(u'-')) {
+    parts.Negative = true;
+    text.remove(0, 1);
   }
-  const qsizetype Point = Text.indexOf(u'.');
-  Parts.Digits = Point < 0 ? Text : Text.left(Point);
-  if (Point >= 0) Parts.Decimals = Text.mid(Point + 1);
-  return Parts;
+  const qsizetype point = text.indexOf(u'.');
+  parts.Digits = point < 0 ? text : text.left(point);
+  if (point >= 0) parts.Decimals = text.mid(point + 1);
+  return parts;
 }
 
 QString Signed(const TNumberParts& Parts, const QString& Body) {
@@ -51,21 +51,21 @@ QString Signed(const TNumberParts& Parts, const QString& Body) {
 }
 
 QFrame* MakePanel(QWidget* Parent, const char* Name) {
-  auto* Panel = new QFrame(Parent);
-  Panel->setObjectName(QString::fromLatin1(Name));
-  Panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-  Panel->setLineWidth(1);
-  return Panel;
+  auto* panel = new QFrame(Parent);
+  panel->setObjectName(QString::fromLatin1(Name));
+  panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  panel->setLineWidth(1);
+  return panel;
 }
 
 TSpinEdit* MakeSpin(QWidget* Parent, const char* Name, const char* Hint,
                     const TSpinLimits& Limits) {
-  auto* Spin = new TSpinEdit(Parent);
-  Spin->setObjectName(QString::fromLatin1(Name));
-  Spin->setToolTip(QString::fromLatin1(Hint));
-  Spin->setRange(Limits.Lower, Limits.Upper);
-  Spin->setValue(Limits.Initial);
-  return Spin;
+  auto* spin = new TSpinEdit(Parent);
+  spin->setObjectName(QString::fromLatin1(Name));
+  spin->setToolTip(QString::fromLatin1(Hint));
+  spin->setRange(Limits.Lower, Limits.Upper);
+  spin->setValue(Limits.Initial);
+  return spin;
 }
 
 template <typename TControl>
@@ -83,23 +83,23 @@ void SetLabelText(QLabel* Label, const QString& Text) {
 }  // namespace
 
 QString FormatFixed(double Value, int Decimals, const QLocale& Locale) {
-  TNumberParts Parts = SplitFixed(Value, Decimals);
+  TNumberParts parts = SplitFixed(Value, Decimals);
   // A value that rounds to zero prints as "0.000", never "-0.000".
-  if (Parts.Negative && !(Parts.Digits + Parts.Decimals).contains(QRegularExpression(QStringLiteral("[1-9]"))))
-    Parts.Negative = false;
-  if (Parts.Decimals.isEmpty()) return Signed(Parts, Parts.Digits);
-  return Signed(Parts, Parts.Digits + Locale.decimalPoint() + Parts.Decimals);
+  if (parts.Negative && !(parts.Digits + parts.Decimals).contains(QRegularExpression(QStringLiteral("[1-9]"))))
+    parts.Negative = false;
+  if (parts.Decimals.isEmpty()) return Signed(parts, parts.Digits);
+  return Signed(parts, parts.Digits + Locale.decimalPoint() + parts.Decimals);
 }
 
 QString FormatGrouped(double Value, const QLocale& Locale) {
-  const TNumberParts Parts = SplitFixed(Value, 0);
-  QString Body;
-  const qsizetype Count = Parts.Digits.size();
-  for (qsizetype i = 0; i < Count; ++i) {
-    if (i > 0 && (Count - i) % 3 == 0) Body += Locale.groupSeparator();
-    Body += Parts.Digits[i];
+  const TNumberParts parts = SplitFixed(Value, 0);
+  QString body;
+  const qsizetype count = parts.Digits.size();
+  for (qsizetype i = 0; i < count; ++i) {
+    if (i > 0 && (count - i) % 3 == 0) body += Locale.groupSeparator();
+    body += parts.Digits[i];
   }
-  return Signed(Parts, Body);
+  return Signed(parts, body);
 }
 
 // What the frame renderer needs of the window.
@@ -122,8 +122,8 @@ TForm1::TForm1(CWaveInService* Service, QWidget* Parent)
     : QWidget(Parent, Qt::Tool), FService(Service) {
   BuildLayout();
   // A tool window has no close shortcut of its own.
-  auto* Quit = new QShortcut(QKeySequence::Quit, this);
-  connect(Quit, &QShortcut::activated, this, &QWidget::close);
+  auto* quit = new QShortcut(QKeySequence::Quit, this);
+  connect(quit, &QShortcut::activated, this, &QWidget::close);
   FormCreate(this);
 }
 
@@ -138,14 +138,14 @@ void TForm1::BuildLayout() {
   setObjectName(QStringLiteral("Form1"));
   move(351, 256);
   setFixedSize(1024, 768);
-  QPalette Palette = palette();
-  Palette.setColor(QPalette::Window, Palette.color(QPalette::Button));
-  setPalette(Palette);
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, colours.color(QPalette::Button));
+  setPalette(colours);
   setAutoFillBackground(true);
-  QFont Font(QStringLiteral("MS Sans Serif"));
-  Font.setStyleHint(QFont::SansSerif);
-  Font.setPointSize(8);
-  setFont(Font);
+  QFont font(QStringLiteral("MS Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  font.setPointSize(8);
+  setFont(font);
 
   // Declared order, each at its place in the layout tree.
   tool = MakePanel(this, "tool");
@@ -195,12 +195,12 @@ void TForm1::BuildLayout() {
   Bt_chart->setGeometry(112, 8, 49, 25);
 
   // Keyboard order: the tool panel's controls, then the command panel's.
-  QWidget* const TabOrder[] = {CB_Pilotes, PowerRange, Remanance, FreqPlage,
+  QWidget* const tabOrder[] = {CB_Pilotes, PowerRange, Remanance, FreqPlage,
                                      Seuil,      EC2Z1LF1,   EC2Z1LF2,  EC2Z2LF1,
                                      EC2Z2LF2,   Memo1,      PowerOffset, window,
                                      Bt_start,   Bt_stop,    Bt_chart};
-  for (std::size_t i = 1; i < std::size(TabOrder); ++i)
-    setTabOrder(TabOrder[i - 1], TabOrder[i]);
+  for (std::size_t i = 1; i < std::size(tabOrder); ++i)
+    setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   // The initial values are in place, so from here on every edit reaches its handler.
   connect(PowerRange, &TSpinEdit::changed, this, &TForm1::PowerRangeChange);
@@ -217,8 +217,8 @@ void TForm1::BuildLayout() {
   connect(Bt_start, &QPushButton::clicked, this, [this] { Bt_startClick(Bt_start); });
   connect(Bt_stop, &QPushButton::clicked, this, [this] { Bt_stopClick(Bt_stop); });
   connect(Bt_chart, &QPushButton::clicked, this, &TForm1::ShowChart);
-  auto* ChartKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
-  connect(ChartKey, &QShortcut::activated, this, &TForm1::ShowChart);
+  auto* chartKey = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_K), this);
+  connect(chartKey, &QShortcut::activated, this, &TForm1::ShowChart);
 }
 
 void TForm1::FormCreate(QObject* /*Sender*/) {
@@ -228,25 +228,25 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
   Rate.FRateText = "?";
   FFT = std::make_unique<CFFT_iterative>();
   window->clear();
-  for (const char* Name : WindowNames) window->addItem(QString::fromLatin1(Name));
+  for (const char* name : WindowNames) window->addItem(QString::fromLatin1(name));
   window->setCurrentIndex(0);
   // What windowChange would pick for entry 0; the handler itself is not run.
   FFT->Window = &TabHamming;
   Rate.FFrameCount = 0;
 
   Surfaces = std::make_unique<TSurfaces>();
-  const auto All = Surfaces->All();
-  FViews = std::make_unique<QImage[]>(All.size());
-  for (std::size_t i = 0; i < All.size(); ++i) {
+  const auto all = Surfaces->All();
+  FViews = std::make_unique<QImage[]>(all.size());
+  for (std::size_t i = 0; i < all.size(); ++i) {
     // The surfaces are always opaque, so they can be shown as RGB32 without a copy.
-    const TBM32Info& Info = *All[i]->Info;
-    FViews[i] = QImage(reinterpret_cast<const uchar*>(Info.Bits), Info.Width, Info.Height,
-                       Info.Stride, QImage::Format_RGB32);
+    const TBM32Info& info = *all[i]->Info;
+    FViews[i] = QImage(reinterpret_cast<const uchar*>(info.Bits), info.Width, info.Height,
+                       info.Stride, QImage::Format_RGB32);
   }
 
   // Made once: presenting a block repaints just these rectangles.
   FImageRegion = QRegion(SpectrumLeft, SpectrumTop, SpectrumWidth, SpectrumHeight);
-  for (const int Left : PlotLeft) FImageRegion += QRect(Left, PlotTop, PlotSize, PlotSize);
+  for (const int left : PlotLeft) FImageRegion += QRect(left, PlotTop, PlotSize, PlotSize);
 
   Recorder = FService ? new TWaveRecorder(this, *FService) : new TWaveRecorder(this);
   Recorder->setParent(this);
@@ -259,16 +259,16 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
   Recorder->OnClose = [this](TWaveRecorder* Sender) { RecorderClose(Sender); };
   Recorder->OnDevicesChange = [this](TWaveRecorder* Sender) { RecorderDevicesChange(Sender); };
 
-  const QLocale Locale;
-  const double Duration = Recorder->BufferDuration();
-  Memo1->appendPlainText(QStringLiteral("Duree_Tampon = ") + FormatFixed(Duration, 2, Locale) +
-                         QStringLiteral(" sec ") + FormatFixed(1 / Duration, 2, Locale) +
+  const QLocale locale;
+  const double duration = Recorder->BufferDuration();
+  Memo1->appendPlainText(QStringLiteral("Duree_Tampon = ") + FormatFixed(duration, 2, locale) +
+                         QStringLiteral(" sec ") + FormatFixed(1 / duration, 2, locale) +
                          QStringLiteral("(1/t)"));
   Memo1->appendPlainText(QStringLiteral("Images par seconde < ") +
-                         FormatFixed(1 / Duration, 2, Locale) +
+                         FormatFixed(1 / duration, 2, locale) +
                          QStringLiteral(" (contrainte tampon)"));
   Memo1->appendPlainText(QStringLiteral("Liste des pilotes : "));
-  for (const QString& Device : Recorder->Devices()) Memo1->appendPlainText(Device);
+  for (const QString& device : Recorder->Devices()) Memo1->appendPlainText(device);
   FDeviceLines = Recorder->DeviceCount();
   FillDeviceList();
 
@@ -312,19 +312,19 @@ void TForm1::paintEvent(QPaintEvent* /*Event*/) { FormPaint(this); }
 
 void TForm1::FormPaint(QObject* /*Sender*/) {
   if (!FViews) return;
-  QPainter Painter(this);
+  QPainter painter(this);
   // One surface pixel to one device pixel, also on high-density screens.
-  const qreal Ratio = devicePixelRatioF();
-  const QPoint Places[] = {{SpectrumLeft, SpectrumTop},
+  const qreal ratio = devicePixelRatioF();
+  const QPoint places[] = {{SpectrumLeft, SpectrumTop},
                            {PlotLeft[0], PlotTop},
                            {PlotLeft[1], PlotTop},
                            {PlotLeft[2], PlotTop}};
-  for (std::size_t i = 0; i < std::size(Places); ++i) {
-    const QImage& View = FViews[i];
-    if (Ratio == 1.0)
-      Painter.drawImage(Places[i], View);
+  for (std::size_t i = 0; i < std::size(places); ++i) {
+    const QImage& view = FViews[i];
+    if (ratio == 1.0)
+      painter.drawImage(places[i], view);
     else
-      Painter.drawImage(QRectF(Places[i], QSizeF(View.size()) / Ratio), View);
+      painter.drawImage(QRectF(places[i], QSizeF(view.size()) / ratio), view);
   }
 }
 
@@ -345,9 +345,9 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames,
   if (Chart && Chart->isVisible() && Formants) {
     if (Formants->Voice() != Chart->Voice())
       Formants = std::make_unique<CFormantTracker>(Chart->Voice());
-    const TFormants Result = Formants->Process(Data);
-    Chart->AddEstimate({Result.Voiced && Result.F[0] > 0 && Result.F[1] > 0, Result.F0,
-                        Result.F[0], Result.F[1]});
+    const TFormants result = Formants->Process(Data);
+    Chart->AddEstimate({result.Voiced && result.F[0] > 0 && result.F[1] > 0, result.F0,
+                        result.F[0], result.F[1]});
   }
   if (Recorder->IsStopping() || Bytes < Recorder->BufferBytes()) {
     // A block handed back as capture ends is shown, but it is no part of
@@ -365,24 +365,24 @@ void TForm1::RecorderOpen(QObject* /*Sender*/) {}
 
 void TForm1::RecorderClose(QObject* /*Sender*/) {
   // Capture that ends by itself leaves the window as Stop would, and says why.
-  const EWaveInEnd End = Recorder->EndReason();
-  if (End == EWaveInEnd::Closed || Recorder->IsStopping()) return;
+  const EWaveInEnd end = Recorder->EndReason();
+  if (end == EWaveInEnd::Closed || Recorder->IsStopping()) return;
   Rate.FRateText = "?";
   UpdateCaption();
-  const char* Why = End == EWaveInEnd::ServerGone      ? "the sound server went away"
-                    : End == EWaveInEnd::DeviceRemoved ? "the device was removed"
+  const char* why = end == EWaveInEnd::ServerGone      ? "the sound server went away"
+                    : end == EWaveInEnd::DeviceRemoved ? "the device was removed"
                                                        : "no sound for 1.5 s";
-  Memo1->appendPlainText(QStringLiteral("Capture stopped: ") + QString::fromLatin1(Why));
+  Memo1->appendPlainText(QStringLiteral("Capture stopped: ") + QString::fromLatin1(why));
 }
 
 void TForm1::RecorderDevicesChange(QObject* /*Sender*/) {
   // The device lines of Memo1 follow the list; lines added below them stay.
-  QStringList Lines = Memo1->toPlainText().split(u'\n');
-  const qsizetype First = 3;  // under "Liste des pilotes : "
-  if (Lines.size() >= First + FDeviceLines) {
-    Lines.remove(First, FDeviceLines);
-    for (qsizetype i = 0; i < Recorder->DeviceCount(); ++i) Lines.insert(First + i, Recorder->Devices()[i]);
-    Memo1->setPlainText(Lines.join(u'\n'));
+  QStringList lines = Memo1->toPlainText().split(u'\n');
+  const qsizetype first = 3;  // under "Liste des pilotes : "
+  if (lines.size() >= first + FDeviceLines) {
+    lines.remove(first, FDeviceLines);
+    for (qsizetype i = 0; i < Recorder->DeviceCount(); ++i) lines.insert(first + i, Recorder->Devices()[i]);
+    Memo1->setPlainText(lines.join(u'\n'));
     FDeviceLines = Recorder->DeviceCount();
   }
   FillDeviceList();
@@ -390,18 +390,18 @@ void TForm1::RecorderDevicesChange(QObject* /*Sender*/) {
 
 void TForm1::FillDeviceList() {
   // Each entry carries its device number, by which the selection is kept.
-  const QVariant Selected = CB_Pilotes->currentData();
+  const QVariant selected = CB_Pilotes->currentData();
   CB_Pilotes->clear();
   for (int32_t i = 0; i < Recorder->DeviceCount(); ++i)
     CB_Pilotes->addItem(Recorder->Devices()[i], Recorder->DeviceNumberAt(i));
   CB_Pilotes->setEnabled(Recorder->DeviceCount() > 0);
   if (CB_Pilotes->count() == 0) return;
-  int Index = Selected.isValid() ? CB_Pilotes->findData(Selected) : -1;
-  if (Index < 0) {
-    const int Current = Recorder->GetDevice();
-    Index = Current < CB_Pilotes->count() ? Current : -1;
+  int index = selected.isValid() ? CB_Pilotes->findData(selected) : -1;
+  if (index < 0) {
+    const int current = Recorder->GetDevice();
+    index = current < CB_Pilotes->count() ? current : -1;
   }
-  CB_Pilotes->setCurrentIndex(Index);
+  CB_Pilotes->setCurrentIndex(index);
 }
 
 void TForm1::Bt_startClick(QObject* /*Sender*/) {
@@ -414,12 +414,12 @@ void TForm1::Bt_startClick(QObject* /*Sender*/) {
   FFT->Reset();
   if (Formants) Formants->Reset();
   if (Recorder->Start()) return;
-  const MMRESULT Result = Recorder->StartResult();
-  if (Result == MMSYSERR_ALLOCATED) return;  // capture goes on
-  const char* Why = Recorder->DeviceCount() == 0        ? "no device"
-                    : Result == MMSYSERR_NODRIVER       ? "the sound server is not running"
+  const MMRESULT result = Recorder->StartResult();
+  if (result == MMSYSERR_ALLOCATED) return;  // capture goes on
+  const char* why = Recorder->DeviceCount() == 0        ? "no device"
+                    : result == MMSYSERR_NODRIVER       ? "the sound server is not running"
                                                         : "the device could not be opened";
-  Memo1->appendPlainText(QStringLiteral("Start: ") + QString::fromLatin1(Why));
+  Memo1->appendPlainText(QStringLiteral("Start: ") + QString::fromLatin1(why));
 }
 
 void TForm1::Bt_stopClick(QObject* /*Sender*/) {
@@ -429,28 +429,28 @@ void TForm1::Bt_stopClick(QObject* /*Sender*/) {
 }
 
 void TForm1::UpdatePowerRangeLabel() {
-  const QLocale Locale;
-  SetLabelText(LPowerRange, FormatFixed(Settings.FOffset, 3, Locale) + QStringLiteral(" to ") +
-                                FormatFixed(255 / Settings.FScale + Settings.FOffset, 3, Locale) +
+  const QLocale locale;
+  SetLabelText(LPowerRange, FormatFixed(Settings.FOffset, 3, locale) + QStringLiteral(" to ") +
+                                FormatFixed(255 / Settings.FScale + Settings.FOffset, 3, locale) +
                                 QStringLiteral(" dB"));
 }
 
 void TForm1::PowerOffsetChange(QObject* /*Sender*/) {
-  if (const auto Offset = OffsetFromPowerOffset(PowerOffset->value())) Settings.FOffset = *Offset;
+  if (const auto offset = OffsetFromPowerOffset(PowerOffset->value())) Settings.FOffset = *offset;
   UpdatePowerRangeLabel();
 }
 
 void TForm1::PowerRangeChange(QObject* /*Sender*/) {
-  if (const auto Scale = ScaleFromPowerRange(PowerRange->value())) Settings.FScale = *Scale;
+  if (const auto scale = ScaleFromPowerRange(PowerRange->value())) Settings.FScale = *scale;
   UpdatePowerRangeLabel();
 }
 
 void TForm1::CB_RemananceChange(QObject* /*Sender*/) {
-  if (const auto Fade = FadeFromRemanance(Remanance->value())) Settings.FFade = *Fade;
+  if (const auto fade = FadeFromRemanance(Remanance->value())) Settings.FFade = *fade;
 }
 
 void TForm1::FreqPlageChange(QObject* /*Sender*/) {
-  if (const auto Shift = ShiftFromFreqPlage(FreqPlage->value())) Settings.FShift = *Shift;
+  if (const auto shift = ShiftFromFreqPlage(FreqPlage->value())) Settings.FShift = *shift;
   // Within the limits this is FreqMaxTab[value]; outside, the range still in force.
   SetLabelText(LFreqPlage, QStringLiteral("0 to ") +
                                FormatGrouped(FreqMaxForShift(Settings.FShift), QLocale()) +
@@ -458,24 +458,24 @@ void TForm1::FreqPlageChange(QObject* /*Sender*/) {
 }
 
 void TForm1::SeuilChange(QObject* /*Sender*/) {
-  if (const auto Threshold = ThresholdFromSeuil(Seuil->value(), Settings.FScale))
-    Settings.FThreshold = *Threshold;
+  if (const auto threshold = ThresholdFromSeuil(Seuil->value(), Settings.FScale))
+    Settings.FThreshold = *threshold;
 }
 
 void TForm1::EC2Z1LF1Change(QObject* /*Sender*/) {
-  if (const auto Bin = BinFromHz(EC2Z1LF1->value(), Zone1LoLimits)) Settings.FZone1Lo = *Bin;
+  if (const auto bin = BinFromHz(EC2Z1LF1->value(), Zone1LoLimits)) Settings.FZone1Lo = *bin;
 }
 
 void TForm1::EC2Z1LF2Change(QObject* /*Sender*/) {
-  if (const auto Bin = BinFromHz(EC2Z1LF2->value(), Zone1HiLimits)) Settings.FZone1Hi = *Bin;
+  if (const auto bin = BinFromHz(EC2Z1LF2->value(), Zone1HiLimits)) Settings.FZone1Hi = *bin;
 }
 
 void TForm1::EC2Z2LF1Change(QObject* /*Sender*/) {
-  if (const auto Bin = BinFromHz(EC2Z2LF1->value(), Zone2LoLimits)) Settings.FZone2Lo = *Bin;
+  if (const auto bin = BinFromHz(EC2Z2LF1->value(), Zone2LoLimits)) Settings.FZone2Lo = *bin;
 }
 
 void TForm1::EC2Z2LF2Change(QObject* /*Sender*/) {
-  if (const auto Bin = BinFromHz(EC2Z2LF2->value(), Zone2HiLimits)) Settings.FZone2Hi = *Bin;
+  if (const auto bin = BinFromHz(EC2Z2LF2->value(), Zone2HiLimits)) Settings.FZone2Hi = *bin;
 }
 
 void TForm1::windowChange(QObject* /*Sender*/) {

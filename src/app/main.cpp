@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   }
 
   const QtMessageHandler previous = qInstallMessageHandler(StartupMessage);
-  QApplication Application(argc, argv);
+  QApplication application(argc, argv);
   qInstallMessageHandler(previous);
   QApplication::setOrganizationName(QStringLiteral("Quenvis"));
   QApplication::setApplicationName(QStringLiteral("Quenvis"));
@@ -51,10 +51,10 @@ int main(int argc, char** argv) {
   // window; its destruction is what ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
 
-  auto* Form1 = new quenvis::TForm1();
-  Form1->setAttribute(Qt::WA_DeleteOnClose);
-  QObject::connect(Form1, &QObject::destroyed, &Application, &QCoreApplication::quit);
-  Form1->show();
-  if (QApplication::arguments().contains(QStringLiteral("--chart"))) Form1->ShowChart();
+  auto* form1 = new quenvis::TForm1();
+  form1->setAttribute(Qt::WA_DeleteOnClose);
+  QObject::connect(form1, &QObject::destroyed, &application, &QCoreApplication::quit);
+  form1->show();
+  if (QApplication::arguments().contains(QStringLiteral("--chart"))) form1->ShowChart();
   return QApplication::exec();
 }

@@ -25,8 +25,8 @@ void CopyDeviceName(const QByteArray& Utf8Name, char (&Dest)[MAXPNAMELEN]) {
 }
 
 QEvent::Type TWaveInEvent::EventType() {
-  static const QEvent::Type Type = QEvent::Type(QEvent::registerEventType());
-  return Type;
+  static const QEvent::Type type = QEvent::Type(QEvent::registerEventType());
+  return type;
 }
 
 // --- TWaveInStreamService ---------------------------------------------------

@@ -152,11 +152,11 @@ void CGraphics::DrawRectangle(const CPen& Pen, float x, float y, float Width,
   if (std::isnan(x) || std::isnan(y) || std::isnan(Width) || std::isnan(Height)) return;
   if (Width < 0 || Height < 0) return;
   // An infinite edge plus an infinite size of the other sign has no far edge.
-  const double Right = static_cast<double>(x) + static_cast<double>(Width);
-  const double Bottom = static_cast<double>(y) + static_cast<double>(Height);
-  if (std::isnan(Right) || std::isnan(Bottom)) return;
+  const double right = static_cast<double>(x) + static_cast<double>(Width);
+  const double bottom = static_cast<double>(y) + static_cast<double>(Height);
+  if (std::isnan(right) || std::isnan(bottom)) return;
   // Saturating at the 32-bit range keeps far-away edges far away.
-  Outline(Pen, RoundToInt32(x), RoundToInt32(y), RoundToInt32(Right), RoundToInt32(Bottom));
+  Outline(Pen, RoundToInt32(x), RoundToInt32(y), RoundToInt32(right), RoundToInt32(bottom));
 }
 
 }  // namespace quenvis

@@ -45,10 +45,10 @@ void SpinEditTest::valueFromText_data() {
 void SpinEditTest::valueFromText() {
   QFETCH(QString, text);
   QFETCH(int, expected);
-  TSpinEdit Spin;
-  Spin.setRange(10, 20000);
-  Spin.setText(text);
-  QCOMPARE(Spin.value(), expected);
+  TSpinEdit spin;
+  spin.setRange(10, 20000);
+  spin.setText(text);
+  QCOMPARE(spin.value(), expected);
 }
 
 void SpinEditTest::arrowsStayWithinLimits_data() {
@@ -74,14 +74,14 @@ void SpinEditTest::arrowsStayWithinLimits() {
   QFETCH(int, step);
   QFETCH(bool, byKey);
   QFETCH(QString, expected);
-  TSpinEdit Spin;
-  Spin.setRange(0, 3);
-  Spin.setText(text);
+  TSpinEdit spin;
+  spin.setRange(0, 3);
+  spin.setText(text);
   if (byKey)
-    QTest::keyClick(&Spin, step > 0 ? Qt::Key_Up : Qt::Key_Down);
+    QTest::keyClick(&spin, step > 0 ? Qt::Key_Up : Qt::Key_Down);
   else
-    QTest::mouseClick(step > 0 ? Spin.upButton() : Spin.downButton(), Qt::LeftButton);
-  QCOMPARE(Spin.text(), expected);
+    QTest::mouseClick(step > 0 ? spin.upButton() : spin.downButton(), Qt::LeftButton);
+  QCOMPARE(spin.text(), expected);
 }
 
 void SpinEditTest::leavingTheFieldBringsValueToNearerLimit_data() {
@@ -98,29 +98,29 @@ void SpinEditTest::leavingTheFieldBringsValueToNearerLimit() {
   QFETCH(QString, typed);
   QFETCH(QString, textAfter);
   QFETCH(QList<int>, changes);
-  QWidget Window;
-  auto* Layout = new QVBoxLayout(&Window);
-  auto* Spin = new TSpinEdit(&Window);
-  auto* Other = new TSpinEdit(&Window);
-  Layout->addWidget(Spin);
-  Layout->addWidget(Other);
-  Spin->setRange(0, 11);
-  Spin->setValue(10);
-  Window.show();
-  QVERIFY(QTest::qWaitForWindowActive(&Window));
-  Spin->setFocus();
-  QVERIFY(Spin->hasFocus());
-  Spin->selectAll();
-  QList<int> Seen;
-  connect(Spin, &TSpinEdit::changed, this, [&](QObject* Sender) {
-    if (Sender == Spin) Seen.append(Spin->value());
+  QWidget window;
+  auto* layout = new QVBoxLayout(&window);
+  auto* spin = new TSpinEdit(&window);
+  auto* other = new TSpinEdit(&window);
+  layout->addWidget(spin);
+  layout->addWidget(other);
+  spin->setRange(0, 11);
+  spin->setValue(10);
+  window.show();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  spin->setFocus();
+  QVERIFY(spin->hasFocus());
+  spin->selectAll();
+  QList<int> seen;
+  connect(spin, &TSpinEdit::changed, this, [&](QObject* Sender) {
+    if (Sender == spin) seen.append(spin->value());
   });
-  QTest::keyClicks(Spin, typed);
-  QCOMPARE(Spin->text(), typed);
-  Other->setFocus();
-  QVERIFY(!Spin->hasFocus());
-  QCOMPARE(Spin->text(), textAfter);
-  QCOMPARE(Seen, changes);
+  QTest::keyClicks(spin, typed);
+  QCOMPARE(spin->text(), typed);
+  other->setFocus();
+  QVERIFY(!spin->hasFocus());
+  QCOMPARE(spin->text(), textAfter);
+  QCOMPARE(seen, changes);
 }
 
 void SpinEditTest::pageKeysAndWheelStep_data() {
@@ -142,29 +142,29 @@ void SpinEditTest::pageKeysAndWheelStep() {
   QFETCH(int, key);
   QFETCH(QList<int>, wheel);
   QFETCH(QString, expected);
-  TSpinEdit Spin;
-  Spin.setRange(-100, 100);
-  Spin.setText(text);
-  if (key != 0) QTest::keyClick(&Spin, Qt::Key(key));
+  TSpinEdit spin;
+  spin.setRange(-100, 100);
+  spin.setText(text);
+  if (key != 0) QTest::keyClick(&spin, Qt::Key(key));
   for (const int delta : wheel) {
-    QWheelEvent Event(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton,
+    QWheelEvent event(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, delta), Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
-    QCoreApplication::sendEvent(&Spin, &Event);
+    QCoreApplication::sendEvent(&spin, &event);
   }
-  QCOMPARE(Spin.text(), expected);
+  QCOMPARE(spin.text(), expected);
 }
 
 void SpinEditTest::setValueAndRange() {
-  TSpinEdit Spin;
-  Spin.setRange(-10000, 10000);
-  Spin.setValue(10001);
-  QCOMPARE(Spin.text(), QString("10000"));
-  Spin.setValue(-2147483647 - 1);
-  QCOMPARE(Spin.text(), QString("-10000"));
-  Spin.setRange(5, 2);  // an inverted range collapses onto the lower limit
-  QCOMPARE(Spin.maximum(), 5);
-  Spin.setValue(9);
-  QCOMPARE(Spin.value(), 5);
+  TSpinEdit spin;
+  spin.setRange(-10000, 10000);
+  spin.setValue(10001);
+  QCOMPARE(spin.text(), QString("10000"));
+  spin.setValue(-2147483647 - 1);
+  QCOMPARE(spin.text(), QString("-10000"));
+  spin.setRange(5, 2);  // an inverted range collapses onto the lower limit
+  QCOMPARE(spin.maximum(), 5);
+  spin.setValue(9);
+  QCOMPARE(spin.value(), 5);
 }
 
 QTEST_MAIN(SpinEditTest)

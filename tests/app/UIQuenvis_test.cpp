@@ -22,14 +22,14 @@ const QStringList Controls = {"PowerOffset", "PowerRange", "Remanance", "FreqPla
                               "EC2Z1LF1",    "EC2Z1LF2",   "EC2Z2LF1",  "EC2Z2LF2"};
 
 TSpinEdit* Spin(TForm1& Form, const QString& Name) {
-  auto* Found = Form.findChild<TSpinEdit*>(Name);
-  if (!Found) qFatal("no spin field %s", qPrintable(Name));
-  return Found;
+  auto* found = Form.findChild<TSpinEdit*>(Name);
+  if (!found) qFatal("no spin field %s", qPrintable(Name));
+  return found;
 }
 
 // The field each spin field's handler writes, read as a double.
 double FieldOf(const TForm1& Form, const QString& Control) {
-  static const std::map<QString, std::function<double(const TForm1&)>> Fields = {
+  static const std::map<QString, std::function<double(const TForm1&)>> fields = {
       {"PowerOffset", [](const TForm1& F) { return F.Settings.FOffset; }},
       {"PowerRange", [](const TForm1& F) { return F.Settings.FScale; }},
       {"Remanance", [](const TForm1& F) { return double(F.Settings.FFade); }},
@@ -40,7 +40,7 @@ double FieldOf(const TForm1& Form, const QString& Control) {
       {"EC2Z2LF1", [](const TForm1& F) { return double(F.Settings.FZone2Lo); }},
       {"EC2Z2LF2", [](const TForm1& F) { return double(F.Settings.FZone2Hi); }},
   };
-  return Fields.at(Control)(Form);
+  return fields.at(Control)(Form);
 }
 
 }  // namespace
@@ -68,37 +68,37 @@ class UIQuenvisTest : public QObject {
 };
 
 void UIQuenvisTest::startUpState() {
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
-  QCOMPARE(Form.Settings.FOffset, 0.0);
-  QCOMPARE(Form.Settings.FScale, 25.5);
-  QCOMPARE(Form.Settings.FFade, 0.95f);
-  QCOMPARE(Form.Settings.FShift, -1);
-  QCOMPARE(Form.Settings.FThreshold, 0.51);
-  QCOMPARE(Form.Settings.FZone1Lo, 10);
-  QCOMPARE(Form.Settings.FZone1Hi, 79);
-  QCOMPARE(Form.Settings.FZone2Lo, 56);
-  QCOMPARE(Form.Settings.FZone2Hi, 209);
-  QCOMPARE(Form.Settings.FZone1Peak, 0);
-  QCOMPARE(Form.Settings.FZone2Peak, 0);
-  QCOMPARE(Form.LPowerRange->text(), QString("0.000 to 10.000 dB"));
-  QCOMPARE(Form.LFreqPlage->text(), QString("0 to 5,000 Hz"));
-  QCOMPARE(Form.windowTitle(), QString("Quenvis par ZR ? img/s"));
-  QCOMPARE(Form.window->currentText(), QString("hamming"));
-  QVERIFY(Form.FFT);
-  QCOMPARE(Form.FFT->Window, &quenvis::TabHamming);
-  QCOMPARE(Form.Rate.FFrameCount, 0);
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
+  QCOMPARE(form.Settings.FOffset, 0.0);
+  QCOMPARE(form.Settings.FScale, 25.5);
+  QCOMPARE(form.Settings.FFade, 0.95f);
+  QCOMPARE(form.Settings.FShift, -1);
+  QCOMPARE(form.Settings.FThreshold, 0.51);
+  QCOMPARE(form.Settings.FZone1Lo, 10);
+  QCOMPARE(form.Settings.FZone1Hi, 79);
+  QCOMPARE(form.Settings.FZone2Lo, 56);
+  QCOMPARE(form.Settings.FZone2Hi, 209);
+  QCOMPARE(form.Settings.FZone1Peak, 0);
+  QCOMPARE(form.Settings.FZone2Peak, 0);
+  QCOMPARE(form.LPowerRange->text(), QString("0.000 to 10.000 dB"));
+  QCOMPARE(form.LFreqPlage->text(), QString("0 to 5,000 Hz"));
+  QCOMPARE(form.windowTitle(), QString("Quenvis par ZR ? img/s"));
+  QCOMPARE(form.window->currentText(), QString("hamming"));
+  QVERIFY(form.FFT);
+  QCOMPARE(form.FFT->Window, &quenvis::TabHamming);
+  QCOMPARE(form.Rate.FFrameCount, 0);
 }
 
 void UIQuenvisTest::startUpOrder() {
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
   // The first handler of the start-up sees the provisional scale log10(255).
-  Form.Settings.FScale = std::log10(255.0);
-  Form.PowerOffsetChange(&Form);
-  QCOMPARE(Form.LPowerRange->text(), QString("0.000 to 105.961 dB"));
-  Form.PowerRangeChange(&Form);
-  QCOMPARE(Form.LPowerRange->text(), QString("0.000 to 10.000 dB"));
+  form.Settings.FScale = std::log10(255.0);
+  form.PowerOffsetChange(&form);
+  QCOMPARE(form.LPowerRange->text(), QString("0.000 to 105.961 dB"));
+  form.PowerRangeChange(&form);
+  QCOMPARE(form.LPowerRange->text(), QString("0.000 to 10.000 dB"));
 }
 
 void UIQuenvisTest::handlerValues_data() {
@@ -111,7 +111,7 @@ void UIQuenvisTest::handlerValues_data() {
     const char* Text;
     double Field;
     const char* Label;
-  } Rows[] = {
+  } rows[] = {
       {"PowerRange", "10", 25.5, "0.000 to 10.000 dB"},
       {"PowerRange", "1", 255, "0.000 to 1.000 dB"},
       {"PowerRange", "0", 255, "0.000 to 1.000 dB"},
@@ -138,20 +138,20 @@ void UIQuenvisTest::handlerValues_data() {
       {"EC2Z2LF2", "x1", 1, ""},
       {"PowerRange", "2147483648", 2550255, "0.000 to 0.000 dB"},
   };
-  for (const auto& Row : Rows)
-    QTest::addRow("%s=\"%s\"", Row.Control, Row.Text)
-        << QString(Row.Control) << QString(Row.Text) << Row.Field << QString(Row.Label);
+  for (const auto& row : rows)
+    QTest::addRow("%s=\"%s\"", row.Control, row.Text)
+        << QString(row.Control) << QString(row.Text) << row.Field << QString(row.Label);
   for (int i = 0; i < int(quenvis::FadeTab.size()); ++i)
     QTest::addRow("Remanance=%d", i) << QString("Remanance") << QString::number(i)
                                      << double(float(quenvis::FadeTab[i])) << QString();
   const struct {
     int Hz;
     int Bin;
-  } Bins[] = {{10, 1}, {110, 10}, {600, 56}, {850, 79}, {2250, 209}, {20000, 1858}};
-  for (const char* Zone : {"EC2Z1LF1", "EC2Z1LF2", "EC2Z2LF1", "EC2Z2LF2"})
-    for (const auto& B : Bins)
-      QTest::addRow("%s=%d", Zone, B.Hz)
-          << QString(Zone) << QString::number(B.Hz) << double(B.Bin) << QString();
+  } bins[] = {{10, 1}, {110, 10}, {600, 56}, {850, 79}, {2250, 209}, {20000, 1858}};
+  for (const char* zone : {"EC2Z1LF1", "EC2Z1LF2", "EC2Z2LF1", "EC2Z2LF2"})
+    for (const auto& b : bins)
+      QTest::addRow("%s=%d", zone, b.Hz)
+          << QString(zone) << QString::number(b.Hz) << double(b.Bin) << QString();
 }
 
 void UIQuenvisTest::handlerValues() {
@@ -159,31 +159,31 @@ void UIQuenvisTest::handlerValues() {
   QFETCH(QString, text);
   QFETCH(double, field);
   QFETCH(QString, label);
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
-  std::map<QString, double> Before;
-  for (const QString& C : Controls) Before[C] = FieldOf(Form, C);
-  const QString Labels[] = {Form.LPowerRange->text(), Form.LFreqPlage->text()};
-  Spin(Form, control)->setText(text);
-  QCOMPARE(FieldOf(Form, control), field);
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
+  std::map<QString, double> before;
+  for (const QString& c : Controls) before[c] = FieldOf(form, c);
+  const QString labels[] = {form.LPowerRange->text(), form.LFreqPlage->text()};
+  Spin(form, control)->setText(text);
+  QCOMPARE(FieldOf(form, control), field);
   // Every other field and label is left alone.
-  for (const QString& C : Controls)
-    if (C != control) QVERIFY2(FieldOf(Form, C) == Before[C], qPrintable(C));
-  const bool Power = control.startsWith("Power");
-  QCOMPARE(Form.LPowerRange->text(), Power ? label : Labels[0]);
-  QCOMPARE(Form.LFreqPlage->text(), control == "FreqPlage" ? label : Labels[1]);
+  for (const QString& c : Controls)
+    if (c != control) QVERIFY2(FieldOf(form, c) == before[c], qPrintable(c));
+  const bool power = control.startsWith("Power");
+  QCOMPARE(form.LPowerRange->text(), power ? label : labels[0]);
+  QCOMPARE(form.LFreqPlage->text(), control == "FreqPlage" ? label : labels[1]);
 }
 
 void UIQuenvisTest::thresholdKeepsScaleOfItsTime() {
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
-  Form.Seuil->setValue(50);
-  QCOMPARE(Form.Settings.FThreshold, 12.75);
-  Form.PowerRange->setValue(1);
-  QCOMPARE(Form.Settings.FScale, 255.0);
-  QCOMPARE(Form.Settings.FThreshold, 12.75);
-  Form.Seuil->setValue(2);
-  QCOMPARE(Form.Settings.FThreshold, 5.1);
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
+  form.Seuil->setValue(50);
+  QCOMPARE(form.Settings.FThreshold, 12.75);
+  form.PowerRange->setValue(1);
+  QCOMPARE(form.Settings.FScale, 255.0);
+  QCOMPARE(form.Settings.FThreshold, 12.75);
+  form.Seuil->setValue(2);
+  QCOMPARE(form.Settings.FThreshold, 5.1);
 }
 
 void UIQuenvisTest::outOfRangeTyping_data() {
@@ -220,54 +220,54 @@ void UIQuenvisTest::outOfRangeTyping() {
   QFETCH(QString, textAfterLeaving);
   QFETCH(double, afterLeaving);
   QFETCH(QString, label);
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
-  Form.show();
-  QVERIFY(QTest::qWaitForWindowActive(&Form));
-  TSpinEdit* Field = Spin(Form, control);
-  Field->setValue(start);
-  Field->setFocus();
-  Field->selectAll();
-  QTest::keyClicks(Field, typed);
-  QCOMPARE(Field->text(), typed);
-  QCOMPARE(FieldOf(Form, control), whileTyping);
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
+  form.show();
+  QVERIFY(QTest::qWaitForWindowActive(&form));
+  TSpinEdit* field = Spin(form, control);
+  field->setValue(start);
+  field->setFocus();
+  field->selectAll();
+  QTest::keyClicks(field, typed);
+  QCOMPARE(field->text(), typed);
+  QCOMPARE(FieldOf(form, control), whileTyping);
   if (control == "FreqPlage")  // the range still in force
-    QCOMPARE(Form.LFreqPlage->text(), whileTyping == 1.0 ? QString("0 to 20,000 Hz")
+    QCOMPARE(form.LFreqPlage->text(), whileTyping == 1.0 ? QString("0 to 20,000 Hz")
                                                          : QString("0 to 5,000 Hz"));
-  Form.Memo1->setFocus();
-  QCOMPARE(Field->text(), textAfterLeaving);
-  QCOMPARE(FieldOf(Form, control), afterLeaving);
-  QVERIFY(Form.Settings.FScale > 0 && std::isfinite(Form.Settings.FScale));
-  if (control.startsWith("Power")) QCOMPARE(Form.LPowerRange->text(), label);
-  if (control == "FreqPlage") QCOMPARE(Form.LFreqPlage->text(), label);
+  form.Memo1->setFocus();
+  QCOMPARE(field->text(), textAfterLeaving);
+  QCOMPARE(FieldOf(form, control), afterLeaving);
+  QVERIFY(form.Settings.FScale > 0 && std::isfinite(form.Settings.FScale));
+  if (control.startsWith("Power")) QCOMPARE(form.LPowerRange->text(), label);
+  if (control == "FreqPlage") QCOMPARE(form.LFreqPlage->text(), label);
 }
 
 void UIQuenvisTest::windowList() {
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
-  QStringList Items;
-  for (int i = 0; i < Form.window->count(); ++i) Items << Form.window->itemText(i);
-  QCOMPARE(Items, (QStringList{"hamming", "hanning", "Blackman", "Blackman_Harris",
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
+  QStringList items;
+  for (int i = 0; i < form.window->count(); ++i) items << form.window->itemText(i);
+  QCOMPARE(items, (QStringList{"hamming", "hanning", "Blackman", "Blackman_Harris",
                                "Blackman_Nuttall"}));
-  QVERIFY(!Form.window->isEditable());
+  QVERIFY(!form.window->isEditable());
   // A selection made by the program does not reach the handler.
-  Form.window->setCurrentIndex(3);
-  QCOMPARE(Form.FFT->Window, &quenvis::TabHamming);
-  Form.window->setCurrentIndex(0);
-  const quenvis::TWindowTab* Tables[] = {&quenvis::TabHamming, &quenvis::TabHanning,
+  form.window->setCurrentIndex(3);
+  QCOMPARE(form.FFT->Window, &quenvis::TabHamming);
+  form.window->setCurrentIndex(0);
+  const quenvis::TWindowTab* tables[] = {&quenvis::TabHamming, &quenvis::TabHanning,
                                          &quenvis::TabBlackman, &quenvis::TabBlackmanHarris,
                                          &quenvis::TabBlackmanNuttall};
   for (int i = 1; i < 5; ++i) {
-    QTest::keyClick(Form.window, Qt::Key_Down);  // the user's choice
-    QCOMPARE(Form.window->currentIndex(), i);
-    QCOMPARE(Form.FFT->Window, Tables[i]);
+    QTest::keyClick(form.window, Qt::Key_Down);  // the user's choice
+    QCOMPARE(form.window->currentIndex(), i);
+    QCOMPARE(form.FFT->Window, tables[i]);
   }
-  QTest::keyClick(Form.window, Qt::Key_Home);
-  QCOMPARE(Form.FFT->Window, &quenvis::TabHamming);
-  Form.FFT->Window = &quenvis::TabBlackman;
-  Form.window->setCurrentIndex(-1);
-  Form.windowChange(&Form);
-  QCOMPARE(Form.FFT->Window, &quenvis::TabHamming);
+  QTest::keyClick(form.window, Qt::Key_Home);
+  QCOMPARE(form.FFT->Window, &quenvis::TabHamming);
+  form.FFT->Window = &quenvis::TabBlackman;
+  form.window->setCurrentIndex(-1);
+  form.windowChange(&form);
+  QCOMPARE(form.FFT->Window, &quenvis::TabHamming);
 }
 
 void UIQuenvisTest::labelsFollowLocale_data() {
@@ -286,11 +286,11 @@ void UIQuenvisTest::labelsFollowLocale() {
   QFETCH(QString, power);
   QFETCH(QString, freq);
   QLocale::setDefault(locale);
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
-  Form.PowerOffset->setValue(-3);
-  QCOMPARE(Form.LPowerRange->text(), power);
-  QCOMPARE(Form.LFreqPlage->text(), freq);
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
+  form.PowerOffset->setValue(-3);
+  QCOMPARE(form.LPowerRange->text(), power);
+  QCOMPARE(form.LFreqPlage->text(), freq);
 }
 
 void UIQuenvisTest::numberTexts() {
@@ -315,7 +315,7 @@ void UIQuenvisTest::layout_data() {
     const char* Parent;
     QRect Geometry;
     const char* Hint;
-  } Rows[] = {
+  } rows[] = {
       {"tool", "Form1", {0, 320, 230, 441}, ""},
       {"CB_Pilotes", "tool", {8, 8, 209, 21}, ""},
       {"PowerRange", "tool", {8, 32, 89, 22}, "Power Range"},
@@ -333,9 +333,9 @@ void UIQuenvisTest::layout_data() {
       {"Bt_start", "command", {8, 8, 49, 25}, ""},
       {"Bt_stop", "command", {64, 8, 41, 25}, ""},
   };
-  for (const auto& Row : Rows)
-    QTest::newRow(Row.Name) << QString(Row.Name) << QString(Row.Parent) << Row.Geometry
-                            << QString(Row.Hint);
+  for (const auto& row : rows)
+    QTest::newRow(row.Name) << QString(row.Name) << QString(row.Parent) << row.Geometry
+                            << QString(row.Hint);
 }
 
 void UIQuenvisTest::layout() {
@@ -343,69 +343,69 @@ void UIQuenvisTest::layout() {
   QFETCH(QString, parent);
   QFETCH(QRect, geometry);
   QFETCH(QString, hint);
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
-  auto* Control = Form.findChild<QWidget*>(name);
-  QVERIFY(Control);
-  QCOMPARE(Control->parentWidget()->objectName(), parent);
-  QCOMPARE(Control->geometry(), geometry);
-  QCOMPARE(Control->toolTip(), hint);
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
+  auto* control = form.findChild<QWidget*>(name);
+  QVERIFY(control);
+  QCOMPARE(control->parentWidget()->objectName(), parent);
+  QCOMPARE(control->geometry(), geometry);
+  QCOMPARE(control->toolTip(), hint);
 }
 
 void UIQuenvisTest::spinLimits() {
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
   const struct {
     TSpinEdit* Field;
     int Lower, Upper;
     const char* Initial;
-  } Rows[] = {{Form.PowerOffset, -10000, 10000, "0"}, {Form.PowerRange, -10000, 10000, "10"},
-              {Form.Remanance, 0, 11, "10"},          {Form.FreqPlage, 0, 3, "0"},
-              {Form.Seuil, 0, 100, "2"},              {Form.EC2Z1LF1, 10, 20000, "110"},
-              {Form.EC2Z1LF2, 10, 20000, "850"},      {Form.EC2Z2LF1, 10, 20000, "600"},
-              {Form.EC2Z2LF2, 10, 20000, "2250"}};
-  for (const auto& Row : Rows) {
-    QCOMPARE(Row.Field->minimum(), Row.Lower);
-    QCOMPARE(Row.Field->maximum(), Row.Upper);
-    QCOMPARE(Row.Field->text(), QString(Row.Initial));
+  } rows[] = {{form.PowerOffset, -10000, 10000, "0"}, {form.PowerRange, -10000, 10000, "10"},
+              {form.Remanance, 0, 11, "10"},          {form.FreqPlage, 0, 3, "0"},
+              {form.Seuil, 0, 100, "2"},              {form.EC2Z1LF1, 10, 20000, "110"},
+              {form.EC2Z1LF2, 10, 20000, "850"},      {form.EC2Z2LF1, 10, 20000, "600"},
+              {form.EC2Z2LF2, 10, 20000, "2250"}};
+  for (const auto& row : rows) {
+    QCOMPARE(row.Field->minimum(), row.Lower);
+    QCOMPARE(row.Field->maximum(), row.Upper);
+    QCOMPARE(row.Field->text(), QString(row.Initial));
   }
-  QCOMPARE(Form.Bt_start->text(), QString("Start"));
-  QCOMPARE(Form.Bt_stop->text(), QString("Stop"));
-  QVERIFY(!Form.Memo1->isReadOnly());
-  QCOMPARE(Form.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
-  QCOMPARE(Form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  QCOMPARE(Form.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  QCOMPARE(Form.CB_Pilotes->count(), 1);  // the one fake device
-  QVERIFY(!Form.CB_Pilotes->isEditable());
+  QCOMPARE(form.Bt_start->text(), QString("Start"));
+  QCOMPARE(form.Bt_stop->text(), QString("Stop"));
+  QVERIFY(!form.Memo1->isReadOnly());
+  QCOMPARE(form.Memo1->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+  QCOMPARE(form.Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  QCOMPARE(form.Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  QCOMPARE(form.CB_Pilotes->count(), 1);  // the one fake device
+  QVERIFY(!form.CB_Pilotes->isEditable());
   // Labels keep their place and fit their text.
-  QCOMPARE(Form.LPowerRange->pos(), QPoint(104, 48));
-  QCOMPARE(Form.LPowerRange->size(), Form.LPowerRange->sizeHint());
-  QCOMPARE(Form.LFreqPlage->pos(), QPoint(104, 176));
-  QCOMPARE(Form.LFreqPlage->size(), Form.LFreqPlage->sizeHint());
+  QCOMPARE(form.LPowerRange->pos(), QPoint(104, 48));
+  QCOMPARE(form.LPowerRange->size(), form.LPowerRange->sizeHint());
+  QCOMPARE(form.LFreqPlage->pos(), QPoint(104, 176));
+  QCOMPARE(form.LFreqPlage->size(), form.LFreqPlage->sizeHint());
 }
 
 void UIQuenvisTest::windowPropertiesAndTabOrder() {
-  quenvis::TFakeWaveInService Service({{"Test input"}});
-  TForm1 Form(&Service);
-  QCOMPARE(Form.pos(), QPoint(351, 256));
-  QCOMPARE(Form.minimumSize(), QSize(1024, 768));
-  QCOMPARE(Form.maximumSize(), QSize(1024, 768));
-  QVERIFY((Form.windowFlags() & Qt::WindowType_Mask) == Qt::Tool);
-  QCOMPARE(Form.font().pointSize(), 8);
-  QCOMPARE(Form.font().styleHint(), QFont::SansSerif);
-  QCOMPARE(Form.palette().color(QPalette::Window), Form.palette().color(QPalette::Button));
+  quenvis::TFakeWaveInService service({{"Test input"}});
+  TForm1 form(&service);
+  QCOMPARE(form.pos(), QPoint(351, 256));
+  QCOMPARE(form.minimumSize(), QSize(1024, 768));
+  QCOMPARE(form.maximumSize(), QSize(1024, 768));
+  QVERIFY((form.windowFlags() & Qt::WindowType_Mask) == Qt::Tool);
+  QCOMPARE(form.font().pointSize(), 8);
+  QCOMPARE(form.font().styleHint(), QFont::SansSerif);
+  QCOMPARE(form.palette().color(QPalette::Window), form.palette().color(QPalette::Button));
 
-  const QList<QWidget*> Expected = {
-      Form.CB_Pilotes, Form.PowerRange, Form.Remanance, Form.FreqPlage,   Form.Seuil,
-      Form.EC2Z1LF1,   Form.EC2Z1LF2,   Form.EC2Z2LF1,  Form.EC2Z2LF2,    Form.Memo1,
-      Form.PowerOffset, Form.window,    Form.Bt_start,  Form.Bt_stop};
-  QList<QWidget*> Chain;
-  QWidget* W = Form.CB_Pilotes;
+  const QList<QWidget*> expected = {
+      form.CB_Pilotes, form.PowerRange, form.Remanance, form.FreqPlage,   form.Seuil,
+      form.EC2Z1LF1,   form.EC2Z1LF2,   form.EC2Z2LF1,  form.EC2Z2LF2,    form.Memo1,
+      form.PowerOffset, form.window,    form.Bt_start,  form.Bt_stop};
+  QList<QWidget*> chain;
+  QWidget* w = form.CB_Pilotes;
   do {
-    if (Expected.contains(W)) Chain << W;
-    W = W->nextInFocusChain();
-  } while (W != Form.CB_Pilotes);
-  QCOMPARE(Chain, Expected);
+    if (expected.contains(w)) chain << w;
+    w = w->nextInFocusChain();
+  } while (w != form.CB_Pilotes);
+  QCOMPARE(chain, expected);
 }
 
 QTEST_MAIN(UIQuenvisTest)

@@ -55,21 +55,21 @@ class VowelChartOnPulse : public QObject {
 };
 
 void VowelChartOnPulse::liveDotLandsInTheSungVowel() {
-  TForm1 Form;
-  Form.show();
+  TForm1 form;
+  form.show();
   int input = -1;
-  for (int i = 0; i < Form.CB_Pilotes->count(); ++i)
-    if (Form.CB_Pilotes->itemText(i).contains(QStringLiteral("Quenvis test input"))) input = i;
+  for (int i = 0; i < form.CB_Pilotes->count(); ++i)
+    if (form.CB_Pilotes->itemText(i).contains(QStringLiteral("Quenvis test input"))) input = i;
   QVERIFY2(input >= 0, "the private server's test input is not listed");
-  Form.CB_Pilotes->setCurrentIndex(input);
-  Form.ShowChart();
-  TVowelChart& Chart = *Form.Chart;
-  Chart.SetVoice(EVoice::Man);
-  Chart.move(0, 0);
-  Chart.resize(800, 630);
-  Chart.raise();
-  QVERIFY(QTest::qWaitForWindowExposed(&Chart));
-  QTest::mouseClick(Form.Bt_start, Qt::LeftButton);
+  form.CB_Pilotes->setCurrentIndex(input);
+  form.ShowChart();
+  TVowelChart& chart = *form.Chart;
+  chart.SetVoice(EVoice::Man);
+  chart.move(0, 0);
+  chart.resize(800, 630);
+  chart.raise();
+  QVERIFY(QTest::qWaitForWindowExposed(&chart));
+  QTest::mouseClick(form.Bt_start, Qt::LeftButton);
 
   QTemporaryDir dir;
   const struct {
@@ -98,11 +98,11 @@ void VowelChartOnPulse::liveDotLandsInTheSungVowel() {
     RunFor(2500);  // more than the trail's two seconds: earlier vowels are gone
 
     QPointF dot;
-    QVERIFY2(FindDot(Chart, dot), "no live dot on the chart");
-    const CChartScale scale = Chart.Painter().ScaleFor(QSizeF(Chart.width(), Chart.height() - TVowelChart::ToolbarHeight));
+    QVERIFY2(FindDot(chart, dot), "no live dot on the chart");
+    const CChartScale scale = chart.Painter().ScaleFor(QSizeF(chart.width(), chart.height() - TVowelChart::ToolbarHeight));
     const double f1 = scale.F1AtY(dot.y()), f2 = scale.F2AtX(dot.x());
     const TReferenceVowel* reference = nullptr;
-    for (const TReferenceVowel& r : Chart.Painter().Shown())
+    for (const TReferenceVowel& r : chart.Painter().Shown())
       if (r.Label == v.Label) reference = &r;
     QVERIFY(reference != nullptr);
     qInfo("%s: dot at F1 %.0f Hz, F2 %.0f Hz; reference %.0f, %.0f", v.Label, f1, f2, reference->F1,
@@ -111,7 +111,7 @@ void VowelChartOnPulse::liveDotLandsInTheSungVowel() {
     player.kill();
     player.waitForFinished();
   }
-  QTest::mouseClick(Form.Bt_stop, Qt::LeftButton);
+  QTest::mouseClick(form.Bt_stop, Qt::LeftButton);
 }
 
 QTEST_MAIN(VowelChartOnPulse)
