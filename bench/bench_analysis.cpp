@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "PairedRatio.h"
 #include "analysis/UFFT_iterative.h"
 #include "analysis/ZonePeakTracker.h"
-#include "PairedRatio.h"
 
 namespace {
 
@@ -99,13 +99,14 @@ void BM_Anchor(benchmark::State& State) {
   fftw_plan plan = anchor.Plan;
   std::vector<double> frame(FFTSize), power(FFTSize / 2 + 1);
   for (int n = 0; n < FFTSize; ++n)
-    frame[static_cast<std::size_t>(n)] = TabHamming[static_cast<std::size_t>(n)] *
-                                         (Voice()[static_cast<std::size_t>(n)] / 32768.0);
+    frame[static_cast<std::size_t>(n)] =
+        TabHamming[static_cast<std::size_t>(n)] * (Voice()[static_cast<std::size_t>(n)] / 32768.0);
   for (auto _ : State) {
     std::copy(frame.begin(), frame.end(), in);
     fftw_execute(plan);
     for (int b = 0; b <= FFTSize / 2; ++b)
-      power[static_cast<std::size_t>(b)] = std::log10(out[b][0] * out[b][0] + out[b][1] * out[b][1]);
+      power[static_cast<std::size_t>(b)] =
+          std::log10(out[b][0] * out[b][0] + out[b][1] * out[b][1]);
     benchmark::DoNotOptimize(power.data());
     benchmark::ClobberMemory();
   }

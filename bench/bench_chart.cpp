@@ -8,8 +8,8 @@
 #include <QPainter>
 #include <cstdio>
 
-#include "app/VowelChart.h"
 #include "PairedRatio.h"
+#include "app/VowelChart.h"
 
 namespace {
 
@@ -36,7 +36,8 @@ BENCHMARK(BM_ChartBlock)->Args({800, 600})->Args({1600, 1200})->Unit(benchmark::
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
   std::vector<char*> args = quenvis::bench::WithInterleaving(argc, argv, "10");
   int count = static_cast<int>(args.size()) - 1;

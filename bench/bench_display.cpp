@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "PairedRatio.h"
 #include "analysis/AnalysisSettings.h"
 #include "display/Fade.h"
 #include "display/FrameRenderer.h"
 #include "display/Graphics.h"
-#include "PairedRatio.h"
 
 namespace {
 
@@ -40,7 +40,6 @@ std::vector<std::int16_t> TonalBlock() {
   return b;
 }
 
-
 class CNoHost : public IFrameHost {
  public:
   void Present() override {}
@@ -57,9 +56,7 @@ struct Pipeline {
   TSurfaces Surfaces;
   CNoHost Host;
   CFrameRenderer Renderer{S, Rate, FFT, Surfaces, Host};
-  Pipeline() {
-    FFT.Window = &TabHamming;
-  }
+  Pipeline() { FFT.Window = &TabHamming; }
 };
 
 // Everything RecorderData does except presenting: analysis, trace, tracker,
@@ -91,7 +88,8 @@ void BM_Fade(benchmark::State& state, bool Steady) {
   } else {
     std::mt19937 rng(3);
     for (CBM32* s : p.Surfaces.All())
-      for (std::int64_t i = 0; i < PixelCount(*s->Info); ++i) s->Info->Bits[i] = rng() | 0xFF000000u;
+      for (std::int64_t i = 0; i < PixelCount(*s->Info); ++i)
+        s->Info->Bits[i] = rng() | 0xFF000000u;
   }
   for (CBM32* s : p.Surfaces.All())
     saved.emplace_back(s->Info->Bits, s->Info->Bits + PixelCount(*s->Info));

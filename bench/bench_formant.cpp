@@ -32,7 +32,8 @@ std::vector<std::vector<unsigned char>> VowelBlocks() {
     for (int h = 1; h * 180 < 6000; ++h) {
       const double f = 180.0 * h;
       double g = 0;
-      for (const auto& [fc, bw, a] : {std::tuple{600.0, 80.0, 1.0}, {1700.0, 100.0, 0.4}, {2600.0, 150.0, 0.2}})
+      for (const auto& [fc, bw, a] :
+           {std::tuple{600.0, 80.0, 1.0}, {1700.0, 100.0, 0.4}, {2600.0, 150.0, 0.2}})
         g += a / (1 + std::pow((f - fc) / bw, 2));
       v += g * std::sin(h * phase);
     }
@@ -67,7 +68,8 @@ void BM_FormantTracker(benchmark::State& State) {
     i = (i + 1) % Blocks().size();
   }
   char label[64];
-  std::snprintf(label, sizeof label, "%s, F1 and F2 in %.0f %% of blocks", VoiceNames[State.range(0)],
+  std::snprintf(label, sizeof label, "%s, F1 and F2 in %.0f %% of blocks",
+                VoiceNames[State.range(0)],
                 runs ? 100.0 * static_cast<double>(found) / static_cast<double>(runs) : 0.0);
   State.SetLabel(label);
 }
@@ -118,8 +120,9 @@ int main(int argc, char** argv) {
   for (int v = 0; v < 3; ++v) {
     const double formant = reporter.Time("BM_FormantTracker/" + std::to_string(v));
     if (formant > 0)
-      std::printf("Formant estimator, %-5s: %.3f ms per block (goal <= 0.3); spectrum Process %.3f ms\n",
-                  VoiceNames[v], formant / 1000, spectrum / 1000);
+      std::printf(
+          "Formant estimator, %-5s: %.3f ms per block (goal <= 0.3); spectrum Process %.3f ms\n",
+          VoiceNames[v], formant / 1000, spectrum / 1000);
   }
   benchmark::Shutdown();
   return 0;

@@ -44,10 +44,18 @@ class CNoHost : public IFrameHost {
 // Raw bits half of the time, otherwise a value that often breaks arithmetic.
 double AnyDouble(FuzzedDataProvider& In) {
   constexpr double Inf = std::numeric_limits<double>::infinity();
-  static constexpr std::array<double, 12> Special = {
-      0.0, -0.0, Inf, -Inf, std::numeric_limits<double>::quiet_NaN(),
-      std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
-      std::numeric_limits<double>::denorm_min(), 1e-300, 255.0, 2147483648.0, -2147483649.0};
+  static constexpr std::array<double, 12> Special = {0.0,
+                                                     -0.0,
+                                                     Inf,
+                                                     -Inf,
+                                                     std::numeric_limits<double>::quiet_NaN(),
+                                                     std::numeric_limits<double>::max(),
+                                                     -std::numeric_limits<double>::max(),
+                                                     std::numeric_limits<double>::denorm_min(),
+                                                     1e-300,
+                                                     255.0,
+                                                     2147483648.0,
+                                                     -2147483649.0};
   if (In.ConsumeBool()) return std::bit_cast<double>(In.ConsumeIntegral<std::uint64_t>());
   return In.PickValueInArray(Special);
 }
@@ -58,9 +66,15 @@ float AnyFloat(FuzzedDataProvider& In) {
 }
 
 std::int32_t AnyInt(FuzzedDataProvider& In) {
-  static constexpr std::array<std::int32_t, 9> Special = {
-      std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max(), -1, 0, 1,
-      31, 32, FFTSize - 1, FFTSize};
+  static constexpr std::array<std::int32_t, 9> Special = {std::numeric_limits<std::int32_t>::min(),
+                                                          std::numeric_limits<std::int32_t>::max(),
+                                                          -1,
+                                                          0,
+                                                          1,
+                                                          31,
+                                                          32,
+                                                          FFTSize - 1,
+                                                          FFTSize};
   if (In.ConsumeBool()) return In.ConsumeIntegral<std::int32_t>();
   return In.PickValueInArray(Special);
 }
@@ -154,17 +168,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   rig->FFT.Window = &TabHamming;
   // Start anywhere in the rate window, so the rate step runs within a few
   // blocks, with any clock readings.
-  rig->Rate.FFrameCount = in.ConsumeBool() ? in.ConsumeIntegralInRange(0, RateBlocks)
-                                           : AnyInt(in);
+  rig->Rate.FFrameCount = in.ConsumeBool() ? in.ConsumeIntegralInRange(0, RateBlocks) : AnyInt(in);
   rig->Rate.FRateLast = AnyDouble(in);
   rig->Host.Time = AnyDouble(in);
 
   std::array<std::uint8_t, BlockBytes> block{};
   for (int b = 0; b < MaxBlocks && in.remaining_bytes() > 0; ++b) {
     switch (in.ConsumeIntegralInRange(0, 2)) {
-      case 0: break;  // settings unchanged
-      case 1: rig->Settings = RawSettings(in); break;
-      default: PanelSettings(in, rig->Settings); break;
+      case 0:
+        break;  // settings unchanged
+      case 1:
+        rig->Settings = RawSettings(in);
+        break;
+      default:
+        PanelSettings(in, rig->Settings);
+        break;
     }
     // Any list position, including none (-1) and positions past the end.
     if (in.ConsumeBool()) rig->FFT.Window = &WindowTable(in.ConsumeIntegral<std::int8_t>());

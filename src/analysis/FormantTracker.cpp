@@ -3,8 +3,8 @@
 #include <Eigen/Eigenvalues>
 
 #include <algorithm>
-#include <complex>
 #include <cmath>
+#include <complex>
 #include <cstddef>
 #include <cstring>
 #include <numbers>
@@ -37,10 +37,14 @@ constexpr TSinCos ConstSinCos(double X) {
     term *= -r * r / ((k + 1) * (k + 2));
   }
   switch (static_cast<int>(q) & 3) {
-    case 0: return {static_cast<double>(s), static_cast<double>(c)};
-    case 1: return {static_cast<double>(c), static_cast<double>(-s)};
-    case 2: return {static_cast<double>(-s), static_cast<double>(-c)};
-    default: return {static_cast<double>(-c), static_cast<double>(s)};
+    case 0:
+      return {static_cast<double>(s), static_cast<double>(c)};
+    case 1:
+      return {static_cast<double>(c), static_cast<double>(-s)};
+    case 2:
+      return {static_cast<double>(-s), static_cast<double>(-c)};
+    default:
+      return {static_cast<double>(-c), static_cast<double>(s)};
   }
 }
 
@@ -118,7 +122,8 @@ inline TSinCos SinCosOf(double Angle) noexcept {
   const double r2 = r * r;
   const double cr = 1 - r2 / 2 * (1 - r2 / 12);
   const double sr = r * (1 - r2 / 6 * (1 - r2 / 20));
-  const double c = Twiddles.C[static_cast<std::size_t>(j)], s = Twiddles.S[static_cast<std::size_t>(j)];
+  const double c = Twiddles.C[static_cast<std::size_t>(j)],
+               s = Twiddles.S[static_cast<std::size_t>(j)];
   return {s * cr + c * sr, c * cr - s * sr};
 }
 
@@ -158,9 +163,12 @@ struct TPreset {
 };
 constexpr TPreset PresetOf(EVoice Voice) {
   switch (Voice) {
-    case EVoice::Man: return {5000, 150};
-    case EVoice::Child: return {6500, 200};
-    case EVoice::Woman: break;
+    case EVoice::Man:
+      return {5000, 150};
+    case EVoice::Child:
+      return {6500, 200};
+    case EVoice::Woman:
+      break;
   }
   return {5500, 150};
 }
@@ -172,9 +180,9 @@ constexpr double MinF0 = 60, MaxF0 = 1000;
 constexpr int YinWindow = 384;
 constexpr int YinMaxLag = static_cast<int>(Rate4 / MinF0) + 2;
 constexpr int YinMinLag = static_cast<int>(Rate4 / MaxF0);
-constexpr double YinDip = 0.15;      // first dip of the normalised difference below this
-constexpr double YinVoiced = 0.35;   // aperiodicity above this is unvoiced
-constexpr double MinLevel = 1e-3;    // RMS re full scale (-60 dBFS)
+constexpr double YinDip = 0.15;     // first dip of the normalised difference below this
+constexpr double YinVoiced = 0.35;  // aperiodicity above this is unvoiced
+constexpr double MinLevel = 1e-3;   // RMS re full scale (-60 dBFS)
 constexpr int ClipLimit = 2 * CFormantTracker::BlockFrames / 20;  // 5 % of the samples at the rails
 // A peak where only noise is, is the strongest of several noise bins and so
 // stands well above their mean: several times the mean comes off every peak,
@@ -182,8 +190,8 @@ constexpr int ClipLimit = 2 * CFormantTracker::BlockFrames / 20;  // 5 % of the 
 constexpr double NoiseOverSubtraction = 8;
 constexpr double NoiseFloorShare = 0.01;  // what a peak keeps at least
 constexpr double MinWeight = 0.05;        // of a peak lost in the noise, in the fit
-constexpr int MinHarmonics = 6;      // fewer cannot pin ten poles
-constexpr int MinClearHarmonics = 3; // standing clear of the noise
+constexpr int MinHarmonics = 6;           // fewer cannot pin ten poles
+constexpr int MinClearHarmonics = 3;      // standing clear of the noise
 constexpr double MaxBandwidth = 500, MinFormant = 90;
 constexpr double MinBandwidth = 15;  // Hz; no vocal tract resonance is that sharp
 
@@ -263,7 +271,8 @@ TFormants CFormantTracker::Process(const void* Block) noexcept {
   if (refined >= MinF0 && refined <= MaxF0) out.F0 = refined;
   // A pure tone, or a sound with a harmonic or two above the noise (or
   // within 60 dB of the strongest), is periodic but outlines no envelope.
-  const double strongest = *std::max_element(FHarmPower.begin(), FHarmPower.begin() + std::max(count, 1));
+  const double strongest =
+      *std::max_element(FHarmPower.begin(), FHarmPower.begin() + std::max(count, 1));
   int clear = 0;
   for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m)
     clear += FWeight[m] >= 0.5 && FHarmPower[m] >= 1e-6 * strongest;
@@ -360,8 +369,10 @@ void CFormantTracker::ComputeSpectrum(std::size_t First) noexcept {
   for (int i = 0; i < FFTHalf; ++i) {
     const int j = BitReverse[static_cast<std::size_t>(i)];
     const int n0 = 2 * i, n1 = 2 * i + 1;
-    FRe[static_cast<std::size_t>(j)] = n0 < SpecFrame ? (src[n0] - mean) * Hann[static_cast<std::size_t>(n0)] : 0;
-    FIm[static_cast<std::size_t>(j)] = n1 < SpecFrame ? (src[n1] - mean) * Hann[static_cast<std::size_t>(n1)] : 0;
+    FRe[static_cast<std::size_t>(j)] =
+        n0 < SpecFrame ? (src[n0] - mean) * Hann[static_cast<std::size_t>(n0)] : 0;
+    FIm[static_cast<std::size_t>(j)] =
+        n1 < SpecFrame ? (src[n1] - mean) * Hann[static_cast<std::size_t>(n1)] : 0;
   }
   double* re = FRe.data();
   double* im = FIm.data();
@@ -385,7 +396,8 @@ void CFormantTracker::ComputeSpectrum(std::size_t First) noexcept {
     const int a = k % FFTHalf, b = (FFTHalf - k) % FFTHalf;
     const double er = 0.5 * (re[a] + re[b]), ei = 0.5 * (im[a] - im[b]);
     const double orr = 0.5 * (im[a] + im[b]), oi = -0.5 * (re[a] - re[b]);
-    const double wr = Twiddles.C[static_cast<std::size_t>(k)], wi = -Twiddles.S[static_cast<std::size_t>(k)];
+    const double wr = Twiddles.C[static_cast<std::size_t>(k)],
+                 wi = -Twiddles.S[static_cast<std::size_t>(k)];
     const double xr = er + wr * orr - wi * oi, xi = ei + wr * oi + wi * orr;
     FPower[static_cast<std::size_t>(k)] = xr * xr + xi * xi;
   }
@@ -409,7 +421,8 @@ int CFormantTracker::PickHarmonics(double& F0) noexcept {
     int k = lo;
     for (int j = lo + 1; j <= hi; ++j)
       if (FPower[static_cast<std::size_t>(j)] > FPower[static_cast<std::size_t>(k)]) k = j;
-    const double pa = FPower[static_cast<std::size_t>(k - 1)], pb = FPower[static_cast<std::size_t>(k)];
+    const double pa = FPower[static_cast<std::size_t>(k - 1)],
+                 pb = FPower[static_cast<std::size_t>(k)];
     const double pc = FPower[static_cast<std::size_t>(k + 1)];
     double freq = expected, power = pb;
     if (pb >= pa && pb >= pc && k > lo && k < hi) {
@@ -490,8 +503,10 @@ int CFormantTracker::FitAllPole(int Count) noexcept {
 
   std::array<double, p + 1> r{};
   for (int m = 0; m < Count; ++m) {
-    const double pm = FWeight[static_cast<std::size_t>(m)] * FHarmPower[static_cast<std::size_t>(m)] / total;
-    for (int i = 0; i <= p; ++i) r[static_cast<std::size_t>(i)] += pm * FCos[static_cast<std::size_t>(m * (p + 1) + i)];
+    const double pm =
+        FWeight[static_cast<std::size_t>(m)] * FHarmPower[static_cast<std::size_t>(m)] / total;
+    for (int i = 0; i <= p; ++i)
+      r[static_cast<std::size_t>(i)] += pm * FCos[static_cast<std::size_t>(m * (p + 1) + i)];
   }
   r[0] *= 1 + 1e-9;  // keeps the Toeplitz matrix positive definite
 

@@ -27,10 +27,10 @@ std::optional<EVoice> ParseVoice(std::string_view Name) noexcept;
 // A block clipped at full scale (or following one) may be voiced but reports
 // no formants: clipping spreads the harmonics and hides the envelope.
 struct TFormants {
-  double F0 = 0.0;                 // Hz
-  std::array<double, 3> F{};       // F1..F3, Hz
-  std::array<double, 3> B{};       // their bandwidths, Hz
-  bool Voiced = false;             // periodic and loud enough; F0 is then set
+  double F0 = 0.0;            // Hz
+  std::array<double, 3> F{};  // F1..F3, Hz
+  std::array<double, 3> B{};  // their bandwidths, Hz
+  bool Voiced = false;        // periodic and loud enough; F0 is then set
 };
 
 class CFormantTracker {
@@ -87,7 +87,7 @@ class CFormantTracker {
 
   std::array<double, MaxHarmonics> FHarmFreq{}, FHarmPower{}, FValley{}, FWeight{};
   std::array<double, MaxHarmonics> FPrevFreq{}, FPrevPower{}, FPrevWeight{};
-  std::array<double, MaxHarmonics * (Order + 1)> FCos{}, FSin{};
+  std::array<double, MaxHarmonics*(Order + 1)> FCos{}, FSin{};
   std::array<double, (MaxFitIterations + 1) * (Order + 1)> FIterates{};
   bool FClipped = false;
 };

@@ -97,12 +97,12 @@ inline void Butterfly(double& NRe, double& NIm, double& MRe, double& MIm, double
 // W1 is the first stage's rotation for k; W2 and W3 the second stage's for
 // k and k+H. The streams never overlap, which the restrict qualifiers tell
 // the compiler so that it vectorises across k.
-[[gnu::always_inline]] inline void StagePair(double* __restrict ARe, double* __restrict AIm, double* __restrict BRe,
-               double* __restrict BIm, double* __restrict CRe, double* __restrict CIm,
-               double* __restrict DRe, double* __restrict DIm, const double* __restrict W1Re,
-               const double* __restrict W1Im, const double* __restrict W2Re,
-               const double* __restrict W2Im, const double* __restrict W3Re,
-               const double* __restrict W3Im, std::size_t H) noexcept {
+[[gnu::always_inline]] inline void StagePair(
+    double* __restrict ARe, double* __restrict AIm, double* __restrict BRe, double* __restrict BIm,
+    double* __restrict CRe, double* __restrict CIm, double* __restrict DRe, double* __restrict DIm,
+    const double* __restrict W1Re, const double* __restrict W1Im, const double* __restrict W2Re,
+    const double* __restrict W2Im, const double* __restrict W3Re, const double* __restrict W3Im,
+    std::size_t H) noexcept {
   for (std::size_t k = 0; k < H; ++k) {
     double ar = ARe[k], ai = AIm[k], br = BRe[k], bi = BIm[k];
     double cr = CRe[k], ci = CIm[k], dr = DRe[k], di = DIm[k];
@@ -124,8 +124,8 @@ inline void Butterfly(double& NRe, double& NIm, double& MRe, double& MIm, double
 // Mono mix of the new block into NewHalf and the frame weighted into
 // Windowed: the older block (OldHalf) first, then the new one.
 QUENVIS_BODY void MixAndWeighBody(const unsigned char* __restrict Bytes, const double* __restrict W,
-                 double* __restrict NewHalf, const double* __restrict OldHalf,
-                 double* __restrict Windowed) noexcept {
+                                  double* __restrict NewHalf, const double* __restrict OldHalf,
+                                  double* __restrict Windowed) noexcept {
   for (std::size_t i = 0; i < Half; ++i) {
     const unsigned char* frame = Bytes + 4 * i;
     const auto left = static_cast<std::int16_t>(frame[0] | frame[1] << 8);
@@ -146,7 +146,7 @@ QUENVIS_BODY void MixAndWeighBody(const unsigned char* __restrict Bytes, const d
 // imaginary inputs as +0; the compiler may then only drop operations that
 // cannot change a bit (1 * x, x - +0).
 QUENVIS_BODY void FirstStagesBody(const double* __restrict Windowed, double* __restrict Re,
-                 double* __restrict Im) noexcept {
+                                  double* __restrict Im) noexcept {
   for (std::size_t j = 0; j < FFTSize; j += 4) {
     const auto u = static_cast<std::size_t>(TabBitRev[j]);
     double r0 = Windowed[u], i0 = 0.0, r1 = Windowed[u + 2048], i1 = 0.0;
@@ -170,7 +170,8 @@ QUENVIS_BODY void FirstStagesBody(const double* __restrict Windowed, double* __r
 // this order gives each one the same operands, and the same bits, as the
 // stage-by-stage, group-by-group order. Rot holds the rotations by stage as
 // the engine keeps them.
-QUENVIS_BODY void LaterStagesBody(double* Re, double* Im, const double* RotRe, const double* RotIm) noexcept {
+QUENVIS_BODY void LaterStagesBody(double* Re, double* Im, const double* RotRe,
+                                  const double* RotIm) noexcept {
   for (int stage = 2; stage < FFTStages; stage += 2) {
     const std::size_t h = std::size_t{1} << stage;
     const double* const w1Re = RotRe + (h - 1);
@@ -187,8 +188,9 @@ QUENVIS_BODY void LaterStagesBody(double* Re, double* Im, const double* RotRe, c
 }
 
 // Power of every bin, and the spectrum copied out in its interleaved form.
-QUENVIS_BODY void PowerRunBody(const double* __restrict Re, const double* __restrict Im, double* __restrict Out,
-              TComplex* __restrict Spectrum, std::size_t Count) noexcept {
+QUENVIS_BODY void PowerRunBody(const double* __restrict Re, const double* __restrict Im,
+                               double* __restrict Out, TComplex* __restrict Spectrum,
+                               std::size_t Count) noexcept {
   for (std::size_t b = 0; b < Count; ++b) {
     Spectrum[b].re = Re[b];
     Spectrum[b].im = Im[b];
@@ -197,8 +199,8 @@ QUENVIS_BODY void PowerRunBody(const double* __restrict Re, const double* __rest
 }
 
 // Each hot loop twice: for the baseline processor and for AVX2.
-#define QUENVIS_KERNEL(Name, Params, Args)                                       \
-  void Name##Base Params noexcept { Name##Body Args; }                          \
+#define QUENVIS_KERNEL(Name, Params, Args)             \
+  void Name##Base Params noexcept { Name##Body Args; } \
   QUENVIS_AVX2_KERNEL(Name, Params, Args)
 #if QUENVIS_AVX2_PATH
 #define QUENVIS_AVX2_KERNEL(Name, Params, Args) \
@@ -219,8 +221,8 @@ QUENVIS_KERNEL(FirstStages,
 QUENVIS_KERNEL(LaterStages, (double* Re, double* Im, const double* RotRe, const double* RotIm),
                (Re, Im, RotRe, RotIm))
 QUENVIS_KERNEL(PowerRun,
-               (const double* __restrict Re, const double* __restrict Im,
-                double* __restrict Out, TComplex* __restrict Spectrum, std::size_t Count),
+               (const double* __restrict Re, const double* __restrict Im, double* __restrict Out,
+                TComplex* __restrict Spectrum, std::size_t Count),
                (Re, Im, Out, Spectrum, Count))
 
 }  // namespace
@@ -256,8 +258,8 @@ void CFFT_iterative::Process(const void* Block) noexcept {
   // previous block, which always forms the older half of the frame.
   const std::size_t newHalf = Phase == 0 ? 0 : Half;
   const std::size_t oldHalf = Half - newHalf;
-  (FAvx2 ? MixAndWeighAvx2 : MixAndWeighBase)(bytes, w.data(), Samples.data() + newHalf, Samples.data() + oldHalf,
-              Windowed.data());
+  (FAvx2 ? MixAndWeighAvx2 : MixAndWeighBase)(bytes, w.data(), Samples.data() + newHalf,
+                                              Samples.data() + oldHalf, Windowed.data());
   Phase = Phase == 0 ? 1 : 0;
 
   Transform();
@@ -274,7 +276,7 @@ void CFFT_iterative::Transform() noexcept {
 
 void CFFT_iterative::ComputePower() noexcept {
   (FAvx2 ? PowerRunAvx2 : PowerRunBase)(Re.data(), Im.data(), Power.data(), Spectrum.data(),
-                                       FFTSize);
+                                        FFTSize);
 }
 
 }  // namespace quenvis

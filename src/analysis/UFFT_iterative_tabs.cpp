@@ -25,11 +25,16 @@ const std::array<std::int32_t, FFTSize> TabBitRev = MakeBitRev();
 
 const TWindowTab& WindowTable(int Position) noexcept {
   switch (Position) {
-    case 1: return TabHanning;
-    case 2: return TabBlackman;
-    case 3: return TabBlackmanHarris;
-    case 4: return TabBlackmanNuttall;
-    default: return TabHamming;
+    case 1:
+      return TabHanning;
+    case 2:
+      return TabBlackman;
+    case 3:
+      return TabBlackmanHarris;
+    case 4:
+      return TabBlackmanNuttall;
+    default:
+      return TabHamming;
   }
 }
 

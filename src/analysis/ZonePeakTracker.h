@@ -15,7 +15,7 @@ struct TZonePeaks {
 // Power: 4096 log-power bins. Zone limits are inclusive bins; reversed or
 // empty zones find nothing, and no bin outside 0..4095 is ever read.
 TZonePeaks TrackZonePeaks(const double* Power, double Offset, double Threshold,
-                          std::int32_t Zone1Lo, std::int32_t Zone1Hi,
-                          std::int32_t Zone2Lo, std::int32_t Zone2Hi) noexcept;
+                          std::int32_t Zone1Lo, std::int32_t Zone1Hi, std::int32_t Zone2Lo,
+                          std::int32_t Zone2Hi) noexcept;
 
 }  // namespace quenvis

@@ -35,9 +35,12 @@ std::vector<double> Ticks(double Lo, double Hi, double MinGap, TPos Pos) {
 
 const char* VoiceName(EVoice Voice) noexcept {
   switch (Voice) {
-    case EVoice::Woman: return "woman";
-    case EVoice::Child: return "child";
-    case EVoice::Man: break;
+    case EVoice::Woman:
+      return "woman";
+    case EVoice::Child:
+      return "child";
+    case EVoice::Man:
+      break;
   }
   return "man";
 }
@@ -48,9 +51,12 @@ double BarkToHz(double Bark) noexcept { return 1960.0 * (Bark + 0.53) / (26.28 -
 
 TChartRange ChartRangeFor(EVoice Voice) noexcept {
   switch (Voice) {
-    case EVoice::Woman: return {200, 1150, 650, 3300};
-    case EVoice::Child: return {250, 1300, 750, 3800};
-    case EVoice::Man: break;
+    case EVoice::Woman:
+      return {200, 1150, 650, 3300};
+    case EVoice::Child:
+      return {250, 1300, 750, 3800};
+    case EVoice::Man:
+      break;
   }
   return {150, 950, 550, 2800};
 }

@@ -28,7 +28,8 @@ class CChartScale {
  public:
   // The plot area in device-independent pixels: F2Hi at Left, F2Lo at
   // Left + Width, F1Lo at Top, F1Hi at Top + Height.
-  CChartScale(const TChartRange& Range, double Left, double Top, double Width, double Height) noexcept;
+  CChartScale(const TChartRange& Range, double Left, double Top, double Width,
+              double Height) noexcept;
 
   double XOfF2(double Hz) const noexcept;
   double YOfF1(double Hz) const noexcept;

@@ -13,11 +13,16 @@ struct TAverage {
 };
 
 constexpr TAverage PetersonBarney[] = {
-    {"i", {270, 310, 370}, {2290, 2790, 3200}},   {"\u026A", {390, 430, 530}, {1990, 2480, 2730}},
-    {"\u025B", {530, 610, 690}, {1840, 2330, 2610}}, {"\u00E6", {660, 860, 1010}, {1720, 2050, 2320}},
-    {"\u0251", {730, 850, 1030}, {1090, 1220, 1370}}, {"\u0254", {570, 590, 680}, {840, 920, 1060}},
-    {"\u028A", {440, 470, 560}, {1020, 1160, 1410}}, {"u", {300, 370, 430}, {870, 950, 1170}},
-    {"\u028C", {640, 760, 850}, {1190, 1400, 1590}}, {"\u025D", {490, 500, 560}, {1350, 1640, 1820}},
+    {"i", {270, 310, 370}, {2290, 2790, 3200}},
+    {"\u026A", {390, 430, 530}, {1990, 2480, 2730}},
+    {"\u025B", {530, 610, 690}, {1840, 2330, 2610}},
+    {"\u00E6", {660, 860, 1010}, {1720, 2050, 2320}},
+    {"\u0251", {730, 850, 1030}, {1090, 1220, 1370}},
+    {"\u0254", {570, 590, 680}, {840, 920, 1060}},
+    {"\u028A", {440, 470, 560}, {1020, 1160, 1410}},
+    {"u", {300, 370, 430}, {870, 950, 1170}},
+    {"\u028C", {640, 760, 850}, {1190, 1400, 1590}},
+    {"\u025D", {490, 500, 560}, {1350, 1640, 1820}},
 };
 
 // Plausible formant frequencies: anything outside is a typing error.
@@ -26,7 +31,8 @@ constexpr std::size_t MaxLabelBytes = 16;
 
 std::string_view Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+    s.remove_suffix(1);
   return s;
 }
 
@@ -85,8 +91,7 @@ std::string ParseReferenceCsv(std::string_view Text, std::vector<TReferenceVowel
     const std::vector<std::string_view> cells = Split(line);
     const std::string where = "line " + std::to_string(lineNo) + ": ";
     if (rows.empty() && lineNo == 1 && cells.size() >= 3 && !ParseHz(cells[1])) continue;  // header
-    if (cells.size() < 3 || cells.size() > 4)
-      return where + "expected label,f1_hz,f2_hz[,voice]";
+    if (cells.size() < 3 || cells.size() > 4) return where + "expected label,f1_hz,f2_hz[,voice]";
     if (!PrintableLabel(cells[0])) return where + "the label must be 1 to 16 printable bytes";
     const auto f1 = ParseHz(cells[1]), f2 = ParseHz(cells[2]);
     if (!f1 || !f2) return where + "F1 and F2 must be numbers in Hz";

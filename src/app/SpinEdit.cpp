@@ -24,9 +24,7 @@ QToolButton* MakeArrow(QWidget* Parent, Qt::ArrowType Arrow) {
 }  // namespace
 
 TSpinEdit::TSpinEdit(QWidget* Parent)
-    : QLineEdit(Parent),
-      FUp(MakeArrow(this, Qt::UpArrow)),
-      FDown(MakeArrow(this, Qt::DownArrow)) {
+    : QLineEdit(Parent), FUp(MakeArrow(this, Qt::UpArrow)), FDown(MakeArrow(this, Qt::DownArrow)) {
   setTextMargins(0, 0, ArrowWidth, 0);
   connect(FUp, &QToolButton::clicked, this, [this] { stepBy(1); });
   connect(FDown, &QToolButton::clicked, this, [this] { stepBy(-1); });

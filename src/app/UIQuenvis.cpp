@@ -5,20 +5,20 @@
 #include <QFrame>
 #include <QImage>
 #include <QKeySequence>
-#include <QPainter>
-#include <QShortcut>
-#include <QTime>
 #include <QLabel>
 #include <QLocale>
+#include <QPainter>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QShortcut>
+#include <QTime>
 #include <cmath>
 
+#include "analysis/FormantTracker.h"
 #include "analysis/UFFT_iterative_tabs.h"
 #include "app/SpinEdit.h"
-#include "analysis/FormantTracker.h"
 #include "app/VowelChart.h"
 #include "capture/UWaveRecorder.h"
 
@@ -85,7 +85,8 @@ void SetLabelText(QLabel* Label, const QString& Text) {
 QString FormatFixed(double Value, int Decimals, const QLocale& Locale) {
   TNumberParts parts = SplitFixed(Value, Decimals);
   // A value that rounds to zero prints as "0.000", never "-0.000".
-  if (parts.Negative && !(parts.Digits + parts.Decimals).contains(QRegularExpression(QStringLiteral("[1-9]"))))
+  if (parts.Negative &&
+      !(parts.Digits + parts.Decimals).contains(QRegularExpression(QStringLiteral("[1-9]"))))
     parts.Negative = false;
   if (parts.Decimals.isEmpty()) return Signed(parts, parts.Digits);
   return Signed(parts, parts.Digits + Locale.decimalPoint() + parts.Decimals);
@@ -129,10 +130,7 @@ TForm1::TForm1(CWaveInService* Service, QWidget* Parent)
 
 TForm1::~TForm1() { FormDestroy(this); }
 
-double TForm1::TimeOfDay() {
-  return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0;
-}
-
+double TForm1::TimeOfDay() { return QTime::currentTime().msecsSinceStartOfDay() / 86400000.0; }
 
 void TForm1::BuildLayout() {
   setObjectName(QStringLiteral("Form1"));
@@ -195,12 +193,10 @@ void TForm1::BuildLayout() {
   Bt_chart->setGeometry(112, 8, 49, 25);
 
   // Keyboard order: the tool panel's controls, then the command panel's.
-  QWidget* const tabOrder[] = {CB_Pilotes, PowerRange, Remanance, FreqPlage,
-                                     Seuil,      EC2Z1LF1,   EC2Z1LF2,  EC2Z2LF1,
-                                     EC2Z2LF2,   Memo1,      PowerOffset, window,
-                                     Bt_start,   Bt_stop,    Bt_chart};
-  for (std::size_t i = 1; i < std::size(tabOrder); ++i)
-    setTabOrder(tabOrder[i - 1], tabOrder[i]);
+  QWidget* const tabOrder[] = {CB_Pilotes,  PowerRange, Remanance, FreqPlage, Seuil,
+                               EC2Z1LF1,    EC2Z1LF2,   EC2Z2LF1,  EC2Z2LF2,  Memo1,
+                               PowerOffset, window,     Bt_start,  Bt_stop,   Bt_chart};
+  for (std::size_t i = 1; i < std::size(tabOrder); ++i) setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
   // The initial values are in place, so from here on every edit reaches its handler.
   connect(PowerRange, &TSpinEdit::changed, this, &TForm1::PowerRangeChange);
@@ -333,8 +329,7 @@ void TForm1::UpdateCaption() {
                  QStringLiteral(" img/s"));
 }
 
-void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames,
-                          std::int32_t& Done) {
+void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, std::int32_t& Done) {
   // The analysis reads a whole block; a smaller buffer cannot feed it.
   if (Recorder->BufferBytes() < BlockBytes) {
     Done = Frames;
@@ -346,8 +341,8 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames,
     if (Formants->Voice() != Chart->Voice())
       Formants = std::make_unique<CFormantTracker>(Chart->Voice());
     const TFormants result = Formants->Process(Data);
-    Chart->AddEstimate({result.Voiced && result.F[0] > 0 && result.F[1] > 0, result.F0,
-                        result.F[0], result.F[1]});
+    Chart->AddEstimate(
+        {result.Voiced && result.F[0] > 0 && result.F[1] > 0, result.F0, result.F[0], result.F[1]});
   }
   if (Recorder->IsStopping() || Bytes < Recorder->BufferBytes()) {
     // A block handed back as capture ends is shown, but it is no part of
@@ -381,7 +376,8 @@ void TForm1::RecorderDevicesChange(QObject* /*Sender*/) {
   const qsizetype first = 3;  // under "Liste des pilotes : "
   if (lines.size() >= first + FDeviceLines) {
     lines.remove(first, FDeviceLines);
-    for (qsizetype i = 0; i < Recorder->DeviceCount(); ++i) lines.insert(first + i, Recorder->Devices()[i]);
+    for (qsizetype i = 0; i < Recorder->DeviceCount(); ++i)
+      lines.insert(first + i, Recorder->Devices()[i]);
     Memo1->setPlainText(lines.join(u'\n'));
     FDeviceLines = Recorder->DeviceCount();
   }
@@ -416,9 +412,9 @@ void TForm1::Bt_startClick(QObject* /*Sender*/) {
   if (Recorder->Start()) return;
   const MMRESULT result = Recorder->StartResult();
   if (result == MMSYSERR_ALLOCATED) return;  // capture goes on
-  const char* why = Recorder->DeviceCount() == 0        ? "no device"
-                    : result == MMSYSERR_NODRIVER       ? "the sound server is not running"
-                                                        : "the device could not be opened";
+  const char* why = Recorder->DeviceCount() == 0  ? "no device"
+                    : result == MMSYSERR_NODRIVER ? "the sound server is not running"
+                                                  : "the device could not be opened";
   Memo1->appendPlainText(QStringLiteral("Start: ") + QString::fromLatin1(why));
 }
 

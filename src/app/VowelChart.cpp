@@ -22,7 +22,6 @@ namespace {
 
 const QColor DotColour(200, 40, 40);
 
-
 }  // namespace
 
 TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
@@ -101,7 +100,8 @@ void TVowelChart::ClearTrail() {
 
 bool TVowelChart::LatestPoint(double& F1, double& F2) const {
   for (int age = 0; FNewest >= 0 && age < TrailBlocks; ++age) {
-    const TTrailPoint& p = FTrail[static_cast<std::size_t>((FNewest - age + TrailBlocks) % TrailBlocks)];
+    const TTrailPoint& p =
+        FTrail[static_cast<std::size_t>((FNewest - age + TrailBlocks) % TrailBlocks)];
     if (p.Voiced) {
       F1 = p.F1;
       F2 = p.F2;
@@ -126,8 +126,8 @@ QString TVowelChart::LoadReferences(const QString& Path) {
     error = file.errorString();
   } else {
     const QByteArray data = file.read(MaxReferenceBytes + 1);
-    error = QString::fromStdString(
-        ParseReferenceCsv(std::string_view(data.constData(), static_cast<std::size_t>(data.size())), set));
+    error = QString::fromStdString(ParseReferenceCsv(
+        std::string_view(data.constData(), static_cast<std::size_t>(data.size())), set));
   }
   if (!error.isEmpty()) {
     error = QFileInfo(Path).fileName() + QStringLiteral(": ") + error;
@@ -151,14 +151,15 @@ void TVowelChart::UseBuiltInReferences() {
 }
 
 void TVowelChart::AskForReferences() {
-  const QString path = QFileDialog::getOpenFileName(
-      this, QStringLiteral("Load reference vowels"), FReferencePath,
-      QStringLiteral("Reference vowels (*.csv);;All files (*)"));
+  const QString path =
+      QFileDialog::getOpenFileName(this, QStringLiteral("Load reference vowels"), FReferencePath,
+                                   QStringLiteral("Reference vowels (*.csv);;All files (*)"));
   if (path.isEmpty()) return;
   const QString error = LoadReferences(path);
   if (!error.isEmpty())
-    QMessageBox::warning(this, QStringLiteral("Reference vowels"),
-                         error + QStringLiteral("\n\nExpected lines of label,f1_hz,f2_hz[,voice]."));
+    QMessageBox::warning(
+        this, QStringLiteral("Reference vowels"),
+        error + QStringLiteral("\n\nExpected lines of label,f1_hz,f2_hz[,voice]."));
 }
 
 QImage TVowelChart::Render() const {
@@ -174,11 +175,12 @@ QImage TVowelChart::Render() const {
 bool TVowelChart::SaveImage(const QString& Path) const { return Render().save(Path, "PNG"); }
 
 void TVowelChart::SaveWithDialog() {
-  const QString suggested = QStringLiteral("quenvis-chart-") +
-                            QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
-                            QStringLiteral(".png");
-  const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the chart"), suggested,
-                                                    QStringLiteral("PNG images (*.png)"));
+  const QString suggested =
+      QStringLiteral("quenvis-chart-") +
+      QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+      QStringLiteral(".png");
+  const QString path = QFileDialog::getSaveFileName(
+      this, QStringLiteral("Save the chart"), suggested, QStringLiteral("PNG images (*.png)"));
   if (path.isEmpty()) return;
   if (!SaveImage(path))
     QMessageBox::warning(this, QStringLiteral("Save the chart"),
@@ -232,7 +234,8 @@ void TVowelChart::closeEvent(QCloseEvent* Event) {
 void TVowelChart::Remember() const {
   QSettings settings;  // the application's own, named by the program
   settings.setValue(QStringLiteral("chart/geometry"), saveGeometry());
-  settings.setValue(QStringLiteral("chart/voice"), QString::fromLatin1(VoiceName(FPainter.Voice())));
+  settings.setValue(QStringLiteral("chart/voice"),
+                    QString::fromLatin1(VoiceName(FPainter.Voice())));
   settings.setValue(QStringLiteral("chart/references"), FReferencePath);
 }
 

@@ -147,7 +147,8 @@ void CVowelChartPainter::PaintReadout(QPainter& Painter, const QSizeF& Size, con
   Painter.restore();
 }
 
-bool CVowelChartPainter::InsideEllipse(const TReferenceVowel& Vowel, double F1, double F2) noexcept {
+bool CVowelChartPainter::InsideEllipse(const TReferenceVowel& Vowel, double F1,
+                                       double F2) noexcept {
   const double a = (HzToBark(F1) - HzToBark(Vowel.F1)) / EllipseF1Bark;
   const double b = (HzToBark(F2) - HzToBark(Vowel.F2)) / EllipseF2Bark;
   return a * a + b * b <= 1.0;

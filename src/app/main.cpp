@@ -24,9 +24,10 @@ constexpr const char* Usage =
 // say the same.
 void StartupMessage(QtMsgType Type, const QMessageLogContext&, const QString&) {
   if (Type != QtFatalMsg) return;
-  std::fputs("quenvis: needs a display, and none could be opened "
-             "(is DISPLAY or WAYLAND_DISPLAY set?)\n",
-             stderr);
+  std::fputs(
+      "quenvis: needs a display, and none could be opened "
+      "(is DISPLAY or WAYLAND_DISPLAY set?)\n",
+      stderr);
   std::_Exit(1);
 }
 

@@ -21,11 +21,11 @@ namespace {
 
 // What the loop's thread has seen, for the UI thread to act on.
 enum : uint32_t {
-  FlagContext = 1,   // the context's state changed
-  FlagStream = 2,    // the stream's state changed
-  FlagData = 4,      // the stream has sound to read
-  FlagSources = 8,   // a source appeared, went or changed
-  FlagListed = 16,   // a source listing has ended
+  FlagContext = 1,  // the context's state changed
+  FlagStream = 2,   // the stream's state changed
+  FlagData = 4,     // the stream has sound to read
+  FlagSources = 8,  // a source appeared, went or changed
+  FlagListed = 16,  // a source listing has ended
 };
 
 struct TSource {
@@ -69,11 +69,11 @@ struct TPulseWaveInService::TImpl {
 
   // UI thread only.
   bool Connected = false;
-  bool Listed = false;               // a list has come since construction
-  std::vector<QByteArray> Names;     // device number -> source name
-  std::vector<TSource> Present;      // as last listed, inputs first
+  bool Listed = false;            // a list has come since construction
+  std::vector<QByteArray> Names;  // device number -> source name
+  std::vector<TSource> Present;   // as last listed, inputs first
   uint32_t Version = 0;
-  size_t PeekOffset = 0;             // bytes of the peeked fragment already copied
+  size_t PeekOffset = 0;  // bytes of the peeked fragment already copied
 
   void Raise(uint32_t Flag) {
     Flags.fetch_or(Flag);
@@ -91,14 +91,17 @@ struct TPulseWaveInService::TImpl {
   void StartListing() {
     Listing = true;
     Incoming.clear();
-    if (pa_operation* o = pa_context_get_server_info(Context, ServerInfo, this)) pa_operation_unref(o);
+    if (pa_operation* o = pa_context_get_server_info(Context, ServerInfo, this))
+      pa_operation_unref(o);
     if (pa_operation* o = pa_context_get_source_info_list(Context, SourceInfo, this))
       pa_operation_unref(o);
     else
       Listing = false;
   }
 
-  static void ContextState(pa_context*, void* Self) { static_cast<TImpl*>(Self)->Raise(FlagContext); }
+  static void ContextState(pa_context*, void* Self) {
+    static_cast<TImpl*>(Self)->Raise(FlagContext);
+  }
   static void StreamState(pa_stream*, void* Self) { static_cast<TImpl*>(Self)->Raise(FlagStream); }
   static void StreamRead(pa_stream*, size_t Readable, void* Self) {
     auto* impl = static_cast<TImpl*>(Self);
@@ -113,9 +116,9 @@ struct TPulseWaveInService::TImpl {
   static void SourceInfo(pa_context*, const pa_source_info* Info, int Eol, void* Self) {
     auto* impl = static_cast<TImpl*>(Self);
     if (Eol == 0 && Info != nullptr) {
-      impl->Incoming.push_back(TSource{QByteArray(Info->name),
-                                       QByteArray(Info->description ? Info->description : Info->name),
-                                       Info->monitor_of_sink != PA_INVALID_INDEX});
+      impl->Incoming.push_back(TSource{
+          QByteArray(Info->name), QByteArray(Info->description ? Info->description : Info->name),
+          Info->monitor_of_sink != PA_INVALID_INDEX});
       return;
     }
     impl->Listing = false;
@@ -214,10 +217,12 @@ void TPulseWaveInService::Serve() {
   uint32_t version = 0;
   {
     TImpl::TLock lock(m.Loop);
-    const pa_context_state_t state = m.Context ? pa_context_get_state(m.Context) : PA_CONTEXT_FAILED;
+    const pa_context_state_t state =
+        m.Context ? pa_context_get_state(m.Context) : PA_CONTEXT_FAILED;
     if (state == PA_CONTEXT_READY && !m.Connected) {
       m.Connected = true;
-      if (pa_operation* o = pa_context_subscribe(m.Context, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr))
+      if (pa_operation* o =
+              pa_context_subscribe(m.Context, PA_SUBSCRIPTION_MASK_SOURCE, nullptr, nullptr))
         pa_operation_unref(o);
       m.StartListing();
     } else if (!PA_CONTEXT_IS_GOOD(state)) {
@@ -256,7 +261,8 @@ void TPulseWaveInService::Serve() {
   if (listed) {
     std::stable_partition(list.begin(), list.end(), [](const TSource& s) { return !s.Monitor; });
     for (const TSource& s : list)
-      if (std::find(m.Names.begin(), m.Names.end(), s.Name) == m.Names.end()) m.Names.push_back(s.Name);
+      if (std::find(m.Names.begin(), m.Names.end(), s.Name) == m.Names.end())
+        m.Names.push_back(s.Name);
     const bool changed = list != m.Present || version != m.Version;
     m.Present = std::move(list);
     m.Version = version;
@@ -288,7 +294,8 @@ MMRESULT TPulseWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& For
   if (!m.Connected) return MMSYSERR_NODRIVER;
   if (DeviceId >= m.Names.size()) return MMSYSERR_BADDEVICEID;
   const QByteArray& name = m.Names[DeviceId];
-  if (std::none_of(m.Present.begin(), m.Present.end(), [&](const TSource& s) { return s.Name == name; }))
+  if (std::none_of(m.Present.begin(), m.Present.end(),
+                   [&](const TSource& s) { return s.Name == name; }))
     return MMSYSERR_BADDEVICEID;
   const pa_sample_spec spec{PA_SAMPLE_S16LE, Format.nSamplesPerSec, uint8_t(Format.nChannels)};
   if (!pa_sample_spec_valid(&spec) || Format.nChannels > PA_CHANNELS_MAX) return WAVERR_BADFORMAT;
@@ -325,7 +332,8 @@ MMRESULT TPulseWaveInService::DoStart() {
   TImpl& m = *FImpl;
   {
     TImpl::TLock lock(m.Loop);
-    if (m.Stream == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(m.Stream))) return MMSYSERR_ERROR;
+    if (m.Stream == nullptr || !PA_STREAM_IS_GOOD(pa_stream_get_state(m.Stream)))
+      return MMSYSERR_ERROR;
   }
   m.SinceData.start();
   return MMSYSERR_NOERROR;
@@ -402,7 +410,8 @@ void TPulseWaveInService::ReadStream() {
 void TPulseWaveInService::Watch() {
   const TImpl& m = *FImpl;
   if (m.Stream == nullptr || !IsStarted() || !m.SinceData.isValid()) return;
-  if (m.SinceData.elapsed() > (m.GotData ? SilenceTimeoutMs : StartupTimeoutMs)) Fail(EWaveInEnd::NoSound);
+  if (m.SinceData.elapsed() > (m.GotData ? SilenceTimeoutMs : StartupTimeoutMs))
+    Fail(EWaveInEnd::NoSound);
 }
 
 }  // namespace quenvis

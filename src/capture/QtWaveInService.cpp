@@ -84,7 +84,8 @@ MMRESULT TQtWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& Format
   // restart that input is found again by its id.
   const QByteArray id = FImpl->Devices[qsizetype(DeviceId)].id();
   const QList<QAudioDevice> now = QMediaDevices::audioInputs();
-  const auto it = std::find_if(now.begin(), now.end(), [&](const QAudioDevice& d) { return d.id() == id; });
+  const auto it =
+      std::find_if(now.begin(), now.end(), [&](const QAudioDevice& d) { return d.id() == id; });
   if (it == now.end()) return MMSYSERR_BADDEVICEID;
   const QAudioFormat format = CaptureFormat(int(Format.nSamplesPerSec), Format.nChannels);
   if (!it->isFormatSupported(format)) return WAVERR_BADFORMAT;
@@ -93,7 +94,8 @@ MMRESULT TQtWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& Format
   // before waveInStart is thrown away.
   auto* source = new QAudioSource(*it, format, this);
   QIODevice* io = source->start();
-  if (io == nullptr || source->error() != QAudio::NoError || source->state() == QAudio::StoppedState) {
+  if (io == nullptr || source->error() != QAudio::NoError ||
+      source->state() == QAudio::StoppedState) {
     source->stop();
     delete source;
     return MMSYSERR_NODRIVER;
@@ -158,7 +160,8 @@ void TQtWaveInService::ReadAvailable() {
       // 2048-frame buffer, so a short backlog waits in the stream for the next
       // buffer; only sound beyond it is dropped, in whole frames.
       const qint64 excess = FImpl->Source->bytesAvailable() - FImpl->Backlog;
-      const qint64 chunk = std::min<qint64>(excess, sizeof FImpl->Discard) / FImpl->FrameBytes * FImpl->FrameBytes;
+      const qint64 chunk =
+          std::min<qint64>(excess, sizeof FImpl->Discard) / FImpl->FrameBytes * FImpl->FrameBytes;
       if (chunk <= 0) return;
       n = io->read(FImpl->Discard, chunk);
       if (n <= 0) return;
@@ -177,9 +180,11 @@ void TQtWaveInService::Watch() {
   QAudioSource* s = FImpl->Source;
   if (s == nullptr) return;
   const QAudio::Error e = s->error();
-  const bool broken = (e != QAudio::NoError && e != QAudio::UnderrunError) || s->state() == QAudio::StoppedState;
+  const bool broken =
+      (e != QAudio::NoError && e != QAudio::UnderrunError) || s->state() == QAudio::StoppedState;
   const int limit = FImpl->GotData ? SilenceTimeoutMs : StartupTimeoutMs;
-  const bool silent = IsStarted() && FImpl->SinceData.isValid() && FImpl->SinceData.elapsed() > limit;
+  const bool silent =
+      IsStarted() && FImpl->SinceData.isValid() && FImpl->SinceData.elapsed() > limit;
   if (!Listed(FImpl->OpenId))
     Fail(EWaveInEnd::DeviceRemoved);
   else if (broken)

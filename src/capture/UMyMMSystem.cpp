@@ -54,8 +54,9 @@ MMRESULT TWaveInStreamService::waveInOpen(HWAVEIN& Handle, uint32_t DeviceId,
                                           const TWaveFormatEx& Format, QObject* Target) {
   if (FHandle != 0) return MMSYSERR_ALLOCATED;
   if (Target == nullptr) return MMSYSERR_INVALPARAM;
-  if (Format.wFormatTag != WAVE_FORMAT_PCM || Format.wBitsPerSample != 16 || Format.nChannels == 0 ||
-      Format.nSamplesPerSec == 0 || Format.nBlockAlign != Format.nChannels * 2)
+  if (Format.wFormatTag != WAVE_FORMAT_PCM || Format.wBitsPerSample != 16 ||
+      Format.nChannels == 0 || Format.nSamplesPerSec == 0 ||
+      Format.nBlockAlign != Format.nChannels * 2)
     return WAVERR_BADFORMAT;
   if (MMRESULT r = DoOpen(DeviceId, Format)) return r;
   if (++FLastHandle == 0) ++FLastHandle;

@@ -98,7 +98,7 @@ inline constexpr int MAXPNAMELEN = 32;
 struct TWaveInCaps {
   uint16_t wMid = 0;
   uint16_t wPid = 0;
-  uint32_t vDriverVersion = 0;  // major in bits 8..15, minor in bits 0..7
+  uint32_t vDriverVersion = 0;     // major in bits 8..15, minor in bits 0..7
   char szPname[MAXPNAMELEN] = {};  // UTF-8; zero-terminated unless all 32 bytes are used
   uint32_t dwFormats = 0;
   uint16_t wChannels = 0;
@@ -116,7 +116,8 @@ void CopyDeviceName(const QByteArray& Utf8Name, char (&Dest)[MAXPNAMELEN]);
 // A notification as the target receives it.
 class TWaveInEvent : public QEvent {
  public:
-  TWaveInEvent(uint32_t Msg, HWAVEIN Handle, TMyWaveHdr* Header, EWaveInEnd End = EWaveInEnd::Closed)
+  TWaveInEvent(uint32_t Msg, HWAVEIN Handle, TMyWaveHdr* Header,
+               EWaveInEnd End = EWaveInEnd::Closed)
       : QEvent(EventType()), Msg(Msg), Handle(Handle), Header(Header), End(End) {}
   static QEvent::Type EventType();
 
@@ -210,8 +211,8 @@ class TWaveInStreamService : public QObject, public CWaveInService {
   HWAVEIN FLastHandle = 0;
   QPointer<QObject> FTarget;
   bool FStarted = false;
-  std::vector<TMyWaveHdr*> FQueue;    // capacity grows at prepare only
-  std::vector<TNotice> FPending;      // capacity grows at open/prepare only
+  std::vector<TMyWaveHdr*> FQueue;  // capacity grows at prepare only
+  std::vector<TNotice> FPending;    // capacity grows at open/prepare only
   size_t FPendingHead = 0;
   int FPrepared = 0;
   int64_t FDropped = 0;

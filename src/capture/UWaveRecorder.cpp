@@ -11,11 +11,11 @@ namespace quenvis {
 
 namespace {
 
-
 QString Describe(uint32_t Number, const TWaveInCaps& Caps) {
   const auto nameLength = qsizetype(strnlen(Caps.szPname, sizeof Caps.szPname));
-  return QString::number(Number) + QStringLiteral(" - ") + QString::fromUtf8(Caps.szPname, nameLength) +
-         QStringLiteral(" v") + QString::number(Caps.vDriverVersion >> 8) + QLatin1Char('.') +
+  return QString::number(Number) + QStringLiteral(" - ") +
+         QString::fromUtf8(Caps.szPname, nameLength) + QStringLiteral(" v") +
+         QString::number(Caps.vDriverVersion >> 8) + QLatin1Char('.') +
          QString::number(Caps.vDriverVersion & 0xFF);
 }
 
@@ -26,7 +26,8 @@ TWaveRecorder::TWaveRecorder(QWidget* Owner)
   Init();
 }
 
-TWaveRecorder::TWaveRecorder(QWidget* Owner, CWaveInService& Service) : QWidget(Owner), Service(Service) {
+TWaveRecorder::TWaveRecorder(QWidget* Owner, CWaveInService& Service)
+    : QWidget(Owner), Service(Service) {
   Init();
 }
 
@@ -123,7 +124,8 @@ bool TWaveRecorder::StartSteps() {
   WaveFormat.nAvgBytesPerSec = WaveFormat.nBlockAlign * WaveFormat.nSamplesPerSec;
   WaveFormat.cbSize = 0;
 
-  FStartResult = Service.waveInOpen(WaveInHandle, DeviceNumbers[size_t(DeviceId)], WaveFormat, this);
+  FStartResult =
+      Service.waveInOpen(WaveInHandle, DeviceNumbers[size_t(DeviceId)], WaveFormat, this);
   if (FStartResult != MMSYSERR_NOERROR) return false;
   Busy = true;
   FEnd = EWaveInEnd::Closed;
@@ -135,8 +137,10 @@ bool TWaveRecorder::StartSteps() {
     h->dwBytesRecorded = 0;
   }
   for (TMyWaveHdr* h : {&Header1, &Header2}) {
-    if ((FStartResult = Service.waveInPrepareHeader(WaveInHandle, *h)) != MMSYSERR_NOERROR) return false;
-    if ((FStartResult = Service.waveInAddBuffer(WaveInHandle, *h)) != MMSYSERR_NOERROR) return false;
+    if ((FStartResult = Service.waveInPrepareHeader(WaveInHandle, *h)) != MMSYSERR_NOERROR)
+      return false;
+    if ((FStartResult = Service.waveInAddBuffer(WaveInHandle, *h)) != MMSYSERR_NOERROR)
+      return false;
   }
   FStartResult = Service.waveInStart(WaveInHandle);
   return FStartResult == MMSYSERR_NOERROR;

@@ -29,7 +29,8 @@ std::uint8_t AllocBM32Info(TBM32Info*& Info, std::int32_t Width, std::int32_t He
   Info->Height = h;
   Info->Stride = static_cast<std::int32_t>(stride);
   Info->PixelFormat = PixelFormat32bppARGB;
-  Info->Bits = new (std::nothrow) std::uint32_t[static_cast<std::size_t>(w) * static_cast<std::size_t>(h)];
+  Info->Bits =
+      new (std::nothrow) std::uint32_t[static_cast<std::size_t>(w) * static_cast<std::size_t>(h)];
   if (Info->Bits == nullptr) {
     delete Info;
     Info = nullptr;

@@ -79,7 +79,7 @@ std::size_t FadeSse2(std::uint32_t* Pixels, std::size_t Count, std::uint16_t K1,
 // The same with sixteen lanes, for processors that have AVX2.
 template <bool Long>
 __attribute__((target("avx2"))) inline __m256i FadeLanes256(__m256i v, __m256i k1,
-                                                             __m256i k0) noexcept {
+                                                            __m256i k0) noexcept {
   const __m256i aHi = _mm256_mulhi_epu16(v, k1);
   const __m256i aLo = _mm256_mullo_epi16(v, k1);
   __m256i w;
@@ -92,7 +92,7 @@ __attribute__((target("avx2"))) inline __m256i FadeLanes256(__m256i v, __m256i k
 
 template <bool Long>
 __attribute__((target("avx2"))) std::size_t FadeAvx2(std::uint32_t* Pixels, std::size_t Count,
-                                                      std::uint16_t K1, std::uint16_t K0) noexcept {
+                                                     std::uint16_t K1, std::uint16_t K0) noexcept {
   const __m256i vk1 = _mm256_set1_epi16(static_cast<short>(K1));
   const __m256i vk0 = _mm256_set1_epi16(static_cast<short>(K0));
   const __m256i zero = _mm256_setzero_si256();

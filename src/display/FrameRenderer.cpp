@@ -49,7 +49,8 @@ void DrawMarker(CGraphics& g, const CPen& Pen, std::int32_t Shift, std::int32_t 
                 double Scale) {
   const std::int32_t x = CFrameRenderer::BinToX(Shift, Bin);
   const std::int32_t y = LevelToY(Level, Scale);
-  g.DrawRectangleI(Pen, SaturateToInt32(std::int64_t{x} - 5), SaturateToInt32(std::int64_t{y} - 5), 10, 10);
+  g.DrawRectangleI(Pen, SaturateToInt32(std::int64_t{x} - 5), SaturateToInt32(std::int64_t{y} - 5),
+                   10, 10);
 }
 
 // Position of Peak between Lo (0) and Hi (255). The differences are taken in
@@ -71,8 +72,9 @@ std::int32_t CFrameRenderer::BinToX(std::int32_t Shift, std::int32_t Bin) noexce
   if (Shift < 0) {
     if (Bin == 0) return 0;
     const std::int64_t s = -std::int64_t{Shift};
-    if (s >= 32) return Bin > 0 ? std::numeric_limits<std::int32_t>::max()
-                                : std::numeric_limits<std::int32_t>::min();
+    if (s >= 32)
+      return Bin > 0 ? std::numeric_limits<std::int32_t>::max()
+                     : std::numeric_limits<std::int32_t>::min();
     return SaturateToInt32(std::int64_t{Bin} * (std::int64_t{1} << s));
   }
   if (Shift > 0) {
@@ -146,8 +148,8 @@ void CFrameRenderer::RecorderData(const void* Data, std::int32_t /*Bytes*/, std:
   Fade();
 
   TFrameRate& r = FRate;
-  r.FFrameCount = r.FFrameCount < std::numeric_limits<std::int32_t>::max() ? r.FFrameCount + 1
-                                                                          : r.FFrameCount;
+  r.FFrameCount =
+      r.FFrameCount < std::numeric_limits<std::int32_t>::max() ? r.FFrameCount + 1 : r.FFrameCount;
   if (r.FFrameCount >= RateBlocks) {
     r.FRateNow = FHost.TimeOfDay();
     if (r.FRateNow > r.FRateLast)

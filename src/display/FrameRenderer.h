@@ -51,8 +51,7 @@ class CFrameRenderer {
 
   // The recorder's data handler. Always analyses the full block at Data;
   // Bytes and Frames do not limit it. On return Done holds Frames.
-  void RecorderData(const void* Data, std::int32_t Bytes, std::int32_t Frames,
-                    std::int32_t& Done);
+  void RecorderData(const void* Data, std::int32_t Bytes, std::int32_t Frames, std::int32_t& Done);
 
   // x of a bin on the trace: Shift < 0 shifts left, Shift > 0 shifts right
   // (logically). A left shift that leaves the 32-bit range saturates.

@@ -79,7 +79,8 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
 
   COutputDir out;
   if (std::string e = out.Open(Options.OutDir); !e.empty()) return e;
-  const std::string cannotWrite = (Options.OutDir.empty() ? "." : Options.OutDir) + ": cannot write ";
+  const std::string cannotWrite =
+      (Options.OutDir.empty() ? "." : Options.OutDir) + ": cannot write ";
   CPeaksWriter peaks;
   if (!peaks.Open(out.Add("peaks.csv"))) return cannotWrite + "peaks.csv";
   CFormantsWriter formants;
@@ -150,7 +151,9 @@ std::string RenderRecording(const TRenderOptions& Options, bool ShowProgress) {
   std::vector<std::string> notes;
   TRenderHooks hooks;
   hooks.Notes = &notes;
-  hooks.Progress = [&](std::int64_t Done, std::int64_t Expected) { console.Progress(Done, Expected); };
+  hooks.Progress = [&](std::int64_t Done, std::int64_t Expected) {
+    console.Progress(Done, Expected);
+  };
   std::string error = RenderRecording(Options, hooks);
   console.EndProgress();
   for (const std::string& n : notes) console.Line(n);

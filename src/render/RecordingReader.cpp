@@ -107,7 +107,8 @@ std::string CRecordingReader::Open(const std::string& Path) {
   if (FRate != SampleRate) {
     soxr_error_t error = nullptr;
     FResampler.reset(soxr_create(FRate, SampleRate, 2, &error, nullptr, nullptr, nullptr));
-    if (!FResampler || error) return FName + ": cannot resample from " + std::to_string(FRate) + " Hz";
+    if (!FResampler || error)
+      return FName + ": cannot resample from " + std::to_string(FRate) + " Hz";
     FFloats.resize(static_cast<std::size_t>(ResampleChunk * FChannels));
     FStereoIn.resize(static_cast<std::size_t>(ResampleChunk * 2));
     // Room for one chunk's output at the highest ratio, and a flush.
@@ -214,7 +215,8 @@ std::int32_t CRecordingReader::Next(TSampleBlock& Block) {
   Block.fill(0);
   for (std::int64_t i = 0; i < got; ++i) {
     const std::int16_t l = FSamples[static_cast<std::size_t>(i * channels)];
-    const std::int16_t r = FSamples[static_cast<std::size_t>(i * channels + (channels > 1 ? 1 : 0))];
+    const std::int16_t r =
+        FSamples[static_cast<std::size_t>(i * channels + (channels > 1 ? 1 : 0))];
     unsigned char* at = Block.data() + 4 * i;
     at[0] = static_cast<unsigned char>(l & 0xFF);
     at[1] = static_cast<unsigned char>((l >> 8) & 0xFF);

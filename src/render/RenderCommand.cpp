@@ -58,8 +58,8 @@ int RunRenderCommand(const std::vector<std::string>& Args, int ErrFd,
     return 2;
   }
   if (options.Help || options.Version) {
-    const bool ok = PrintToStdout(options.Help ? RenderUsage()
-                                               : "quenvis-render " QUENVIS_VERSION "\n");
+    const bool ok =
+        PrintToStdout(options.Help ? RenderUsage() : "quenvis-render " QUENVIS_VERSION "\n");
     return ok ? 0 : 2;
   }
 
@@ -75,8 +75,8 @@ int RunRenderCommand(const std::vector<std::string>& Args, int ErrFd,
       one.Input = options.Inputs[i];
       if (count > 1) {
         const std::string& dir = options.OutDir;
-        one.OutDir = (dir.empty() || dir.back() == '/' ? dir : dir + "/") +
-                     InputOutputName(one.Input);
+        one.OutDir =
+            (dir.empty() || dir.back() == '/' ? dir : dir + "/") + InputOutputName(one.Input);
       }
       std::vector<std::string> notes;
       TRenderHooks hooks;

@@ -82,9 +82,10 @@ void CConsole::Draw(std::int64_t Done, std::int64_t Expected) {
     const auto filled = static_cast<int>(Done * Width / Expected);
     line += "[" + std::string(static_cast<std::size_t>(filled), '#') +
             std::string(static_cast<std::size_t>(Width - filled), '.') + "] ";
-    line += std::to_string(Done) + "/" + std::to_string(Expected) + " blocks, " +
-            Minutes(elapsed) + " elapsed";
-    if (Done > 0) line += ", " + Minutes(elapsed * double(Expected - Done) / double(Done)) + " left";
+    line += std::to_string(Done) + "/" + std::to_string(Expected) + " blocks, " + Minutes(elapsed) +
+            " elapsed";
+    if (Done > 0)
+      line += ", " + Minutes(elapsed * double(Expected - Done) / double(Done)) + " left";
   } else {
     line += std::to_string(Done) + " blocks, " + Minutes(elapsed) + " elapsed";
   }

@@ -18,13 +18,16 @@ struct TIntOption {
 };
 
 constexpr TIntOption IntOptions[] = {
-    {"--power-offset", &TPanelValues::PowerOffset, &PowerOffsetLimits, "", "power at the bottom row, in log10 units"},
+    {"--power-offset", &TPanelValues::PowerOffset, &PowerOffsetLimits, "",
+     "power at the bottom row, in log10 units"},
     {"--power-range", &TPanelValues::PowerRange, &PowerRangeLimits, "",
      "log10 units the image spans (values <= 0 give 1/(1 - N) units)"},
     {"--fade", &TPanelValues::Remanance, &RemananceLimits, "",
      "trail length: factor 0, 0.1 ... 0.9, 0.95, 0.99 applied after each block"},
-    {"--freq-range", &TPanelValues::FreqPlage, &FreqPlageLimits, "", "shown range 0..5000, 10000, 20000 or 40000 Hz"},
-    {"--threshold", &TPanelValues::Seuil, &SeuilLimits, "", "noise threshold, per cent of the image height"},
+    {"--freq-range", &TPanelValues::FreqPlage, &FreqPlageLimits, "",
+     "shown range 0..5000, 10000, 20000 or 40000 Hz"},
+    {"--threshold", &TPanelValues::Seuil, &SeuilLimits, "",
+     "noise threshold, per cent of the image height"},
     {"--zone1-lo", &TPanelValues::Zone1Lo, &Zone1LoLimits, " Hz", "lower limit of zone 1"},
     {"--zone1-hi", &TPanelValues::Zone1Hi, &Zone1HiLimits, " Hz", "upper limit of zone 1"},
     {"--zone2-lo", &TPanelValues::Zone2Lo, &Zone2LoLimits, " Hz", "lower limit of zone 2"},
@@ -43,7 +46,8 @@ std::optional<std::int32_t> ParseInt(const std::string& Text) {
 bool ParseChartSize(const std::string& Text, std::int32_t& Width, std::int32_t& Height) {
   const std::size_t x = Text.find('x');
   if (x == std::string::npos) return false;
-  const std::optional<std::int32_t> w = ParseInt(Text.substr(0, x)), h = ParseInt(Text.substr(x + 1));
+  const std::optional<std::int32_t> w = ParseInt(Text.substr(0, x)),
+                                    h = ParseInt(Text.substr(x + 1));
   auto fits = [](const std::optional<std::int32_t>& v) {
     return v && *v >= MinChartSide && *v <= MaxChartSide;
   };
@@ -81,16 +85,21 @@ std::string RenderUsage() {
       "Options (the side panel's values and limits; default in brackets):\n";
   for (const TIntOption& o : IntOptions) {
     const std::string left = std::string(o.Name) + " N";
-    u += "  " + left + std::string(20 - left.size(), ' ') + o.Help + "; " + std::to_string(o.Limits->Lower) + ".." + std::to_string(o.Limits->Upper) +
-         o.Unit + " [" + std::to_string(o.Limits->Initial) + "]\n";
+    u += "  " + left + std::string(20 - left.size(), ' ') + o.Help + "; " +
+         std::to_string(o.Limits->Lower) + ".." + std::to_string(o.Limits->Upper) + o.Unit + " [" +
+         std::to_string(o.Limits->Initial) + "]\n";
   }
   u += "  --window NAME       analysis window: ";
-  for (int i = 0; i < WindowCount; ++i) u += std::string(i ? ", " : "") + WindowNames[static_cast<std::size_t>(i)];
+  for (int i = 0; i < WindowCount; ++i)
+    u += std::string(i ? ", " : "") + WindowNames[static_cast<std::size_t>(i)];
   u += " [" + std::string(WindowNames[0]) + "]\n";
-  u += std::string("  --voice NAME        man, woman or child: the formant analysis preset and the\n"
-                   "                      chart's reference vowels [") + VoiceName(DefaultVoice) + "]\n";
-  u += "  --chart-size WxH    chart.png's size in pixels, each side " + std::to_string(MinChartSide) +
-       ".." + std::to_string(MaxChartSide) + " [" + std::to_string(TRenderOptions{}.ChartWidth) + "x" +
+  u += std::string(
+           "  --voice NAME        man, woman or child: the formant analysis preset and the\n"
+           "                      chart's reference vowels [") +
+       VoiceName(DefaultVoice) + "]\n";
+  u += "  --chart-size WxH    chart.png's size in pixels, each side " +
+       std::to_string(MinChartSide) + ".." + std::to_string(MaxChartSide) + " [" +
+       std::to_string(TRenderOptions{}.ChartWidth) + "x" +
        std::to_string(TRenderOptions{}.ChartHeight) + "]\n";
   u += "  --power             also write power.csv\n";
   u += "  --power-format F    csv or npy; npy writes power.npy (implies --power) [csv]\n";

@@ -24,7 +24,9 @@ std::string Join(const std::string& Dir, const std::string& Name) {
   return !Dir.empty() && Dir.back() == '/' ? Dir + Name : Dir + "/" + Name;
 }
 
-std::string SystemError(int Error) { return std::error_code(Error, std::generic_category()).message(); }
+std::string SystemError(int Error) {
+  return std::error_code(Error, std::generic_category()).message();
+}
 
 }  // namespace
 

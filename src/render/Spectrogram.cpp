@@ -38,10 +38,9 @@ constexpr std::array<std::uint32_t, 256> MakeColourMap() {
     const double f = at - k;
     const TRgb& a = ViridisStops[static_cast<std::size_t>(k)];
     const TRgb& b = ViridisStops[static_cast<std::size_t>(k + 1)];
-    map[static_cast<std::size_t>(i)] = 0xFF000000u |
-                                       std::uint32_t{ToByte(a.R + (b.R - a.R) * f)} << 16 |
-                                       std::uint32_t{ToByte(a.G + (b.G - a.G) * f)} << 8 |
-                                       ToByte(a.B + (b.B - a.B) * f);
+    map[static_cast<std::size_t>(i)] =
+        0xFF000000u | std::uint32_t{ToByte(a.R + (b.R - a.R) * f)} << 16 |
+        std::uint32_t{ToByte(a.G + (b.G - a.G) * f)} << 8 | ToByte(a.B + (b.B - a.B) * f);
   }
   return map;
 }
@@ -54,12 +53,18 @@ struct TGlyph {
   std::array<std::uint8_t, 7> Rows;
 };
 constexpr TGlyph Glyphs[] = {
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}}, {'z', {0x00, 0x00, 0x1F, 0x02, 0x04, 0x08, 0x1F}},
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
+    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
+    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
+    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
+    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
+    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+    {'H', {0x11, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'z', {0x00, 0x00, 0x1F, 0x02, 0x04, 0x08, 0x1F}},
     {'s', {0x00, 0x00, 0x0E, 0x10, 0x0E, 0x01, 0x1E}},
 };
 constexpr std::int32_t GlyphAdvance = 6;
@@ -70,7 +75,8 @@ class CCanvas {
       : FPixels(Pixels), FWidth(Width), FHeight(Height) {}
   void Set(std::int32_t x, std::int32_t y, std::uint32_t c) {
     if (x >= 0 && y >= 0 && x < FWidth && y < FHeight)
-      FPixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth) + static_cast<std::size_t>(x)] = c;
+      FPixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth) +
+              static_cast<std::size_t>(x)] = c;
   }
   // Text with its top-left corner at (x, y).
   void Text(std::int32_t x, std::int32_t y, const std::string& s) {
@@ -127,12 +133,14 @@ void CSpectrogram::AddColumn(const double* Power) {
 }
 
 std::size_t CSpectrogram::AddTrack(std::uint32_t Colour) {
-  FTracks.push_back({Colour, std::vector<float>(static_cast<std::size_t>(FColumns), std::nanf(""))});
+  FTracks.push_back(
+      {Colour, std::vector<float>(static_cast<std::size_t>(FColumns), std::nanf(""))});
   return FTracks.size() - 1;
 }
 
 void CSpectrogram::SetTrackPoint(std::size_t Track, double Hz) {
-  if (FColumns > 0) FTracks[Track].Hz[static_cast<std::size_t>(FColumns - 1)] = static_cast<float>(Hz);
+  if (FColumns > 0)
+    FTracks[Track].Hz[static_cast<std::size_t>(FColumns - 1)] = static_cast<float>(Hz);
 }
 
 std::int64_t CSpectrogram::Pages() const noexcept {
@@ -148,7 +156,8 @@ std::int32_t CSpectrogram::RowOfHz(double Hz) const noexcept {
 void CSpectrogram::RenderPage(std::int64_t Page, std::vector<std::uint32_t>& Pixels,
                               std::int32_t& Width, std::int32_t& Height) const {
   const std::int64_t first = Page * PageColumns;
-  const auto columns = static_cast<std::int32_t>(std::clamp<std::int64_t>(FColumns - first, 0, PageColumns));
+  const auto columns =
+      static_cast<std::int32_t>(std::clamp<std::int64_t>(FColumns - first, 0, PageColumns));
   Width = Left + std::max(columns, 1) + Right;
   Height = Top + PlotHeight + Bottom;
   Pixels.assign(static_cast<std::size_t>(Width) * static_cast<std::size_t>(Height), Background);
@@ -189,7 +198,8 @@ void CSpectrogram::RenderPage(std::int64_t Page, std::vector<std::uint32_t>& Pix
   }
   const std::int32_t axis = Top + PlotHeight;
   const double start = first / columnsPerSecond, end = (first + columns) / columnsPerSecond;
-  for (std::int64_t t = static_cast<std::int64_t>(std::ceil(start / step)) * step; t <= end; t += step) {
+  for (std::int64_t t = static_cast<std::int64_t>(std::ceil(start / step)) * step; t <= end;
+       t += step) {
     const std::int32_t x = Left + RoundToInt32(t * columnsPerSecond - static_cast<double>(first));
     for (std::int32_t y = axis; y < axis + 4; ++y) canvas.Set(x, y, Ink);
     const std::string label = std::to_string(t);

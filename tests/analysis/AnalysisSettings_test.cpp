@@ -15,8 +15,8 @@ TEST(AnalysisSettings, ScaleFromPowerRange) {
   const struct {
     std::int32_t Range;
     double Scale;
-  } cases[] = {{10, 25.5},  {1, 255.0},   {0, 255.0},        {-1, 510.0},
-               {-9, 2550.0}, {3, 85.0},   {10000, 0.0255},   {-10000, 2550255.0}};
+  } cases[] = {{10, 25.5},   {1, 255.0}, {0, 255.0},      {-1, 510.0},
+               {-9, 2550.0}, {3, 85.0},  {10000, 0.0255}, {-10000, 2550255.0}};
   for (const auto& c : cases) EXPECT_EQ(ScaleFromPowerRange(c.Range), c.Scale) << c.Range;
   for (std::int32_t v : {10001, -10001, -8421504, Int32Min, Int32Max})
     EXPECT_FALSE(ScaleFromPowerRange(v).has_value()) << v;
@@ -44,7 +44,8 @@ TEST(AnalysisSettings, FadeFromRemanance) {
   for (std::int32_t v = 0; v <= 11; ++v)
     EXPECT_EQ(FadeFromRemanance(v), static_cast<float>(expected[v])) << v;
   EXPECT_EQ(*FadeFromRemanance(10), 0.949999988079071044921875f);
-  for (std::int32_t v : {-1, 12, Int32Min, Int32Max}) EXPECT_FALSE(FadeFromRemanance(v).has_value()) << v;
+  for (std::int32_t v : {-1, 12, Int32Min, Int32Max})
+    EXPECT_FALSE(FadeFromRemanance(v).has_value()) << v;
 }
 
 TEST(AnalysisSettings, ShiftAndFrequencyRange) {
@@ -64,7 +65,8 @@ TEST(AnalysisSettings, ThresholdFromSeuil) {
   EXPECT_EQ(ThresholdFromSeuil(50, 25.5), 12.75);
   EXPECT_EQ(ThresholdFromSeuil(0, 25.5), 0.0);
   EXPECT_EQ(ThresholdFromSeuil(100, 2550255.0), 2550255.0);
-  for (std::int32_t v : {-1, 101, Int32Min}) EXPECT_FALSE(ThresholdFromSeuil(v, 25.5).has_value()) << v;
+  for (std::int32_t v : {-1, 101, Int32Min})
+    EXPECT_FALSE(ThresholdFromSeuil(v, 25.5).has_value()) << v;
 }
 
 TEST(AnalysisSettings, BinFromHz) {
@@ -134,10 +136,19 @@ TEST(RoundToInt32, NearestTiesToEvenAndSaturating) {
   const struct {
     double Value;
     std::int32_t Result;
-  } cases[] = {{2.5, 2},          {3.5, 4},          {-2.5, -2},        {0.5, 0},
-               {-0.5, 0},         {1.4999999, 1},    {2.7, 3},          {-2.7, -3},
-               {2147483647.4, Int32Max}, {2147483648.0, Int32Max}, {1e300, Int32Max},
-               {-2147483648.4, Int32Min}, {-1e300, Int32Min},
+  } cases[] = {{2.5, 2},
+               {3.5, 4},
+               {-2.5, -2},
+               {0.5, 0},
+               {-0.5, 0},
+               {1.4999999, 1},
+               {2.7, 3},
+               {-2.7, -3},
+               {2147483647.4, Int32Max},
+               {2147483648.0, Int32Max},
+               {1e300, Int32Max},
+               {-2147483648.4, Int32Min},
+               {-1e300, Int32Min},
                {std::numeric_limits<double>::infinity(), Int32Max},
                {-std::numeric_limits<double>::infinity(), Int32Min},
                {std::numeric_limits<double>::quiet_NaN(), 0}};

@@ -42,13 +42,14 @@ TEST(SevenDecimalToDouble, AgreesWithNearestAwayFromTies) {
   std::mt19937_64 random(7);
   int differing = 0;
   for (int i = 0; i < 200'000; ++i) {
-    const auto units = static_cast<std::int64_t>(random() % (3 * SevenDecimalScale)) - SevenDecimalScale;
+    const auto units =
+        static_cast<std::int64_t>(random() % (3 * SevenDecimalScale)) - SevenDecimalScale;
     const double nearest = NearestDouble(units);
     const double stored = SevenDecimalToDouble(units);
     if (stored != nearest) {
       ++differing;
-      EXPECT_EQ(std::fabs(stored - nearest),
-                std::fabs(std::nextafter(nearest, 0.0) - nearest)) << units;
+      EXPECT_EQ(std::fabs(stored - nearest), std::fabs(std::nextafter(nearest, 0.0) - nearest))
+          << units;
     }
   }
   // About one decimal in 2048 meets a halfway case after the first rounding.
@@ -62,7 +63,8 @@ TEST(SevenDecimalToDouble, AgreesWithNearestAwayFromTies) {
 TEST(SevenDecimalToDouble, MatchesExtendedHardwareConversion) {
   std::mt19937_64 random(11);
   for (int i = 0; i < 200'000; ++i) {
-    const auto units = static_cast<std::int64_t>(random() % (2 * SevenDecimalScale + 1)) - SevenDecimalScale;
+    const auto units =
+        static_cast<std::int64_t>(random() % (2 * SevenDecimalScale + 1)) - SevenDecimalScale;
     const long double extended = static_cast<long double>(units) / 1e7L;
     ASSERT_EQ(SevenDecimalToDouble(units), static_cast<double>(extended)) << units;
   }

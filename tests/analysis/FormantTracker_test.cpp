@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <numbers>
 #include <random>
 #include <string>
@@ -28,20 +28,44 @@ struct TVowelSet {
   double F4, F5;
 };
 const TVowelSet Men{"man",
-                    {{{270, 2290, 3010}, {390, 1990, 2550}, {530, 1840, 2480}, {660, 1720, 2410},
-                      {520, 1190, 2390}, {730, 1090, 2440}, {570, 840, 2410}, {440, 1020, 2240},
-                      {300, 870, 2240}, {490, 1350, 1690}}},
-                    3500, 4300};
+                    {{{270, 2290, 3010},
+                      {390, 1990, 2550},
+                      {530, 1840, 2480},
+                      {660, 1720, 2410},
+                      {520, 1190, 2390},
+                      {730, 1090, 2440},
+                      {570, 840, 2410},
+                      {440, 1020, 2240},
+                      {300, 870, 2240},
+                      {490, 1350, 1690}}},
+                    3500,
+                    4300};
 const TVowelSet Women{"woman",
-                      {{{310, 2790, 3310}, {430, 2480, 3070}, {610, 2330, 2990}, {860, 2050, 2850},
-                        {760, 1400, 2780}, {850, 1220, 2810}, {590, 920, 2710}, {470, 1160, 2680},
-                        {370, 950, 2670}, {500, 1640, 1960}}},
-                      3900, 4700};
+                      {{{310, 2790, 3310},
+                        {430, 2480, 3070},
+                        {610, 2330, 2990},
+                        {860, 2050, 2850},
+                        {760, 1400, 2780},
+                        {850, 1220, 2810},
+                        {590, 920, 2710},
+                        {470, 1160, 2680},
+                        {370, 950, 2670},
+                        {500, 1640, 1960}}},
+                      3900,
+                      4700};
 const TVowelSet Children{"child",
-                         {{{370, 3200, 3730}, {530, 2730, 3600}, {690, 2610, 3570}, {1010, 2320, 3320},
-                           {850, 1590, 3360}, {1030, 1370, 3170}, {680, 1060, 3180}, {560, 1410, 3310},
-                           {430, 1170, 3260}, {560, 1820, 2160}}},
-                         4400, 5400};
+                         {{{370, 3200, 3730},
+                           {530, 2730, 3600},
+                           {690, 2610, 3570},
+                           {1010, 2320, 3320},
+                           {850, 1590, 3360},
+                           {1030, 1370, 3170},
+                           {680, 1060, 3180},
+                           {560, 1410, 3310},
+                           {430, 1170, 3260},
+                           {560, 1820, 2160}}},
+                         4400,
+                         5400};
 
 struct TGroup {
   double Pitch;
@@ -124,10 +148,10 @@ TScore Measure(const TGroup& Group, double SnrDb) {
 }
 
 // Each set with its own preset, and men once more with the default one.
-const std::vector<TGroup> Groups = {
-    {100, &Men, EVoice::Man},        {130, &Men, EVoice::Man},       {130, &Men, DefaultVoice},
-    {160, &Women, EVoice::Woman},    {220, &Women, EVoice::Woman},   {260, &Women, EVoice::Woman},
-    {300, &Women, EVoice::Woman},    {300, &Children, EVoice::Child}};
+const std::vector<TGroup> Groups = {{100, &Men, EVoice::Man},     {130, &Men, EVoice::Man},
+                                    {130, &Men, DefaultVoice},    {160, &Women, EVoice::Woman},
+                                    {220, &Women, EVoice::Woman}, {260, &Women, EVoice::Woman},
+                                    {300, &Women, EVoice::Woman}, {300, &Children, EVoice::Child}};
 
 const char* PresetName(EVoice Voice) {
   return Voice == EVoice::Man ? "man" : Voice == EVoice::Woman ? "woman" : "child";
@@ -138,14 +162,15 @@ struct TLimits {
 };
 
 void CheckAccuracy(double SnrDb, const TLimits& L) {
-  std::printf("%s: pitch vowels preset | F1 mean worst | F2 mean worst | F0 worst %% | coverage %% | "
-              "per-block p90 F1 F2 (Hz) F0 (%%)\n",
-              SnrDb > 0 ? "white noise 30 dB SNR" : "clean");
+  std::printf(
+      "%s: pitch vowels preset | F1 mean worst | F2 mean worst | F0 worst %% | coverage %% | "
+      "per-block p90 F1 F2 (Hz) F0 (%%)\n",
+      SnrDb > 0 ? "white noise 30 dB SNR" : "clean");
   for (const TGroup& g : Groups) {
     const TScore s = Measure(g, SnrDb);
-    std::printf("%5.0f %-5s %-5s | %5.1f %5.1f | %5.1f %5.1f | %5.2f | %5.1f | %5.1f %5.1f %5.2f\n", g.Pitch,
-                g.Set->Name, PresetName(g.Voice), s.MeanF1, s.WorstF1, s.MeanF2, s.WorstF2, s.WorstF0Pct, s.Coverage,
-                s.P90F1, s.P90F2, s.P90F0Pct);
+    std::printf("%5.0f %-5s %-5s | %5.1f %5.1f | %5.1f %5.1f | %5.2f | %5.1f | %5.1f %5.1f %5.2f\n",
+                g.Pitch, g.Set->Name, PresetName(g.Voice), s.MeanF1, s.WorstF1, s.MeanF2, s.WorstF2,
+                s.WorstF0Pct, s.Coverage, s.P90F1, s.P90F2, s.P90F0Pct);
     SCOPED_TRACE(std::to_string(static_cast<int>(g.Pitch)) + " Hz " + g.Set->Name + ", preset " +
                  PresetName(g.Voice));
     if (VowelStep == 1) {
@@ -183,7 +208,8 @@ void ExpectWellFormed(const TFormants& R) {
 
 std::vector<std::int16_t> Samples(int Count, auto Make) {
   std::vector<std::int16_t> v(static_cast<std::size_t>(Count));
-  for (int n = 0; n < Count; ++n) v[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(Make(n));
+  for (int n = 0; n < Count; ++n)
+    v[static_cast<std::size_t>(n)] = static_cast<std::int16_t>(Make(n));
   return v;
 }
 
@@ -205,7 +231,10 @@ TEST(FormantTracker, BadInputGivesNoFormantsAndNoNonFinite) {
       {"negative full-scale DC", Samples(n, [](int) { return -32768; }), false},
       {"square 100 Hz", Samples(n, [](int i) { return (i / 220) % 2 ? 32767 : -32768; }), true},
       {"square 441 Hz", Samples(n, [](int i) { return (i / 50) % 2 ? 32767 : -32768; }), true},
-      {"pure tone 441 Hz", Samples(n, [](int i) { return std::nearbyint(16000 * std::sin(i * std::numbers::pi / 50)); }), true},
+      {"pure tone 441 Hz",
+       Samples(n,
+               [](int i) { return std::nearbyint(16000 * std::sin(i * std::numbers::pi / 50)); }),
+       true},
       {"alternating rails", Samples(n, [](int i) { return i % 2 ? 32767 : -32768; }), false},
       {"clipped noise", Samples(n, [&](int) { return clip(gauss(rng)); }), false},
       {"single click", Samples(n, [](int i) { return i == 3 * 2048 + 100 ? 32767 : 0; }), false},
@@ -245,7 +274,8 @@ TEST(FormantTracker, SilenceAfterVowelReportsNothing) {
   // Reset forgets the history.
   tracker.Process(test::StereoBlock(mono, 0).data());
   tracker.Reset();
-  EXPECT_FALSE(tracker.Process(test::StereoBlock(std::vector<std::int16_t>(2048, 0), 0).data()).Voiced);
+  EXPECT_FALSE(
+      tracker.Process(test::StereoBlock(std::vector<std::int16_t>(2048, 0), 0).data()).Voiced);
 }
 
 TEST(FormantTracker, ProcessAllocatesNothing) {
@@ -270,7 +300,8 @@ TEST(FormantTracker, ParseVoice) {
   EXPECT_EQ(ParseVoice("man"), EVoice::Man);
   EXPECT_EQ(ParseVoice("woman"), EVoice::Woman);
   EXPECT_EQ(ParseVoice("child"), EVoice::Child);
-  for (const char* bad : {"", "Man", "women", "man ", "kid"}) EXPECT_EQ(ParseVoice(bad), std::nullopt) << bad;
+  for (const char* bad : {"", "Man", "women", "man ", "kid"})
+    EXPECT_EQ(ParseVoice(bad), std::nullopt) << bad;
 }
 
 }  // namespace

@@ -17,9 +17,7 @@ namespace quenvis {
 namespace {
 
 // Every entry is a 7-decimal value; recover it as an integer count of 10^-7.
-std::int64_t Units(double Value) {
-  return static_cast<std::int64_t>(std::nearbyint(Value * 1e7));
-}
+std::int64_t Units(double Value) { return static_cast<std::int64_t>(std::nearbyint(Value * 1e7)); }
 
 using test::NearestDouble;
 
@@ -58,14 +56,13 @@ const TTableCase TableCases[] = {
      [](int n) { return 0.53836 - 0.46164 * C(1, n, 4095); }},
     {"hanning", &TabHanning, "0", "0.0000006", "0.5", "0.9999994", "1", "0.5", "0.0000006", "0",
      "1", "2048", [](int n) { return 0.5 - 0.5 * C(1, n, 4096); }},
-    {"Blackman", &TabBlackman, "0", "0.0000002", "0.34", "0.999999", "1", "0.34", "0.0000002",
-     "0", "1", "1720.3200032",
-     [](int n) { return 0.42 - 0.5 * C(1, n, 4096) + 0.08 * C(2, n, 4096); }},
+    {"Blackman", &TabBlackman, "0", "0.0000002", "0.34", "0.999999", "1", "0.34", "0.0000002", "0",
+     "1", "1720.3200032", [](int n) { return 0.42 - 0.5 * C(1, n, 4096) + 0.08 * C(2, n, 4096); }},
     {"Blackman_Harris", &TabBlackmanHarris, "0.003993", "0.0039932", "0.343103", "0.999092",
      "0.999093", "0.343103", "0.0039932", "0.003993", "0.999093", "1729.835007",
      [](int n) { return 0.422323 - 0.49755 * C(1, n, 4096) + 0.07922 * C(2, n, 4096); }},
-    {"Blackman_Nuttall", &TabBlackmanNuttall, "0.0003628", "0.0003628", "0.2269824",
-     "0.9999987", "1", "0.2269824", "0.0003628", "0.0003628", "1", "1489.2314628",
+    {"Blackman_Nuttall", &TabBlackmanNuttall, "0.0003628", "0.0003628", "0.2269824", "0.9999987",
+     "1", "0.2269824", "0.0003628", "0.0003628", "1", "1489.2314628",
      [](int n) {
        return 0.3635819 - 0.4891775 * C(1, n, 4096) + 0.1365995 * C(2, n, 4096) -
               0.0106411 * C(3, n, 4096);
@@ -149,11 +146,18 @@ TEST(WindowTables, NuttallEndsEqualItsMinimum) {
 }
 
 TEST(TabTwiddle, FullTable) {
-  const std::pair<const char*, const char*> expected[FFTStages] = {
-      {"-1", "0"},       {"0", "1"},         {"0.7071068", "0.7071068"}, {"0.9238795", "0.3826834"},
-      {"0.9807853", "0.1950903"}, {"0.9951847", "0.0980171"}, {"0.9987955", "0.0490677"},
-      {"0.9996988", "0.0245412"}, {"0.9999247", "0.0122715"}, {"0.9999812", "0.0061359"},
-      {"0.9999953", "0.003068"},  {"0.9999988", "0.001534"}};
+  const std::pair<const char*, const char*> expected[FFTStages] = {{"-1", "0"},
+                                                                   {"0", "1"},
+                                                                   {"0.7071068", "0.7071068"},
+                                                                   {"0.9238795", "0.3826834"},
+                                                                   {"0.9807853", "0.1950903"},
+                                                                   {"0.9951847", "0.0980171"},
+                                                                   {"0.9987955", "0.0490677"},
+                                                                   {"0.9996988", "0.0245412"},
+                                                                   {"0.9999247", "0.0122715"},
+                                                                   {"0.9999812", "0.0061359"},
+                                                                   {"0.9999953", "0.003068"},
+                                                                   {"0.9999988", "0.001534"}};
   for (int s = 0; s < FFTStages; ++s) {
     SCOPED_TRACE(s + 1);
     EXPECT_EQ(Units(TabTwiddle[s].Cos), ParseUnits(expected[s].first));
@@ -189,7 +193,8 @@ TEST(WindowList, NamesAndPositions) {
     EXPECT_STREQ(WindowNames[p], names[p]);
     EXPECT_EQ(&WindowTable(p), tables[p]);
   }
-  for (int p : {-1, 5, 6, -2147483647 - 1, 2147483647}) EXPECT_EQ(&WindowTable(p), &TabHamming) << p;
+  for (int p : {-1, 5, 6, -2147483647 - 1, 2147483647})
+    EXPECT_EQ(&WindowTable(p), &TabHamming) << p;
 }
 
 }  // namespace

@@ -147,9 +147,11 @@ TEST_F(FFTEngineTest, SpectrumMatchesPlainAlgorithmBitForBit) {
     const auto expected = ReferenceTransform(*fft->Window, FrameOf(previous, block));
     for (int b = 0; b < FFTSize; ++b) {
       ASSERT_EQ(std::bit_cast<std::uint64_t>(fft->Spectrum[b].re),
-                std::bit_cast<std::uint64_t>(expected[b].re)) << "call " << call << " bin " << b;
+                std::bit_cast<std::uint64_t>(expected[b].re))
+          << "call " << call << " bin " << b;
       ASSERT_EQ(std::bit_cast<std::uint64_t>(fft->Spectrum[b].im),
-                std::bit_cast<std::uint64_t>(expected[b].im)) << "call " << call << " bin " << b;
+                std::bit_cast<std::uint64_t>(expected[b].im))
+          << "call " << call << " bin " << b;
     }
     previous = block;
   }
@@ -159,8 +161,8 @@ TEST_F(FFTEngineTest, PowerIsLog10OfBinPowerWithinOneUlp) {
   for (std::uint32_t seed : {5u, 6u, 7u}) {
     fft->Process(RandomBlock(seed).data());
     for (int b = 0; b < FFTSize; ++b) {
-      const double x = fft->Spectrum[b].re * fft->Spectrum[b].re +
-                       fft->Spectrum[b].im * fft->Spectrum[b].im;
+      const double x =
+          fft->Spectrum[b].re * fft->Spectrum[b].re + fft->Spectrum[b].im * fft->Spectrum[b].im;
       ASSERT_LE(UlpDistance(fft->Power[b], std::log10(x)), 1) << b;
     }
   }
@@ -266,8 +268,8 @@ TEST_F(FFTEngineTest, ZeroPowerBinsAmongOthers) {
   fft->Process(ConstantBlock(16384, 16384).data());
   int zeroBins = 0;
   for (int b = 0; b < FFTSize; ++b) {
-    const double x = fft->Spectrum[b].re * fft->Spectrum[b].re +
-                     fft->Spectrum[b].im * fft->Spectrum[b].im;
+    const double x =
+        fft->Spectrum[b].re * fft->Spectrum[b].re + fft->Spectrum[b].im * fft->Spectrum[b].im;
     if (x == 0.0) {
       ++zeroBins;
       ASSERT_TRUE(std::isinf(fft->Power[b]) && fft->Power[b] < 0) << b;

@@ -40,8 +40,8 @@ class ZonePeakTrackerTest : public ::testing::TestWithParam<TCase> {};
 
 TEST_P(ZonePeakTrackerTest, Finds) {
   const TCase& c = GetParam();
-  const TZonePeaks r =
-      TrackZonePeaks(c.Spectrum.Power.data(), c.Offset, c.Threshold, c.Z1Lo, c.Z1Hi, c.Z2Lo, c.Z2Hi);
+  const TZonePeaks r = TrackZonePeaks(c.Spectrum.Power.data(), c.Offset, c.Threshold, c.Z1Lo,
+                                      c.Z1Hi, c.Z2Lo, c.Z2Hi);
   EXPECT_EQ(r.Zone1Peak, c.Peak1);
   EXPECT_EQ(r.Zone2Peak, c.Peak2);
   EXPECT_EQ(r.Level1, c.Level1);
@@ -51,22 +51,20 @@ TEST_P(ZonePeakTrackerTest, Finds) {
 
 // Start-up zones are bins 10..79 and 56..209, offset 0, threshold 0.51.
 const TCase Cases[] = {
-    {"VoicedExampleDescendsTwoOctaves",
-     TSpectrum().Set(40, 3).Set(20, 1).Set(10, 1).Set(150, 2), 0, 0.51, 10, 79, 56, 209, 20, 150,
-     3, 2, true},
-    {"NothingAboveThresholdInZone1",
-     TSpectrum().Set(40, 0.5).Set(150, 4), 0, 0.51, 10, 79, 56, 209, -1, -1, 0.5, 0, false},
-    {"Zone1AtExactlyThresholdIsNoPeak",
-     TSpectrum().Set(40, 0.51).Set(150, 4), 0, 0.51, 10, 79, 56, 209, -1, -1, 0.51, 0, false},
-    {"Zone2BelowThresholdKeepsZone1",
-     TSpectrum().Set(30, 3).Set(150, 0.4), 0, 0.51, 10, 79, 56, 209, 30, -1, 3, 0.4, false},
-    {"ReversedZone1FindsNothing",
-     TSpectrum().Set(40, 3).Set(150, 2), 0, 0.51, 79, 10, 56, 209, -1, -1, 0, 0, false},
-    {"ReversedZone2FindsNothing",
-     TSpectrum().Set(40, 3).Set(150, 2), 0, 0.51, 10, 79, 209, 56, 40, -1, 3, 0, false},
-    {"TieKeepsLowerBin",
-     TSpectrum().Set(30, 2).Set(35, 2).Set(150, 2).Set(160, 2), 0, 0.51, 10, 79, 56, 209, 30, 150,
-     2, 2, true},
+    {"VoicedExampleDescendsTwoOctaves", TSpectrum().Set(40, 3).Set(20, 1).Set(10, 1).Set(150, 2), 0,
+     0.51, 10, 79, 56, 209, 20, 150, 3, 2, true},
+    {"NothingAboveThresholdInZone1", TSpectrum().Set(40, 0.5).Set(150, 4), 0, 0.51, 10, 79, 56, 209,
+     -1, -1, 0.5, 0, false},
+    {"Zone1AtExactlyThresholdIsNoPeak", TSpectrum().Set(40, 0.51).Set(150, 4), 0, 0.51, 10, 79, 56,
+     209, -1, -1, 0.51, 0, false},
+    {"Zone2BelowThresholdKeepsZone1", TSpectrum().Set(30, 3).Set(150, 0.4), 0, 0.51, 10, 79, 56,
+     209, 30, -1, 3, 0.4, false},
+    {"ReversedZone1FindsNothing", TSpectrum().Set(40, 3).Set(150, 2), 0, 0.51, 79, 10, 56, 209, -1,
+     -1, 0, 0, false},
+    {"ReversedZone2FindsNothing", TSpectrum().Set(40, 3).Set(150, 2), 0, 0.51, 10, 79, 209, 56, 40,
+     -1, 3, 0, false},
+    {"TieKeepsLowerBin", TSpectrum().Set(30, 2).Set(35, 2).Set(150, 2).Set(160, 2), 0, 0.51, 10, 79,
+     56, 209, 30, 150, 2, 2, true},
     {"HalfFailsQuarterPasses",  // P = 64: 32 below, 16 above, 8 not above Lo = 10
      TSpectrum().Set(64, 3).Set(32, 0.1).Set(16, 1).Set(150, 2), 0, 0.51, 10, 79, 100, 209, 16, 150,
      3, 2, true},
@@ -87,12 +85,13 @@ const TCase Cases[] = {
      TSpectrum().Set(13, 3).Set(6, 1).Set(150, 2), 0, 0.51, 1, 20, 56, 209, 6, 150, 3, 2, true},
     {"Zone2StartsAboveZone1Peak",  // zone 1 peak 70 inside zone 2: bins 56..70 not searched
      TSpectrum().Set(70, 3).Set(60, 9).Set(100, 2), 0, 0.51, 65, 79, 56, 209, 70, 100, 3, 2, true},
-    {"Zone1PeakAtOrAboveZone2Hi",
-     TSpectrum().Set(79, 3).Set(60, 9), 0, 0.51, 75, 79, 56, 70, 79, -1, 3, 0, false},
+    {"Zone1PeakAtOrAboveZone2Hi", TSpectrum().Set(79, 3).Set(60, 9), 0, 0.51, 75, 79, 56, 70, 79,
+     -1, 3, 0, false},
     {"Zone2DescentMayFallBelowZone1Peak",  // zone 2 best 140, half 70 > Lo 56, below zone 1's 75
      TSpectrum().Set(75, 3).Set(140, 2).Set(70, 1), 0, 0.51, 10, 79, 56, 209, 75, 70, 3, 2, true},
     {"OffsetAppliesToEveryComparison",  // levels are Power - 2
-     TSpectrum().Set(40, 5).Set(20, 2.4).Set(150, 3), 2, 0.51, 10, 79, 56, 209, 40, 150, 3, 1, true},
+     TSpectrum().Set(40, 5).Set(20, 2.4).Set(150, 3), 2, 0.51, 10, 79, 56, 209, 40, 150, 3, 1,
+     true},
     // Even a threshold below the start value finds nothing here.
     {"MinusInfinityNeverWins",
      [] {
@@ -101,11 +100,10 @@ const TCase Cases[] = {
        return s.Set(150, 2);
      }(),
      0, -1e300, 10, 79, 56, 209, -1, -1, 0, 0, false},
-    {"NaNNeverWins",
-     TSpectrum().Set(10, NaN).Set(11, 1).Set(12, NaN).Set(150, 2), 0, 0.51, 10, 79, 56, 209, 11, 150,
-     1, 2, true},
-    {"LevelsBelowStartValueNeverWin",
-     TSpectrum().Set(40, -2e30).Set(150, 2), 0, -1e31, 40, 40, 56, 209, -1, -1, 0, 0, false},
+    {"NaNNeverWins", TSpectrum().Set(10, NaN).Set(11, 1).Set(12, NaN).Set(150, 2), 0, 0.51, 10, 79,
+     56, 209, 11, 150, 1, 2, true},
+    {"LevelsBelowStartValueNeverWin", TSpectrum().Set(40, -2e30).Set(150, 2), 0, -1e31, 40, 40, 56,
+     209, -1, -1, 0, 0, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rules, ZonePeakTrackerTest, ::testing::ValuesIn(Cases),
@@ -124,15 +122,15 @@ TEST(ZonePeakTrackerLimits, OutOfRangeLimitsReadOnlyTheSpectrum) {
     std::int32_t Peak1, Peak2;
   } cases[] = {
       // Negative bounds: the descents still end, at bin 0 which stands out.
-      {-5, 3, -5, 4095, 0, 0},
-      {lo, hi, lo, hi, 0, 0},
+      {-5, 3, -5, 4095, 0, 0},        {lo, hi, lo, hi, 0, 0},
       {4000, hi, 4095, hi, 4095, -1},  // zone 1 ends at the last bin; nothing above it
       {hi, hi, hi, hi, -1, -1},        // entirely above the spectrum
       {lo, -1, lo, -1, -1, -1},        // entirely below it
       {0, 0, 0, 4095, 0, 0},           // bound 0: H = 0 is not above it
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.Z1Lo << ".." << c.Z1Hi << ", " << c.Z2Lo << ".." << c.Z2Hi);
+    SCOPED_TRACE(::testing::Message()
+                 << c.Z1Lo << ".." << c.Z1Hi << ", " << c.Z2Lo << ".." << c.Z2Hi);
     const TZonePeaks r = TrackZonePeaks(power.data(), 0.0, 0.51, c.Z1Lo, c.Z1Hi, c.Z2Lo, c.Z2Hi);
     EXPECT_EQ(r.Zone1Peak, c.Peak1);
     EXPECT_EQ(r.Zone2Peak, c.Peak2);

@@ -88,10 +88,14 @@ void SpinEditTest::leavingTheFieldBringsValueToNearerLimit_data() {
   QTest::addColumn<QString>("typed");
   QTest::addColumn<QString>("textAfter");
   QTest::addColumn<QList<int>>("changes");
-  QTest::newRow("above") << "25" << "11" << QList<int>{2, 25, 11};
-  QTest::newRow("below") << "-3" << "0" << QList<int>{0, -3, 0};
-  QTest::newRow("inside") << "5" << "5" << QList<int>{5};
-  QTest::newRow("letters stay") << "q" << "q" << QList<int>{0};
+  QTest::newRow("above") << "25"
+                         << "11" << QList<int>{2, 25, 11};
+  QTest::newRow("below") << "-3"
+                         << "0" << QList<int>{0, -3, 0};
+  QTest::newRow("inside") << "5"
+                          << "5" << QList<int>{5};
+  QTest::newRow("letters stay") << "q"
+                                << "q" << QList<int>{0};
 }
 
 void SpinEditTest::leavingTheFieldBringsValueToNearerLimit() {
@@ -125,11 +129,12 @@ void SpinEditTest::leavingTheFieldBringsValueToNearerLimit() {
 
 void SpinEditTest::pageKeysAndWheelStep_data() {
   QTest::addColumn<QString>("text");
-  QTest::addColumn<int>("key");     // 0: the wheel instead
+  QTest::addColumn<int>("key");           // 0: the wheel instead
   QTest::addColumn<QList<int>>("wheel");  // angle deltas, in eighths of a degree
   QTest::addColumn<QString>("expected");
   QTest::newRow("page up") << "5" << int(Qt::Key_PageUp) << QList<int>{} << "15";
-  QTest::newRow("page down at the limit") << "-95" << int(Qt::Key_PageDown) << QList<int>{} << "-100";
+  QTest::newRow("page down at the limit")
+      << "-95" << int(Qt::Key_PageDown) << QList<int>{} << "-100";
   QTest::newRow("page up from above") << "250" << int(Qt::Key_PageUp) << QList<int>{} << "100";
   QTest::newRow("two notches up") << "5" << 0 << QList<int>{240} << "7";
   QTest::newRow("one notch down") << "5" << 0 << QList<int>{-120} << "4";

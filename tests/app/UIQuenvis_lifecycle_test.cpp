@@ -12,8 +12,8 @@
 
 #include "analysis/UFFT_iterative_tabs.h"
 #include "app/UIQuenvis.h"
-#include "support/FakeWaveInService.h"
 #include "capture/UWaveRecorder.h"
+#include "support/FakeWaveInService.h"
 
 using quenvis::CBM32;
 using quenvis::TFakeWaveInService;
@@ -67,15 +67,13 @@ class UIQuenvisLifecycleTest : public QObject {
     TFakeWaveInService service(ThreeDevices());
     TForm1 form(&service);
     QCOMPARE(form.windowTitle(), Caption("?"));
-    for (CBM32* surface : form.Surfaces->All())
-      QVERIFY(AllPixels(*surface, 0xFF000000));
+    for (CBM32* surface : form.Surfaces->All()) QVERIFY(AllPixels(*surface, 0xFF000000));
     QCOMPARE(form.window->currentText(), QString("hamming"));
     QCOMPARE(form.FFT->Window, &quenvis::TabHamming);
     const QStringList lines = form.Memo1->toPlainText().split('\n');
     const QStringList expected = {"Duree_Tampon = 0.05 sec 21.53(1/t)",
                                   "Images par seconde < 21.53 (contrainte tampon)",
-                                  "Liste des pilotes : ", "0 - Line in v10.0",
-                                  "2 - USB mic v5.16"};
+                                  "Liste des pilotes : ", "0 - Line in v10.0", "2 - USB mic v5.16"};
     QCOMPARE(lines, expected);
     // The recorder's current device is the last one that qualifies.
     QCOMPARE(form.CB_Pilotes->count(), 2);
@@ -171,14 +169,16 @@ class UIQuenvisLifecycleTest : public QObject {
     const QStringList expected = {"0 - Line in v10.0", "2 - USB mic v5.16", "3 - Headset v1.2"};
     QCOMPARE(form.CB_Pilotes->count(), 3);
     for (int i = 0; i < 3; ++i) QCOMPARE(form.CB_Pilotes->itemText(i), expected[i]);
-    QCOMPARE(form.Memo1->toPlainText().split('\n').mid(3), expected + QStringList{"a line of the user's"});
+    QCOMPARE(form.Memo1->toPlainText().split('\n').mid(3),
+             expected + QStringList{"a line of the user's"});
     QCOMPARE(form.CB_Pilotes->currentIndex(), 0);
     // The first device goes while idle: the others keep their numbers, and
     // Start opens the entry picked.
     service.Devices[0].CapsResult = quenvis::MMSYSERR_NODRIVER;
     service.DevicesChanged();
     QCOMPARE(form.CB_Pilotes->itemText(0), QString("2 - USB mic v5.16"));
-    QCOMPARE(form.Memo1->toPlainText().split('\n').mid(3), (QStringList{"2 - USB mic v5.16", "3 - Headset v1.2", "a line of the user's"}));
+    QCOMPARE(form.Memo1->toPlainText().split('\n').mid(3),
+             (QStringList{"2 - USB mic v5.16", "3 - Headset v1.2", "a line of the user's"}));
     form.CB_Pilotes->setCurrentIndex(1);
     service.Devices[0].CapsResult = quenvis::MMSYSERR_NOERROR;
     service.DevicesChanged();

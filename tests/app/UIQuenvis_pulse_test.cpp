@@ -94,7 +94,8 @@ class WindowOnPulse : public ::testing::Test {
   void ExpectStopped(const char* Why, int TimeoutMs) {
     const QString line = QStringLiteral("Capture stopped: ") + QLatin1String(Why);
     const qsizetype before = Lines().count(line);
-    EXPECT_TRUE(RunUntil([&] { return Lines().count(line) > before; }, TimeoutMs)) << LastLine().toStdString();
+    EXPECT_TRUE(RunUntil([&] { return Lines().count(line) > before; }, TimeoutMs))
+        << LastLine().toStdString();
     EXPECT_EQ(LastLine(), line);
     EXPECT_EQ(Lines().count(line), before + 1);
     EXPECT_EQ(Caption(), QStringLiteral("Quenvis par ZR ? img/s"));
@@ -134,7 +135,8 @@ TEST_F(WindowOnPulse, LaunchedWithoutServerFindsTheDevicesWhenItComes) {
   ASSERT_TRUE(RunUntil([&] { return Form->CB_Pilotes->count() == 2; }, 5000));
   // Inputs first, then the monitors of outputs, named as the server
   // describes them, with the server's version.
-  const QString version = Exec("pactl", {"info"}).section(QStringLiteral("Server Version: "), 1).section('\n', 0, 0);
+  const QString version =
+      Exec("pactl", {"info"}).section(QStringLiteral("Server Version: "), 1).section('\n', 0, 0);
   const QString v = QStringLiteral(" v") + version.section('.', 0, 1);
   const QStringList expected = {QStringLiteral("0 - Quenvis test input") + v,
                                 QStringLiteral("1 - Monitor of Quenvis_test_sink") + v};
@@ -175,7 +177,8 @@ TEST_F(WindowOnPulse, SourceAddedDuringCaptureIsListedAfterStop) {
   RunFor(1000);
   EXPECT_EQ(Form->CB_Pilotes->findText(second, Qt::MatchContains), -1);
   Form->Bt_stop->click();
-  ASSERT_TRUE(RunUntil([&] { return Form->CB_Pilotes->findText(second, Qt::MatchContains) >= 0; }, 3000));
+  ASSERT_TRUE(
+      RunUntil([&] { return Form->CB_Pilotes->findText(second, Qt::MatchContains) >= 0; }, 3000));
   EXPECT_TRUE(Form->CB_Pilotes->currentText().contains(TestInput));
   EXPECT_EQ(Lines().filter(second).size(), 1);
   StartAndCheckRate();

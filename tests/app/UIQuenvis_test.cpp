@@ -195,19 +195,18 @@ void UIQuenvisTest::outOfRangeTyping_data() {
   QTest::addColumn<QString>("textAfterLeaving");
   QTest::addColumn<double>("afterLeaving");
   QTest::addColumn<QString>("label");  // the label once the field is left
-  QTest::newRow("Remanance above") << "Remanance" << 10 << "12" << double(0.1f) << "11"
-                                   << double(0.99f) << "";
-  QTest::newRow("FreqPlage above") << "FreqPlage" << 2 << "9" << 1.0 << "3" << 2.0
-                                   << "0 to 40,000 Hz";
-  QTest::newRow("FreqPlage below") << "FreqPlage" << 2 << "-1" << -1.0 << "0" << -1.0
-                                   << "0 to 5,000 Hz";
+  QTest::newRow("Remanance above")
+      << "Remanance" << 10 << "12" << double(0.1f) << "11" << double(0.99f) << "";
+  QTest::newRow("FreqPlage above")
+      << "FreqPlage" << 2 << "9" << 1.0 << "3" << 2.0 << "0 to 40,000 Hz";
+  QTest::newRow("FreqPlage below")
+      << "FreqPlage" << 2 << "-1" << -1.0 << "0" << -1.0 << "0 to 5,000 Hz";
   QTest::newRow("Seuil above") << "Seuil" << 2 << "500" << 12.75 << "100" << 25.5 << "";
-  QTest::newRow("zone above") << "EC2Z2LF2" << 2250 << "99999" << 929.0 << "20000" << 1858.0
-                              << "";
-  QTest::newRow("zone far above") << "EC2Z1LF1" << 110 << "5000000" << 464.0 << "20000"
-                                  << 1858.0 << "";
-  QTest::newRow("PowerRange below") << "PowerRange" << 10 << "-90000000" << 9001.0 * 255
-                                    << "-10000" << 2550255.0 << "0.000 to 0.000 dB";
+  QTest::newRow("zone above") << "EC2Z2LF2" << 2250 << "99999" << 929.0 << "20000" << 1858.0 << "";
+  QTest::newRow("zone far above") << "EC2Z1LF1" << 110 << "5000000" << 464.0 << "20000" << 1858.0
+                                  << "";
+  QTest::newRow("PowerRange below") << "PowerRange" << 10 << "-90000000" << 9001.0 * 255 << "-10000"
+                                    << 2550255.0 << "0.000 to 0.000 dB";
   QTest::newRow("PowerOffset above") << "PowerOffset" << 0 << "20000" << 2000.0 << "10000"
                                      << 10000.0 << "10000.000 to 10010.000 dB";
 }
@@ -232,8 +231,8 @@ void UIQuenvisTest::outOfRangeTyping() {
   QCOMPARE(field->text(), typed);
   QCOMPARE(FieldOf(form, control), whileTyping);
   if (control == "FreqPlage")  // the range still in force
-    QCOMPARE(form.LFreqPlage->text(), whileTyping == 1.0 ? QString("0 to 20,000 Hz")
-                                                         : QString("0 to 5,000 Hz"));
+    QCOMPARE(form.LFreqPlage->text(),
+             whileTyping == 1.0 ? QString("0 to 20,000 Hz") : QString("0 to 5,000 Hz"));
   form.Memo1->setFocus();
   QCOMPARE(field->text(), textAfterLeaving);
   QCOMPARE(FieldOf(form, control), afterLeaving);
@@ -247,8 +246,8 @@ void UIQuenvisTest::windowList() {
   TForm1 form(&service);
   QStringList items;
   for (int i = 0; i < form.window->count(); ++i) items << form.window->itemText(i);
-  QCOMPARE(items, (QStringList{"hamming", "hanning", "Blackman", "Blackman_Harris",
-                               "Blackman_Nuttall"}));
+  QCOMPARE(items,
+           (QStringList{"hamming", "hanning", "Blackman", "Blackman_Harris", "Blackman_Nuttall"}));
   QVERIFY(!form.window->isEditable());
   // A selection made by the program does not reach the handler.
   form.window->setCurrentIndex(3);
@@ -274,11 +273,11 @@ void UIQuenvisTest::labelsFollowLocale_data() {
   QTest::addColumn<QLocale>("locale");
   QTest::addColumn<QString>("power");
   QTest::addColumn<QString>("freq");
-  QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany)
-                          << "-3,000 to 7,000 dB" << "0 to 5.000 Hz";
+  QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << "-3,000 to 7,000 dB"
+                          << "0 to 5.000 Hz";
   // Swedish groups with a no-break space and has a U+2212 minus of its own.
-  QTest::newRow("Swedish") << QLocale(QLocale::Swedish, QLocale::Sweden)
-                           << "-3,000 to 7,000 dB" << QString("0 to 5\u00A0000 Hz");
+  QTest::newRow("Swedish") << QLocale(QLocale::Swedish, QLocale::Sweden) << "-3,000 to 7,000 dB"
+                           << QString("0 to 5\u00A0000 Hz");
 }
 
 void UIQuenvisTest::labelsFollowLocale() {
@@ -359,10 +358,14 @@ void UIQuenvisTest::spinLimits() {
     TSpinEdit* Field;
     int Lower, Upper;
     const char* Initial;
-  } rows[] = {{form.PowerOffset, -10000, 10000, "0"}, {form.PowerRange, -10000, 10000, "10"},
-              {form.Remanance, 0, 11, "10"},          {form.FreqPlage, 0, 3, "0"},
-              {form.Seuil, 0, 100, "2"},              {form.EC2Z1LF1, 10, 20000, "110"},
-              {form.EC2Z1LF2, 10, 20000, "850"},      {form.EC2Z2LF1, 10, 20000, "600"},
+  } rows[] = {{form.PowerOffset, -10000, 10000, "0"},
+              {form.PowerRange, -10000, 10000, "10"},
+              {form.Remanance, 0, 11, "10"},
+              {form.FreqPlage, 0, 3, "0"},
+              {form.Seuil, 0, 100, "2"},
+              {form.EC2Z1LF1, 10, 20000, "110"},
+              {form.EC2Z1LF2, 10, 20000, "850"},
+              {form.EC2Z2LF1, 10, 20000, "600"},
               {form.EC2Z2LF2, 10, 20000, "2250"}};
   for (const auto& row : rows) {
     QCOMPARE(row.Field->minimum(), row.Lower);
@@ -396,9 +399,9 @@ void UIQuenvisTest::windowPropertiesAndTabOrder() {
   QCOMPARE(form.palette().color(QPalette::Window), form.palette().color(QPalette::Button));
 
   const QList<QWidget*> expected = {
-      form.CB_Pilotes, form.PowerRange, form.Remanance, form.FreqPlage,   form.Seuil,
-      form.EC2Z1LF1,   form.EC2Z1LF2,   form.EC2Z2LF1,  form.EC2Z2LF2,    form.Memo1,
-      form.PowerOffset, form.window,    form.Bt_start,  form.Bt_stop};
+      form.CB_Pilotes,  form.PowerRange, form.Remanance, form.FreqPlage, form.Seuil,
+      form.EC2Z1LF1,    form.EC2Z1LF2,   form.EC2Z2LF1,  form.EC2Z2LF2,  form.Memo1,
+      form.PowerOffset, form.window,     form.Bt_start,  form.Bt_stop};
   QList<QWidget*> chain;
   QWidget* w = form.CB_Pilotes;
   do {

@@ -99,7 +99,8 @@ void VowelChartOnPulse::liveDotLandsInTheSungVowel() {
 
     QPointF dot;
     QVERIFY2(FindDot(chart, dot), "no live dot on the chart");
-    const CChartScale scale = chart.Painter().ScaleFor(QSizeF(chart.width(), chart.height() - TVowelChart::ToolbarHeight));
+    const CChartScale scale = chart.Painter().ScaleFor(
+        QSizeF(chart.width(), chart.height() - TVowelChart::ToolbarHeight));
     const double f1 = scale.F1AtY(dot.y()), f2 = scale.F2AtX(dot.x());
     const TReferenceVowel* reference = nullptr;
     for (const TReferenceVowel& r : chart.Painter().Shown())

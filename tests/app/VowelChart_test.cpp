@@ -75,8 +75,9 @@ void VowelChartTest::noteNames() {
   const struct {
     double Hz;
     const char* Name;
-  } cases[] = {{440, "A4 +0"},    {220, "A3 +0"},    {261.6256, "C4 +0"}, {445, "A4 +20"},
-               {435, "A4 -20"},   {116.54, "A#2 +0"}, {19, ""},          {std::nan(""), ""}};
+  } cases[] = {{440, "A4 +0"},  {220, "A3 +0"},    {261.6256, "C4 +0"},
+               {445, "A4 +20"}, {435, "A4 -20"},   {116.54, "A#2 +0"},
+               {19, ""},        {std::nan(""), ""}};
   for (const auto& c : cases) QCOMPARE(QString::fromStdString(NoteName(c.Hz)), QString(c.Name));
 }
 
@@ -158,7 +159,8 @@ void VowelChartTest::savesAPngWithTheReferenceVowels() {
   QVERIFY(chart.SaveImage(path));
   QImage image(path);
   QVERIFY(!image.isNull());
-  const QSizeF size(image.width() / image.devicePixelRatio(), image.height() / image.devicePixelRatio());
+  const QSizeF size(image.width() / image.devicePixelRatio(),
+                    image.height() / image.devicePixelRatio());
   // The live dot sits on /i/, which is drawn where the scale puts it.
   const CChartScale s = chart.Painter().ScaleFor(size);
   const QColor dot = image.pixelColor(QPointF(s.XOfF2(2290), s.YOfF1(270)).toPoint());

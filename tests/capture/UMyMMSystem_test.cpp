@@ -26,11 +26,11 @@ TEST(CopyDeviceName, CutsOnlyBetweenCharacters) {
   const Row rows[] = {
       {"Mic", 3},
       {"", 0},
-      {a32, 32},                     // fills the field, no terminator
-      {a32 + "b", 32},               // one too many
-      {a30 + "\xC3\xA9", 32},        // two-byte character ends exactly at the edge
-      {a31 + "\xC3\xA9", 31},        // two-byte character across the edge
-      {a30 + "\xE2\x82\xAC", 30},    // three-byte character across the edge
+      {a32, 32},                   // fills the field, no terminator
+      {a32 + "b", 32},             // one too many
+      {a30 + "\xC3\xA9", 32},      // two-byte character ends exactly at the edge
+      {a31 + "\xC3\xA9", 31},      // two-byte character across the edge
+      {a30 + "\xE2\x82\xAC", 30},  // three-byte character across the edge
       {a29 + "\xE2\x82\xAC", 32},
       {a29 + "\xF0\x9F\x8E\xA4", 29},  // four-byte character across the edge
       {a28 + "\xF0\x9F\x8E\xA4x", 32},
@@ -40,7 +40,8 @@ TEST(CopyDeviceName, CutsOnlyBetweenCharacters) {
     std::memset(field, 'Z', sizeof field);
     CopyDeviceName(row.Name, field);
     EXPECT_EQ(QByteArray(field, row.Kept), row.Name.left(row.Kept)) << row.Name.toStdString();
-    for (int i = row.Kept; i < MAXPNAMELEN; ++i) EXPECT_EQ(field[i], 0) << row.Name.toStdString() << " at " << i;
+    for (int i = row.Kept; i < MAXPNAMELEN; ++i)
+      EXPECT_EQ(field[i], 0) << row.Name.toStdString() << " at " << i;
     // What is kept decodes without a replacement character.
     EXPECT_FALSE(QString::fromUtf8(field, row.Kept).contains(QChar::ReplacementCharacter));
   }
@@ -48,7 +49,8 @@ TEST(CopyDeviceName, CutsOnlyBetweenCharacters) {
 
 TEST(QtWaveInService, DriverVersionIsTheQtRuntimeMajorMinor) {
   const uint32_t v = TQtWaveInService::DriverVersion();
-  EXPECT_EQ(QString("%1.%2.").arg(v >> 8).arg(v & 0xFF), QString(qVersion()).section('.', 0, 1) + ".");
+  EXPECT_EQ(QString("%1.%2.").arg(v >> 8).arg(v & 0xFF),
+            QString(qVersion()).section('.', 0, 1) + ".");
   EXPECT_EQ(v >> 8, uint32_t(QT_VERSION_MAJOR));
 }
 
@@ -66,7 +68,8 @@ class TTarget : public QObject {
     if (m.Msg == MM_WIM_OPEN) Got.push_back("open");
     if (m.Msg == MM_WIM_CLOSE) Got.push_back("close");
     if (m.Msg == MM_WIM_DATA) {
-      Got.push_back("data " + std::to_string(m.Header->lpData[0]) + ":" + std::to_string(m.Header->dwBytesRecorded));
+      Got.push_back("data " + std::to_string(m.Header->lpData[0]) + ":" +
+                    std::to_string(m.Header->dwBytesRecorded));
       Headers.push_back(m.Header);
       if (DuringData) DuringData();
     }
@@ -123,15 +126,23 @@ TEST_F(StreamTest, RefusesWhatTheModelForbids) {
   TWaveFormatEx mono8 = Pcm16(1);
   mono8.wBitsPerSample = 8;
   const std::vector<Row> rows = {
-      {"second open", [&] { return Fake.waveInOpen(other, 0, Pcm16(), &Target); }, MMSYSERR_ALLOCATED},
+      {"second open", [&] { return Fake.waveInOpen(other, 0, Pcm16(), &Target); },
+       MMSYSERR_ALLOCATED},
       {"add unprepared", [&] { return Fake.waveInAddBuffer(H, unprepared); }, WAVERR_UNPREPARED},
-      {"prepare without data", [&] { return Fake.waveInPrepareHeader(H, empty); }, MMSYSERR_INVALPARAM},
-      {"add twice", [&] { Fake.waveInAddBuffer(H, Hdr[0]); return Fake.waveInAddBuffer(H, Hdr[0]); },
+      {"prepare without data", [&] { return Fake.waveInPrepareHeader(H, empty); },
+       MMSYSERR_INVALPARAM},
+      {"add twice",
+       [&] {
+         Fake.waveInAddBuffer(H, Hdr[0]);
+         return Fake.waveInAddBuffer(H, Hdr[0]);
+       },
        WAVERR_STILLPLAYING},
-      {"unprepare queued", [&] { return Fake.waveInUnprepareHeader(H, Hdr[0]); }, WAVERR_STILLPLAYING},
+      {"unprepare queued", [&] { return Fake.waveInUnprepareHeader(H, Hdr[0]); },
+       WAVERR_STILLPLAYING},
       {"prepare queued", [&] { return Fake.waveInPrepareHeader(H, Hdr[0]); }, WAVERR_STILLPLAYING},
       {"start, bad handle", [&] { return Fake.waveInStart(H + 1); }, MMSYSERR_INVALHANDLE},
-      {"add, bad handle", [&] { return Fake.waveInAddBuffer(H + 1, Hdr[1]); }, MMSYSERR_INVALHANDLE},
+      {"add, bad handle", [&] { return Fake.waveInAddBuffer(H + 1, Hdr[1]); },
+       MMSYSERR_INVALHANDLE},
       {"stop, no handle", [&] { return Fake.waveInStop(0); }, MMSYSERR_INVALHANDLE},
       {"reset, bad handle", [&] { return Fake.waveInReset(H + 1); }, MMSYSERR_INVALHANDLE},
       {"close, bad handle", [&] { return Fake.waveInClose(H + 1); }, MMSYSERR_INVALHANDLE},
@@ -159,7 +170,8 @@ TEST_F(StreamTest, EveryBufferComesBackOnceBetweenOpenAndClose) {
   EXPECT_EQ(Fake.waveInStart(H), MMSYSERR_INVALHANDLE);  // the handle died with the close
   Pump(Fake);
   // Bytes carry the running counter: A got 0..7, B got 8..10.
-  EXPECT_EQ(Target.Got, std::vector<std::string>({"open", "data 0:8", "data 8:3", "data 67:0", "close"}));
+  EXPECT_EQ(Target.Got,
+            std::vector<std::string>({"open", "data 0:8", "data 8:3", "data 67:0", "close"}));
   for (auto& h : Hdr) {
     EXPECT_EQ(h.dwFlags & (WHDR_DONE | WHDR_INQUEUE), WHDR_DONE);
     EXPECT_EQ(Fake.waveInUnprepareHeader(H, h), MMSYSERR_INVALHANDLE);
@@ -216,8 +228,8 @@ TEST_F(StreamTest, OneNotificationPerPassSoNestedEventProcessingSeesTheNext) {
     Target.Got.push_back("out");
   };
   Pump(Fake);
-  EXPECT_EQ(Target.Got,
-            std::vector<std::string>({"open", "data 0:8", "in", "data 8:8", "data 16:8", "close", "out"}));
+  EXPECT_EQ(Target.Got, std::vector<std::string>(
+                            {"open", "data 0:8", "in", "data 8:8", "data 16:8", "close", "out"}));
 }
 
 TEST_F(StreamTest, NotificationsForADestroyedTargetAreDropped) {

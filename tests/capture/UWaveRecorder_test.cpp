@@ -99,8 +99,9 @@ TEST(RecorderDescription, VersionAndNumberAreWrittenInDecimal) {
     uint32_t Version;
     const char* Expected;
   };
-  const Row rows[] = {{0x0A01, "3 - Mic v10.1"}, {0x0A00, "3 - Mic v10.0"}, {0x0510, "3 - Mic v5.16"},
-                      {0x050A, "3 - Mic v5.10"}, {0x0000, "3 - Mic v0.0"},  {0x12FF, "3 - Mic v18.255"}};
+  const Row rows[] = {{0x0A01, "3 - Mic v10.1"}, {0x0A00, "3 - Mic v10.0"},
+                      {0x0510, "3 - Mic v5.16"}, {0x050A, "3 - Mic v5.10"},
+                      {0x0000, "3 - Mic v0.0"},  {0x12FF, "3 - Mic v18.255"}};
   for (const Row& row : rows) {
     // Devices 0..2 fail their capability query and are skipped.
     TFakeWaveInService fake({{"A", WAVE_FORMAT_4S16, 0, MMSYSERR_NODRIVER},
@@ -120,7 +121,8 @@ TEST(RecorderDefaultDevice, IsTheLastInputBeforeAnyMonitor) {
   const struct {
     std::vector<bool> Monitors;
     int Expected;
-  } rows[] = {{{false, false, true, true}, 1}, {{true, false, true}, 1}, {{true, true}, 1}, {{false}, 0}};
+  } rows[] = {
+      {{false, false, true, true}, 1}, {{true, false, true}, 1}, {{true, true}, 1}, {{false}, 0}};
   for (const auto& row : rows) {
     std::vector<TFakeWaveInService::TDevice> devices;
     for (const bool monitor : row.Monitors)
@@ -237,9 +239,10 @@ TEST_F(RecorderTest, GoesThroughOpeningCapturingClosingAndBackToIdle) {
   // Opening: busy, not yet recording; the calls in their order.
   EXPECT_FALSE(Rec->IsRecording());
   EXPECT_TRUE(Rec->IsBusy());
-  EXPECT_EQ(CallsOf(Fake), (std::vector<ECall>{ECall::GetNumDevs, ECall::GetDevCaps, ECall::GetDevCaps,
-                                               ECall::GetDevCaps, ECall::Open, ECall::Prepare, ECall::AddBuffer,
-                                               ECall::Prepare, ECall::AddBuffer, ECall::Start}));
+  EXPECT_EQ(CallsOf(Fake),
+            (std::vector<ECall>{ECall::GetNumDevs, ECall::GetDevCaps, ECall::GetDevCaps,
+                                ECall::GetDevCaps, ECall::Open, ECall::Prepare, ECall::AddBuffer,
+                                ECall::Prepare, ECall::AddBuffer, ECall::Start}));
   // A second Start before the open notification must not touch queued buffers.
   Fake.ClearLog();
   EXPECT_FALSE(Rec->Start());
@@ -298,8 +301,8 @@ TEST_F(RecorderTest, SecondStopBeforeTheCloseRepeatsTheRequestsAndChangesNothing
   StartCapturing();
   Rec->Stop();
   Rec->Stop();
-  EXPECT_EQ(CallsOf(Fake),
-            (std::vector<ECall>{ECall::Stop, ECall::Reset, ECall::Close, ECall::Stop, ECall::Reset, ECall::Close}));
+  EXPECT_EQ(CallsOf(Fake), (std::vector<ECall>{ECall::Stop, ECall::Reset, ECall::Close, ECall::Stop,
+                                               ECall::Reset, ECall::Close}));
   for (size_t i = 3; i < Fake.Log.size(); ++i) EXPECT_EQ(Fake.Log[i].Result, MMSYSERR_INVALHANDLE);
   Pump(Fake);
   EXPECT_EQ(Trace, std::vector<std::string>({"data 0/0", "data 0/0", "close rec=1"}));
@@ -360,7 +363,8 @@ TEST_F(RecorderTest, AFailingStepOfStartLeavesTheRecorderAsItShould) {
       {ECall::Prepare, {ECall::Open, ECall::Prepare}, true},
       {ECall::AddBuffer, {ECall::Open, ECall::Prepare, ECall::AddBuffer}, true},
       {ECall::Start,
-       {ECall::Open, ECall::Prepare, ECall::AddBuffer, ECall::Prepare, ECall::AddBuffer, ECall::Start},
+       {ECall::Open, ECall::Prepare, ECall::AddBuffer, ECall::Prepare, ECall::AddBuffer,
+        ECall::Start},
        true},
   };
   for (const Row& row : rows) {

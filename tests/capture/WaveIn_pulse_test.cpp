@@ -95,7 +95,8 @@ struct TCapture {
   }
   bool StartAndWaitForBlocks(int Blocks, int TimeoutMs) {
     if (Select() < 0 || !Rec->Start()) return false;
-    return RunUntil([&] { return FullBlocks >= Blocks || !Rec->IsBusy(); }, TimeoutMs) && FullBlocks >= Blocks;
+    return RunUntil([&] { return FullBlocks >= Blocks || !Rec->IsBusy(); }, TimeoutMs) &&
+           FullBlocks >= Blocks;
   }
   bool StopAndWaitForIdle() {
     Rec->Stop();
@@ -111,7 +112,8 @@ TEST(QtWaveInPulse, TheTestInputIsListedWithTheQtVersionAndOpens) {
   const int pos = c.Select();
   ASSERT_GE(pos, 0) << c.Rec->DevicesText().toStdString();
   const uint32_t v = TQtWaveInService::DriverVersion();
-  EXPECT_TRUE(c.Rec->Devices()[pos].endsWith(QStringLiteral(" - %1 v%2.%3").arg(InputName).arg(v >> 8).arg(v & 0xFF)))
+  EXPECT_TRUE(c.Rec->Devices()[pos].endsWith(
+      QStringLiteral(" - %1 v%2.%3").arg(InputName).arg(v >> 8).arg(v & 0xFF)))
       << c.Rec->Devices()[pos].toStdString();
   ASSERT_TRUE(c.Rec->Start());
   EXPECT_TRUE(RunUntil([&] { return c.Rec->IsRecording(); }, 2000));

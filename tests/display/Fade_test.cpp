@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "analysis/AnalysisSettings.h"
@@ -42,8 +42,8 @@ std::string CheckFactor(float Factor, TFadePath Path) {
       const int want = Expected(in, Factor);
       const int got = static_cast<int>((n >> shift) & 0xFF);
       if (got != want || fade.Byte(static_cast<std::uint8_t>(in)) != want)
-        return "byte " + std::to_string(in) + ": " + std::to_string(got) + " != " +
-               std::to_string(want);
+        return "byte " + std::to_string(in) + ": " + std::to_string(got) +
+               " != " + std::to_string(want);
     }
   }
   return {};
@@ -93,8 +93,15 @@ TEST(Fade, RandomAndExtremeFactorsAreExact) {
     std::memcpy(&f, &u, sizeof f);
     ASSERT_EQ(CheckFactor(f), "") << std::hexfloat << f;
   }
-  const float special[] = {std::nextafter(1.0f, 0.0f), 1.0f, 1.5f, 300.0f, -0.0f, -0.5f,
-                           1.0f / 256, std::nextafter(1.0f / 256, 0.0f), 1e-30f,
+  const float special[] = {std::nextafter(1.0f, 0.0f),
+                           1.0f,
+                           1.5f,
+                           300.0f,
+                           -0.0f,
+                           -0.5f,
+                           1.0f / 256,
+                           std::nextafter(1.0f / 256, 0.0f),
+                           1e-30f,
                            std::numeric_limits<float>::denorm_min(),
                            std::numeric_limits<float>::infinity(),
                            -std::numeric_limits<float>::infinity(),

@@ -17,7 +17,6 @@ namespace {
 constexpr std::uint32_t Black = 0xFF000000u;
 constexpr std::uint32_t Green = 0xFF00FF00u;
 
-
 using test::CToneSource;
 
 class CTestHost : public IFrameHost {
@@ -83,7 +82,8 @@ struct Rig {
 const std::vector<std::int16_t> Silence(2 * BlockFrames, 0);
 
 std::size_t CountNot(const std::vector<std::uint32_t>& px, std::uint32_t v) {
-  return static_cast<std::size_t>(std::count_if(px.begin(), px.end(), [v](auto p) { return p != v; }));
+  return static_cast<std::size_t>(
+      std::count_if(px.begin(), px.end(), [v](auto p) { return p != v; }));
 }
 
 TEST(FrameRenderer, BinToX) {
@@ -91,13 +91,20 @@ TEST(FrameRenderer, BinToX) {
     std::int32_t Shift, Bin, X;
   };
   const Case cases[] = {
-      {-1, 10, 20},   {-1, 600, 1200}, {0, 79, 79},   {1, 79, 39},  {2, 4095, 1023},
+      {-1, 10, 20},
+      {-1, 600, 1200},
+      {0, 79, 79},
+      {1, 79, 39},
+      {2, 4095, 1023},
       {2, -4, 0x3FFFFFFF},  // logical shift
       {-1, std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max()},
       {-1, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min()},
-      {-40, 3, std::numeric_limits<std::int32_t>::max()}, {40, 3, 0},  {-40, 0, 0},
+      {-40, 3, std::numeric_limits<std::int32_t>::max()},
+      {40, 3, 0},
+      {-40, 0, 0},
   };
-  for (const Case& c : cases) EXPECT_EQ(CFrameRenderer::BinToX(c.Shift, c.Bin), c.X) << c.Shift << " " << c.Bin;
+  for (const Case& c : cases)
+    EXPECT_EQ(CFrameRenderer::BinToX(c.Shift, c.Bin), c.X) << c.Shift << " " << c.Bin;
 }
 
 TEST(FrameRenderer, SilenceDrawsBottomTraceGuidesAndThresholdOnly) {
@@ -200,8 +207,10 @@ TEST(FrameRenderer, GuidesCoverMarkersAndTheThresholdLineCoversGuides) {
   r.Run(tones.Next());
   r.Run(tones.Next());
   ASSERT_EQ(r.Settings.FZone2Peak, 100);
-  const int y2 = static_cast<int>(std::nearbyint(255 - r.Renderer.LastPeaks().Level2 * r.Settings.FScale));
-  const int yT = static_cast<int>(std::nearbyint(255 - r.Settings.FThreshold / r.Settings.FScale * 255));
+  const int y2 =
+      static_cast<int>(std::nearbyint(255 - r.Renderer.LastPeaks().Level2 * r.Settings.FScale));
+  const int yT =
+      static_cast<int>(std::nearbyint(255 - r.Settings.FThreshold / r.Settings.FScale * 255));
   ASSERT_NE(y2 - 5, yT);
   // What each crossing shows, layered one way and the other on black.
   const auto layered = [](std::uint32_t Under, std::uint32_t Over) {
@@ -264,7 +273,8 @@ TEST(FrameRenderer, ShiftTwoShowsTheMirrorHalf) {
     r.Run(tones.Next());
     r.Run(tones.Next());
     const auto expectedY = [&](int bin) {
-      return std::max(0, static_cast<int>(std::nearbyint(255 - r.FFT.Power[bin] * r.Settings.FScale)));
+      return std::max(0,
+                      static_cast<int>(std::nearbyint(255 - r.FFT.Power[bin] * r.Settings.FScale)));
     };
     const int peakX = 100 >> shift;
     EXPECT_EQ(r.TraceTop(peakX), expectedY(100));
@@ -369,7 +379,8 @@ TEST(FrameRenderer, NestedBlockAtTheDispatchPointIsSafe) {
   EXPECT_EQ(r.Host.Presents, 83);
   EXPECT_EQ(r.Rate.FFrameCount, 2);
   // The nested runs faded with the factor they found: everything black now.
-  EXPECT_EQ(std::count(r.Spectrum.Info->Bits, r.Spectrum.Info->Bits + 1024 * 256, Black), 1024 * 256);
+  EXPECT_EQ(std::count(r.Spectrum.Info->Bits, r.Spectrum.Info->Bits + 1024 * 256, Black),
+            1024 * 256);
   // And the renderer goes on drawing normally afterwards.
   r.Host.OnDispatch = nullptr;
   r.Run(tones.Next());

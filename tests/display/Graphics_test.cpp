@@ -167,10 +167,11 @@ PixelSet ReferenceLine(std::int64_t x1, std::int64_t y1, std::int64_t x2, std::i
   for (int p = 0; p < majCount; ++p) {
     const std::int64_t i = (p - maj0) * sMaj;
     if (i < 0 || i > aMaj) continue;
-    const auto off = aMaj == 0 ? 0
-                               : static_cast<std::int64_t>(
-                                     (2 * static_cast<unsigned __int128>(i) * aMin + aMaj) /
-                                     (2 * static_cast<unsigned __int128>(aMaj)));
+    const auto off =
+        aMaj == 0
+            ? 0
+            : static_cast<std::int64_t>((2 * static_cast<unsigned __int128>(i) * aMin + aMaj) /
+                                        (2 * static_cast<unsigned __int128>(aMaj)));
     const std::int64_t q = min0 + sMin * off;
     const int x = xMajor ? p : static_cast<int>(q);
     const int y = xMajor ? static_cast<int>(q) : p;
@@ -185,12 +186,20 @@ TEST(Graphics, ClippedLinesMatchTheUnclippedLineForAnyCoordinates) {
     std::int32_t x1, y1, x2, y2;
   };
   std::vector<Line> lines = {
-      {0, 0, 36, 22},          {36, 22, 0, 0},          {-10, -7, 50, 30},
-      {5, -100, 9, 200},       {Min32, Min32, Max32, Max32},
-      {Max32, Min32, Min32, Max32},                     {Min32, 11, Max32, 11},
-      {7, Min32, 7, Max32},    {Min32, 0, Max32, 22},   {Min32, Max32, 20, 10},
-      {-1000000000, 5, 1000000000, 17},                 {3, 3, 3, 3},
-      {Max32, Max32, Max32, Max32},                     {-2, 30, 40, -8},
+      {0, 0, 36, 22},
+      {36, 22, 0, 0},
+      {-10, -7, 50, 30},
+      {5, -100, 9, 200},
+      {Min32, Min32, Max32, Max32},
+      {Max32, Min32, Min32, Max32},
+      {Min32, 11, Max32, 11},
+      {7, Min32, 7, Max32},
+      {Min32, 0, Max32, 22},
+      {Min32, Max32, 20, 10},
+      {-1000000000, 5, 1000000000, 17},
+      {3, 3, 3, 3},
+      {Max32, Max32, Max32, Max32},
+      {-2, 30, 40, -8},
   };
   std::mt19937 rng(12345);
   std::uniform_int_distribution<std::int32_t> any(Min32, Max32), near(-60, 60);

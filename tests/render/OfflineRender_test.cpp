@@ -1,7 +1,7 @@
 // quenvis-render end to end, on sound files generated here.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,9 +10,9 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,7 +56,8 @@ class RenderTest : public ::testing::Test {
     for (int i = 0; i < Frames; ++i) {
       double v = 0;
       for (int b : Bins) v += 8000 * std::sin(2 * M_PI * b * (i % 4096) / 4096.0);
-      for (int c = 0; c < Channels; ++c) data[static_cast<std::size_t>(i * Channels + c)] = static_cast<short>(std::lrint(v));
+      for (int c = 0; c < Channels; ++c)
+        data[static_cast<std::size_t>(i * Channels + c)] = static_cast<short>(std::lrint(v));
     }
     sf_writef_short(f, data.data(), Frames);
     sf_close(f);
@@ -133,8 +134,8 @@ class RenderTest : public ::testing::Test {
   }
 
   fs::path Dir;
-  const std::vector<std::string> AllOutputs = {"chart.png", "formants.csv", "peaks.csv", "plot.png",
-                                               "spectrogram.png", "spectrum.png"};
+  const std::vector<std::string> AllOutputs = {"chart.png", "formants.csv",    "peaks.csv",
+                                               "plot.png",  "spectrogram.png", "spectrum.png"};
 };
 
 TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
@@ -189,7 +190,8 @@ TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
 
 TEST_F(RenderTest, MonoFeedsBothChannelsAndOptionsApply) {
   const fs::path stereo = Wave("s.wav", 20000, {30, 150});
-  const fs::path mono = Wave("m.flac", 20000, {30, 150}, 1, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  const fs::path mono =
+      Wave("m.flac", 20000, {30, 150}, 1, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
   ASSERT_EQ(Run({stereo, Dir / "a"}).Status, 0);
   ASSERT_EQ(Run({mono, Dir / "b"}).Status, 0);
   EXPECT_EQ(Csv(Dir / "a" / "peaks.csv"), Csv(Dir / "b" / "peaks.csv"));
@@ -286,7 +288,8 @@ TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
       // FLAC whose header gives 0 total samples (unknown): read to the end.
       {"flac-zero-count",
        [&] {
-         const fs::path p = Wave("z.flac", frames, {18}, 2, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+         const fs::path p =
+             Wave("z.flac", frames, {18}, 2, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
          std::string d = Bytes(p);
          d[21] = static_cast<char>(d[21] & 0xF0);
          std::fill(d.begin() + 22, d.begin() + 26, '\0');
@@ -305,9 +308,17 @@ TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
          return std::string("-");
        },
        "cat '" + (Dir / "stream.wav").string() + "'", false, 15, 15},
-      {"au8-stdin", [&] { Wave("a8.au", frames, {18}, 2, 44100, SF_FORMAT_AU | SF_FORMAT_PCM_S8); return std::string("-"); },
+      {"au8-stdin",
+       [&] {
+         Wave("a8.au", frames, {18}, 2, 44100, SF_FORMAT_AU | SF_FORMAT_PCM_S8);
+         return std::string("-");
+       },
        "cat '" + (Dir / "a8.au").string() + "'", false, 15, 15},
-      {"rf64-stdin", [&] { Wave("a.rf64", frames, {18}, 2, 44100, SF_FORMAT_RF64 | SF_FORMAT_PCM_16); return std::string("-"); },
+      {"rf64-stdin",
+       [&] {
+         Wave("a.rf64", frames, {18}, 2, 44100, SF_FORMAT_RF64 | SF_FORMAT_PCM_16);
+         return std::string("-");
+       },
        "cat '" + (Dir / "a.rf64").string() + "'", false, 15, 15},
       {"cut-wav", cut("c.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16), "", true, 7, 8},
       {"cut-aiff", cut("c.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16), "", true, 7, 8},
@@ -320,13 +331,13 @@ TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
     const fs::path out = Dir / ("out-" + c.Name);
     const TResult r = Run({input, out}, c.Feed);
     ASSERT_EQ(r.Status, 0) << c.Name << ": " << r.Err;
-    EXPECT_EQ(r.Err.find("ends early") != std::string::npos, c.EndsEarly) << c.Name << ": " << r.Err;
+    EXPECT_EQ(r.Err.find("ends early") != std::string::npos, c.EndsEarly)
+        << c.Name << ": " << r.Err;
     EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), c.EndsEarly ? 1 : 0) << c.Name;
     const std::size_t rows = Csv(out / "peaks.csv").size() - 1;
     EXPECT_GE(rows, c.MinRows) << c.Name;
     EXPECT_LE(rows, c.MaxRows) << c.Name;
-    EXPECT_EQ(Listing(out), AllOutputs)
-        << c.Name;
+    EXPECT_EQ(Listing(out), AllOutputs) << c.Name;
   }
 }
 
@@ -422,9 +433,12 @@ TEST_F(RenderTest, AnyRateAndChannelCountReachesTheRightBins) {
     std::string Note;  // the one line expected on stderr
   };
   const Case cases[] = {
-      {8000, 2, "resampled from 8000 Hz"},   {22050, 1, "resampled from 22050 Hz"},
-      {48000, 2, "resampled from 48000 Hz"}, {96000, 2, "resampled from 96000 Hz"},
-      {44100, 1, ""},                        {44100, 6, "6 channels, rendered the first two"},
+      {8000, 2, "resampled from 8000 Hz"},
+      {22050, 1, "resampled from 22050 Hz"},
+      {48000, 2, "resampled from 48000 Hz"},
+      {96000, 2, "resampled from 96000 Hz"},
+      {44100, 1, ""},
+      {44100, 6, "6 channels, rendered the first two"},
   };
   for (const Case& c : cases) {
     const std::string name = std::to_string(c.Rate) + "-" + std::to_string(c.Channels);
@@ -451,7 +465,8 @@ TEST_F(RenderTest, NpyPowerEqualsTheCsvInFloat32) {
   const std::string npy = Bytes(Dir / "npy" / "power.npy");
   ASSERT_GT(npy.size(), 10u);
   ASSERT_EQ(npy.compare(0, 8, std::string("\x93NUMPY\x01\x00", 8)), 0);
-  const std::size_t headerEnd = 10 + static_cast<unsigned char>(npy[8]) + 256 * static_cast<unsigned char>(npy[9]);
+  const std::size_t headerEnd =
+      10 + static_cast<unsigned char>(npy[8]) + 256 * static_cast<unsigned char>(npy[9]);
   EXPECT_EQ(headerEnd % 64, 0u);
   const std::string header = npy.substr(10, headerEnd - 10);
   EXPECT_NE(header.find("'descr': '<f4'"), std::string::npos) << header;
@@ -498,7 +513,7 @@ TEST_F(RenderTest, SpectrogramShowsTonesAtTheirLabelledHeightsAndPages) {
   // 4000 blocks fit one image; one more block makes two pages.
   for (const int blocks : {4000, 4001}) {
     const fs::path silent = Wave("s" + std::to_string(blocks) + ".flac", blocks * 2048, {}, 1,
-                                44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+                                 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
     const fs::path out = Dir / std::to_string(blocks);
     ASSERT_EQ(Run({silent, out}).Status, 0);
     if (blocks == 4000) {
@@ -545,8 +560,8 @@ TEST_F(RenderTest, VowelGivesFormantsTracksAndChartDots) {
     ASSERT_EQ(r.Status, 0) << r.Err;
 
     const auto rows = Csv(out / "formants.csv"), peaks = Csv(out / "peaks.csv");
-    ASSERT_EQ(rows[0], (std::vector<std::string>{"block", "time_s", "f0_hz", "f1_hz", "f2_hz", "f3_hz",
-                                                 "b1_hz", "b2_hz", "b3_hz", "voiced"}));
+    ASSERT_EQ(rows[0], (std::vector<std::string>{"block", "time_s", "f0_hz", "f1_hz", "f2_hz",
+                                                 "f3_hz", "b1_hz", "b2_hz", "b3_hz", "voiced"}));
     ASSERT_EQ(rows.size(), peaks.size());
     std::vector<double> f1, f2;
     std::vector<int> middle;
@@ -588,8 +603,7 @@ TEST_F(RenderTest, VowelGivesFormantsTracksAndChartDots) {
     const int column = quenvis::CSpectrogram::Left + middle[middle.size() / 2];
     const auto& row = rows[static_cast<std::size_t>(middle[middle.size() / 2]) + 1];
     EXPECT_EQ(spectrogram.pixel(column, scale.RowOfHz(std::stod(row[3]))), 0xFF00FFFFu) << c.Voice;
-    EXPECT_EQ(spectrogram.pixel(column, scale.RowOfHz(std::stod(row[4]))), 0xFFFF00FFu)
-        << c.Voice;
+    EXPECT_EQ(spectrogram.pixel(column, scale.RowOfHz(std::stod(row[4]))), 0xFFFF00FFu) << c.Voice;
     for (int y = 0; y < spectrogram.height(); ++y) {
       const QRgb p = spectrogram.pixel(quenvis::CSpectrogram::Left + 2, y);
       EXPECT_TRUE(p != 0xFF00FFFFu && p != 0xFFFF00FFu) << c.Voice << " silent column, y " << y;
@@ -644,7 +658,8 @@ TEST_F(RenderTest, HelpAndVersionOfBothProgramsNeedNoDisplay) {
   };
   for (const Case& c : cases) {
     const fs::path out = Dir / "out.txt", err = Dir / "err.txt";
-    const int raw = std::system((c.Command + " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null").c_str());
+    const int raw = std::system(
+        (c.Command + " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null").c_str());
     EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.Status) << c.Command;
     EXPECT_EQ(Bytes(out).rfind(c.Out, 0), 0u) << c.Command << ": " << Bytes(out);
     const std::string text = Bytes(err);

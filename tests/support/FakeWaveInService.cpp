@@ -10,7 +10,8 @@ TFakeWaveInService::TFakeWaveInService(std::vector<TDevice> Devices, QObject* Pa
   Log.reserve(256);
 }
 
-MMRESULT TFakeWaveInService::Record(ECall C, HWAVEIN Handle, const TMyWaveHdr* Header, MMRESULT Result) {
+MMRESULT TFakeWaveInService::Record(ECall C, HWAVEIN Handle, const TMyWaveHdr* Header,
+                                    MMRESULT Result) {
   ++Calls[size_t(C)];
   if (Logging) Log.push_back(TCall{C, Handle, Header, Result});
   return Result;
@@ -47,12 +48,15 @@ uint32_t TFakeWaveInService::waveInGetNumDevs() {
 }
 
 MMRESULT TFakeWaveInService::waveInGetDevCaps(uint32_t DeviceId, TWaveInCaps& Caps) {
-  if (MMRESULT r = FailWith[size_t(ECall::GetDevCaps)]) return Record(ECall::GetDevCaps, 0, nullptr, r);
-  if (DeviceId >= Devices.size()) return Record(ECall::GetDevCaps, 0, nullptr, MMSYSERR_BADDEVICEID);
+  if (MMRESULT r = FailWith[size_t(ECall::GetDevCaps)])
+    return Record(ECall::GetDevCaps, 0, nullptr, r);
+  if (DeviceId >= Devices.size())
+    return Record(ECall::GetDevCaps, 0, nullptr, MMSYSERR_BADDEVICEID);
   const TDevice& d = Devices[DeviceId];
   if (d.CapsResult != MMSYSERR_NOERROR) return Record(ECall::GetDevCaps, 0, nullptr, d.CapsResult);
   Caps = TWaveInCaps{};
-  std::memcpy(Caps.szPname, d.Name.constData(), std::min<size_t>(size_t(d.Name.size()), sizeof Caps.szPname));
+  std::memcpy(Caps.szPname, d.Name.constData(),
+              std::min<size_t>(size_t(d.Name.size()), sizeof Caps.szPname));
   Caps.dwFormats = d.Formats;
   Caps.vDriverVersion = d.Version;
   Caps.wChannels = 2;
@@ -66,40 +70,48 @@ MMRESULT TFakeWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx&) {
   return MMSYSERR_NOERROR;
 }
 
-MMRESULT TFakeWaveInService::waveInOpen(HWAVEIN& Handle, uint32_t DeviceId, const TWaveFormatEx& Format,
-                                        QObject* Target) {
-  if (MMRESULT injected = FailWith[size_t(ECall::Open)]) return Record(ECall::Open, 0, nullptr, injected);
+MMRESULT TFakeWaveInService::waveInOpen(HWAVEIN& Handle, uint32_t DeviceId,
+                                        const TWaveFormatEx& Format, QObject* Target) {
+  if (MMRESULT injected = FailWith[size_t(ECall::Open)])
+    return Record(ECall::Open, 0, nullptr, injected);
   const MMRESULT r = TWaveInStreamService::waveInOpen(Handle, DeviceId, Format, Target);
   return Record(ECall::Open, r == MMSYSERR_NOERROR ? Handle : 0, nullptr, r);
 }
 
 MMRESULT TFakeWaveInService::waveInPrepareHeader(HWAVEIN Handle, TMyWaveHdr& Header) {
   FLastLength = Header.dwBufferLength;
-  return Call(ECall::Prepare, Handle, &Header, [&] { return TWaveInStreamService::waveInPrepareHeader(Handle, Header); });
+  return Call(ECall::Prepare, Handle, &Header,
+              [&] { return TWaveInStreamService::waveInPrepareHeader(Handle, Header); });
 }
 
 MMRESULT TFakeWaveInService::waveInAddBuffer(HWAVEIN Handle, TMyWaveHdr& Header) {
-  return Call(ECall::AddBuffer, Handle, &Header, [&] { return TWaveInStreamService::waveInAddBuffer(Handle, Header); });
+  return Call(ECall::AddBuffer, Handle, &Header,
+              [&] { return TWaveInStreamService::waveInAddBuffer(Handle, Header); });
 }
 
 MMRESULT TFakeWaveInService::waveInStart(HWAVEIN Handle) {
-  return Call(ECall::Start, Handle, nullptr, [&] { return TWaveInStreamService::waveInStart(Handle); });
+  return Call(ECall::Start, Handle, nullptr,
+              [&] { return TWaveInStreamService::waveInStart(Handle); });
 }
 
 MMRESULT TFakeWaveInService::waveInStop(HWAVEIN Handle) {
-  return Call(ECall::Stop, Handle, nullptr, [&] { return TWaveInStreamService::waveInStop(Handle); });
+  return Call(ECall::Stop, Handle, nullptr,
+              [&] { return TWaveInStreamService::waveInStop(Handle); });
 }
 
 MMRESULT TFakeWaveInService::waveInReset(HWAVEIN Handle) {
-  return Call(ECall::Reset, Handle, nullptr, [&] { return TWaveInStreamService::waveInReset(Handle); });
+  return Call(ECall::Reset, Handle, nullptr,
+              [&] { return TWaveInStreamService::waveInReset(Handle); });
 }
 
 MMRESULT TFakeWaveInService::waveInClose(HWAVEIN Handle) {
-  return Call(ECall::Close, Handle, nullptr, [&] { return TWaveInStreamService::waveInClose(Handle); });
+  return Call(ECall::Close, Handle, nullptr,
+              [&] { return TWaveInStreamService::waveInClose(Handle); });
 }
 
 MMRESULT TFakeWaveInService::waveInUnprepareHeader(HWAVEIN Handle, TMyWaveHdr& Header) {
-  return Call(ECall::Unprepare, Handle, &Header, [&] { return TWaveInStreamService::waveInUnprepareHeader(Handle, Header); });
+  return Call(ECall::Unprepare, Handle, &Header,
+              [&] { return TWaveInStreamService::waveInUnprepareHeader(Handle, Header); });
 }
 
 }  // namespace quenvis

@@ -16,7 +16,19 @@ namespace quenvis {
 class TFakeWaveInService : public TWaveInStreamService {
   Q_OBJECT
  public:
-  enum class ECall { GetNumDevs, GetDevCaps, Open, Prepare, AddBuffer, Start, Stop, Reset, Close, Unprepare, Count };
+  enum class ECall {
+    GetNumDevs,
+    GetDevCaps,
+    Open,
+    Prepare,
+    AddBuffer,
+    Start,
+    Stop,
+    Reset,
+    Close,
+    Unprepare,
+    Count
+  };
 
   struct TDevice {
     QByteArray Name;  // copied into szPname as is, so a test may fill all 32 bytes
@@ -61,7 +73,8 @@ class TFakeWaveInService : public TWaveInStreamService {
 
   uint32_t waveInGetNumDevs() override;
   MMRESULT waveInGetDevCaps(uint32_t DeviceId, TWaveInCaps& Caps) override;
-  MMRESULT waveInOpen(HWAVEIN& Handle, uint32_t DeviceId, const TWaveFormatEx& Format, QObject* Target) override;
+  MMRESULT waveInOpen(HWAVEIN& Handle, uint32_t DeviceId, const TWaveFormatEx& Format,
+                      QObject* Target) override;
   MMRESULT waveInPrepareHeader(HWAVEIN Handle, TMyWaveHdr& Header) override;
   MMRESULT waveInAddBuffer(HWAVEIN Handle, TMyWaveHdr& Header) override;
   MMRESULT waveInStart(HWAVEIN Handle) override;

@@ -10,7 +10,8 @@
 namespace quenvis::test {
 
 inline void Pump(TFakeWaveInService& Fake) {
-  for (int i = 0; i < 1000 && Fake.PendingNotifications() > 0; ++i) QCoreApplication::processEvents();
+  for (int i = 0; i < 1000 && Fake.PendingNotifications() > 0; ++i)
+    QCoreApplication::processEvents();
   ASSERT_EQ(Fake.PendingNotifications(), 0);
 }
 

@@ -20,6 +20,8 @@ inline bool RunUntil(const std::function<bool()>& Done, int TimeoutMs) {
   return true;
 }
 
-inline void RunFor(int Ms) { RunUntil([] { return false; }, Ms); }
+inline void RunFor(int Ms) {
+  RunUntil([] { return false; }, Ms);
+}
 
 }  // namespace quenvis::test

@@ -54,7 +54,8 @@ std::vector<std::int16_t> Synthesize(const TVowel& Vowel) {
   if (Vowel.SnrDb > 0) {
     double power = 0;
     for (double v : x) power += v * v;
-    const double sigma = std::sqrt(power / static_cast<double>(x.size())) * std::pow(10, -Vowel.SnrDb / 20);
+    const double sigma =
+        std::sqrt(power / static_cast<double>(x.size())) * std::pow(10, -Vowel.SnrDb / 20);
     std::mt19937 rng(Vowel.Seed);
     std::normal_distribution<double> noise(0, sigma);
     for (double& v : x) v += noise(rng);

@@ -8,11 +8,11 @@
 namespace quenvis::test {
 
 struct TVowel {
-  double F0 = 120;                                  // Hz, mean pitch
-  std::array<double, 5> F{};                        // F1..F5, Hz
-  std::array<double, 5> B{70, 90, 130, 180, 250};   // bandwidths, Hz
-  bool Vibrato = false;                             // 5 Hz, +-2 % of F0
-  double SnrDb = 0;                                 // white noise at this SNR; 0 for none
+  double F0 = 120;                                 // Hz, mean pitch
+  std::array<double, 5> F{};                       // F1..F5, Hz
+  std::array<double, 5> B{70, 90, 130, 180, 250};  // bandwidths, Hz
+  bool Vibrato = false;                            // 5 Hz, +-2 % of F0
+  double SnrDb = 0;                                // white noise at this SNR; 0 for none
   double Seconds = 3;
   std::uint32_t Seed = 1;
 };
