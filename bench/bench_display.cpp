@@ -40,21 +40,12 @@ std::vector<std::int16_t> TonalBlock() {
   return b;
 }
 
-class CNoHost : public IFrameHost {
- public:
-  void Present() override {}
-  void UpdateCaption() override {}
-  void ProcessMessages() override {}
-  double TimeOfDay() override { return 0; }
-  std::string FormatRate(double) override { return {}; }
-};
-
 struct Pipeline {
   TAnalysisSettings S = StartupSettings();
   TFrameRate Rate;
   CFFT_iterative FFT;
   TSurfaces Surfaces;
-  CNoHost Host;
+  CNoFrameHost Host;
   CFrameRenderer Renderer{S, Rate, FFT, Surfaces, Host};
   Pipeline() { FFT.Window = &TabHamming; }
 };

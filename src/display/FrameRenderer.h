@@ -35,6 +35,17 @@ class IFrameHost {
   virtual std::string FormatRate(double BlocksPerSecond) = 0;
 };
 
+// A host that shows nothing and has no clock: for callers that draw offline
+// (rendering recordings, benchmarks, fuzzing).
+class CNoFrameHost : public IFrameHost {
+ public:
+  void Present() override {}
+  void UpdateCaption() override {}
+  void ProcessMessages() override {}
+  double TimeOfDay() override { return 0; }
+  std::string FormatRate(double) override { return {}; }
+};
+
 // Pen colours: trace, zone 1 (guides, marker, threshold line), zone 2, plot mark.
 inline constexpr std::uint32_t TraceColour = MakeColor(255, 0, 255, 0);
 inline constexpr std::uint32_t Zone1Colour = MakeColor(128, 255, 0, 0);

@@ -11,22 +11,11 @@
 #include "render/RecordingReader.h"
 #include "render/RenderConsole.h"
 #include "render/RenderOutputs.h"
-#include "render/Spectrogram.h"
+#include "render/Sonogram.h"
 
 namespace quenvis {
 
 namespace {
-
-// Offline nothing is shown: the loop draws and fades itself, so that the
-// images of the last block can be saved before its fade.
-class CNoHost : public IFrameHost {
- public:
-  void Present() override {}
-  void UpdateCaption() override {}
-  void ProcessMessages() override {}
-  double TimeOfDay() override { return 0; }
-  std::string FormatRate(double) override { return {}; }
-};
 
 // Everything one recording's rendering holds.
 struct TPipeline {
@@ -39,7 +28,9 @@ struct TPipeline {
   TFrameRate Rate;
   CFFT_iterative FFT;
   TSurfaces Surfaces;
-  CNoHost Host;
+  // Nothing is shown: the loop draws and fades itself, so that the images of
+  // the last block can be saved before its fade.
+  CNoFrameHost Host;
   CFrameRenderer Renderer{Settings, Rate, FFT, Surfaces, Host};
   CFormantTracker Formants;
   TSampleBlock Block{};
@@ -60,7 +51,7 @@ std::string SpectrogramName(std::int64_t Page, std::int64_t Pages) {
   return name;
 }
 
-std::string SaveSpectrogram(const CSpectrogram& Spectrogram, COutputDir& Out) {
+std::string SaveSpectrogram(const CSonogram& Spectrogram, COutputDir& Out) {
   std::vector<std::uint32_t> pixels;
   for (std::int64_t page = 0; page < Spectrogram.Pages(); ++page) {
     std::int32_t width = 0, height = 0;
@@ -95,7 +86,7 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
 
   auto p = std::make_unique<TPipeline>(Options);
   const std::int64_t expected = reader.ExpectedBlocks();
-  CSpectrogram spectrogram(p->Settings);
+  CSonogram spectrogram(p->Settings);
   const std::size_t zone1Track = spectrogram.AddTrack(Zone1TrackColour);
   const std::size_t zone2Track = spectrogram.AddTrack(Zone2TrackColour);
   const std::size_t f1Track = spectrogram.AddTrack(F1TrackColour);

@@ -19,7 +19,7 @@
 
 #include "analysis/AnalysisSettings.h"
 #include "app/VowelChartPainter.h"
-#include "render/Spectrogram.h"
+#include "render/Sonogram.h"
 #include "support/VowelSynth.h"
 
 namespace {
@@ -599,13 +599,13 @@ TEST_F(RenderTest, VowelGivesFormantsTracksAndChartDots) {
 
     // The spectrogram's F1 track (cyan) and F2 track (magenta) at their rows.
     const QImage spectrogram(QString::fromStdString((out / "spectrogram.png").string()));
-    const quenvis::CSpectrogram scale(quenvis::StartupSettings());
-    const int column = quenvis::CSpectrogram::Left + middle[middle.size() / 2];
+    const quenvis::CSonogram scale(quenvis::StartupSettings());
+    const int column = quenvis::CSonogram::Left + middle[middle.size() / 2];
     const auto& row = rows[static_cast<std::size_t>(middle[middle.size() / 2]) + 1];
     EXPECT_EQ(spectrogram.pixel(column, scale.RowOfHz(std::stod(row[3]))), 0xFF00FFFFu) << c.Voice;
     EXPECT_EQ(spectrogram.pixel(column, scale.RowOfHz(std::stod(row[4]))), 0xFFFF00FFu) << c.Voice;
     for (int y = 0; y < spectrogram.height(); ++y) {
-      const QRgb p = spectrogram.pixel(quenvis::CSpectrogram::Left + 2, y);
+      const QRgb p = spectrogram.pixel(quenvis::CSonogram::Left + 2, y);
       EXPECT_TRUE(p != 0xFF00FFFFu && p != 0xFFFF00FFu) << c.Voice << " silent column, y " << y;
     }
 

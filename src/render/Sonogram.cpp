@@ -1,4 +1,4 @@
-#include "render/Spectrogram.h"
+#include "render/Sonogram.h"
 
 #include <algorithm>
 #include <array>
@@ -102,7 +102,7 @@ std::int32_t TextWidth(const std::string& s) {
 
 }  // namespace
 
-CSpectrogram::CSpectrogram(const TAnalysisSettings& Settings)
+CSonogram::CSonogram(const TAnalysisSettings& Settings)
     : FOffset(Settings.FOffset), FScale(Settings.FScale) {
   // The trace's frequency ranges: 512, 1024, 2048 or 4096 bins.
   const std::int32_t shift = std::clamp(Settings.FShift, -1, 2);
@@ -111,13 +111,13 @@ CSpectrogram::CSpectrogram(const TAnalysisSettings& Settings)
   FTickHz = TickHz[shift + 1];
 }
 
-void CSpectrogram::Reserve(std::int64_t Blocks) {
+void CSonogram::Reserve(std::int64_t Blocks) {
   if (Blocks <= 0) return;
   FCells.reserve(static_cast<std::size_t>(Blocks) * PlotHeight);
   for (TTrack& t : FTracks) t.Hz.reserve(static_cast<std::size_t>(Blocks));
 }
 
-void CSpectrogram::AddColumn(const double* Power) {
+void CSonogram::AddColumn(const double* Power) {
   const double factor = FScale / 255.0;
   for (std::int32_t row = 0; row < PlotHeight; ++row) {
     const double* bins = Power + row * FBinsPerRow;
@@ -132,29 +132,29 @@ void CSpectrogram::AddColumn(const double* Power) {
   for (TTrack& t : FTracks) t.Hz.resize(static_cast<std::size_t>(FColumns), std::nanf(""));
 }
 
-std::size_t CSpectrogram::AddTrack(std::uint32_t Colour) {
+std::size_t CSonogram::AddTrack(std::uint32_t Colour) {
   FTracks.push_back(
       {Colour, std::vector<float>(static_cast<std::size_t>(FColumns), std::nanf(""))});
   return FTracks.size() - 1;
 }
 
-void CSpectrogram::SetTrackPoint(std::size_t Track, double Hz) {
+void CSonogram::SetTrackPoint(std::size_t Track, double Hz) {
   if (FColumns > 0)
     FTracks[Track].Hz[static_cast<std::size_t>(FColumns - 1)] = static_cast<float>(Hz);
 }
 
-std::int64_t CSpectrogram::Pages() const noexcept {
+std::int64_t CSonogram::Pages() const noexcept {
   return std::max<std::int64_t>(1, (FColumns + PageColumns - 1) / PageColumns);
 }
 
-std::int32_t CSpectrogram::RowOfHz(double Hz) const noexcept {
+std::int32_t CSonogram::RowOfHz(double Hz) const noexcept {
   const std::int32_t bin = RoundToInt32(Hz * FFTSize / SampleRate);
   const std::int32_t row = bin >= 0 ? bin / FBinsPerRow : -1;
   return Top + PlotHeight - 1 - row;
 }
 
-void CSpectrogram::RenderPage(std::int64_t Page, std::vector<std::uint32_t>& Pixels,
-                              std::int32_t& Width, std::int32_t& Height) const {
+void CSonogram::RenderPage(std::int64_t Page, std::vector<std::uint32_t>& Pixels,
+                           std::int32_t& Width, std::int32_t& Height) const {
   const std::int64_t first = Page * PageColumns;
   const auto columns =
       static_cast<std::int32_t>(std::clamp<std::int64_t>(FColumns - first, 0, PageColumns));

@@ -2,7 +2,7 @@
 // The whole recording as one picture: one column per block, frequency
 // upwards over the range the options show, log power on a viridis-like
 // colour map over the options' power range and offset, with Hz and seconds
-// axes and tracks (the zone peaks, later other estimates) drawn over it.
+// axes and tracks (the zone peaks, F1 and F2) drawn over it.
 #include <cstdint>
 #include <vector>
 
@@ -10,13 +10,13 @@
 
 namespace quenvis {
 
-class CSpectrogram {
+class CSonogram {
  public:
   static constexpr std::int32_t PlotHeight = 512;
   static constexpr std::int64_t PageColumns = 4000;
   static constexpr std::int32_t Left = 48, Right = 8, Top = 14, Bottom = 24;
 
-  explicit CSpectrogram(const TAnalysisSettings& Settings);
+  explicit CSonogram(const TAnalysisSettings& Settings);
 
   // Reserves room for this many blocks, so that adding them allocates nothing.
   void Reserve(std::int64_t Blocks);
