@@ -82,7 +82,7 @@ void TVowelChart::AddEstimate(const TVowelEstimate& Estimate) {
   if (FPaused) return;
   FNewest = (FNewest + 1) % TrailBlocks;
   FTrail[static_cast<std::size_t>(FNewest)] = {Estimate.Voiced, Estimate.F1, Estimate.F2};
-  FReadout = ReadoutText(Estimate.Voiced, Estimate.F0, Estimate.F1, Estimate.F2);
+  FLatest = Estimate;
   update();
 }
 
@@ -94,7 +94,7 @@ void TVowelChart::SetPaused(bool Paused) {
 void TVowelChart::ClearTrail() {
   FTrail.fill({});
   FNewest = -1;
-  FReadout.clear();
+  FLatest = {};
   update();
 }
 
@@ -202,7 +202,7 @@ void TVowelChart::PaintChart(QPainter& Painter, const QSizeF& Size) const {
     c.setAlphaF(age == 0 ? 1.0 : 0.75 * (1.0 - double(age) / TrailBlocks));
     CVowelChartPainter::PaintDot(Painter, scale, p.F1, p.F2, c, age == 0 ? 8.0 : 5.0);
   }
-  CVowelChartPainter::PaintReadout(Painter, Size, FReadout);
+  CVowelChartPainter::PaintReadout(Painter, Size, Readout());
 }
 
 void TVowelChart::paintEvent(QPaintEvent* /*Event*/) {

@@ -49,7 +49,10 @@ class TVowelChart : public QWidget {
   // The chart as the window shows it, at the screen's pixel density.
   QImage Render() const;
   bool SaveImage(const QString& Path) const;
-  QString Readout() const { return FReadout; }
+  // Made when painted: taking a block's estimate allocates nothing.
+  QString Readout() const {
+    return ReadoutText(FLatest.Voiced, FLatest.F0, FLatest.F1, FLatest.F2);
+  }
 
   // The newest voiced point still on the trail, if any.
   bool LatestPoint(double& F1, double& F2) const;
@@ -74,7 +77,7 @@ class TVowelChart : public QWidget {
   std::array<TTrailPoint, TrailBlocks> FTrail{};
   int FNewest = -1;  // index of the newest entry, -1 when empty
   bool FPaused = false;
-  QString FReadout;
+  TVowelEstimate FLatest;
   QString FReferencePath;
   QImage FBackground;  // made on resize and on a change of voice or references
   QComboBox* FVoiceList;
