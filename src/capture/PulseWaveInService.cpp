@@ -99,6 +99,16 @@ struct TPulseWaveInService::TImpl {
       Listing = false;
   }
 
+  // Forgets the server connection; the loop's lock must be held.
+  void DropContext() {
+    if (Context == nullptr) return;
+    pa_context_set_state_callback(Context, nullptr, nullptr);
+    pa_context_set_subscribe_callback(Context, nullptr, nullptr);
+    pa_context_disconnect(Context);
+    pa_context_unref(Context);
+    Context = nullptr;
+  }
+
   static void ContextState(pa_context*, void* Self) {
     static_cast<TImpl*>(Self)->Raise(FlagContext);
   }
@@ -158,13 +168,7 @@ TPulseWaveInService::~TPulseWaveInService() {
   ReleaseStream();
   {
     TImpl::TLock lock(m.Loop);
-    if (m.Context) {
-      pa_context_set_state_callback(m.Context, nullptr, nullptr);
-      pa_context_set_subscribe_callback(m.Context, nullptr, nullptr);
-      pa_context_disconnect(m.Context);
-      pa_context_unref(m.Context);
-      m.Context = nullptr;
-    }
+    m.DropContext();
   }
   pa_threaded_mainloop_stop(m.Loop);
   pa_threaded_mainloop_free(m.Loop);
@@ -177,12 +181,7 @@ bool TPulseWaveInService::IsConnected() const { return FImpl->Connected; }
 void TPulseWaveInService::Connect() {
   TImpl& m = *FImpl;
   TImpl::TLock lock(m.Loop);
-  if (m.Context) {
-    pa_context_set_state_callback(m.Context, nullptr, nullptr);
-    pa_context_set_subscribe_callback(m.Context, nullptr, nullptr);
-    pa_context_disconnect(m.Context);
-    pa_context_unref(m.Context);
-  }
+  m.DropContext();
   m.Listing = false;
   m.Relist = false;
   m.Context = pa_context_new(pa_threaded_mainloop_get_api(m.Loop), "Quenvis");
