@@ -32,9 +32,6 @@ class TPulseWaveInService : public TWaveInStreamService {
   Q_OBJECT
  public:
   static constexpr uint32_t FragmentFrames = 2048;
-  static constexpr int SilenceTimeoutMs = 1500;
-  static constexpr int StartupTimeoutMs = 5000;
-  static constexpr int WatchdogPeriodMs = 250;
   static constexpr int ReconnectPeriodMs = 1000;
   // How long construction waits for a first device list.
   static constexpr int ConnectWaitMs = 2000;

@@ -19,13 +19,6 @@ namespace quenvis {
 class TQtWaveInService : public TWaveInStreamService {
   Q_OBJECT
  public:
-  // A started stream that brings no bytes for this long has failed. The
-  // first bytes of a stream may take longer: a sound server that has just
-  // started needs about two seconds.
-  static constexpr int SilenceTimeoutMs = 1500;
-  static constexpr int StartupTimeoutMs = 5000;
-  static constexpr int WatchdogPeriodMs = 250;
-
   explicit TQtWaveInService(QObject* Parent = nullptr);
   ~TQtWaveInService() override;
 

@@ -153,6 +153,14 @@ class CWaveInService {
 class TWaveInStreamService : public QObject, public CWaveInService {
   Q_OBJECT
  public:
+  // A started stream that brings no sound for this long has failed (the
+  // window then says "no sound for 1.5 s"). The first sound of a stream may
+  // take longer: a sound server that has just started needs about two
+  // seconds. Services check every WatchdogPeriodMs.
+  static constexpr int SilenceTimeoutMs = 1500;
+  static constexpr int StartupTimeoutMs = 5000;
+  static constexpr int WatchdogPeriodMs = 250;
+
   explicit TWaveInStreamService(QObject* Parent = nullptr);
   ~TWaveInStreamService() override;
 
