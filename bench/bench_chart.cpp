@@ -9,7 +9,7 @@
 #include <cstdio>
 
 #include "PairedRatio.h"
-#include "app/VowelChart.h"
+#include "chart/VowelChart.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include "analysis/FormantTracker.h"
 #include "analysis/UFFT_iterative_tabs.h"
 #include "app/SpinEdit.h"
-#include "app/VowelChart.h"
+#include "chart/VowelChart.h"
 #include "capture/UWaveRecorder.h"
 
 namespace quenvis {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "analysis/Common.h"
-#include "app/VowelChartPainter.h"
+#include "chart/VowelChartPainter.h"
 
 namespace quenvis {
 

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <optional>
 
-#include "app/ChartScale.h"
+#include "chart/ChartScale.h"
 
 namespace quenvis {
 

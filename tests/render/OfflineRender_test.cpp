@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "analysis/AnalysisSettings.h"
-#include "app/VowelChartPainter.h"
+#include "chart/VowelChartPainter.h"
 #include "render/Sonogram.h"
 #include "support/VowelSynth.h"
 

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <array>
 
-#include "app/VowelChartPainter.h"
+#include "chart/VowelChartPainter.h"
 
 class QComboBox;
 class QLabel;

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/ChartScale.h"
+#include "chart/ChartScale.h"
 
 namespace quenvis {
 

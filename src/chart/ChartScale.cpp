@@ -1,4 +1,4 @@
-#include "app/ChartScale.h"
+#include "chart/ChartScale.h"
 
 #include <cmath>
 

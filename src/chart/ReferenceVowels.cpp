@@ -1,4 +1,4 @@
-#include "app/ReferenceVowels.h"
+#include "chart/ReferenceVowels.h"
 
 #include <charconv>
 #include <cmath>

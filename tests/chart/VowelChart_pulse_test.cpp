@@ -13,7 +13,7 @@
 #include <QThread>
 
 #include "app/UIQuenvis.h"
-#include "app/VowelChart.h"
+#include "chart/VowelChart.h"
 #include "support/RunEvents.h"
 #include "support/VowelSynth.h"
 

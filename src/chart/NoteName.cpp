@@ -1,4 +1,4 @@
-#include "app/NoteName.h"
+#include "chart/NoteName.h"
 
 #include <cmath>
 

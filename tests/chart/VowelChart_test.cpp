@@ -5,10 +5,10 @@
 #include <QTest>
 #include <cmath>
 
-#include "app/ChartScale.h"
-#include "app/NoteName.h"
-#include "app/ReferenceVowels.h"
-#include "app/VowelChart.h"
+#include "chart/ChartScale.h"
+#include "chart/NoteName.h"
+#include "chart/ReferenceVowels.h"
+#include "chart/VowelChart.h"
 
 using namespace quenvis;
 

@@ -1,4 +1,4 @@
-#include "app/VowelChart.h"
+#include "chart/VowelChart.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

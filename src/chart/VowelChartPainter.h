@@ -7,8 +7,8 @@
 #include <QString>
 #include <vector>
 
-#include "app/ChartScale.h"
-#include "app/ReferenceVowels.h"
+#include "chart/ChartScale.h"
+#include "chart/ReferenceVowels.h"
 
 class QPainter;
 

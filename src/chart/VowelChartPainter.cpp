@@ -1,4 +1,4 @@
-#include "app/VowelChartPainter.h"
+#include "chart/VowelChartPainter.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "analysis/Common.h"
-#include "app/NoteName.h"
+#include "chart/NoteName.h"
 
 namespace quenvis {
 
