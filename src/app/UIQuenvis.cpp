@@ -335,14 +335,14 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, s
     Done = Frames;
     return;
   }
-  // The chart, while shown, gets the same blocks; its estimator follows the
-  // chart's voice (remade only when the voice changes).
+  // The chart, while shown, gets the same blocks with the spectrum drawn from
+  // them; its estimator follows the chart's voice (remade only when the voice
+  // changes).
+  TChartBlock toChart;
   if (Chart && Chart->isVisible() && Formants) {
     if (Formants->Voice() != Chart->Voice())
       Formants = std::make_unique<CFormantTracker>(Chart->Voice());
-    const TFormants result = Formants->Process(Data);
-    Chart->AddEstimate(
-        {result.Voiced && result.F[0] > 0 && result.F[1] > 0, result.F0, result.F[0], result.F[1]});
+    toChart = {Data, Frames, FFT->Power.data(), Formants->Process(Data)};
   }
   if (Recorder->IsStopping() || Bytes < Recorder->BufferBytes()) {
     // A block handed back as capture ends is shown, but it is no part of
@@ -351,9 +351,11 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, s
     FHost->Present();
     FRenderer->Fade();
     Done = Frames;
-    return;
+  } else {
+    FRenderer->RecorderData(Data, Bytes, Frames, Done);
   }
-  FRenderer->RecorderData(Data, Bytes, Frames, Done);
+  // The renderer may have let pending events run: the chart may be gone.
+  if (toChart.Samples && Chart) Chart->AddBlock(toChart);
 }
 
 void TForm1::RecorderOpen(QObject* /*Sender*/) {}

@@ -78,6 +78,11 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
 
 TVowelChart::~TVowelChart() = default;
 
+void TVowelChart::AddBlock(const TChartBlock& Block) {
+  const TFormants& f = Block.Formants;
+  AddEstimate({f.Voiced && f.F[0] > 0 && f.F[1] > 0, f.F0, f.F[0], f.F[1]});
+}
+
 void TVowelChart::AddEstimate(const TVowelEstimate& Estimate) {
   if (FPaused) return;
   FNewest = (FNewest + 1) % TrailBlocks;

@@ -5,7 +5,9 @@
 #include <QString>
 #include <QWidget>
 #include <array>
+#include <cstdint>
 
+#include "analysis/FormantTracker.h"
 #include "chart/VowelChartPainter.h"
 
 class QComboBox;
@@ -20,6 +22,15 @@ struct TVowelEstimate {
   double F0 = 0, F1 = 0, F2 = 0;  // Hz; F0 0 when unknown
 };
 
+// One analysed block as the chart window takes it: the samples as captured,
+// the spectrum the main window drew from them, and the estimator's result.
+struct TChartBlock {
+  const void* Samples = nullptr;  // BlockFrames interleaved stereo 16-bit frames
+  std::int32_t Frames = 0;        // of them holding sound (a last block may be short)
+  const double* Power = nullptr;  // FFTSize log10 power bins of this block
+  TFormants Formants;
+};
+
 class TVowelChart : public QWidget {
   Q_OBJECT
 
@@ -32,7 +43,9 @@ class TVowelChart : public QWidget {
   explicit TVowelChart(QWidget* Parent = nullptr);
   ~TVowelChart() override;
 
-  // One call per analysed block; ignored while paused.
+  // One call per analysed block, in capture order.
+  void AddBlock(const TChartBlock& Block);
+  // The trail's part of a block; ignored while paused.
   void AddEstimate(const TVowelEstimate& Estimate);
   void SetPaused(bool Paused);
   bool Paused() const noexcept { return FPaused; }
