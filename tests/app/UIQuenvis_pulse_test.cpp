@@ -309,6 +309,7 @@ TEST_F(WindowOnPulse, FaultsLeaveNoStreamTheChoiceAndALineInView) {
        [this] {
          QMetaObject::invokeMethod(Form->Bt_stop, &QPushButton::click, Qt::QueuedConnection);
          QMetaObject::invokeMethod(Form->Bt_start, &QPushButton::click, Qt::QueuedConnection);
+         RunFor(500);
        },
        nullptr, [] {}, true},
       {"source away, Stop, source back", [] { Script({"unload-source"}); },
@@ -344,6 +345,7 @@ TEST_F(WindowOnPulse, FaultsLeaveNoStreamTheChoiceAndALineInView) {
       EXPECT_TRUE(RunUntil([&] { return LastLine() == "Capture resumed"; }, 5000));
     } else {
       EXPECT_EQ(LastLine(), before);
+      EXPECT_TRUE(Form->Recorder->IsRecording());
     }
     EXPECT_TRUE(Form->CB_Pilotes->currentText().contains(TestInput));
     CheckRate();
