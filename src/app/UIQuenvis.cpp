@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QTime>
 #include <cmath>
@@ -210,6 +211,12 @@ void TForm1::BuildLayout() {
   connect(PowerOffset, &TSpinEdit::changed, this, &TForm1::PowerOffsetChange);
   // Only a choice by the user: selecting from the program must not reach the handler.
   connect(window, &QComboBox::activated, this, [this] { windowChange(window); });
+  // A device picked by the user is the one chosen, also when it is the entry
+  // the list fell back to while the chosen one was away.
+  connect(CB_Pilotes, &QComboBox::activated, this, [this](int Index) {
+    if (const QVariant device = CB_Pilotes->itemData(Index); device.isValid())
+      FChosenDevice = device.toInt();
+  });
   connect(Bt_start, &QPushButton::clicked, this, [this] { Bt_startClick(Bt_start); });
   connect(Bt_stop, &QPushButton::clicked, this, [this] { Bt_stopClick(Bt_stop); });
   connect(Bt_chart, &QPushButton::clicked, this, &TForm1::ShowChart);
@@ -361,6 +368,7 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, s
 void TForm1::RecorderOpen(QObject* /*Sender*/) {}
 
 void TForm1::RecorderClose(QObject* /*Sender*/) {
+  if (FStartQueued) QMetaObject::invokeMethod(this, &TForm1::RunQueuedStart, Qt::QueuedConnection);
   // Capture that ends by itself leaves the window as Stop would, and says why.
   const EWaveInEnd end = Recorder->EndReason();
   if (end == EWaveInEnd::Closed || Recorder->IsStopping()) return;
@@ -368,8 +376,13 @@ void TForm1::RecorderClose(QObject* /*Sender*/) {
   UpdateCaption();
   const char* why = end == EWaveInEnd::ServerGone      ? "the sound server went away"
                     : end == EWaveInEnd::DeviceRemoved ? "the device was removed"
+                    : end == EWaveInEnd::ServerEnded   ? "the sound server ended the stream"
                                                        : "no sound for 1.5 s";
-  Memo1->appendPlainText(QStringLiteral("Capture stopped: ") + QString::fromLatin1(why));
+  AddLine(QStringLiteral("Capture stopped: ") + QString::fromLatin1(why));
+  if (end == EWaveInEnd::ServerGone || end == EWaveInEnd::DeviceRemoved) {
+    FResumeDevice = Recorder->DeviceNumber();
+    FResumeSince.start();
+  }
 }
 
 void TForm1::RecorderDevicesChange(QObject* /*Sender*/) {
@@ -382,27 +395,56 @@ void TForm1::RecorderDevicesChange(QObject* /*Sender*/) {
       lines.insert(first + i, Recorder->Devices()[i]);
     Memo1->setPlainText(lines.join(u'\n'));
     FDeviceLines = Recorder->DeviceCount();
+    ShowNewestLine();
   }
   FillDeviceList();
+  ResumeIfBack();
 }
 
 void TForm1::FillDeviceList() {
-  // Each entry carries its device number, by which the selection is kept.
+  // Each entry carries its device number, by which the choice is kept.
   const QVariant selected = CB_Pilotes->currentData();
+  if (selected.isValid() && selected.toInt() != FShownDevice) FChosenDevice = selected.toInt();
   CB_Pilotes->clear();
   for (int32_t i = 0; i < Recorder->DeviceCount(); ++i)
     CB_Pilotes->addItem(Recorder->Devices()[i], Recorder->DeviceNumberAt(i));
   CB_Pilotes->setEnabled(Recorder->DeviceCount() > 0);
-  if (CB_Pilotes->count() == 0) return;
-  int index = selected.isValid() ? CB_Pilotes->findData(selected) : -1;
+  int index = FChosenDevice >= 0 ? CB_Pilotes->findData(FChosenDevice) : -1;
+  if (index < 0 && selected.isValid()) index = CB_Pilotes->findData(selected);
   if (index < 0) {
     const int current = Recorder->GetDevice();
     index = current < CB_Pilotes->count() ? current : -1;
   }
   CB_Pilotes->setCurrentIndex(index);
+  const QVariant shown = CB_Pilotes->currentData();
+  FShownDevice = shown.isValid() ? shown.toInt() : -1;
+  // Until the user picks one, the device chosen at start is the choice.
+  if (FChosenDevice < 0) FChosenDevice = FShownDevice;
 }
 
-void TForm1::Bt_startClick(QObject* /*Sender*/) {
+void TForm1::ResumeIfBack() {
+  if (FResumeDevice < 0 || Recorder->IsBusy()) return;
+  if (FResumeSince.elapsed() > ResumeWithinMs) {
+    FResumeDevice = -1;
+    return;
+  }
+  const int index = CB_Pilotes->findData(FResumeDevice);
+  if (index < 0) return;
+  CB_Pilotes->setCurrentIndex(index);
+  FChosenDevice = FShownDevice = FResumeDevice;
+  // When it cannot be opened yet, a later change of the devices tries again.
+  if (!StartCapture()) return;
+  FResumeDevice = -1;
+  AddLine(QStringLiteral("Capture resumed"));
+}
+
+void TForm1::RunQueuedStart() {
+  if (!FStartQueued) return;
+  FStartQueued = false;
+  Bt_startClick(Bt_start);
+}
+
+bool TForm1::StartCapture() {
   Recorder->SetDevice(CB_Pilotes->currentIndex());
   Rate.FRateNow = TimeOfDay();
   Rate.FRateLast = Rate.FRateNow;
@@ -411,19 +453,49 @@ void TForm1::Bt_startClick(QObject* /*Sender*/) {
   Rate.FFrameCount = 0;
   FFT->Reset();
   if (Formants) Formants->Reset();
-  if (Recorder->Start()) return;
+  return Recorder->Start();
+}
+
+void TForm1::Bt_startClick(QObject* /*Sender*/) {
+  FResumeDevice = -1;
+  FStartQueued = false;
+  const QVariant selected = CB_Pilotes->currentData();
+  if (selected.isValid()) FChosenDevice = selected.toInt();
+  if (StartCapture()) return;
   const MMRESULT result = Recorder->StartResult();
-  if (result == MMSYSERR_ALLOCATED) return;  // capture goes on
+  if (result == MMSYSERR_ALLOCATED) {
+    // Refused while Stop is still closing the device: it starts once closed.
+    // Otherwise capture goes on.
+    if (Recorder->IsStopping()) {
+      FStartQueued = true;
+      if (!Recorder->IsBusy())
+        QMetaObject::invokeMethod(this, &TForm1::RunQueuedStart, Qt::QueuedConnection);
+    }
+    return;
+  }
   const char* why = Recorder->DeviceCount() == 0  ? "no device"
                     : result == MMSYSERR_NODRIVER ? "the sound server is not running"
                                                   : "the device could not be opened";
-  Memo1->appendPlainText(QStringLiteral("Start: ") + QString::fromLatin1(why));
+  AddLine(QStringLiteral("Start: ") + QString::fromLatin1(why));
 }
 
 void TForm1::Bt_stopClick(QObject* /*Sender*/) {
+  FResumeDevice = -1;
+  FStartQueued = false;
   Rate.FRateText = "?";
   UpdateCaption();
   Recorder->Stop();
+}
+
+void TForm1::AddLine(const QString& Line) {
+  Memo1->appendPlainText(Line);
+  ShowNewestLine();
+}
+
+void TForm1::ShowNewestLine() {
+  // The box has no scroll bar, but still scrolls.
+  QScrollBar* bar = Memo1->verticalScrollBar();
+  bar->setValue(bar->maximum());
 }
 
 void TForm1::UpdatePowerRangeLabel() {

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: side panel controls, the analysis settings they produce,
 // and the caption.
+#include <QElapsedTimer>
 #include <QRegion>
 #include <QString>
 #include <QWidget>
@@ -106,6 +107,9 @@ class TForm1 : public QWidget {
   // Local time of day as a fraction of a day.
   static double TimeOfDay();
 
+  // How long after capture ended by itself it resumes when its device is back.
+  static constexpr int ResumeWithinMs = 60000;
+
  public slots:
   // Each handler writes only its own field (and label). A control value
   // outside its limits, as typed before the field loses the focus, leaves the
@@ -133,9 +137,27 @@ class TForm1 : public QWidget {
   void BuildLayout();
   void UpdatePowerRangeLabel();
   void FillDeviceList();
+  // Appends a line to Memo1, which keeps its newest line in view.
+  void AddLine(const QString& Line);
+  void ShowNewestLine();
+  // Start's work; true when capture has started.
+  bool StartCapture();
+  void RunQueuedStart();
+  void ResumeIfBack();
 
   // Lines of Memo1 under "Liste des pilotes : " that list the devices.
   int FDeviceLines = 0;
+  // The device the user chose, by number: kept while it is away, so that it is
+  // chosen again when it returns. FShownDevice is the one the list showed after
+  // its last refill; any other selection found at the next refill is the user's.
+  int32_t FChosenDevice = -1;
+  int32_t FShownDevice = -1;
+  // A Start that came while Stop was closing the device, run once it has closed.
+  bool FStartQueued = false;
+  // The device whose capture the server or its removal ended, -1 for none;
+  // capture resumes on it when it is back within ResumeWithinMs.
+  int32_t FResumeDevice = -1;
+  QElapsedTimer FResumeSince;
 
   CWaveInService* FService;
   std::unique_ptr<THost> FHost;

@@ -64,12 +64,21 @@ struct TPulseWaveInService::TImpl {
   // Under the loop's lock: filled by a listing on the loop's thread.
   std::vector<TSource> Incoming;
   uint32_t IncomingVersion = 0;
-  bool Listing = false;  // a listing is running
-  bool Relist = false;   // sources changed during it
+  bool Listing = false;   // a listing is running
+  bool Relist = false;    // sources changed during it
+  uint32_t Listings = 0;  // listings started, the running one included
 
   // UI thread only.
   bool Connected = false;
-  bool Listed = false;            // a list has come since construction
+  bool Listed = false;  // a list has come since construction
+  // The first list after the server came back is told even when it is the
+  // same: its devices can be opened again.
+  bool Returned = false;
+  QByteArray StreamSource;  // the source the stream records
+  // The stream failed while the server stayed: whether its source went too
+  // is known from the first listing started from then on.
+  bool Judging = false;
+  uint32_t JudgeFrom = 0;
   std::vector<QByteArray> Names;  // device number -> source name
   std::vector<TSource> Present;   // as last listed, inputs first
   uint32_t Version = 0;
@@ -90,6 +99,7 @@ struct TPulseWaveInService::TImpl {
   // Loop thread, lock held.
   void StartListing() {
     Listing = true;
+    ++Listings;
     Incoming.clear();
     if (pa_operation* o = pa_context_get_server_info(Context, ServerInfo, this))
       pa_operation_unref(o);
@@ -113,6 +123,12 @@ struct TPulseWaveInService::TImpl {
     static_cast<TImpl*>(Self)->Raise(FlagContext);
   }
   static void StreamState(pa_stream*, void* Self) { static_cast<TImpl*>(Self)->Raise(FlagStream); }
+  // A stream let go of while the server was still creating it would be
+  // completed there with nobody to end it, keeping the source busy: it is
+  // ended as soon as it is ready. The context holds it until it has ended.
+  static void Retired(pa_stream* S, void*) {
+    if (pa_stream_get_state(S) == PA_STREAM_READY) pa_stream_disconnect(S);
+  }
   static void StreamRead(pa_stream*, size_t Readable, void* Self) {
     auto* impl = static_cast<TImpl*>(Self);
     if (Readable >= impl->Wanted) impl->Raise(FlagData);
@@ -212,6 +228,7 @@ void TPulseWaveInService::Serve() {
   bool streamFailed = false;
   bool dead = false;
   bool listed = false;
+  uint32_t listing = 0;
   std::vector<TSource> list;
   uint32_t version = 0;
   {
@@ -225,6 +242,7 @@ void TPulseWaveInService::Serve() {
         pa_operation_unref(o);
       m.StartListing();
     } else if (!PA_CONTEXT_IS_GOOD(state)) {
+      if (m.Connected && m.Listed) m.Returned = true;
       m.Connected = false;
       dead = true;
     }
@@ -234,8 +252,22 @@ void TPulseWaveInService::Serve() {
       else
         m.StartListing();
     }
+    if (m.Stream) streamFailed = !PA_STREAM_IS_GOOD(pa_stream_get_state(m.Stream));
+    if (streamFailed && m.Connected && !m.Judging) {
+      // The server ends a stream when its source goes, but also when asked
+      // to: a listing asked for now tells which.
+      m.Judging = true;
+      if (m.Listing) {
+        m.Relist = true;
+        m.JudgeFrom = m.Listings + 1;
+      } else {
+        m.StartListing();
+        m.JudgeFrom = m.Listings;
+      }
+    }
     if ((flags & FlagListed) && !m.Listing) {
       listed = true;
+      listing = m.Listings;
       list.swap(m.Incoming);
       version = m.IncomingVersion;
       if (m.Relist && m.Connected) {
@@ -243,7 +275,6 @@ void TPulseWaveInService::Serve() {
         m.StartListing();
       }
     }
-    if (m.Stream) streamFailed = !PA_STREAM_IS_GOOD(pa_stream_get_state(m.Stream));
   }
 
   if (m.Connected)
@@ -251,21 +282,27 @@ void TPulseWaveInService::Serve() {
   else if (dead && !m.ReconnectTimer.isActive())
     m.ReconnectTimer.start();
 
-  if (m.Stream && (streamFailed || !m.Connected)) {
-    Fail(m.Connected ? EWaveInEnd::DeviceRemoved : EWaveInEnd::ServerGone);
-  } else if (flags & FlagData) {
+  if (m.Stream && !m.Connected)
+    Fail(EWaveInEnd::ServerGone);
+  else if (!streamFailed && (flags & FlagData))
     ReadStream();
-  }
 
   if (listed) {
     std::stable_partition(list.begin(), list.end(), [](const TSource& s) { return !s.Monitor; });
     for (const TSource& s : list)
       if (std::find(m.Names.begin(), m.Names.end(), s.Name) == m.Names.end())
         m.Names.push_back(s.Name);
-    const bool changed = list != m.Present || version != m.Version;
+    const bool changed = list != m.Present || version != m.Version || m.Returned;
     m.Present = std::move(list);
     m.Version = version;
     m.Listed = true;
+    m.Returned = false;
+    if (m.Stream && m.Judging && listing >= m.JudgeFrom) {
+      const bool stillThere =
+          std::any_of(m.Present.begin(), m.Present.end(),
+                      [&](const TSource& s) { return s.Name == m.StreamSource; });
+      Fail(stillThere ? EWaveInEnd::ServerEnded : EWaveInEnd::DeviceRemoved);
+    }
     if (changed && OnDevicesChanged) OnDevicesChanged();
   }
 }
@@ -319,6 +356,8 @@ MMRESULT TPulseWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& For
     return MMSYSERR_ERROR;
   }
   m.Stream = s;
+  m.StreamSource = name;
+  m.Judging = false;
   m.PeekOffset = 0;
   m.Wanted = 0;
   m.MaxLength = attr.maxlength;
@@ -348,10 +387,11 @@ void TPulseWaveInService::DoClose() {
 void TPulseWaveInService::ReleaseStream() {
   TImpl& m = *FImpl;
   TImpl::TLock lock(m.Loop);
+  m.Judging = false;
   if (m.Stream == nullptr) return;
-  pa_stream_set_state_callback(m.Stream, nullptr, nullptr);
   pa_stream_set_read_callback(m.Stream, nullptr, nullptr);
-  pa_stream_disconnect(m.Stream);
+  pa_stream_set_state_callback(m.Stream, TImpl::Retired, nullptr);
+  TImpl::Retired(m.Stream, nullptr);
   pa_stream_unref(m.Stream);
   m.Stream = nullptr;
   m.PeekOffset = 0;

@@ -15,12 +15,14 @@
 // version the sound server's major.minor. While the server is gone the last
 // list stays, opening fails with MMSYSERR_NODRIVER, and the service tries to
 // reconnect about once a second; OnDevicesChanged tells when a new list
-// differs from the last one.
+// differs from the last one, and of the first list after the server is back.
 //
 // Streams ask for one fragment of FragmentFrames with adjusted latency, so
 // the server sends one block at a time, evenly. A stream whose source or
-// server goes away fails at once; a started stream that brings nothing for
-// SilenceTimeoutMs (a suspended source, say) fails too.
+// server goes away fails at once, as does one the server ends while its
+// source stays; a started stream that brings nothing for SilenceTimeoutMs (a
+// suspended source, say) fails too. Every stream let go of is ended on the
+// server, also one the server has not finished creating.
 
 #include "capture/UMyMMSystem.h"
 

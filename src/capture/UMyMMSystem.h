@@ -67,6 +67,7 @@ enum class EWaveInEnd : uint32_t {
   Closed,         // waveInClose
   ServerGone,     // the sound server went away
   DeviceRemoved,  // the device went away
+  ServerEnded,    // the sound server ended the stream, the device staying
   NoSound,        // a started stream brought no sound for too long
 };
 

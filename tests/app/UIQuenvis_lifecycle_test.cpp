@@ -128,6 +128,7 @@ class UIQuenvisLifecycleTest : public QObject {
       const char* Line;
     } rows[] = {{EWaveInEnd::ServerGone, "Capture stopped: the sound server went away"},
                 {EWaveInEnd::DeviceRemoved, "Capture stopped: the device was removed"},
+                {EWaveInEnd::ServerEnded, "Capture stopped: the sound server ended the stream"},
                 {EWaveInEnd::NoSound, "Capture stopped: no sound for 1.5 s"}};
     for (const auto& row : rows) {
       TFakeWaveInService service(ThreeDevices());
@@ -172,16 +173,26 @@ class UIQuenvisLifecycleTest : public QObject {
     QCOMPARE(form.Memo1->toPlainText().split('\n').mid(3),
              expected + QStringList{"a line of the user's"});
     QCOMPARE(form.CB_Pilotes->currentIndex(), 0);
-    // The first device goes while idle: the others keep their numbers, and
-    // Start opens the entry picked.
-    service.Devices[0].CapsResult = quenvis::MMSYSERR_NODRIVER;
-    service.DevicesChanged();
+    // The chosen device goes while idle: the others keep their numbers, the
+    // list falls back to one of them, and the chosen one is chosen again
+    // when it returns.
+    const auto away = [&](bool Away) {
+      service.Devices[0].CapsResult = Away ? quenvis::MMSYSERR_NODRIVER : quenvis::MMSYSERR_NOERROR;
+      service.DevicesChanged();
+    };
+    away(true);
     QCOMPARE(form.CB_Pilotes->itemText(0), QString("2 - USB mic v5.16"));
     QCOMPARE(form.Memo1->toPlainText().split('\n').mid(3),
              (QStringList{"2 - USB mic v5.16", "3 - Headset v1.2", "a line of the user's"}));
-    form.CB_Pilotes->setCurrentIndex(1);
-    service.Devices[0].CapsResult = quenvis::MMSYSERR_NOERROR;
-    service.DevicesChanged();
+    QCOMPARE(form.CB_Pilotes->currentText(), QString("3 - Headset v1.2"));
+    away(false);
+    QCOMPARE(form.CB_Pilotes->currentText(), QString("0 - Line in v10.0"));
+    // Picked by the user meanwhile, even the entry the list fell back to, a
+    // device stays chosen; Start opens the entry picked.
+    away(true);
+    QTest::keyClick(form.CB_Pilotes, Qt::Key_Up);
+    QTest::keyClick(form.CB_Pilotes, Qt::Key_Down);
+    away(false);
     QCOMPARE(form.CB_Pilotes->currentText(), QString("3 - Headset v1.2"));
     StartCapture(form);
     QCOMPARE(service.OpenedDevice, 3);

@@ -1,20 +1,28 @@
 // The window on the native capture service, against a private PulseAudio
-// server (scripts/pulse-private.sh run) that the tests kill, restart, and
-// whose sources they unload, reload and suspend. Each fault must bring the
-// window back to "?" with one line saying why, and the next Start must capture
-// at the real block rate.
+// server (scripts/pulse-private.sh run) that the tests kill, stall, restart,
+// and whose sources and streams they unload, reload, suspend and end. Each
+// fault must bring the window back to "?" with one line saying why, and the
+// next Start must capture at the real block rate.
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTextBlock>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
 #include <functional>
 
 #include "app/UIQuenvis.h"
@@ -45,6 +53,47 @@ void Script(QStringList Args) {
 using test::RunFor;
 using test::RunUntil;
 
+// Sends Signal to the private server (SIGSTOP stalls it as an overloaded or
+// hung server would).
+void SignalServer(int Signal) {
+  QFile file(Env("QUENVIS_PULSE_DIR") + QStringLiteral("/server.pid"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const pid_t pid = file.readAll().trimmed().toInt();
+  ASSERT_GT(pid, 0);
+  ASSERT_EQ(::kill(pid, Signal), 0);
+}
+
+// Has the server end a capture stream, its source staying, as a sound
+// settings panel may. pactl cannot: the server's command line interface does.
+void EndStream(const QString& Id) {
+  const QByteArray path = (Env("QUENVIS_PULSE_DIR") + QStringLiteral("/cli")).toLocal8Bit();
+  if (!QFile::exists(QString::fromLocal8Bit(path)))
+    Exec("pactl", {"load-module", "module-cli-protocol-unix", "socket=" + path});
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(size_t(path.size()), sizeof address.sun_path);
+  std::memcpy(address.sun_path, path.constData(), size_t(path.size()));
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  const QByteArray command = "kill-source-output " + Id.toLatin1() + "\n";
+  EXPECT_EQ(::write(fd, command.constData(), size_t(command.size())), command.size());
+  ::shutdown(fd, SHUT_WR);  // the server answers, then hangs up
+  char reply[256];
+  while (::read(fd, reply, sizeof reply) > 0) {
+  }
+  ::close(fd);
+}
+
+// The numbers of the capture streams the server holds for clients (the
+// remap sources' own streams have no client): after Stop, none.
+QStringList ClientStreams() {
+  QStringList ids;
+  for (const QString& line : Exec("pactl", {"list", "short", "source-outputs"}).split('\n'))
+    if (const QStringList f = line.split('\t'); f.size() > 2 && f[2] != "-") ids << f[0];
+  return ids;
+}
+
 class WindowOnPulse : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -54,6 +103,10 @@ class WindowOnPulse : public ::testing::Test {
     // A tone keeps the test sink running as a sound card would; idle, it may
     // take seconds to deliver the first sound to a new stream.
     Script({"tone"});
+  }
+
+  void TearDown() override {
+    if (Stalled) SignalServer(SIGCONT);
   }
 
   QString Caption() const { return Form->windowTitle(); }
@@ -75,6 +128,9 @@ class WindowOnPulse : public ::testing::Test {
   void StartAndCheckRate() {
     ASSERT_TRUE(Select(TestInput)) << Lines().join('|').toStdString();
     Form->Bt_start->click();
+    CheckRate();
+  }
+  void CheckRate() {
     int updates = 0;
     QString last = Caption();
     ASSERT_TRUE(RunUntil(
@@ -117,7 +173,19 @@ class WindowOnPulse : public ::testing::Test {
     StartAndCheckRate();
   }
 
+  // The last line of the text box is wholly in view.
+  bool LastLineShown() const {
+    const QPlainTextEdit& memo = *Form->Memo1;
+    QTextCursor c(memo.document()->lastBlock());
+    const QRect start = memo.cursorRect(c);
+    c.movePosition(QTextCursor::EndOfBlock);
+    const QRect end = memo.cursorRect(c);
+    const QRect view = memo.viewport()->rect();
+    return view.contains(start) && view.contains(end);
+  }
+
   std::unique_ptr<TForm1> Form;
+  bool Stalled = false;
 };
 
 TEST_F(WindowOnPulse, TenSecondsWithoutServerThenStartCaptures) { Outage(10); }
@@ -182,6 +250,110 @@ TEST_F(WindowOnPulse, SourceAddedDuringCaptureIsListedAfterStop) {
   EXPECT_TRUE(Form->CB_Pilotes->currentText().contains(TestInput));
   EXPECT_EQ(Lines().filter(second).size(), 1);
   StartAndCheckRate();
+  Form.reset();
+  Script({"unload-source", "quenvis_mic2"});
+}
+
+// Faults during capture, one after the other in one window with three
+// devices. Each row: the fault, why capture stopped (in view as the last
+// line), and what brings the device back, after which capture resumes by
+// itself or by Start. Then the test input is chosen and captured at the real
+// rate, and after Stop the server holds no stream of ours, however the fault
+// and the clicks fell.
+TEST_F(WindowOnPulse, FaultsLeaveNoStreamTheChoiceAndALineInView) {
+  const struct {
+    const char* Name;
+    std::function<void()> Fault;
+    const char* Why;  // null: no line
+    std::function<void()> Back;
+    bool Resumes;
+  } rows[] = {
+      {"server killed and started again", [] { Script({"kill"}); }, "the sound server went away",
+       [] {
+         Script({"start"});
+         Script({"tone"});
+         Script({"load-source", "quenvis_mic2", "Second test input"});
+       },
+       true},
+      {"source unloaded and loaded again", [] { Script({"unload-source"}); },
+       "the device was removed",
+       [this] {
+         EXPECT_FALSE(Form->CB_Pilotes->currentText().contains(TestInput));
+         Script({"load-source", "quenvis_mic", TestInput});
+       },
+       true},
+      {"stream ended by the server",
+       [] {
+         const QStringList ids = ClientStreams();
+         ASSERT_EQ(ids.size(), 1);
+         EndStream(ids[0]);
+       },
+       "the sound server ended the stream", [] {}, false},
+      {"server stalled; Start and Stop meanwhile",
+       [this] {
+         SignalServer(SIGSTOP);
+         Stalled = true;
+       },
+       "no sound for 1.5 s",
+       [this] {
+         // A stream asked for now is still being made when Stop lets it go.
+         Form->Bt_start->click();
+         RunFor(500);
+         Form->Bt_stop->click();
+         SignalServer(SIGCONT);
+         Stalled = false;
+         RunFor(1000);
+       },
+       false},
+      {"Stop and Start in one batch of input",
+       [this] {
+         QMetaObject::invokeMethod(Form->Bt_stop, &QPushButton::click, Qt::QueuedConnection);
+         QMetaObject::invokeMethod(Form->Bt_start, &QPushButton::click, Qt::QueuedConnection);
+         RunFor(500);
+       },
+       nullptr, [] {}, true},
+      {"source away, Stop, source back", [] { Script({"unload-source"}); },
+       "the device was removed",
+       [this] {
+         Form->Bt_stop->click();
+         Script({"load-source", "quenvis_mic", TestInput});
+         RunFor(1500);
+       },
+       false},
+  };
+
+  // With three devices the stop line used to scroll out of view.
+  Script({"load-source", "quenvis_mic2", "Second test input"});
+  Form = std::make_unique<TForm1>();
+  Form->show();
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.Name);
+    ASSERT_TRUE(Select(TestInput));
+    Form->Bt_start->click();
+    ASSERT_TRUE(RunUntil([&] { return Form->Rate.FFrameCount >= 3; }, 5000));
+    const QString before = LastLine();
+    row.Fault();
+    if (row.Why) ExpectStopped(row.Why, 4000);
+    EXPECT_TRUE(LastLineShown());
+    const QString stopped = LastLine();
+    row.Back();
+    if (!row.Resumes) {
+      EXPECT_EQ(LastLine(), stopped);
+      EXPECT_FALSE(Form->Recorder->IsBusy());
+      Form->Bt_start->click();
+    } else if (row.Why) {
+      EXPECT_TRUE(RunUntil([&] { return LastLine() == "Capture resumed"; }, 5000));
+    } else {
+      EXPECT_EQ(LastLine(), before);
+      EXPECT_TRUE(Form->Recorder->IsRecording());
+    }
+    EXPECT_TRUE(Form->CB_Pilotes->currentText().contains(TestInput));
+    CheckRate();
+    Form->Bt_stop->click();
+    for (int i = 0; i < 10 && !ClientStreams().isEmpty(); ++i) RunFor(300);
+    EXPECT_EQ(ClientStreams(), QStringList());
+    EXPECT_TRUE(LastLineShown());
+  }
   Form.reset();
   Script({"unload-source", "quenvis_mic2"});
 }
