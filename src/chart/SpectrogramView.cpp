@@ -54,9 +54,11 @@ void TSpectrogramView::Clear() {
 
 void TSpectrogramView::SetTopHz(double Hz) {
   const double before = FCore.TopHz();
-  FCore.SetTopHz(Hz);
-  const int index = FRange->findData(FCore.TopHz());
-  if (index >= 0) FRange->setCurrentIndex(index);
+  // Only the listed ranges (a remembered value may be anything).
+  int index = FRange->findData(Hz);
+  if (index < 0) index = FRange->findData(CLiveSpectrogram::DefaultTopHz);
+  FRange->setCurrentIndex(index);
+  FCore.SetTopHz(FRange->itemData(index).toDouble());
   if (FCore.TopHz() == before) return;
   MakeAxes();
   update();
