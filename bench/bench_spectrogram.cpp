@@ -56,10 +56,11 @@ int main(int argc, char** argv) {
   if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   quenvis::bench::CPairedReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\nspectrogram per block (median): 1600 x 400 to 5 kHz %.3f ms, to 10 kHz %.3f ms "
-              "(goal 0.3)\n",
-              reporter.Median("BM_SpectrogramBlock/1600/400/5000"),
-              reporter.Median("BM_SpectrogramBlock/1600/400/10000"));
+  std::printf(
+      "\nspectrogram per block (median): 1600 x 400 to 5 kHz %.3f ms, to 10 kHz %.3f ms "
+      "(goal 0.3)\n",
+      reporter.Median("BM_SpectrogramBlock/1600/400/5000"),
+      reporter.Median("BM_SpectrogramBlock/1600/400/10000"));
   benchmark::Shutdown();
   return 0;
 }

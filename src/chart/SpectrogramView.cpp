@@ -146,8 +146,8 @@ void TSpectrogramView::MakeAxes() {
     p.drawLine(QPointF(x, plot.bottom() + 1), QPointF(x, plot.bottom() + 5));
     // The newest column's label ends at the edge rather than past it.
     if (s == 0)
-      p.drawText(QRectF(x - 40, plot.bottom() + 4, 44, Bottom - 4), Qt::AlignRight | Qt::AlignVCenter,
-                 QStringLiteral("0 s"));
+      p.drawText(QRectF(x - 40, plot.bottom() + 4, 44, Bottom - 4),
+                 Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("0 s"));
     else
       p.drawText(QRectF(x - 20, plot.bottom() + 4, 40, Bottom - 4), Qt::AlignCenter,
                  QString::number(-s));
@@ -160,14 +160,15 @@ void TSpectrogramView::paintEvent(QPaintEvent* Event) {
   if (!plot.contains(Event->rect())) {
     const qreal ratio = FAxes.devicePixelRatio();
     for (const QRect& r : Event->region())
-      painter.drawImage(QRectF(r), FAxes,
-                        QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio));
+      painter.drawImage(
+          QRectF(r), FAxes,
+          QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio));
   }
   // The ring in two pieces: from its origin to its end at the left, then
   // from its start up to the origin.
   const TBM32Info& ring = *FCore.Ring().Info;
-  const QImage view(reinterpret_cast<const uchar*>(ring.Bits), ring.Width, ring.Height,
-                    ring.Stride, QImage::Format_RGB32);
+  const QImage view(reinterpret_cast<const uchar*>(ring.Bits), ring.Width, ring.Height, ring.Stride,
+                    QImage::Format_RGB32);
   const int origin = FCore.Origin();
   const int first = ring.Width - origin;
   painter.drawImage(QRect(plot.left(), plot.top(), first, ring.Height), view,

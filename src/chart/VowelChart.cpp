@@ -77,10 +77,9 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   QSettings settings;  // the application's own, named by the program
   restoreGeometry(settings.value(QStringLiteral("chart/geometry")).toByteArray());
   FSplitter->restoreState(settings.value(QStringLiteral("chart/splitter")).toByteArray());
-  FSpectrogram->SetTopHz(settings
-                             .value(QStringLiteral("chart/spectrogramTopHz"),
-                                    CLiveSpectrogram::DefaultTopHz)
-                             .toDouble());
+  FSpectrogram->SetTopHz(
+      settings.value(QStringLiteral("chart/spectrogramTopHz"), CLiveSpectrogram::DefaultTopHz)
+          .toDouble());
   connect(FSpectrogram, &TSpectrogramView::TopHzChanged, this, [this] { Remember(); });
   const auto voice =
       ParseVoice(settings.value(QStringLiteral("chart/voice")).toString().toStdString());
@@ -123,9 +122,7 @@ void TVowelChart::SetPaused(bool Paused) {
 
 void TVowelChart::ClearTrail() { FPlane->ClearTrail(); }
 
-bool TVowelChart::LatestPoint(double& F1, double& F2) const {
-  return FPlane->LatestPoint(F1, F2);
-}
+bool TVowelChart::LatestPoint(double& F1, double& F2) const { return FPlane->LatestPoint(F1, F2); }
 
 void TVowelChart::SetVoice(EVoice Voice) {
   FPlane->Painter().SetVoice(Voice);

@@ -30,10 +30,10 @@ void TVowelPlane::AddEstimate(const TVowelEstimate& Estimate) {
   FTrail[static_cast<std::size_t>(slot)] = {Estimate.Voiced, Estimate.F1, Estimate.F2};
   for (int age = 0; age < TrailBlocks; ++age)
     if (AtAge(age).Voiced) update(DotRect(scale, AtAge(age)));
-  const bool readoutChanged = Estimate.Voiced != FLatest.Voiced ||
-                              (Estimate.Voiced && (Estimate.F0 != FLatest.F0 ||
-                                                   Estimate.F1 != FLatest.F1 ||
-                                                   Estimate.F2 != FLatest.F2));
+  const bool readoutChanged =
+      Estimate.Voiced != FLatest.Voiced ||
+      (Estimate.Voiced &&
+       (Estimate.F0 != FLatest.F0 || Estimate.F1 != FLatest.F1 || Estimate.F2 != FLatest.F2));
   FLatest = Estimate;
   if (readoutChanged) update(ReadoutRect());
 }
@@ -61,8 +61,7 @@ QRect TVowelPlane::DotRect(const CChartScale& Scale, const TTrailPoint& Point) c
   if (!Scale.Contains(Point.F1, Point.F2)) return {};
   // The largest radius, and a pixel for anti-aliasing and rounding.
   const double r = NewestRadius + 2;
-  return QRectF(Scale.XOfF2(Point.F2) - r, Scale.YOfF1(Point.F1) - r, 2 * r, 2 * r)
-      .toAlignedRect();
+  return QRectF(Scale.XOfF2(Point.F2) - r, Scale.YOfF1(Point.F1) - r, 2 * r, 2 * r).toAlignedRect();
 }
 
 QRect TVowelPlane::ReadoutRect() const {
@@ -94,8 +93,8 @@ void TVowelPlane::Paint(QPainter& Painter, const QSizeF& Size) const {
     CVowelChartPainter::PaintDot(Painter, scale, p.F1, p.F2, c,
                                  age == 0 ? NewestRadius : TrailRadius);
   }
-  CVowelChartPainter::PaintReadout(
-      Painter, Size, ReadoutText(FLatest.Voiced, FLatest.F0, FLatest.F1, FLatest.F2));
+  CVowelChartPainter::PaintReadout(Painter, Size,
+                                   ReadoutText(FLatest.Voiced, FLatest.F0, FLatest.F1, FLatest.F2));
 }
 
 void TVowelPlane::paintEvent(QPaintEvent* Event) {

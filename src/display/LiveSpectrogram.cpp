@@ -37,8 +37,8 @@ void CLiveSpectrogram::Allocate(std::int32_t Width, std::int32_t Height) {
   Height = std::clamp(Height, 1, 1 << 13);
   FRing = std::make_unique<CBM32>(Width, Height);
   FPixelsPerBlock = Width / (FSeconds * BlocksPerSecond);
-  FStrip = std::make_unique<CBM32>(static_cast<std::int32_t>(std::ceil(FPixelsPerBlock)) + 1,
-                                   Height);
+  FStrip =
+      std::make_unique<CBM32>(static_cast<std::int32_t>(std::ceil(FPixelsPerBlock)) + 1, Height);
   FTimes.assign(static_cast<std::size_t>(Width), Nan);
   FColumn.assign(static_cast<std::size_t>(Height), Background);
   MakeRowBins();

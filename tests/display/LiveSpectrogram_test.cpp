@@ -24,7 +24,8 @@ constexpr double Inf = std::numeric_limits<double>::infinity();
 // drawn twice or shifted by one would show.
 std::vector<double> Spectrum(int Block) {
   std::vector<double> p(FFTSize);
-  for (int b = 0; b < FFTSize; ++b) p[static_cast<std::size_t>(b)] = ((Block * 7 + b * 13) % 97) / 9.7;
+  for (int b = 0; b < FFTSize; ++b)
+    p[static_cast<std::size_t>(b)] = ((Block * 7 + b * 13) % 97) / 9.7;
   return p;
 }
 
@@ -51,7 +52,7 @@ TEST(LiveSpectrogram, ScrollsWithoutRedrawingAndKeepsEachColumnsTime) {
   const struct {
     std::int32_t Width, Height, Blocks;
   } cases[] = {
-      {1600, 400, 40},   // strips of seven or eight pixels, before the ring wraps
+      {1600, 400, 40},  // strips of seven or eight pixels, before the ring wraps
       {1600, 60, 500},  // the ring wrapped twice
       {800, 120, 333},
       {100, 50, 500},  // fewer pixels than blocks: some blocks get no strip
@@ -123,9 +124,7 @@ TEST(LiveSpectrogram, ResizeKeepsThePictureAndItsTimes) {
 // The same power takes the same colour as in quenvis-render's spectrogram,
 // whatever the range and offset.
 TEST(LiveSpectrogram, PowerTakesTheOfflineSpectrogramsColour) {
-  const struct {
-    int PowerRange, PowerOffset;
-  } scales[] = {{10, 0}, {40, 3}, {-5, -2}, {1, 10000}};
+  const struct { int PowerRange, PowerOffset; } scales[] = {{10, 0}, {40, 3}, {-5, -2}, {1, 10000}};
   const double powers[] = {-Inf, std::nan(""), -3.0, 0.0, 1.3, 4.49, 7.0, 12.0, 1e300, Inf};
   for (const auto& sc : scales) {
     TPanelValues panel;
@@ -134,8 +133,8 @@ TEST(LiveSpectrogram, PowerTakesTheOfflineSpectrogramsColour) {
     const std::optional<TAnalysisSettings> settings = SettingsFromPanel(panel);
     ASSERT_TRUE(settings);
     for (const double power : powers) {
-      SCOPED_TRACE(testing::Message() << "range " << sc.PowerRange << " offset "
-                                      << sc.PowerOffset << " power " << power);
+      SCOPED_TRACE(testing::Message() << "range " << sc.PowerRange << " offset " << sc.PowerOffset
+                                      << " power " << power);
       const std::vector<double> p(FFTSize, power);
       CSonogram offline(*settings);
       offline.AddColumn(p.data());
@@ -184,7 +183,8 @@ TEST(LiveSpectrogram, PeaksAndTracksLandOnTheirRows) {
         if (s.Pixel(1599, y) != SpectrogramColours[255]) continue;
         ++bright;
         const double centre = (c.Height - 1 - y + 0.5) * rowHz;
-        EXPECT_LE(std::fabs(centre - bin * binHz), 0.5 * binHz + 0.5 * rowHz) << hz << " Hz, row " << y;
+        EXPECT_LE(std::fabs(centre - bin * binHz), 0.5 * binHz + 0.5 * rowHz)
+            << hz << " Hz, row " << y;
       }
       EXPECT_GE(bright, 1) << hz << " Hz";
     }
