@@ -13,8 +13,12 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QToolButton;
 
 namespace quenvis {
+
+class TTakeRecorder;
+class TTimeline;
 
 // One block's estimate as the chart takes it.
 struct TVowelEstimate {
@@ -70,7 +74,27 @@ class TVowelChart : public QWidget {
   // The newest voiced point still on the trail, if any.
   bool LatestPoint(double& F1, double& F2) const;
 
+  // Takes: recording what the chart is given, and the timeline of a
+  // recording being played (shown only then).
+  TTakeRecorder& Takes() noexcept { return *FTakes; }
+  TTimeline& Timeline() noexcept { return *FTimeline; }
+  void ShowTimeline(bool Shown);
+  // Record and R: starts or ends a take.
+  void ToggleRecording();
+  // Capture has ended (Why says how, when by itself): so does the take.
+  void CaptureEnded(const QString& Why);
+  // The latest message about takes (also shown in a box).
+  QString TakeMessage() const { return FTakeMessage; }
+
+ signals:
+  // Open..., or a file dropped on the window.
+  void openRequested(const QString& Path);
+  // Space while a recording plays.
+  void playPauseRequested();
+
  protected:
+  void dragEnterEvent(QDragEnterEvent* Event) override;
+  void dropEvent(QDropEvent* Event) override;
   void paintEvent(QPaintEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
@@ -85,6 +109,11 @@ class TVowelChart : public QWidget {
   void PaintChart(QPainter& Painter, const QSizeF& Size) const;
   void Rebuild();
   void Remember() const;
+  void AskForRecording();
+  void UpdateRecordMark();
+  void TakeProblem(const QString& Message);
+  void BuildTakeSettings();
+  int TimelineHeight() const;
 
   CVowelChartPainter FPainter;
   std::array<TTrailPoint, TrailBlocks> FTrail{};
@@ -97,6 +126,14 @@ class TVowelChart : public QWidget {
   QPushButton* FLoad;
   QPushButton* FBuiltIn;
   QLabel* FStatus;
+  TTakeRecorder* FTakes;
+  QPushButton* FRecord;
+  QLabel* FRecordMark;
+  QPushButton* FOpen;
+  QToolButton* FTakeSettings;
+  TTimeline* FTimeline;
+  QString FTakeMessage;
+  int FShownSecond = -1;
 };
 
 }  // namespace quenvis
