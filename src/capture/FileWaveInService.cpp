@@ -37,6 +37,12 @@ TFileWaveInService::~TFileWaveInService() {
   FOutput->Close();
 }
 
+void TFileWaveInService::SetOutput(std::unique_ptr<CSoundOutput> Output) {
+  if (IsOpen()) return;
+  FOutput->Close();
+  FOutput = Output ? std::move(Output) : std::make_unique<CSilentOutput>();
+}
+
 void TFileWaveInService::StopDecoding() {
   FStopDecoding.store(true);
   if (FDecoder.joinable()) FDecoder.join();

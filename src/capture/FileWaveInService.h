@@ -42,6 +42,9 @@ class TFileWaveInService : public TWaveInStreamService {
                               QObject* Parent = nullptr);
   ~TFileWaveInService() override;
 
+  // Replaces where the sound goes (not while a stream is open).
+  void SetOutput(std::unique_ptr<CSoundOutput> Output);
+
   // Opens a recording and starts decoding it; the one before goes. Returns
   // an empty string or one line naming the file and the reason. Not while
   // a stream is open.

@@ -21,9 +21,10 @@ std::string SystemError(int Error) {
   return std::error_code(Error, std::generic_category()).message();
 }
 
-// Opens a new file, never one that is there already (nor a planted link).
+// Opens a new file, never one that is there already (nor a planted link);
+// readable too, so that it can be copied should its folder go.
 int CreateNew(const std::string& Path) {
-  return ::open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  return ::open(Path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
 }
 
 // Copies everything Fd holds into a new file at Path.
@@ -52,7 +53,9 @@ bool CopyTo(int Fd, const std::string& Path) {
     if (!ok) break;
     at += n;
   }
-  return ::close(to) == 0 && ok;
+  ok = ::close(to) == 0 && ok;
+  if (!ok) ::unlink(Path.c_str());
+  return ok;
 }
 
 }  // namespace
