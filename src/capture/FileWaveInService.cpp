@@ -112,6 +112,12 @@ double TFileWaveInService::Length() const noexcept {
 
 double TFileWaveInService::Position() const noexcept { return double(FNext) * BlockSeconds; }
 
+double TFileWaveInService::TimeOf(const void* Buffer) const noexcept {
+  for (const THanded& h : FHanded)
+    if (h.Buffer == Buffer) return double(h.Block) * BlockSeconds;
+  return -1;
+}
+
 std::int64_t TFileWaveInService::LoopEnd() const noexcept {
   if (FLoop && FLoopTo > FLoopFrom) return FLoopTo;
   return Complete() ? Blocks() : std::numeric_limits<std::int64_t>::max();
@@ -156,8 +162,10 @@ void TFileWaveInService::SetSpeed(double Speed) {
 
 void TFileWaveInService::SetLoop(bool On, double From, double To) {
   FLoop = On;
-  FLoopFrom = std::max<std::int64_t>(0, std::int64_t(std::floor(std::max(From, 0.0) / BlockSeconds)));
-  FLoopTo = To > From ? std::int64_t(std::ceil(std::min(To, 1e9) / BlockSeconds)) : 0;
+  From = std::clamp(From, 0.0, 1e9);
+  To = std::clamp(To, 0.0, 1e9);
+  FLoopFrom = std::int64_t(std::floor(From / BlockSeconds));
+  FLoopTo = To > From ? std::int64_t(std::ceil(To / BlockSeconds)) : 0;
   if (FLoop && FLoopTo > FLoopFrom && (FNext < FLoopFrom || FNext >= FLoopTo)) Seek(From);
 }
 
@@ -225,6 +233,8 @@ bool TFileWaveInService::Deliver() {
     block = FChunks[std::size_t(FNext / ChunkBlocks)]->Blocks[std::size_t(FNext % ChunkBlocks)].data();
   }
   std::memcpy(to, block, std::size_t(BlockBytes));
+  FHanded[FHandedAt] = {to, FNext};
+  FHandedAt ^= 1;
   ++FNext;
   if (FSounding) FOutput->Write(block, uint32_t(BlockBytes));
   Filled(uint32_t(BlockBytes));

@@ -20,6 +20,7 @@
 #include <QString>
 #include <QTimer>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -65,6 +66,9 @@ class TFileWaveInService : public TWaveInStreamService {
   double Length() const noexcept;
   // The time at the end of the block last handed out.
   double Position() const noexcept;
+  // The time at the start of the block a buffer handed out holds (of the
+  // latest two), -1 for another buffer.
+  double TimeOf(const void* Buffer) const noexcept;
   void Seek(double Seconds);
   void SetPaused(bool Paused);
   bool Paused() const noexcept { return FPaused; }
@@ -122,6 +126,12 @@ class TFileWaveInService : public TWaveInStreamService {
   bool FLoop = false;
   std::int64_t FLoopFrom = 0, FLoopTo = 0;
   bool FSounding = false;
+  struct THanded {
+    const void* Buffer = nullptr;
+    std::int64_t Block = 0;
+  };
+  std::array<THanded, 2> FHanded{};
+  int FHandedAt = 0;
   // Block FBaseBlock was due at FClock's start.
   QElapsedTimer FClock;
   std::int64_t FBaseBlock = 0;

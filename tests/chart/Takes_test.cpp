@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -292,6 +293,71 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   EXPECT_FALSE(s.Form->Playback->Active());
   EXPECT_FALSE(s.Chart->Timeline().isVisible());
   EXPECT_TRUE(s.Capture(2));
+}
+
+// The timeline and the keys drive the player; the timeline follows it.
+TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
+  TSetup s;
+  const std::string wav = s.Dir.filePath(QStringLiteral("silence.wav")).toStdString();
+  SF_INFO info{};
+  info.samplerate = 48000;  // resampled, as quenvis-render does
+  info.channels = 2;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr);
+  const std::vector<short> frames(2 * 48000 * 12, 100);
+  sf_writef_short(f, frames.data(), 48000 * 12);
+  sf_close(f);
+  TFileWaveInService& file = s.Form->Playback->File();
+  file.SetPacing(false);
+  ASSERT_EQ(s.Form->OpenRecording(QString::fromStdString(wav)), QString());
+  ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && file.Complete(); }, 3000));
+  TTimeline& t = s.Chart->Timeline();
+  EXPECT_TRUE(t.isVisible());
+  const double block = double(BlockFrames) / SampleRate;
+  EXPECT_NEAR(t.Length(), 12.0, block);
+  auto step = [&](int Blocks) {
+    for (int i = 0; i < Blocks; ++i) {
+      const int before = s.Blocks;
+      if (file.Step(1) != 1 || !RunUntil([&] { return s.Blocks > before; }, 2000)) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(step(10));
+  EXPECT_DOUBLE_EQ(t.Position(), 10 * block);
+  t.Step(TTimeline::StepSeconds);  // Right
+  EXPECT_DOUBLE_EQ(file.Position(), std::floor((10 * block + 5) / block) * block);
+  t.Step(-3 * TTimeline::StepSeconds);  // Left, past the start
+  EXPECT_DOUBLE_EQ(file.Position(), 0.0);
+  emit t.seekRequested(7.0);  // a click
+  EXPECT_DOUBLE_EQ(t.Position(), std::floor(7.0 / block) * block);
+
+  // L with a selection loops it; again stops looping.
+  t.Select(2.0, 3.0);
+  t.ToggleLoop();
+  EXPECT_TRUE(file.Looping());
+  EXPECT_DOUBLE_EQ(file.Position(), std::floor(2.0 / block) * block);
+  double latest = 0;
+  for (int i = 0; i < 60; ++i) {
+    ASSERT_TRUE(step(1));
+    latest = std::max(latest, file.Position());
+    EXPECT_GE(file.Position(), 2.0 - block);
+  }
+  EXPECT_LE(latest, 3.0 + block);
+  t.ToggleLoop();
+  EXPECT_FALSE(file.Looping());
+
+  // Space pauses the playing, not the chart.
+  emit s.Chart->playPauseRequested();
+  EXPECT_TRUE(file.Paused());
+  EXPECT_FALSE(s.Chart->Paused());
+  EXPECT_EQ(file.Step(1), 0);
+  emit s.Chart->playPauseRequested();
+  EXPECT_TRUE(step(1));
+
+  t.SetSpeed(0.25);
+  emit t.speedChanged(t.Speed());
+  EXPECT_DOUBLE_EQ(file.Speed(), 0.25);
 }
 
 }  // namespace
