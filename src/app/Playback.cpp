@@ -7,6 +7,7 @@
 #include "capture/UWaveRecorder.h"
 #include "capture/WaveInRouter.h"
 #include "capture/WaveInServiceChoice.h"
+#include "chart/SpectrogramView.h"
 #include "chart/Timeline.h"
 #include "chart/VowelChart.h"
 
@@ -28,6 +29,10 @@ TPlayback::~TPlayback() { FFile->OnPosition = nullptr; }
 CWaveInService& TPlayback::Service() noexcept { return *FRouter; }
 
 bool TPlayback::Active() const noexcept { return FRouter->UsingFile() || FWant == EWant::File; }
+
+double TPlayback::BlockTime(const void* Data) const noexcept {
+  return FRouter->UsingFile() ? FFile->TimeOf(Data) : -1;
+}
 
 QString TPlayback::Open(const QString& Path) {
   // The file player cannot take another file while its stream is open.
@@ -98,6 +103,10 @@ void TPlayback::Attach(TVowelChart& Chart) {
   connect(&t, &TTimeline::loopChanged, this,
           [this](bool On, double From, double To) { FFile->SetLoop(On, From, To); });
   connect(&t, &TTimeline::speedChanged, this, [this](double S) { FFile->SetSpeed(S); });
+  // A click on the spectrogram seeks there too.
+  connect(Chart.Spectrogram(), &TSpectrogramView::TimeClicked, this, [this](double S) {
+    if (FRouter->UsingFile()) FFile->Seek(S);
+  });
   Chart.ShowTimeline(FRouter->UsingFile());
   ShowPosition();
 }

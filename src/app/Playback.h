@@ -34,6 +34,9 @@ class TPlayback : public QObject {
   QString Open(const QString& Path);
   // True while a recording is playing or about to.
   bool Active() const noexcept;
+  // The take's time at the start of a block the recorder hands over, -1
+  // when it is captured.
+  double BlockTime(const void* Data) const noexcept;
   // Goes back to live capture, then presses Start. False when live already.
   bool Leave();
   // The recorder has closed its stream.

@@ -368,6 +368,9 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, s
     if (Formants->Voice() != Chart->Voice())
       Formants = std::make_unique<CFormantTracker>(Chart->Voice());
     toChart = {Data, Frames, FFT->Power.data(), Formants->Process(Data)};
+    toChart.PowerScale = Settings.FScale;
+    toChart.PowerOffset = Settings.FOffset;
+    toChart.Time = Playback->BlockTime(Data);
   }
   if (Recorder->IsStopping() || Bytes < Recorder->BufferBytes()) {
     // A block handed back as capture ends is shown, but it is no part of

@@ -113,8 +113,10 @@ double TFileWaveInService::Length() const noexcept {
 double TFileWaveInService::Position() const noexcept { return double(FNext) * BlockSeconds; }
 
 double TFileWaveInService::TimeOf(const void* Buffer) const noexcept {
-  for (const THanded& h : FHanded)
-    if (h.Buffer == Buffer) return double(h.Block) * BlockSeconds;
+  // The latest first: a buffer may have been handed out twice in a row.
+  for (const int i : {FHandedAt ^ 1, FHandedAt})
+    if (FHanded[std::size_t(i)].Buffer == Buffer)
+      return double(FHanded[std::size_t(i)].Block) * BlockSeconds;
   return -1;
 }
 
@@ -185,6 +187,7 @@ MMRESULT TFileWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& Form
   if (DeviceId != 0) return MMSYSERR_BADDEVICEID;
   if (Format.nChannels != 2 || Format.nSamplesPerSec != uint32_t(SampleRate))
     return WAVERR_BADFORMAT;
+  FHanded = {};
   return MMSYSERR_NOERROR;
 }
 
@@ -233,7 +236,7 @@ bool TFileWaveInService::Deliver() {
     block = FChunks[std::size_t(FNext / ChunkBlocks)]->Blocks[std::size_t(FNext % ChunkBlocks)].data();
   }
   std::memcpy(to, block, std::size_t(BlockBytes));
-  FHanded[FHandedAt] = {to, FNext};
+  FHanded[std::size_t(FHandedAt)] = {to, FNext};
   FHandedAt ^= 1;
   ++FNext;
   if (FSounding) FOutput->Write(block, uint32_t(BlockBytes));

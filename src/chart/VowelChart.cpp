@@ -20,24 +20,21 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QShortcut>
+#include <QSplitter>
 #include <QVBoxLayout>
 
+#include "analysis/Common.h"
+#include "chart/SpectrogramView.h"
 #include "chart/TakeRecorder.h"
 #include "chart/Timeline.h"
 
 namespace quenvis {
 
-namespace {
-
-const QColor DotColour(200, 40, 40);
-
-}  // namespace
-
 TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   setObjectName(QStringLiteral("VowelChart"));
   setWindowTitle(QStringLiteral("Quenvis vowel chart"));
   setMinimumSize(360, 300);
-  resize(800, 600 + ToolbarHeight);
+  resize(800, 600 + ToolbarHeight + 240);
 
   // The toolbar takes no keyboard focus, so Space and C always reach the chart.
   FVoiceList = new QComboBox(this);
@@ -58,7 +55,17 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->addLayout(bar);
-  column->addStretch(1);
+  // The plane above, the spectrogram below; the user sets the share.
+  FPlane = new TVowelPlane(this);
+  FSpectrogram = new TSpectrogramView(this);
+  FSplitter = new QSplitter(Qt::Vertical, this);
+  FSplitter->setChildrenCollapsible(false);
+  FSplitter->addWidget(FPlane);
+  FSplitter->addWidget(FSpectrogram);
+  FSplitter->setStretchFactor(0, 5);
+  FSplitter->setStretchFactor(1, 2);
+  FSplitter->setSizes({600, 240});
+  column->addWidget(FSplitter, 1);
   setFocusPolicy(Qt::StrongFocus);
 
   // Takes: Record (R) with its red mark and time, Open... (Ctrl+O), where and
@@ -100,7 +107,7 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   };
   // While a recording plays, Space pauses the playing instead.
   shortcut(QKeySequence(Qt::Key_Space), [this] {
-    if (FTimeline->isVisible())
+    if (!FTimeline->isHidden())
       emit playPauseRequested();
     else
       SetPaused(!FPaused);
@@ -108,13 +115,13 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   shortcut(QKeySequence(Qt::Key_R), [this] { ToggleRecording(); });
   shortcut(QKeySequence::Open, [this] { AskForRecording(); });
   shortcut(QKeySequence(Qt::Key_Left), [this] {
-    if (FTimeline->isVisible()) FTimeline->Step(-TTimeline::StepSeconds);
+    if (!FTimeline->isHidden()) FTimeline->Step(-TTimeline::StepSeconds);
   });
   shortcut(QKeySequence(Qt::Key_Right), [this] {
-    if (FTimeline->isVisible()) FTimeline->Step(TTimeline::StepSeconds);
+    if (!FTimeline->isHidden()) FTimeline->Step(TTimeline::StepSeconds);
   });
   shortcut(QKeySequence(Qt::Key_L), [this] {
-    if (FTimeline->isVisible()) FTimeline->ToggleLoop();
+    if (!FTimeline->isHidden()) FTimeline->ToggleLoop();
   });
   shortcut(QKeySequence(Qt::Key_C), [this] { ClearTrail(); });
   shortcut(QKeySequence::Save, [this] { SaveWithDialog(); });
@@ -124,10 +131,16 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   // leaves the built-in set.
   QSettings settings;  // the application's own, named by the program
   restoreGeometry(settings.value(QStringLiteral("chart/geometry")).toByteArray());
+  FSplitter->restoreState(settings.value(QStringLiteral("chart/splitter")).toByteArray());
+  FSpectrogram->SetTopHz(settings
+                             .value(QStringLiteral("chart/spectrogramTopHz"),
+                                    CLiveSpectrogram::DefaultTopHz)
+                             .toDouble());
+  connect(FSpectrogram, &TSpectrogramView::TopHzChanged, this, [this] { Remember(); });
   const auto voice =
       ParseVoice(settings.value(QStringLiteral("chart/voice")).toString().toStdString());
-  FPainter.SetVoice(voice.value_or(DefaultVoice));
-  FVoiceList->setCurrentIndex(static_cast<int>(FPainter.Voice()));
+  FPlane->Painter().SetVoice(voice.value_or(DefaultVoice));
+  FVoiceList->setCurrentIndex(static_cast<int>(Voice()));
   const QString path = settings.value(QStringLiteral("chart/references")).toString();
   if (!path.isEmpty()) LoadReferences(path);
 }
@@ -141,14 +154,23 @@ void TVowelChart::AddBlock(const TChartBlock& Block) {
     UpdateRecordMark();
   }
   AddEstimate({f.Voiced && f.F[0] > 0 && f.F[1] > 0, f.F0, f.F[0], f.F[1]});
+  const double time = Block.Time >= 0 ? Block.Time : FNextTime;
+  FNextTime = time + double(BlockFrames) / SampleRate;
+  if (FPaused || !Block.Power) return;
+  if (Block.PowerScale > 0) FSpectrogram->SetPowerScale(Block.PowerScale, Block.PowerOffset);
+  FSpectrogram->AddBlock(time, Block.Power, f);
 }
 
 void TVowelChart::AddEstimate(const TVowelEstimate& Estimate) {
   if (FPaused) return;
-  FNewest = (FNewest + 1) % TrailBlocks;
-  FTrail[static_cast<std::size_t>(FNewest)] = {Estimate.Voiced, Estimate.F1, Estimate.F2};
-  FLatest = Estimate;
-  update();
+  FPlane->AddEstimate(Estimate);
+}
+
+const CVowelChartPainter& TVowelChart::Painter() const noexcept { return FPlane->Painter(); }
+
+QString TVowelChart::Readout() const {
+  const TVowelEstimate& e = FPlane->Latest();
+  return ReadoutText(e.Voiced, e.F0, e.F1, e.F2);
 }
 
 void TVowelChart::SetPaused(bool Paused) {
@@ -156,30 +178,16 @@ void TVowelChart::SetPaused(bool Paused) {
   FStatus->setText(Paused ? QStringLiteral("Paused (Space resumes)") : QString());
 }
 
-void TVowelChart::ClearTrail() {
-  FTrail.fill({});
-  FNewest = -1;
-  FLatest = {};
-  update();
-}
+void TVowelChart::ClearTrail() { FPlane->ClearTrail(); }
 
 bool TVowelChart::LatestPoint(double& F1, double& F2) const {
-  for (int age = 0; FNewest >= 0 && age < TrailBlocks; ++age) {
-    const TTrailPoint& p =
-        FTrail[static_cast<std::size_t>((FNewest - age + TrailBlocks) % TrailBlocks)];
-    if (p.Voiced) {
-      F1 = p.F1;
-      F2 = p.F2;
-      return true;
-    }
-  }
-  return false;
+  return FPlane->LatestPoint(F1, F2);
 }
 
 void TVowelChart::SetVoice(EVoice Voice) {
-  FPainter.SetVoice(Voice);
+  FPlane->Painter().SetVoice(Voice);
   FVoiceList->setCurrentIndex(static_cast<int>(Voice));
-  Rebuild();
+  FPlane->Rebuild();
   Remember();
 }
 
@@ -199,19 +207,19 @@ QString TVowelChart::LoadReferences(const QString& Path) {
     FStatus->setText(error);
     return error;
   }
-  FPainter.SetReferences(std::move(set));
+  FPlane->Painter().SetReferences(std::move(set));
   FReferencePath = Path;
   FStatus->setText(QFileInfo(Path).fileName());
-  Rebuild();
+  FPlane->Rebuild();
   Remember();
   return {};
 }
 
 void TVowelChart::UseBuiltInReferences() {
-  FPainter.SetReferences({});
+  FPlane->Painter().SetReferences({});
   FReferencePath.clear();
   FStatus->clear();
-  Rebuild();
+  FPlane->Rebuild();
   Remember();
 }
 
@@ -228,13 +236,9 @@ void TVowelChart::AskForReferences() {
 }
 
 QImage TVowelChart::Render() const {
-  const qreal ratio = devicePixelRatioF();
-  const QSizeF size(width(), height() - ToolbarHeight - TimelineHeight());
-  QImage image((size * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
-  image.setDevicePixelRatio(ratio);
-  QPainter painter(&image);
-  PaintChart(painter, size);
-  return image;
+  // A window not shown yet has not laid out its halves.
+  if (!isVisible()) layout()->activate();
+  return FPlane->Render();
 }
 
 bool TVowelChart::SaveImage(const QString& Path) const { return Render().save(Path, "PNG"); }
@@ -252,45 +256,6 @@ void TVowelChart::SaveWithDialog() {
                          QStringLiteral("Could not write ") + path);
 }
 
-void TVowelChart::PaintChart(QPainter& Painter, const QSizeF& Size) const {
-  if (FBackground.isNull() || FBackground.deviceIndependentSize() != Size)
-    FPainter.PaintBackground(Painter, Size);
-  else
-    Painter.drawImage(QPointF(0, 0), FBackground);
-  const CChartScale scale = FPainter.ScaleFor(Size);
-  // Oldest first, so the newest dot lies on top.
-  for (int age = TrailBlocks - 1; FNewest >= 0 && age >= 0; --age) {
-    const TTrailPoint& p =
-        FTrail[static_cast<std::size_t>((FNewest - age + TrailBlocks) % TrailBlocks)];
-    if (!p.Voiced) continue;
-    QColor c = DotColour;
-    c.setAlphaF(age == 0 ? 1.0 : 0.75 * (1.0 - double(age) / TrailBlocks));
-    CVowelChartPainter::PaintDot(Painter, scale, p.F1, p.F2, c, age == 0 ? 8.0 : 5.0);
-  }
-  CVowelChartPainter::PaintReadout(Painter, Size, Readout());
-}
-
-void TVowelChart::paintEvent(QPaintEvent* /*Event*/) {
-  QPainter painter(this);
-  painter.translate(0, ToolbarHeight);
-  PaintChart(painter, QSizeF(width(), height() - ToolbarHeight - TimelineHeight()));
-}
-
-void TVowelChart::Rebuild() {
-  const qreal ratio = devicePixelRatioF();
-  const QSizeF size(width(), std::max(1, height() - ToolbarHeight - TimelineHeight()));
-  FBackground = QImage((size * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
-  FBackground.setDevicePixelRatio(ratio);
-  QPainter painter(&FBackground);
-  FPainter.PaintBackground(painter, size);
-  update();
-}
-
-void TVowelChart::resizeEvent(QResizeEvent* Event) {
-  QWidget::resizeEvent(Event);
-  Rebuild();
-}
-
 void TVowelChart::closeEvent(QCloseEvent* Event) {
   // The chart hands the blocks over: a take ends with it.
   FTakes->Stop();
@@ -301,21 +266,18 @@ void TVowelChart::closeEvent(QCloseEvent* Event) {
 void TVowelChart::Remember() const {
   QSettings settings;  // the application's own, named by the program
   settings.setValue(QStringLiteral("chart/geometry"), saveGeometry());
-  settings.setValue(QStringLiteral("chart/voice"),
-                    QString::fromLatin1(VoiceName(FPainter.Voice())));
+  settings.setValue(QStringLiteral("chart/voice"), QString::fromLatin1(VoiceName(Voice())));
   settings.setValue(QStringLiteral("chart/references"), FReferencePath);
+  settings.setValue(QStringLiteral("chart/splitter"), FSplitter->saveState());
+  settings.setValue(QStringLiteral("chart/spectrogramTopHz"), FSpectrogram->TopHz());
 }
 
 }  // namespace quenvis
 
 namespace quenvis {
 
-int TVowelChart::TimelineHeight() const { return FTimeline->isVisible() ? FTimeline->height() : 0; }
-
 void TVowelChart::ShowTimeline(bool Shown) {
-  if (Shown == FTimeline->isVisible()) return;
   FTimeline->setVisible(Shown);
-  Rebuild();
 }
 
 void TVowelChart::ToggleRecording() {

@@ -1,6 +1,8 @@
 #pragma once
 // The vowel chart window: the newest voiced estimate as a dot with a fading
-// two-second trail over reference vowels, and a readout of F1, F2 and F0.
+// two-second trail over reference vowels, and a readout of F1, F2 and F0;
+// below it, on the other side of a splitter, the live spectrogram with the
+// tracks.
 #include <QImage>
 #include <QString>
 #include <QWidget>
@@ -9,22 +11,18 @@
 
 #include "analysis/FormantTracker.h"
 #include "chart/VowelChartPainter.h"
+#include "chart/VowelPlane.h"
 
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSplitter;
 class QToolButton;
 
 namespace quenvis {
 
 class TTakeRecorder;
 class TTimeline;
-
-// One block's estimate as the chart takes it.
-struct TVowelEstimate {
-  bool Voiced = false;
-  double F0 = 0, F1 = 0, F2 = 0;  // Hz; F0 0 when unknown
-};
 
 // One analysed block as the chart window takes it: the samples as captured,
 // the spectrum the main window drew from them, and the estimator's result.
@@ -33,14 +31,20 @@ struct TChartBlock {
   std::int32_t Frames = 0;        // of them holding sound (a last block may be short)
   const double* Power = nullptr;  // FFTSize log10 power bins of this block
   TFormants Formants;
+  // Stream time of the block in seconds; negative: one block after the last.
+  double Time = -1;
+  // The analysis settings' FScale and FOffset; a scale of 0 keeps the last.
+  double PowerScale = 0, PowerOffset = 0;
 };
+
+class TSpectrogramView;
 
 class TVowelChart : public QWidget {
   Q_OBJECT
 
  public:
   // The trail: about two seconds of blocks.
-  static constexpr int TrailBlocks = 43;
+  static constexpr int TrailBlocks = TVowelPlane::TrailBlocks;
   // The chart lies below the toolbar, this many pixels down.
   static constexpr int ToolbarHeight = 30;
 
@@ -56,23 +60,25 @@ class TVowelChart : public QWidget {
   void ClearTrail();
 
   void SetVoice(EVoice Voice);
-  EVoice Voice() const noexcept { return FPainter.Voice(); }
+  EVoice Voice() const noexcept { return Painter().Voice(); }
   // Loads a reference set; on failure returns the message, shows it, and
   // keeps the chart as it was.
   QString LoadReferences(const QString& Path);
   void UseBuiltInReferences();
-  const CVowelChartPainter& Painter() const noexcept { return FPainter; }
+  const CVowelChartPainter& Painter() const noexcept;
 
-  // The chart as the window shows it, at the screen's pixel density.
+  // The plane as the window shows it, at the screen's pixel density.
   QImage Render() const;
   bool SaveImage(const QString& Path) const;
   // Made when painted: taking a block's estimate allocates nothing.
-  QString Readout() const {
-    return ReadoutText(FLatest.Voiced, FLatest.F0, FLatest.F1, FLatest.F2);
-  }
+  QString Readout() const;
 
   // The newest voiced point still on the trail, if any.
   bool LatestPoint(double& F1, double& F2) const;
+
+  // The two halves of the window.
+  TVowelPlane* Plane() const noexcept { return FPlane; }
+  TSpectrogramView* Spectrogram() const noexcept { return FSpectrogram; }
 
   // Takes: recording what the chart is given, and the timeline of a
   // recording being played (shown only then).
@@ -95,33 +101,23 @@ class TVowelChart : public QWidget {
  protected:
   void dragEnterEvent(QDragEnterEvent* Event) override;
   void dropEvent(QDropEvent* Event) override;
-  void paintEvent(QPaintEvent* Event) override;
-  void resizeEvent(QResizeEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
 
  private:
-  struct TTrailPoint {
-    bool Voiced = false;
-    double F1 = 0, F2 = 0;
-  };
   void SaveWithDialog();
   void AskForReferences();
-  void PaintChart(QPainter& Painter, const QSizeF& Size) const;
-  void Rebuild();
   void Remember() const;
   void AskForRecording();
   void UpdateRecordMark();
   void TakeProblem(const QString& Message);
   void BuildTakeSettings();
-  int TimelineHeight() const;
 
-  CVowelChartPainter FPainter;
-  std::array<TTrailPoint, TrailBlocks> FTrail{};
-  int FNewest = -1;  // index of the newest entry, -1 when empty
   bool FPaused = false;
-  TVowelEstimate FLatest;
   QString FReferencePath;
-  QImage FBackground;  // made on resize and on a change of voice or references
+  TVowelPlane* FPlane;
+  TSpectrogramView* FSpectrogram;
+  QSplitter* FSplitter;
+  double FNextTime = 0;  // stream time of a block that brings none
   QComboBox* FVoiceList;
   QPushButton* FLoad;
   QPushButton* FBuiltIn;

@@ -6,6 +6,8 @@
 #include <limits>
 #include <string>
 
+#include "display/ColourMap.h"
+
 namespace quenvis {
 
 namespace {
@@ -13,38 +15,7 @@ namespace {
 constexpr std::uint32_t Background = 0xFF000000u;
 constexpr std::uint32_t Ink = 0xFFC8C8C8u;
 
-struct TRgb {
-  double R, G, B;
-};
-
-// Viridis at nine evenly spaced points; the map interpolates between them.
-constexpr std::array<TRgb, 9> ViridisStops = {{{68, 1, 84},
-                                               {71, 44, 122},
-                                               {59, 81, 139},
-                                               {44, 113, 142},
-                                               {33, 144, 141},
-                                               {39, 173, 129},
-                                               {92, 200, 99},
-                                               {170, 220, 50},
-                                               {253, 231, 37}}};
-
-constexpr std::uint8_t ToByte(double v) { return static_cast<std::uint8_t>(v + 0.5); }
-
-constexpr std::array<std::uint32_t, 256> MakeColourMap() {
-  std::array<std::uint32_t, 256> map{};
-  for (int i = 0; i < 256; ++i) {
-    const double at = i * 8.0 / 255.0;
-    const int k = std::min(static_cast<int>(at), 7);
-    const double f = at - k;
-    const TRgb& a = ViridisStops[static_cast<std::size_t>(k)];
-    const TRgb& b = ViridisStops[static_cast<std::size_t>(k + 1)];
-    map[static_cast<std::size_t>(i)] =
-        0xFF000000u | std::uint32_t{ToByte(a.R + (b.R - a.R) * f)} << 16 |
-        std::uint32_t{ToByte(a.G + (b.G - a.G) * f)} << 8 | ToByte(a.B + (b.B - a.B) * f);
-  }
-  return map;
-}
-constexpr std::array<std::uint32_t, 256> ColourMap = MakeColourMap();
+const std::array<std::uint32_t, 256>& ColourMap = SpectrogramColours;
 
 // A 5 x 7 pixel font for the axis labels: each glyph is seven rows of five
 // bits, the leftmost pixel in the highest bit.
@@ -118,15 +89,12 @@ void CSonogram::Reserve(std::int64_t Blocks) {
 }
 
 void CSonogram::AddColumn(const double* Power) {
-  const double factor = FScale / 255.0;
+  const CPowerColours colours(FScale, FOffset);
   for (std::int32_t row = 0; row < PlotHeight; ++row) {
     const double* bins = Power + row * FBinsPerRow;
     double most = bins[0];
     for (std::int32_t k = 1; k < FBinsPerRow; ++k) most = std::max(most, bins[k]);
-    const double t = (most - FOffset) * factor;
-    // Below the scale (silence gives -inf) and NaN take the map's first colour.
-    const std::int32_t index = t > 0 ? std::min(RoundToInt32(t * 255.0), 255) : 0;
-    FCells.push_back(static_cast<std::uint8_t>(index));
+    FCells.push_back(colours.Index(most));
   }
   ++FColumns;
   for (TTrack& t : FTracks) t.Hz.resize(static_cast<std::size_t>(FColumns), std::nanf(""));

@@ -23,10 +23,13 @@ namespace {
 
 using test::RunFor;
 
-// Centre of the opaque dot colour on a screenshot of the chart, in the
-// chart's own coordinates; false when no dot is drawn.
+// Centre of the opaque dot colour on a screenshot of the chart's plane, in
+// the plane's own coordinates; false when no dot is drawn.
 bool FindDot(const TVowelChart& Chart, QPointF& Centre) {
-  QImage shot = Chart.screen()->grabWindow(Chart.winId()).toImage();
+  const QRect plane(Chart.Plane()->mapTo(&Chart, QPoint(0, 0)), Chart.Plane()->size());
+  QImage shot = Chart.screen()
+                    ->grabWindow(Chart.winId(), plane.x(), plane.y(), plane.width(), plane.height())
+                    .toImage();
   const qreal ratio = shot.devicePixelRatio();
   double sx = 0, sy = 0;
   int n = 0;
@@ -40,7 +43,7 @@ bool FindDot(const TVowelChart& Chart, QPointF& Centre) {
       }
     }
   if (n < 20) return false;
-  Centre = QPointF(sx / n / ratio, sy / n / ratio - TVowelChart::ToolbarHeight);
+  Centre = QPointF(sx / n / ratio, sy / n / ratio);
   return true;
 }
 
@@ -66,7 +69,7 @@ void VowelChartOnPulse::liveDotLandsInTheSungVowel() {
   TVowelChart& chart = *form.Chart;
   chart.SetVoice(EVoice::Man);
   chart.move(0, 0);
-  chart.resize(800, 630);
+  chart.resize(800, 870);
   chart.raise();
   QVERIFY(QTest::qWaitForWindowExposed(&chart));
   QTest::mouseClick(form.Bt_start, Qt::LeftButton);
@@ -99,8 +102,7 @@ void VowelChartOnPulse::liveDotLandsInTheSungVowel() {
 
     QPointF dot;
     QVERIFY2(FindDot(chart, dot), "no live dot on the chart");
-    const CChartScale scale = chart.Painter().ScaleFor(
-        QSizeF(chart.width(), chart.height() - TVowelChart::ToolbarHeight));
+    const CChartScale scale = chart.Painter().ScaleFor(chart.Plane()->size());
     const double f1 = scale.F1AtY(dot.y()), f2 = scale.F2AtX(dot.x());
     const TReferenceVowel* reference = nullptr;
     for (const TReferenceVowel& r : chart.Painter().Shown())

@@ -1,13 +1,20 @@
 #include <QFile>
 #include <QImage>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
+#include <utility>
+#include <vector>
+
+#include "analysis/Common.h"
 
 #include "chart/ChartScale.h"
 #include "chart/NoteName.h"
 #include "chart/ReferenceVowels.h"
+#include "chart/SpectrogramView.h"
 #include "chart/VowelChart.h"
 
 using namespace quenvis;
@@ -25,7 +32,34 @@ class VowelChartTest : public QObject {
   void referenceFileWithHeaderAndVoices();
   void trailPauseAndClear();
   void savesAPngWithTheReferenceVowels();
+  void blocksRepaintOnlyWhatTheyChange();
 };
+
+namespace {
+
+// The union of what a widget repainted since it was last asked.
+class CPaintSpy : public QObject {
+ public:
+  explicit CPaintSpy(QWidget* Widget) { Widget->installEventFilter(this); }
+  QRegion Take() { return std::exchange(FPainted, QRegion()); }
+
+ protected:
+  bool eventFilter(QObject* /*Watched*/, QEvent* Event) override {
+    if (Event->type() == QEvent::Paint) FPainted += static_cast<QPaintEvent*>(Event)->region();
+    return false;
+  }
+
+ private:
+  QRegion FPainted;
+};
+
+qint64 Area(const QRegion& Region) {
+  qint64 area = 0;
+  for (const QRect& r : Region) area += qint64(r.width()) * r.height();
+  return area;
+}
+
+}  // namespace
 
 void VowelChartTest::mappingRoundTripsAndKeepsTheOrientation_data() {
   QTest::addColumn<int>("voice");
@@ -166,6 +200,57 @@ void VowelChartTest::savesAPngWithTheReferenceVowels() {
   const QColor dot = image.pixelColor(QPointF(s.XOfF2(2290), s.YOfF1(270)).toPoint());
   QVERIFY(dot.red() > 150 && dot.green() < 100);
   QVERIFY(!chart.SaveImage(dir.filePath("missing/dir/chart.png")));
+}
+
+void VowelChartTest::blocksRepaintOnlyWhatTheyChange() {
+  TVowelChart chart;
+  chart.resize(800, 870);
+  chart.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&chart));
+  QWidget* plane = chart.Plane();
+  TSpectrogramView* view = chart.Spectrogram();
+  CPaintSpy planeSpy(plane), viewSpy(view);
+  const auto settle = [] {
+    for (int i = 0; i < 3; ++i) QCoreApplication::processEvents();
+  };
+  settle();
+  planeSpy.Take();
+  viewSpy.Take();
+
+  const std::vector<double> power(FFTSize, 1.0);
+  const qint64 planeArea = qint64(plane->width()) * plane->height();
+  // A voice gliding across the plane for longer than the trail, then silence
+  // until the trail is empty.
+  for (int k = 0; k < 2 * TVowelChart::TrailBlocks + 2; ++k) {
+    TChartBlock block;
+    block.Power = power.data();
+    const bool voiced = k < TVowelChart::TrailBlocks;
+    block.Formants.Voiced = voiced;
+    block.Formants.F0 = voiced ? 200 : 0;
+    block.Formants.F = {voiced ? 400.0 + 8 * k : 0.0, voiced ? 2400.0 - 30 * k : 0.0, 0.0};
+    chart.AddBlock(block);
+    settle();
+    const QRegion planePainted = planeSpy.Take(), viewPainted = viewSpy.Take();
+    QVERIFY2(Area(planePainted) < planeArea / 4, qPrintable(QString::number(k)));
+    // The spectrogram's picture scrolls; its axes stay.
+    QVERIFY(viewPainted.isEmpty() || viewPainted == QRegion(view->PlotRect()));
+    if (k == TVowelChart::TrailBlocks + 5) {
+      // What the screen shows after the partial repaints is the whole chart,
+      // old dots faded and the one that left the trail gone.
+      const QImage shown = plane->screen()
+                               ->grabWindow(chart.winId())
+                               .toImage()
+                               .copy(QRect(plane->mapTo(&chart, QPoint(0, 0)), plane->size()))
+                               .convertToFormat(QImage::Format_RGB32);
+      const QImage whole = chart.Render().convertToFormat(QImage::Format_RGB32);
+      QCOMPARE(shown.size(), whole.size());
+      int differ = 0;
+      for (int y = 0; y < whole.height(); ++y)
+        for (int x = 0; x < whole.width(); ++x) differ += shown.pixel(x, y) != whole.pixel(x, y);
+      QCOMPARE(differ, 0);
+    }
+    if (k >= 2 * TVowelChart::TrailBlocks) QVERIFY(planePainted.isEmpty());
+  }
 }
 
 QTEST_MAIN(VowelChartTest)

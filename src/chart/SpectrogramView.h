@@ -1,0 +1,60 @@
+#pragma once
+// The chart window's live spectrogram with its axes: frequency on the left,
+// F0's own scale on the right, seconds before the newest block below, and a
+// choice of the top frequency. Each block repaints only the picture; a click
+// on it reports the stream time of the column under the pointer.
+#include <QImage>
+#include <QWidget>
+
+#include "analysis/FormantTracker.h"
+#include "display/LiveSpectrogram.h"
+
+class QComboBox;
+
+namespace quenvis {
+
+class TSpectrogramView : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The top frequencies offered, in Hz.
+  static constexpr double TopChoices[] = {2500.0, 5000.0, 10000.0};
+  static constexpr int Left = 48, Right = 44, Top = 26, Bottom = 20;
+
+  explicit TSpectrogramView(QWidget* Parent = nullptr);
+
+  // One analysed block: its stream time in seconds, its FFTSize log10 power
+  // bins, and the estimator's result.
+  void AddBlock(double Time, const double* Power, const TFormants& Formants);
+  void Clear();
+  // As the analysis settings' FScale and FOffset.
+  void SetPowerScale(double Scale, double Offset) noexcept { FCore.SetPowerScale(Scale, Offset); }
+  void SetTopHz(double Hz);
+  double TopHz() const noexcept { return FCore.TopHz(); }
+
+  const CLiveSpectrogram& Core() const noexcept { return FCore; }
+  // Where the picture lies in the widget.
+  QRect PlotRect() const;
+  // The stream time of the column at a point of the widget; NaN off the
+  // picture or where it is still empty.
+  double TimeAt(QPoint Point) const noexcept;
+
+ signals:
+  // A click on the picture, with the clicked column's stream time.
+  void TimeClicked(double Seconds);
+  void TopHzChanged(double Hz);
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
+
+ private:
+  void MakeAxes();
+
+  CLiveSpectrogram FCore;
+  QComboBox* FRange;
+  QImage FAxes;  // everything but the picture, made on resize and on a new range
+};
+
+}  // namespace quenvis

@@ -1,0 +1,66 @@
+#pragma once
+// The vowel chart's plane: reference vowels, the newest voiced estimate as a
+// dot with a fading two-second trail, and the readout under it. Repaints
+// only what a block changes: the trail's dots (each one fades every block)
+// and the readout, over a cached background.
+#include <QImage>
+#include <QWidget>
+#include <array>
+
+#include "chart/VowelChartPainter.h"
+
+namespace quenvis {
+
+// One block's estimate as the chart takes it.
+struct TVowelEstimate {
+  bool Voiced = false;
+  double F0 = 0, F1 = 0, F2 = 0;  // Hz; F0 0 when unknown
+};
+
+class TVowelPlane : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The trail: about two seconds of blocks.
+  static constexpr int TrailBlocks = 43;
+
+  explicit TVowelPlane(QWidget* Parent = nullptr);
+
+  CVowelChartPainter& Painter() noexcept { return FPainter; }
+  const CVowelChartPainter& Painter() const noexcept { return FPainter; }
+  // After a change of voice or references.
+  void Rebuild();
+
+  void AddEstimate(const TVowelEstimate& Estimate);
+  void ClearTrail();
+  bool LatestPoint(double& F1, double& F2) const;
+  const TVowelEstimate& Latest() const noexcept { return FLatest; }
+
+  // The plane as shown, at the screen's pixel density.
+  QImage Render() const;
+
+ protected:
+  void paintEvent(QPaintEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
+
+ private:
+  struct TTrailPoint {
+    bool Voiced = false;
+    double F1 = 0, F2 = 0;
+  };
+  const TTrailPoint& AtAge(int Age) const noexcept {
+    return FTrail[static_cast<std::size_t>((FNewest - Age + TrailBlocks) % TrailBlocks)];
+  }
+  void Paint(QPainter& Painter, const QSizeF& Size) const;
+  // What a dot of the trail covers, newest or not.
+  QRect DotRect(const CChartScale& Scale, const TTrailPoint& Point) const;
+  QRect ReadoutRect() const;
+
+  CVowelChartPainter FPainter;
+  std::array<TTrailPoint, TrailBlocks> FTrail{};
+  int FNewest = -1;  // index of the newest entry, -1 when empty
+  TVowelEstimate FLatest;
+  QImage FBackground;  // made on resize and on a change of voice or references
+};
+
+}  // namespace quenvis
