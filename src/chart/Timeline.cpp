@@ -18,12 +18,8 @@ constexpr int ControlsWidth = 230;  // the time text and the speed list, at the 
 }  // namespace
 
 QString TimelineTime(double Seconds) {
-  const double tenths = std::nearbyint(std::clamp(Seconds, 0.0, 1e7) * 10);
-  const auto t = static_cast<long long>(tenths);
-  return QStringLiteral("%1:%2.%3")
-      .arg(t / 600)
-      .arg((t / 10) % 60, 2, 10, QLatin1Char('0'))
-      .arg(t % 10);
+  const auto t = static_cast<long long>(std::floor(std::clamp(Seconds, 0.0, 1e7)));
+  return QStringLiteral("%1:%2").arg(t / 60).arg(t % 60, 2, 10, QLatin1Char('0'));
 }
 
 TTimeline::TTimeline(QWidget* Parent) : QWidget(Parent) {
@@ -67,13 +63,14 @@ void TTimeline::SetPosition(double Seconds) {
   if (Seconds == FPosition) return;
   const double before = XOf(FPosition);
   FPosition = Seconds;
-  // The text and the strip between the old and the new place only.
+  // Only the strip between the old and the new place.
   const QRectF bar = BarRect();
   const double after = XOf(FPosition);
   update(QRectF(std::min(before, after) - 2, 0, std::abs(after - before) + 4, height())
              .toAlignedRect()
              .intersected(QRect(0, 0, int(bar.right()) + 3, height())));
-  UpdateText();
+  // The text shows whole seconds: made again only when they change.
+  if (std::floor(FPosition) != FShownSecond) UpdateText();
 }
 
 void TTimeline::SetPaused(bool Paused) {
@@ -108,6 +105,7 @@ void TTimeline::ToggleLoop() {
 }
 
 void TTimeline::UpdateText() {
+  FShownSecond = std::floor(FPosition);
   QString text = TimelineTime(FPosition) + QStringLiteral(" / ") + TimelineTime(FLength);
   if (FLoop) text += QStringLiteral("  loop");
   if (FPaused) text += QStringLiteral("  paused");

@@ -64,11 +64,12 @@ class TTimeline : public QWidget {
   double FAnchor = -1;  // where a Shift-drag began, -1 when none
   bool FLoop = false;
   bool FPaused = false;
+  double FShownSecond = -1;
   QLabel* FTime;
   QComboBox* FSpeed;
 };
 
-// "1:05.3": minutes, seconds and tenths.
+// "1:05": minutes and seconds.
 QString TimelineTime(double Seconds);
 
 }  // namespace quenvis
