@@ -39,8 +39,17 @@ QString TPlayback::Open(const QString& Path) {
   if (FForm.Recorder->IsBusy() && FRouter->UsingFile()) {
     FWant = EWant::Nothing;
     FForm.Recorder->Stop();
-    // Its close is on its way; the new file waits for it.
-    QMetaObject::invokeMethod(this, [this, Path] { Open(Path); }, Qt::QueuedConnection);
+    // Its close is on its way; the new file waits for it, and says itself
+    // when it cannot be played.
+    QMetaObject::invokeMethod(
+        this,
+        [this, Path] {
+          const QString error = Open(Path);
+          QWidget* parent = FForm.Chart ? static_cast<QWidget*>(FForm.Chart) : &FForm;
+          if (!error.isEmpty())
+            QMessageBox::warning(parent, QStringLiteral("Play a recording"), error);
+        },
+        Qt::QueuedConnection);
     return {};
   }
   if (FFile->IsOpen()) return Path + QStringLiteral(": the previous recording is still closing");

@@ -233,7 +233,8 @@ bool TFileWaveInService::Deliver() {
   const unsigned char* block;
   {
     std::lock_guard lock(FChunksLock);
-    block = FChunks[std::size_t(FNext / ChunkBlocks)]->Blocks[std::size_t(FNext % ChunkBlocks)].data();
+    block =
+        FChunks[std::size_t(FNext / ChunkBlocks)]->Blocks[std::size_t(FNext % ChunkBlocks)].data();
   }
   std::memcpy(to, block, std::size_t(BlockBytes));
   FHanded[std::size_t(FHandedAt)] = {to, FNext};
@@ -249,7 +250,8 @@ void TFileWaveInService::Pump() {
   if (!IsStarted() || FPaused || !FPacing) return;
   const double due = double(FBaseBlock) + double(FClock.elapsed()) * 1e-3 * FSpeed / BlockSeconds;
   if (due - double(FNext) > double(MostBehind)) Rebase();
-  while (double(FNext) <= double(FBaseBlock) + double(FClock.elapsed()) * 1e-3 * FSpeed / BlockSeconds)
+  while (double(FNext) <=
+         double(FBaseBlock) + double(FClock.elapsed()) * 1e-3 * FSpeed / BlockSeconds)
     if (!Deliver()) break;
   Schedule();
 }

@@ -11,8 +11,8 @@ CWaveInRouter::CWaveInRouter(CWaveInService& Live, CWaveInService& File)
 
 CWaveInRouter::~CWaveInRouter() { FLive.OnDevicesChanged = nullptr; }
 
-MMRESULT CWaveInRouter::waveInOpen(HWAVEIN& Handle, uint32_t DeviceId,
-                                   const TWaveFormatEx& Format, QObject* Target) {
+MMRESULT CWaveInRouter::waveInOpen(HWAVEIN& Handle, uint32_t DeviceId, const TWaveFormatEx& Format,
+                                   QObject* Target) {
   // The file player has one device, the file, whatever entry is chosen.
   CWaveInService& to = FUseFile ? FFile : FLive;
   const MMRESULT r = to.waveInOpen(Handle, FUseFile ? 0 : DeviceId, Format, Target);

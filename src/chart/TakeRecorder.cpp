@@ -48,9 +48,8 @@ QString TTakeRecorder::Start() {
   writer->OnEvent = [this] {
     QMetaObject::invokeMethod(this, &TTakeRecorder::WriterEvent, Qt::QueuedConnection);
   };
-  const std::string error =
-      writer->Start(QDir(Folder()).absolutePath().toStdString(),
-                    TakeStem(QDateTime::currentSecsSinceEpoch()), Format());
+  const std::string error = writer->Start(QDir(Folder()).absolutePath().toStdString(),
+                                          TakeStem(QDateTime::currentSecsSinceEpoch()), Format());
   if (!error.empty()) return QString::fromStdString(error);
   FLastPath = QString::fromStdString(writer->SoundPath());
   FCurrent = std::move(writer);

@@ -154,9 +154,7 @@ void CTakeWriter::Finish() noexcept {
   FWake.release();
 }
 
-std::string CTakeWriter::Fault() const {
-  return Done() ? FFault : std::string();
-}
+std::string CTakeWriter::Fault() const { return Done() ? FFault : std::string(); }
 
 void CTakeWriter::SetFault(std::string Text) {
   if (FFaulted.load(std::memory_order_relaxed)) return;
@@ -192,7 +190,8 @@ void CTakeWriter::Run() {
 bool CTakeWriter::WriteSlot(const TSlot& Slot, std::int64_t Block) {
   const unsigned char* s = Slot.Samples.data();
   for (std::size_t i = 0; i < std::size_t(Slot.Frames) * 2; ++i)
-    FFrames[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(s[2 * i] | s[2 * i + 1] << 8));
+    FFrames[i] =
+        static_cast<std::int16_t>(static_cast<std::uint16_t>(s[2 * i] | s[2 * i + 1] << 8));
   const sf_count_t written = sf_writef_short(FSound, FFrames.data(), Slot.Frames);
   if (written > 0) FWrittenFrames.fetch_add(written, std::memory_order_relaxed);
   if (written != Slot.Frames || sf_error(FSound) != SF_ERR_NO_ERROR) {
@@ -217,7 +216,8 @@ void CTakeWriter::Sync() {
 }
 
 bool CTakeWriter::FolderStillThere() const {
-  struct stat file {}, named {};
+  struct stat file {
+  }, named{};
   return ::fstat(FSoundFd, &file) == 0 && ::stat(FSoundPath.c_str(), &named) == 0 &&
          file.st_ino == named.st_ino && file.st_dev == named.st_dev;
 }
@@ -233,10 +233,10 @@ void CTakeWriter::Close() {
     // The open files still hold the take: write them again where they were.
     std::error_code ec;
     std::filesystem::create_directories(FFolder, ec);
-    const bool saved = CopyTo(FSoundFd, FSoundPath) &&
-                       (!FTable || CopyTo(::fileno(FTable), FTablePath));
-    const std::string where = saved ? "; the take was saved again in " + FFolder
-                                    : "; the take could not be saved again";
+    const bool saved =
+        CopyTo(FSoundFd, FSoundPath) && (!FTable || CopyTo(::fileno(FTable), FTablePath));
+    const std::string where =
+        saved ? "; the take was saved again in " + FFolder : "; the take could not be saved again";
     if (FFaulted.load(std::memory_order_relaxed))
       FFault += where;
     else

@@ -118,7 +118,8 @@ std::vector<unsigned char> Pattern(int Blocks) {
 [[noreturn]] void CrashWhileWriting(const QString& Spec) {
   const QStringList parts = Spec.split(u'|');
   CTakeWriter writer;
-  const ETakeFormat format = parts[1] == QStringLiteral("wav") ? ETakeFormat::Wav : ETakeFormat::Flac;
+  const ETakeFormat format =
+      parts[1] == QStringLiteral("wav") ? ETakeFormat::Wav : ETakeFormat::Flac;
   if (!writer.Start(parts[0].toStdString(), "crash", format).empty()) std::_Exit(3);
   const std::vector<unsigned char> sound = Pattern(CrashBlocks);
   for (int b = 0; b < CrashBlocks; ++b)
@@ -173,23 +174,23 @@ TEST_P(TakeFaults, EndTheTakeWithOneMessageAndLeaveAPlayableFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, TakeFaults,
-    ::testing::Values(
-        TFaultCase{"CaptureStopsByItself", ETakeFormat::Flac,
-                   [](TSetup& s) {
-                     s.Capture(5);
-                     s.Service.Vanish();
-                   },
-                   "capture stopped: the device was removed", 15},
-        TFaultCase{"DiskFull", ETakeFormat::Wav,
-                   [](TSetup&) {
-                     ::signal(SIGXFSZ, SIG_IGN);
-                     const ::rlimit small{160 * 1024, RLIM_INFINITY};
-                     ::setrlimit(RLIMIT_FSIZE, &small);
-                   },
-                   "cannot write the take", 12},
-        TFaultCase{"FolderRemoved", ETakeFormat::Flac,
-                   [](TSetup& s) { ASSERT_TRUE(QDir(s.Folder).removeRecursively()); },
-                   "the folder was removed while recording; the take was saved again", 22}),
+    ::testing::Values(TFaultCase{"CaptureStopsByItself", ETakeFormat::Flac,
+                                 [](TSetup& s) {
+                                   s.Capture(5);
+                                   s.Service.Vanish();
+                                 },
+                                 "capture stopped: the device was removed", 15},
+                      TFaultCase{"DiskFull", ETakeFormat::Wav,
+                                 [](TSetup&) {
+                                   ::signal(SIGXFSZ, SIG_IGN);
+                                   const ::rlimit small{160 * 1024, RLIM_INFINITY};
+                                   ::setrlimit(RLIMIT_FSIZE, &small);
+                                 },
+                                 "cannot write the take", 12},
+                      TFaultCase{"FolderRemoved", ETakeFormat::Flac,
+                                 [](TSetup& s) { ASSERT_TRUE(QDir(s.Folder).removeRecursively()); },
+                                 "the folder was removed while recording; the take was saved again",
+                                 22}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 // A crash loses at most the last second.
@@ -287,8 +288,8 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   // Start in the main window: capture again, from the device.
   const int opens = s.Service.CallCount(TFakeWaveInService::ECall::Open);
   s.Form->Bt_startClick(nullptr);
-  ASSERT_TRUE(RunUntil(
-      [&] { return s.Service.CallCount(TFakeWaveInService::ECall::Open) > opens; }, 3000));
+  ASSERT_TRUE(
+      RunUntil([&] { return s.Service.CallCount(TFakeWaveInService::ECall::Open) > opens; }, 3000));
   ASSERT_TRUE(RunUntil([&] { return s.Form->Recorder->IsRecording(); }, 2000));
   EXPECT_FALSE(s.Form->Playback->Active());
   EXPECT_FALSE(s.Chart->Timeline().isVisible());
