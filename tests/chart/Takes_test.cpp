@@ -141,6 +141,8 @@ struct TFaultCase {
   int MinBlocks;        // the file keeps at least these
 };
 
+void PrintTo(const TFaultCase& Case, std::ostream* Out) { *Out << Case.Name; }
+
 class TakeFaults : public ::testing::TestWithParam<TFaultCase> {};
 
 TEST_P(TakeFaults, EndTheTakeWithOneMessageAndLeaveAPlayableFile) {
