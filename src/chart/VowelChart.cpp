@@ -145,7 +145,9 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   if (!path.isEmpty()) LoadReferences(path);
 }
 
-TVowelChart::~TVowelChart() = default;
+// The main window deletes the chart without closing it when the program ends:
+// what the user set since (the splitter, say) is kept here.
+TVowelChart::~TVowelChart() { Remember(); }
 
 void TVowelChart::AddBlock(const TChartBlock& Block) {
   const TFormants& f = Block.Formants;

@@ -6,7 +6,6 @@
 #include <QImage>
 #include <QString>
 #include <QWidget>
-#include <array>
 #include <cstdint>
 
 #include "analysis/FormantTracker.h"

@@ -37,10 +37,12 @@ TFormants Voice(double F0, double F1, double F2, double F3) {
   return f;
 }
 
-std::vector<std::uint32_t> Shown(const CLiveSpectrogram& S) {
+// Every RowStep-th row of the picture as shown, from row First: enough rows
+// to catch a column drawn twice or shifted, and over RowStep blocks all of them.
+constexpr std::int32_t RowStep = 5;
+std::vector<std::uint32_t> Shown(const CLiveSpectrogram& S, std::int32_t First) {
   std::vector<std::uint32_t> pixels;
-  pixels.reserve(static_cast<std::size_t>(S.Width()) * static_cast<std::size_t>(S.Height()));
-  for (std::int32_t y = 0; y < S.Height(); ++y)
+  for (std::int32_t y = First; y < S.Height(); y += RowStep)
     for (std::int32_t x = 0; x < S.Width(); ++x) pixels.push_back(S.Pixel(x, y));
   return pixels;
 }
@@ -60,18 +62,19 @@ TEST(LiveSpectrogram, ScrollsWithoutRedrawingAndKeepsEachColumnsTime) {
     double time = 1000.0;  // a stream that began long before
     std::int32_t columns = 0;
     for (int k = 0; k < c.Blocks; ++k) {
-      const std::vector<std::uint32_t> before = Shown(s);
+      const std::int32_t first = k % RowStep;
+      const std::vector<std::uint32_t> before = Shown(s, first);
       const std::vector<double> p = Spectrum(k);
       s.Add(time, p.data(), Voice(k % 3 ? 180 + k % 40 : 0, 500 + k, 1500 - k, 2700));
       const std::int32_t strip = s.LastStrip();
       columns += strip;
-      const std::vector<std::uint32_t> after = Shown(s);
+      const std::vector<std::uint32_t> after = Shown(s, first);
       // Every older column moved left by the strip, bit for bit.
-      for (std::int32_t y = 0; y < c.Height; ++y)
+      for (std::size_t row = 0; row * c.Width < after.size(); ++row)
         for (std::int32_t x = 0; x + strip < c.Width; ++x)
-          ASSERT_EQ(after[static_cast<std::size_t>(y * c.Width + x)],
-                    before[static_cast<std::size_t>(y * c.Width + x + strip)])
-              << "block " << k << " at " << x << "," << y;
+          ASSERT_EQ(after[row * c.Width + static_cast<std::size_t>(x)],
+                    before[row * c.Width + static_cast<std::size_t>(x + strip)])
+              << "block " << k << " at " << x << "," << first + row * RowStep;
       // The new strip carries this block's time.
       for (std::int32_t x = c.Width - strip; x < c.Width; ++x) ASSERT_EQ(s.TimeAtX(x), time);
       time += BlockSeconds;
