@@ -137,7 +137,17 @@ void TFileWaveInService::Seek(double Seconds) {
   FOutput->Flush();
   Rebase();
   if (OnPosition) OnPosition();
-  if (IsStarted() && !FPaused) Schedule();
+  if (IsStarted() && !FPaused) {
+    Schedule();
+  } else if (IsStarted()) {
+    // Paused, the picture still shows the new place: one block, not heard.
+    FPaused = false;
+    const bool sounding = FSounding;
+    FSounding = false;
+    Deliver();
+    FSounding = sounding;
+    FPaused = true;
+  }
 }
 
 void TFileWaveInService::SetPaused(bool Paused) {

@@ -355,6 +355,12 @@ TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
   EXPECT_TRUE(file.Paused());
   EXPECT_FALSE(s.Chart->Paused());
   EXPECT_EQ(file.Step(1), 0);
+  // A seek while paused shows the new place.
+  const int shown = s.Blocks;
+  emit t.seekRequested(4.0);
+  ASSERT_TRUE(RunUntil([&] { return s.Blocks == shown + 1; }, 2000));
+  EXPECT_DOUBLE_EQ(t.Position(), (std::floor(4.0 / block) + 1) * block);
+  EXPECT_TRUE(file.Paused());
   emit s.Chart->playPauseRequested();
   EXPECT_TRUE(step(1));
 
