@@ -42,6 +42,9 @@ setsid bash -c 'while :; do paplay --device=quenvis_sink --volume=41000 "$1" || 
   </dev/null >/dev/null 2>&1 &
 voice_pid=$!
 
+# The program's settings and takes stay in the measurement's own folder.
+mkdir -p "$work/home"
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 args=()
 [ "$chart" = 1 ] && args+=(--chart)
 "$app" "${args[@]}" >"$work/app.log" 2>&1 &

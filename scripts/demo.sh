@@ -3,12 +3,16 @@
 # microphone hears a synthesised voice saying vowels in a loop. Starts Quenvis
 # with its vowel chart, presses Start, and after a few seconds writes a
 # screenshot of each window (the chart's beside the main one, "-chart" added).
-#   demo.sh [SCREENSHOT]   (default: ./demo.png; the chart in ./demo-chart.png)
+# Then records a take (R in the chart), starts Quenvis again on that take and
+# writes a screenshot of the chart playing it ("-takes" added).
+#   demo.sh [SCREENSHOT]   (default: ./demo.png; the chart in ./demo-chart.png,
+#                           the take playing in ./demo-takes.png)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 shot=$(readlink -f "${1:-demo.png}")
 chart_shot=${shot%.png}-chart.png
+takes_shot=${shot%.png}-takes.png
 app=${QUENVIS_BIN:-$top/build/quenvis}
 [ -x "$app" ] || { echo "demo: $app is not built" >&2; exit 1; }
 
@@ -35,6 +39,9 @@ setsid bash -c 'while :; do paplay --device=quenvis_sink --volume=41000 "$1" || 
 voice_pid=$!
 
 echo "demo: starting $app"
+# The program's settings and takes stay in the demo's own folder.
+mkdir -p "$work/home"
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 "$app" --chart >"$work/app.log" 2>&1 &
 app_pid=$!
 wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis par' | head -n1)
@@ -55,5 +62,30 @@ import -window "$chart" "$chart_shot"
 xdotool windowraise "$wid"
 sleep 0.3
 import -window "$wid" "$shot"
+
+echo "demo: recording a take"
+xdotool windowraise "$chart"
+xdotool windowfocus --sync "$chart" key r
+sleep 4
+xdotool windowfocus --sync "$chart" key r
+sleep 1
+take=$(ls "$HOME"/Music/quenvis-*.flac 2>/dev/null | head -n1)
+[ -n "$take" ] || { echo "demo: no take was recorded" >&2; cat "$work/app.log" >&2; exit 1; }
 xdotool windowfocus "$wid" key ctrl+q >/dev/null 2>&1 || true
-echo "demo: screenshots written to $shot and $chart_shot"
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+
+echo "demo: playing $(basename "$take")"
+kill -- "-$voice_pid" 2>/dev/null || true
+voice_pid=
+"$app" --chart "$take" >>"$work/app.log" 2>&1 &
+app_pid=$!
+chart=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis vowel chart' | head -n1)
+[ -n "$chart" ] || { echo "demo: the chart did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
+sleep 2.5
+xdotool windowraise "$chart"
+sleep 0.3
+import -window "$chart" "$takes_shot"
+wid=$(xdotool search --onlyvisible --name '^Quenvis par' | head -n1)
+[ -n "$wid" ] && xdotool windowfocus "$wid" key ctrl+q >/dev/null 2>&1 || true
+echo "demo: screenshots written to $shot, $chart_shot and $takes_shot"

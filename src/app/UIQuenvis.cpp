@@ -2,6 +2,10 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMessageBox>
+#include <QMimeData>
 #include <QFrame>
 #include <QImage>
 #include <QKeySequence>
@@ -19,6 +23,7 @@
 
 #include "analysis/FormantTracker.h"
 #include "analysis/UFFT_iterative_tabs.h"
+#include "app/Playback.h"
 #include "app/SpinEdit.h"
 #include "chart/VowelChart.h"
 #include "capture/UWaveRecorder.h"
@@ -192,6 +197,7 @@ void TForm1::BuildLayout() {
 
   Bt_chart = Named(new QPushButton(QStringLiteral("Chart"), command), "Bt_chart");
   Bt_chart->setGeometry(112, 8, 49, 25);
+  setAcceptDrops(true);  // a recording dropped here plays
 
   // Keyboard order: the tool panel's controls, then the command panel's.
   QWidget* const tabOrder[] = {CB_Pilotes,  PowerRange, Remanance, FreqPlage, Seuil,
@@ -251,7 +257,8 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
   FImageRegion = QRegion(SpectrumLeft, SpectrumTop, SpectrumWidth, SpectrumHeight);
   for (const int left : PlotLeft) FImageRegion += QRect(left, PlotTop, PlotSize, PlotSize);
 
-  Recorder = FService ? new TWaveRecorder(this, *FService) : new TWaveRecorder(this);
+  Playback = std::make_unique<TPlayback>(*this, FService);
+  Recorder = new TWaveRecorder(this, Playback->Service());
   Recorder->setParent(this);
   Recorder->SetBufferFrames(BlockFrames);
   FHost = std::make_unique<THost>(*this);
@@ -289,7 +296,10 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
 }
 
 void TForm1::ShowChart() {
-  if (!Chart) Chart = new TVowelChart();
+  if (!Chart) {
+    Chart = new TVowelChart();
+    Playback->Attach(*Chart);
+  }
   if (!Formants) Formants = std::make_unique<CFormantTracker>(Chart->Voice());
   Chart->show();
   Chart->raise();
@@ -305,6 +315,7 @@ void TForm1::FormDestroy(QObject* /*Sender*/) {
     delete Recorder;  // pending notifications go with it
     Recorder = nullptr;
   }
+  Playback.reset();
   FRenderer.reset();
   FViews.reset();
   Surfaces.reset();
@@ -312,6 +323,20 @@ void TForm1::FormDestroy(QObject* /*Sender*/) {
 }
 
 void TForm1::paintEvent(QPaintEvent* /*Event*/) { FormPaint(this); }
+
+QString TForm1::OpenRecording(const QString& Path) { return Playback->Open(Path); }
+
+void TForm1::dragEnterEvent(QDragEnterEvent* Event) {
+  if (Event->mimeData()->hasUrls()) Event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* Event) {
+  const QList<QUrl> urls = Event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+  Event->acceptProposedAction();
+  const QString error = OpenRecording(urls.first().toLocalFile());
+  if (!error.isEmpty()) QMessageBox::warning(this, QStringLiteral("Play a recording"), error);
+}
 
 void TForm1::FormPaint(QObject* /*Sender*/) {
   if (!FViews) return;
@@ -352,6 +377,7 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, s
     toChart = {Data, Frames, FFT->Power.data(), Formants->Process(Data)};
     toChart.PowerScale = Settings.FScale;
     toChart.PowerOffset = Settings.FOffset;
+    toChart.Time = Playback->BlockTime(Data);
   }
   if (Recorder->IsStopping() || Bytes < Recorder->BufferBytes()) {
     // A block handed back as capture ends is shown, but it is no part of
@@ -373,15 +399,19 @@ void TForm1::RecorderClose(QObject* /*Sender*/) {
   if (FStartQueued) QMetaObject::invokeMethod(this, &TForm1::RunQueuedStart, Qt::QueuedConnection);
   // Capture that ends by itself leaves the window as Stop would, and says why.
   const EWaveInEnd end = Recorder->EndReason();
-  if (end == EWaveInEnd::Closed || Recorder->IsStopping()) return;
-  Rate.FRateText = "?";
-  UpdateCaption();
+  const bool byItself = end != EWaveInEnd::Closed && !Recorder->IsStopping();
   const char* why = end == EWaveInEnd::ServerGone      ? "the sound server went away"
                     : end == EWaveInEnd::DeviceRemoved ? "the device was removed"
                     : end == EWaveInEnd::ServerEnded   ? "the sound server ended the stream"
                                                        : "no sound for 1.5 s";
+  // A take ends with the capture.
+  if (Chart) Chart->CaptureEnded(byItself ? QString::fromLatin1(why) : QString());
+  Playback->RecorderClosed();
+  if (!byItself) return;
+  Rate.FRateText = "?";
+  UpdateCaption();
   AddLine(QStringLiteral("Capture stopped: ") + QString::fromLatin1(why));
-  if (end == EWaveInEnd::ServerGone || end == EWaveInEnd::DeviceRemoved) {
+  if ((end == EWaveInEnd::ServerGone || end == EWaveInEnd::DeviceRemoved) && !Playback->Active()) {
     FResumeDevice = Recorder->DeviceNumber();
     FResumeSince.start();
   }
@@ -425,7 +455,7 @@ void TForm1::FillDeviceList() {
 }
 
 void TForm1::ResumeIfBack() {
-  if (FResumeDevice < 0 || Recorder->IsBusy()) return;
+  if (FResumeDevice < 0 || Recorder->IsBusy() || Playback->Active()) return;
   if (FResumeSince.elapsed() > ResumeWithinMs) {
     FResumeDevice = -1;
     return;
@@ -461,6 +491,8 @@ bool TForm1::StartCapture() {
 void TForm1::Bt_startClick(QObject* /*Sender*/) {
   FResumeDevice = -1;
   FStartQueued = false;
+  // While a recording plays, Start goes back to capture.
+  if (Playback->Leave()) return;
   const QVariant selected = CB_Pilotes->currentData();
   if (selected.isValid()) FChosenDevice = selected.toInt();
   if (StartCapture()) return;

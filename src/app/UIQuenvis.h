@@ -28,6 +28,7 @@ class TWaveRecorder;
 class CWaveInService;
 class TVowelChart;
 class CFormantTracker;
+class TPlayback;
 
 // Number texts of the window. Digits are always ASCII and the minus sign the
 // hyphen-minus; only the separators come from Locale.
@@ -89,6 +90,9 @@ class TForm1 : public QWidget {
   // opened; released by FormDestroy.
   TVowelChart* Chart = nullptr;
   std::unique_ptr<CFormantTracker> Formants;
+  // Plays recordings in the place of capture; made before the recorder,
+  // released after it.
+  std::unique_ptr<TPlayback> Playback;
 
   // Start-up sequence; run once by the constructor.
   void FormCreate(QObject* Sender);
@@ -128,9 +132,13 @@ class TForm1 : public QWidget {
   void Bt_stopClick(QObject* Sender);
   // Shows the vowel chart, making it on first use.
   void ShowChart();
+  // Plays a recording as if it were captured; returns an empty string or why not.
+  QString OpenRecording(const QString& Path);
 
  protected:
   void paintEvent(QPaintEvent* Event) override;
+  void dragEnterEvent(QDragEnterEvent* Event) override;
+  void dropEvent(QDropEvent* Event) override;
 
  private:
   class THost;

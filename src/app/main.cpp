@@ -9,10 +9,12 @@
 namespace {
 
 constexpr const char* Usage =
-    "Usage: quenvis [options]\n"
+    "Usage: quenvis [options] [FILE]\n"
     "Shows the live spectrum of the sound from a capture device and follows two\n"
     "spectral peaks, one per frequency zone. The window's side panel holds the\n"
     "settings; quenvis-render runs the same analysis over recordings.\n"
+    "With FILE, plays that recording as if it were captured (Start goes back\n"
+    "to capture).\n"
     "Options:\n"
     "  --chart        open the vowel chart as well\n"
     "  -h, --help     show this text\n"
@@ -56,6 +58,18 @@ int main(int argc, char** argv) {
   form1->setAttribute(Qt::WA_DeleteOnClose);
   QObject::connect(form1, &QObject::destroyed, &application, &QCoreApplication::quit);
   form1->show();
-  if (QApplication::arguments().contains(QStringLiteral("--chart"))) form1->ShowChart();
+  // Qt has taken its own options out: what is left that is no option is a file.
+  const QStringList arguments = QApplication::arguments();
+  if (arguments.contains(QStringLiteral("--chart"))) form1->ShowChart();
+  for (qsizetype i = 1; i < arguments.size(); ++i) {
+    if (arguments[i].startsWith(u'-')) continue;
+    const QString error = form1->OpenRecording(arguments[i]);
+    if (!error.isEmpty()) {
+      std::fprintf(stderr, "quenvis: %s\n", error.toLocal8Bit().constData());
+      delete form1;
+      return 1;
+    }
+    break;
+  }
   return QApplication::exec();
 }

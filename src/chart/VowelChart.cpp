@@ -1,8 +1,14 @@
 #include "chart/VowelChart.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDateTime>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QToolButton>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,6 +25,8 @@
 
 #include "analysis/Common.h"
 #include "chart/SpectrogramView.h"
+#include "chart/TakeRecorder.h"
+#include "chart/Timeline.h"
 
 namespace quenvis {
 
@@ -60,6 +68,36 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   column->addWidget(FSplitter, 1);
   setFocusPolicy(Qt::StrongFocus);
 
+  // Takes: Record (R) with its red mark and time, Open... (Ctrl+O), where and
+  // how takes are written; the timeline of a recording at the bottom.
+  FTakes = new TTakeRecorder(this);
+  FRecordMark = new QLabel(this);
+  FRecordMark->setStyleSheet(QStringLiteral("color: rgb(220, 30, 30); font-weight: bold"));
+  FRecord = new QPushButton(QStringLiteral("Record"), this);
+  FRecord->setCheckable(true);
+  FRecord->setToolTip(QStringLiteral("Record a take (R)"));
+  FOpen = new QPushButton(QStringLiteral("Open..."), this);
+  FOpen->setToolTip(QStringLiteral("Play a recording (Ctrl+O)"));
+  FTakeSettings = new QToolButton(this);
+  FTakeSettings->setText(QStringLiteral("Takes"));
+  FTakeSettings->setPopupMode(QToolButton::InstantPopup);
+  BuildTakeSettings();
+  for (QWidget* w : {static_cast<QWidget*>(FRecord), static_cast<QWidget*>(FOpen),
+                     static_cast<QWidget*>(FTakeSettings)})
+    w->setFocusPolicy(Qt::NoFocus);
+  bar->addWidget(FRecordMark);
+  bar->addWidget(FRecord);
+  bar->addWidget(FOpen);
+  bar->addWidget(FTakeSettings);
+  FTimeline = new TTimeline(this);
+  FTimeline->hide();
+  column->addWidget(FTimeline);
+  setAcceptDrops(true);
+  connect(FRecord, &QPushButton::clicked, this, [this] { ToggleRecording(); });
+  connect(FOpen, &QPushButton::clicked, this, &TVowelChart::AskForRecording);
+  connect(FTakes, &TTakeRecorder::stateChanged, this, &TVowelChart::UpdateRecordMark);
+  connect(FTakes, &TTakeRecorder::problem, this, &TVowelChart::TakeProblem);
+
   connect(FVoiceList, &QComboBox::activated, this,
           [this](int Index) { SetVoice(Voices[std::clamp(Index, 0, 2)]); });
   connect(FLoad, &QPushButton::clicked, this, &TVowelChart::AskForReferences);
@@ -67,7 +105,24 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   const auto shortcut = [this](const QKeySequence& Keys, auto Action) {
     connect(new QShortcut(Keys, this), &QShortcut::activated, this, Action);
   };
-  shortcut(QKeySequence(Qt::Key_Space), [this] { SetPaused(!FPaused); });
+  // While a recording plays, Space pauses the playing instead.
+  shortcut(QKeySequence(Qt::Key_Space), [this] {
+    if (!FTimeline->isHidden())
+      emit playPauseRequested();
+    else
+      SetPaused(!FPaused);
+  });
+  shortcut(QKeySequence(Qt::Key_R), [this] { ToggleRecording(); });
+  shortcut(QKeySequence::Open, [this] { AskForRecording(); });
+  shortcut(QKeySequence(Qt::Key_Left), [this] {
+    if (!FTimeline->isHidden()) FTimeline->Step(-TTimeline::StepSeconds);
+  });
+  shortcut(QKeySequence(Qt::Key_Right), [this] {
+    if (!FTimeline->isHidden()) FTimeline->Step(TTimeline::StepSeconds);
+  });
+  shortcut(QKeySequence(Qt::Key_L), [this] {
+    if (!FTimeline->isHidden()) FTimeline->ToggleLoop();
+  });
   shortcut(QKeySequence(Qt::Key_C), [this] { ClearTrail(); });
   shortcut(QKeySequence::Save, [this] { SaveWithDialog(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
@@ -95,6 +150,10 @@ TVowelChart::~TVowelChart() { Remember(); }
 
 void TVowelChart::AddBlock(const TChartBlock& Block) {
   const TFormants& f = Block.Formants;
+  if (FTakes->Recording()) {
+    FTakes->Add(Block.Samples, Block.Frames, f);
+    UpdateRecordMark();
+  }
   AddEstimate({f.Voiced && f.F[0] > 0 && f.F[1] > 0, f.F0, f.F[0], f.F[1]});
   const double time = Block.Time >= 0 ? Block.Time : FNextTime;
   FNextTime = time + double(BlockFrames) / SampleRate;
@@ -197,6 +256,8 @@ void TVowelChart::SaveWithDialog() {
 }
 
 void TVowelChart::closeEvent(QCloseEvent* Event) {
+  // The chart hands the blocks over: a take ends with it.
+  FTakes->Stop();
   Remember();
   QWidget::closeEvent(Event);
 }
@@ -208,6 +269,92 @@ void TVowelChart::Remember() const {
   settings.setValue(QStringLiteral("chart/references"), FReferencePath);
   settings.setValue(QStringLiteral("chart/splitter"), FSplitter->saveState());
   settings.setValue(QStringLiteral("chart/spectrogramTopHz"), FSpectrogram->TopHz());
+}
+
+}  // namespace quenvis
+
+namespace quenvis {
+
+void TVowelChart::ShowTimeline(bool Shown) {
+  FTimeline->setVisible(Shown);
+}
+
+void TVowelChart::ToggleRecording() {
+  if (FTakes->Recording()) {
+    FTakes->Stop();
+    FStatus->setText(QStringLiteral("Saved ") + FTakes->LastPath());
+    return;
+  }
+  const QString error = FTakes->Start();
+  if (!error.isEmpty()) TakeProblem(QStringLiteral("Cannot record: ") + error);
+  UpdateRecordMark();
+}
+
+void TVowelChart::CaptureEnded(const QString& Why) {
+  if (!FTakes->Recording()) return;
+  FTakes->Stop(Why.isEmpty() ? QString() : QStringLiteral("capture stopped: ") + Why);
+}
+
+void TVowelChart::UpdateRecordMark() {
+  const bool on = FTakes->Recording();
+  FRecord->setChecked(on);
+  const int second = on ? int(FTakes->Elapsed()) : -1;
+  if (second == FShownSecond) return;
+  FShownSecond = second;
+  FRecordMark->setText(on ? QStringLiteral("\u25CF %1:%2")
+                                .arg(second / 60)
+                                .arg(second % 60, 2, 10, QLatin1Char('0'))
+                          : QString());
+}
+
+void TVowelChart::TakeProblem(const QString& Message) {
+  FTakeMessage = Message;
+  FStatus->setText(Message.section(u'\n', 0, 0));
+  // Not modal: capture goes on while the message is read.
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Takes"), Message,
+                              QMessageBox::Ok, this);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+void TVowelChart::AskForRecording() {
+  const QString path = QFileDialog::getOpenFileName(
+      this, QStringLiteral("Play a recording"), FTakes->Folder(),
+      QStringLiteral("Recordings (*.flac *.wav *.ogg *.mp3 *.aiff *.aif *.au *.w64 *.rf64);;"
+                     "All files (*)"));
+  if (!path.isEmpty()) emit openRequested(path);
+}
+
+void TVowelChart::BuildTakeSettings() {
+  auto* menu = new QMenu(FTakeSettings);
+  auto* formats = new QActionGroup(menu);
+  for (const ETakeFormat f : {ETakeFormat::Flac, ETakeFormat::Wav}) {
+    QAction* a = menu->addAction(f == ETakeFormat::Flac ? QStringLiteral("Record FLAC")
+                                                        : QStringLiteral("Record WAV"));
+    a->setCheckable(true);
+    a->setChecked(FTakes->Format() == f);
+    formats->addAction(a);
+    connect(a, &QAction::triggered, this, [this, f] { FTakes->SetFormat(f); });
+  }
+  menu->addSeparator();
+  connect(menu->addAction(QStringLiteral("Folder for takes...")), &QAction::triggered, this,
+          [this] {
+            const QString folder = QFileDialog::getExistingDirectory(
+                this, QStringLiteral("Folder for takes"), FTakes->Folder());
+            if (!folder.isEmpty()) FTakes->SetFolder(folder);
+          });
+  FTakeSettings->setMenu(menu);
+}
+
+void TVowelChart::dragEnterEvent(QDragEnterEvent* Event) {
+  if (Event->mimeData()->hasUrls()) Event->acceptProposedAction();
+}
+
+void TVowelChart::dropEvent(QDropEvent* Event) {
+  const QList<QUrl> urls = Event->mimeData()->urls();
+  if (urls.isEmpty() || !urls.first().isLocalFile()) return;
+  Event->acceptProposedAction();
+  emit openRequested(urls.first().toLocalFile());
 }
 
 }  // namespace quenvis

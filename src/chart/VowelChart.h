@@ -16,8 +16,12 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QSplitter;
+class QToolButton;
 
 namespace quenvis {
+
+class TTakeRecorder;
+class TTimeline;
 
 // One analysed block as the chart window takes it: the samples as captured,
 // the spectrum the main window drew from them, and the estimator's result.
@@ -75,13 +79,37 @@ class TVowelChart : public QWidget {
   TVowelPlane* Plane() const noexcept { return FPlane; }
   TSpectrogramView* Spectrogram() const noexcept { return FSpectrogram; }
 
+  // Takes: recording what the chart is given, and the timeline of a
+  // recording being played (shown only then).
+  TTakeRecorder& Takes() noexcept { return *FTakes; }
+  TTimeline& Timeline() noexcept { return *FTimeline; }
+  void ShowTimeline(bool Shown);
+  // Record and R: starts or ends a take.
+  void ToggleRecording();
+  // Capture has ended (Why says how, when by itself): so does the take.
+  void CaptureEnded(const QString& Why);
+  // The latest message about takes (also shown in a box).
+  QString TakeMessage() const { return FTakeMessage; }
+
+ signals:
+  // Open..., or a file dropped on the window.
+  void openRequested(const QString& Path);
+  // Space while a recording plays.
+  void playPauseRequested();
+
  protected:
+  void dragEnterEvent(QDragEnterEvent* Event) override;
+  void dropEvent(QDropEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
 
  private:
   void SaveWithDialog();
   void AskForReferences();
   void Remember() const;
+  void AskForRecording();
+  void UpdateRecordMark();
+  void TakeProblem(const QString& Message);
+  void BuildTakeSettings();
 
   bool FPaused = false;
   QString FReferencePath;
@@ -93,6 +121,14 @@ class TVowelChart : public QWidget {
   QPushButton* FLoad;
   QPushButton* FBuiltIn;
   QLabel* FStatus;
+  TTakeRecorder* FTakes;
+  QPushButton* FRecord;
+  QLabel* FRecordMark;
+  QPushButton* FOpen;
+  QToolButton* FTakeSettings;
+  TTimeline* FTimeline;
+  QString FTakeMessage;
+  int FShownSecond = -1;
 };
 
 }  // namespace quenvis

@@ -161,12 +161,11 @@ void CPeaksWriter::Add(std::int64_t Block, const TZonePeaks& p) {
 
 bool CFormantsWriter::Open(const std::string& Path) {
   if (!CTableFile::Open(Path)) return false;
-  FOk = std::fputs("block,time_s,f0_hz,f1_hz,f2_hz,f3_hz,b1_hz,b2_hz,b3_hz,voiced\n", FFile) >= 0;
+  FOk = std::fputs(FormantsColumns, FFile) >= 0;
   return true;
 }
 
-void CFormantsWriter::Add(std::int64_t Block, const TFormants& f) {
-  CLine& l = Line();
+void FormantsLine(CLine& l, std::int64_t Block, const TFormants& f) noexcept {
   BlockAndTime(l, Block);
   auto hz = [&](double v) {
     l.Char(',');
@@ -178,6 +177,10 @@ void CFormantsWriter::Add(std::int64_t Block, const TFormants& f) {
   l.Char(',');
   l.Char(f.Voiced ? '1' : '0');
   l.Char('\n');
+}
+
+void CFormantsWriter::Add(std::int64_t Block, const TFormants& f) {
+  FormantsLine(Line(), Block, f);
   WriteLine();
 }
 

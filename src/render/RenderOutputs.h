@@ -86,7 +86,12 @@ class CPeaksWriter : public CTableFile {
 };
 
 // formants.csv: one line per block with the estimated pitch and formants,
-// in Hz to a tenth; unknown values are left empty.
+// in Hz to a tenth; unknown values are left empty. A take recorded live
+// writes the same lines.
+inline constexpr const char* FormantsColumns =
+    "block,time_s,f0_hz,f1_hz,f2_hz,f3_hz,b1_hz,b2_hz,b3_hz,voiced\n";
+void FormantsLine(CLine& Line, std::int64_t Block, const TFormants& Formants) noexcept;
+
 class CFormantsWriter : public CTableFile {
  public:
   bool Open(const std::string& Path) override;

@@ -1,0 +1,280 @@
+#include "capture/FileWaveInService.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "render/RecordingReader.h"
+
+namespace quenvis {
+
+namespace {
+
+constexpr double BlockSeconds = double(BlockFrames) / SampleRate;
+// Behind by more than this, the pace starts again from where it is rather
+// than hurrying to catch up.
+constexpr std::int64_t MostBehind = 4;
+
+}  // namespace
+
+struct TFileWaveInService::TChunk {
+  std::array<TSampleBlock, ChunkBlocks> Blocks;
+};
+
+TFileWaveInService::TFileWaveInService(std::unique_ptr<CSoundOutput> Output, QObject* Parent)
+    : TWaveInStreamService(Parent),
+      FOutput(Output ? std::move(Output) : std::make_unique<CSilentOutput>()) {
+  FTimer.setSingleShot(true);
+  FTimer.setTimerType(Qt::PreciseTimer);
+  connect(&FTimer, &QTimer::timeout, this, &TFileWaveInService::Pump);
+}
+
+TFileWaveInService::~TFileWaveInService() {
+  StopDecoding();
+  FOutput->Close();
+}
+
+void TFileWaveInService::SetOutput(std::unique_ptr<CSoundOutput> Output) {
+  if (IsOpen()) return;
+  FOutput->Close();
+  FOutput = Output ? std::move(Output) : std::make_unique<CSilentOutput>();
+}
+
+void TFileWaveInService::StopDecoding() {
+  FStopDecoding.store(true);
+  if (FDecoder.joinable()) FDecoder.join();
+  FStopDecoding.store(false);
+}
+
+std::string TFileWaveInService::Load(const std::string& Path) {
+  if (IsOpen()) return Path + ": cannot open while playing";
+  auto reader = std::make_unique<CRecordingReader>();
+  if (std::string e = reader->Open(Path); !e.empty()) return e;
+  StopDecoding();
+  {
+    std::lock_guard lock(FChunksLock);
+    FChunks.clear();
+    FDecodeError.clear();
+  }
+  FDecoded.store(0);
+  FComplete.store(false);
+  FExpected = reader->ExpectedBlocks();
+  FPath = Path;
+  FLoaded = true;
+  FNext = 0;
+  FPaused = false;
+  FLoop = false;
+  FDecoder = std::thread([this, r = std::move(reader)]() mutable {
+    for (std::int64_t b = 0; !FStopDecoding.load(std::memory_order_relaxed); ++b) {
+      if (b % ChunkBlocks == 0) {
+        auto chunk = std::make_unique<TChunk>();
+        std::lock_guard lock(FChunksLock);
+        FChunks.push_back(std::move(chunk));
+      }
+      TChunk* chunk;
+      {
+        std::lock_guard lock(FChunksLock);
+        chunk = FChunks.back().get();
+      }
+      if (r->Next(chunk->Blocks[std::size_t(b % ChunkBlocks)]) == 0) {
+        std::lock_guard lock(FChunksLock);
+        FDecodeError = r->Error();
+        break;
+      }
+      FDecoded.store(b + 1, std::memory_order_release);
+    }
+    FComplete.store(true, std::memory_order_release);
+  });
+  return {};
+}
+
+std::string TFileWaveInService::DecodeError() const {
+  std::lock_guard lock(FChunksLock);
+  return FDecodeError;
+}
+
+MMRESULT TFileWaveInService::waveInGetDevCaps(uint32_t DeviceId, TWaveInCaps& Caps) {
+  if (!FLoaded || DeviceId != 0) return MMSYSERR_BADDEVICEID;
+  Caps = TWaveInCaps{};
+  CopyDeviceName(QFileInfo(QString::fromStdString(FPath)).fileName().toUtf8(), Caps.szPname);
+  Caps.dwFormats = WAVE_FORMAT_4S16;
+  Caps.wChannels = 2;
+  return MMSYSERR_NOERROR;
+}
+
+double TFileWaveInService::Length() const noexcept {
+  const std::int64_t blocks = Complete() ? Blocks() : std::max(FExpected, Blocks());
+  return double(blocks) * BlockSeconds;
+}
+
+double TFileWaveInService::Position() const noexcept { return double(FNext) * BlockSeconds; }
+
+double TFileWaveInService::TimeOf(const void* Buffer) const noexcept {
+  // The latest first: a buffer may have been handed out twice in a row.
+  for (const int i : {FHandedAt ^ 1, FHandedAt})
+    if (FHanded[std::size_t(i)].Buffer == Buffer)
+      return double(FHanded[std::size_t(i)].Block) * BlockSeconds;
+  return -1;
+}
+
+std::int64_t TFileWaveInService::LoopEnd() const noexcept {
+  if (FLoop && FLoopTo > FLoopFrom) return FLoopTo;
+  return Complete() ? Blocks() : std::numeric_limits<std::int64_t>::max();
+}
+
+void TFileWaveInService::Rebase() {
+  FBaseBlock = FNext;
+  FClock.start();
+}
+
+void TFileWaveInService::Seek(double Seconds) {
+  const std::int64_t last = std::max<std::int64_t>(0, (Complete() ? Blocks() : FExpected) - 1);
+  const double block = std::floor(std::clamp(Seconds, 0.0, 1e9) / BlockSeconds);
+  FNext = std::clamp<std::int64_t>(std::int64_t(block), 0, last);
+  FOutput->Flush();
+  Rebase();
+  if (OnPosition) OnPosition();
+  if (IsStarted() && !FPaused) {
+    Schedule();
+  } else if (IsStarted()) {
+    // Paused, the picture still shows the new place: one block, not heard.
+    FPaused = false;
+    const bool sounding = FSounding;
+    FSounding = false;
+    Deliver();
+    FSounding = sounding;
+    FPaused = true;
+  }
+}
+
+void TFileWaveInService::SetPaused(bool Paused) {
+  if (!Paused && FPaused && Complete() && FNext >= LoopEnd())
+    FNext = FLoop && FLoopTo > FLoopFrom ? FLoopFrom : 0;  // at the end: from the start again
+  FPaused = Paused;
+  if (Paused) {
+    FTimer.stop();
+    FOutput->Flush();
+  } else {
+    Rebase();
+    if (IsStarted()) Schedule();
+  }
+  if (OnPosition) OnPosition();
+}
+
+void TFileWaveInService::SetSpeed(double Speed) {
+  FSpeed = std::clamp(Speed, 0.1, 1.0);
+  const double rate = std::nearbyint(SampleRate * FSpeed);
+  FOutput->SetRate(static_cast<std::uint32_t>(rate));
+  Rebase();
+  if (IsStarted() && !FPaused) Schedule();
+}
+
+void TFileWaveInService::SetLoop(bool On, double From, double To) {
+  FLoop = On;
+  From = std::clamp(From, 0.0, 1e9);
+  To = std::clamp(To, 0.0, 1e9);
+  FLoopFrom = std::int64_t(std::floor(From / BlockSeconds));
+  FLoopTo = To > From ? std::int64_t(std::ceil(To / BlockSeconds)) : 0;
+  if (FLoop && FLoopTo > FLoopFrom && (FNext < FLoopFrom || FNext >= FLoopTo)) Seek(From);
+}
+
+void TFileWaveInService::SetPacing(bool On) {
+  FPacing = On;
+  if (!On) FTimer.stop();
+}
+
+int TFileWaveInService::Step(int Blocks) {
+  int n = 0;
+  while (n < Blocks && Deliver()) ++n;
+  return n;
+}
+
+MMRESULT TFileWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& Format) {
+  if (!FLoaded) return MMSYSERR_NODRIVER;
+  if (DeviceId != 0) return MMSYSERR_BADDEVICEID;
+  if (Format.nChannels != 2 || Format.nSamplesPerSec != uint32_t(SampleRate))
+    return WAVERR_BADFORMAT;
+  FHanded = {};
+  return MMSYSERR_NOERROR;
+}
+
+MMRESULT TFileWaveInService::DoStart() {
+  const double rate = std::nearbyint(SampleRate * FSpeed);
+  FSounding = FOutput->Open(static_cast<std::uint32_t>(rate));
+  Rebase();
+  // The stream counts as started only after this returns.
+  if (FPacing) FTimer.start(0);
+  return MMSYSERR_NOERROR;
+}
+
+void TFileWaveInService::DoStop() {
+  FTimer.stop();
+  FOutput->Close();
+  FSounding = false;
+}
+
+void TFileWaveInService::DoClose() { DoStop(); }
+
+void TFileWaveInService::BufferAdded() {
+  if (IsStarted() && FPacing && !FPaused && !FTimer.isActive()) Pump();
+}
+
+bool TFileWaveInService::Deliver() {
+  if (!IsStarted() || FPaused) return false;
+  if (FNext >= LoopEnd()) {
+    if (FLoop && FLoopTo > FLoopFrom) {
+      FNext = FLoopFrom;
+      FOutput->Flush();
+      Rebase();
+    } else {
+      // The end of the take: wait there.
+      FPaused = true;
+      if (OnPosition) OnPosition();
+      return false;
+    }
+  }
+  if (FNext >= Blocks()) return false;  // not decoded yet
+  uint32_t room = 0;
+  char* to = FillPointer(room);
+  if (to == nullptr || room < uint32_t(BlockBytes)) return false;
+  const unsigned char* block;
+  {
+    std::lock_guard lock(FChunksLock);
+    block =
+        FChunks[std::size_t(FNext / ChunkBlocks)]->Blocks[std::size_t(FNext % ChunkBlocks)].data();
+  }
+  std::memcpy(to, block, std::size_t(BlockBytes));
+  FHanded[std::size_t(FHandedAt)] = {to, FNext};
+  FHandedAt ^= 1;
+  ++FNext;
+  if (FSounding) FOutput->Write(block, uint32_t(BlockBytes));
+  Filled(uint32_t(BlockBytes));
+  if (OnPosition) OnPosition();
+  return true;
+}
+
+void TFileWaveInService::Pump() {
+  if (!IsStarted() || FPaused || !FPacing) return;
+  const double due = double(FBaseBlock) + double(FClock.elapsed()) * 1e-3 * FSpeed / BlockSeconds;
+  if (due - double(FNext) > double(MostBehind)) Rebase();
+  while (double(FNext) <=
+         double(FBaseBlock) + double(FClock.elapsed()) * 1e-3 * FSpeed / BlockSeconds)
+    if (!Deliver()) break;
+  Schedule();
+}
+
+void TFileWaveInService::Schedule() {
+  if (!IsStarted() || FPaused || !FPacing) return;
+  uint32_t room = 0;
+  // Without a queued buffer, BufferAdded goes on; undecoded sound is waited for.
+  if (FillPointer(room) == nullptr) return;
+  double wait = 10;
+  if (FNext < Blocks())
+    wait = (double(FNext - FBaseBlock) * BlockSeconds / FSpeed) * 1e3 - double(FClock.elapsed());
+  FTimer.start(int(std::clamp(std::ceil(wait), 0.0, 1000.0)));
+}
+
+}  // namespace quenvis

@@ -1,0 +1,198 @@
+#include "capture/SoundOutput.h"
+
+#include <QAudioDevice>
+#include <QAudioFormat>
+#include <QAudioSink>
+#include <QIODevice>
+#include <QMediaDevices>
+
+#include <algorithm>
+
+#if defined(QUENVIS_HAVE_PULSE)
+#include <pulse/pulseaudio.h>
+#endif
+
+namespace quenvis {
+
+namespace {
+
+constexpr std::uint32_t FrameBytes = 4;
+constexpr std::uint32_t BlockBytesOut = 2048 * FrameBytes;
+
+// Qt Multimedia's sink, pushed to. A change of rate makes a new sink.
+class CQtSoundOutput final : public CSoundOutput {
+ public:
+  bool Open(std::uint32_t Rate) override {
+    Close();
+    QAudioFormat format;
+    format.setSampleRate(int(Rate));
+    format.setChannelCount(2);
+    format.setSampleFormat(QAudioFormat::Int16);
+    const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+    if (device.isNull() || !device.isFormatSupported(format)) return false;
+    FSink = std::make_unique<QAudioSink>(device, format);
+    FSink->setBufferSize(int(4 * BlockBytesOut));
+    FDevice = FSink->start();
+    FRate = Rate;
+    return FDevice != nullptr;
+  }
+  void Write(const void* Frames, std::uint32_t Bytes) override {
+    if (!FDevice) return;
+    const auto room = std::min<qint64>(FSink->bytesFree(), Bytes);
+    if (room > 0) FDevice->write(static_cast<const char*>(Frames), room - room % FrameBytes);
+  }
+  void SetRate(std::uint32_t Rate) override {
+    if (FSink && Rate != FRate) Open(Rate);
+  }
+  void Flush() override {
+    if (FSink) Open(FRate);
+  }
+  void Close() override {
+    if (FSink) FSink->stop();
+    FDevice = nullptr;
+    FSink.reset();
+  }
+  ~CQtSoundOutput() override { Close(); }
+
+ private:
+  std::unique_ptr<QAudioSink> FSink;
+  QIODevice* FDevice = nullptr;
+  std::uint32_t FRate = 0;
+};
+
+#if defined(QUENVIS_HAVE_PULSE)
+// A playback stream on the sound server, on a threaded loop of its own. The
+// calls never wait for the server: what cannot be written at once is dropped.
+class CPulseSoundOutput final : public CSoundOutput {
+ public:
+  ~CPulseSoundOutput() override {
+    if (!FLoop) return;
+    {
+      TLock lock(FLoop);
+      DropStream();
+      if (FContext) {
+        pa_context_set_state_callback(FContext, nullptr, nullptr);
+        pa_context_disconnect(FContext);
+        pa_context_unref(FContext);
+      }
+    }
+    pa_threaded_mainloop_stop(FLoop);
+    pa_threaded_mainloop_free(FLoop);
+  }
+
+  bool Open(std::uint32_t Rate) override {
+    if (!FLoop) {
+      FLoop = pa_threaded_mainloop_new();
+      if (!FLoop || pa_threaded_mainloop_start(FLoop) < 0) return false;
+    }
+    TLock lock(FLoop);
+    FRate = Rate;
+    FWanted = true;
+    DropStream();
+    if (FContext && !PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext))) {
+      pa_context_set_state_callback(FContext, nullptr, nullptr);
+      pa_context_unref(FContext);
+      FContext = nullptr;
+    }
+    if (!FContext) {
+      FContext = pa_context_new(pa_threaded_mainloop_get_api(FLoop), "Quenvis playback");
+      if (!FContext) return false;
+      pa_context_set_state_callback(FContext, ContextState, this);
+      if (pa_context_connect(FContext, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) return false;
+    } else if (pa_context_get_state(FContext) == PA_CONTEXT_READY) {
+      MakeStream();
+    }
+    return true;
+  }
+
+  void Write(const void* Frames, std::uint32_t Bytes) override {
+    if (!FLoop) return;
+    TLock lock(FLoop);
+    if (!FStream || pa_stream_get_state(FStream) != PA_STREAM_READY) return;
+    const size_t room = pa_stream_writable_size(FStream);
+    if (room == size_t(-1)) return;
+    const size_t n = std::min<size_t>(room, Bytes);
+    if (n >= FrameBytes)
+      pa_stream_write(FStream, Frames, n - n % FrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+  }
+
+  void SetRate(std::uint32_t Rate) override {
+    if (!FLoop) return;
+    TLock lock(FLoop);
+    FRate = Rate;
+    if (FStream && pa_stream_get_state(FStream) == PA_STREAM_READY)
+      if (pa_operation* o = pa_stream_update_sample_rate(FStream, Rate, nullptr, nullptr))
+        pa_operation_unref(o);
+  }
+
+  void Flush() override {
+    if (!FLoop) return;
+    TLock lock(FLoop);
+    if (FStream && pa_stream_get_state(FStream) == PA_STREAM_READY)
+      if (pa_operation* o = pa_stream_flush(FStream, nullptr, nullptr)) pa_operation_unref(o);
+  }
+
+  void Close() override {
+    if (!FLoop) return;
+    TLock lock(FLoop);
+    FWanted = false;
+    DropStream();
+  }
+
+ private:
+  struct TLock {
+    pa_threaded_mainloop* L;
+    explicit TLock(pa_threaded_mainloop* L) : L(L) { pa_threaded_mainloop_lock(L); }
+    ~TLock() { pa_threaded_mainloop_unlock(L); }
+  };
+
+  // Under the loop's lock.
+  static void ContextState(pa_context* Context, void* Self) {
+    auto* out = static_cast<CPulseSoundOutput*>(Self);
+    if (pa_context_get_state(Context) == PA_CONTEXT_READY && out->FWanted && !out->FStream)
+      out->MakeStream();
+  }
+
+  void MakeStream() {
+    const pa_sample_spec spec{PA_SAMPLE_S16LE, FRate, 2};
+    FStream = pa_stream_new(FContext, "Quenvis playback", &spec, nullptr);
+    if (!FStream) return;
+    // A short queue keeps the sound close to the picture; playing starts
+    // with two blocks queued.
+    pa_buffer_attr attr;
+    attr.maxlength = uint32_t(-1);
+    attr.tlength = 3 * BlockBytesOut;
+    attr.prebuf = 2 * BlockBytesOut;
+    attr.minreq = uint32_t(-1);
+    attr.fragsize = uint32_t(-1);
+    const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_VARIABLE_RATE);
+    if (pa_stream_connect_playback(FStream, nullptr, &attr, flags, nullptr, nullptr) < 0)
+      DropStream();
+  }
+
+  void DropStream() {
+    if (!FStream) return;
+    pa_stream_disconnect(FStream);
+    pa_stream_unref(FStream);
+    FStream = nullptr;
+  }
+
+  pa_threaded_mainloop* FLoop = nullptr;
+  pa_context* FContext = nullptr;
+  pa_stream* FStream = nullptr;
+  std::uint32_t FRate = 44100;
+  bool FWanted = false;
+};
+#endif
+
+}  // namespace
+
+std::unique_ptr<CSoundOutput> MakeSoundOutput() {
+#if defined(QUENVIS_HAVE_PULSE)
+  if (qEnvironmentVariable("QUENVIS_AUDIO") != QStringLiteral("qt"))
+    return std::make_unique<CPulseSoundOutput>();
+#endif
+  return std::make_unique<CQtSoundOutput>();
+}
+
+}  // namespace quenvis

@@ -1,0 +1,154 @@
+// Takes on a private PulseAudio server (scripts/pulse-private.sh run): a tone
+// played into its null sink is captured through "Quenvis test input" and
+// recorded; the take holds exactly what capture delivered. Played back, the
+// window gets the take's blocks again, and the sink plays its sound, which a
+// second capture of the same input hears.
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "app/Playback.h"
+#include "app/UIQuenvis.h"
+#include "capture/PulseWaveInService.h"
+#include "capture/UWaveRecorder.h"
+#include "chart/TakeRecorder.h"
+#include "chart/VowelChart.h"
+#include "render/RecordingReader.h"
+#include "support/RunEvents.h"
+
+namespace quenvis {
+namespace {
+
+using test::RunFor;
+using test::RunUntil;
+
+const QString InputName = QStringLiteral("Quenvis test input");
+
+bool Script(const QStringList& Args) {
+  QProcess p;
+  p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  p.start(qEnvironmentVariable("QUENVIS_PULSE_SCRIPT"), Args);
+  return p.waitForFinished(30000) && p.exitCode() == 0;
+}
+
+std::vector<unsigned char> ReadTake(const QString& Path) {
+  CRecordingReader reader;
+  std::vector<unsigned char> all;
+  if (!reader.Open(Path.toStdString()).empty()) return all;
+  TSampleBlock block;
+  for (std::int32_t n; (n = reader.Next(block)) > 0;)
+    all.insert(all.end(), block.begin(), block.begin() + n * 4);
+  return all;
+}
+
+double Rms(const unsigned char* Data, int Frames) {
+  double sum = 0;
+  for (int i = 0; i < 2 * Frames; ++i) {
+    const auto v = static_cast<std::int16_t>(Data[2 * i] | Data[2 * i + 1] << 8);
+    sum += double(v) * v;
+  }
+  return Frames > 0 ? std::sqrt(sum / (2 * Frames)) : 0;
+}
+
+class TakesPulse : public ::testing::TestWithParam<ETakeFormat> {};
+
+TEST_P(TakesPulse, TheTakeHoldsWhatWasCapturedAndPlaysBack) {
+  ASSERT_FALSE(qEnvironmentVariableIsEmpty("QUENVIS_PULSE_DIR"))
+      << "run through scripts/pulse-private.sh run";
+  QTemporaryDir dir;
+  QSettings().setValue(QStringLiteral("takes/folder"), dir.filePath(QStringLiteral("takes")));
+  TPulseWaveInService live;
+  TForm1 form(&live);
+  form.ShowChart();
+  TVowelChart& chart = *form.Chart;
+  chart.Takes().SetFormat(GetParam());
+  int saved = 0;
+  QObject::connect(&chart.Takes(), &TTakeRecorder::saved, [&] { ++saved; });
+  std::vector<unsigned char> taken, played;
+  int blocks = 0;
+  auto inner = form.Recorder->OnData;
+  form.Recorder->OnData = [&](void* Data, int32_t Bytes, int32_t Frames, int32_t& Done) {
+    const bool taking = chart.Takes().Recording();
+    inner(Data, Bytes, Frames, Done);
+    ++blocks;
+    const auto* p = static_cast<const unsigned char*>(Data);
+    if (taking) taken.insert(taken.end(), p, p + Frames * 4);
+    if (form.Playback->Active()) played.insert(played.end(), p, p + Frames * 4);
+  };
+  const int input = form.CB_Pilotes->findText(InputName, Qt::MatchContains);
+  ASSERT_GE(input, 0);
+  form.CB_Pilotes->setCurrentIndex(input);
+
+  // Record a second and a half of a tone that lasts four.
+  ASSERT_TRUE(Script({"tone", qEnvironmentVariable("QUENVIS_PULSE_DIR"), "1000", "4"}));
+  form.Bt_startClick(nullptr);
+  ASSERT_TRUE(RunUntil([&] { return blocks >= 3; }, 5000));
+  chart.ToggleRecording();
+  ASSERT_TRUE(chart.Takes().Recording()) << chart.TakeMessage().toStdString();
+  RunFor(1500);
+  chart.ToggleRecording();
+  form.Bt_stopClick(nullptr);
+  ASSERT_TRUE(RunUntil([&] { return saved == 1 && !form.Recorder->IsBusy(); }, 5000));
+  const QString path = chart.Takes().LastPath();
+  EXPECT_TRUE(path.endsWith(GetParam() == ETakeFormat::Wav ? ".wav" : ".flac"));
+  const std::vector<unsigned char> take = ReadTake(path);
+  EXPECT_GE(taken.size(), std::size_t(25) * BlockBytes);
+  EXPECT_EQ(take.size(), taken.size());
+  EXPECT_TRUE(take == taken);  // sample for sample
+
+  // Played back when the tone is over: the same blocks, and the sound.
+  QWidget owner;
+  TPulseWaveInService listenService;
+  auto* listener = new TWaveRecorder(&owner, listenService);
+  listener->SetBufferFrames(BlockFrames);
+  int loud = 0, heard = 0, quiet = 0;
+  listener->OnData = [&](void* Data, int32_t, int32_t Frames, int32_t&) {
+    ++heard;
+    const bool isLoud = Rms(static_cast<const unsigned char*>(Data), Frames) > 1000;
+    loud += isLoud;
+    quiet = isLoud ? 0 : quiet + 1;
+  };
+  for (int i = 0; i < listener->DeviceCount(); ++i)
+    if (listener->Devices()[i].contains(InputName)) listener->SetDevice(i);
+  ASSERT_TRUE(listener->Start());
+  // The tone's end first: the sink is silent.
+  ASSERT_TRUE(RunUntil([&] { return quiet >= 10; }, 8000));
+  loud = 0;
+  ASSERT_EQ(form.OpenRecording(path), QString());
+  TFileWaveInService& file = form.Playback->File();
+  ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && file.Paused(); }, 8000));
+  RunFor(300);
+  EXPECT_TRUE(played == take);
+  // At the server's pace, most of the take's blocks are heard again.
+  EXPECT_GE(loud, int(take.size() / BlockBytes) / 2) << heard << " blocks heard";
+  listener->Stop();
+  RunUntil([&] { return !listener->IsBusy(); }, 3000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, TakesPulse,
+                         ::testing::Values(ETakeFormat::Flac, ETakeFormat::Wav),
+                         [](const auto& Info) {
+                           return std::string(Info.param == ETakeFormat::Wav ? "Wav" : "Flac");
+                         });
+
+}  // namespace
+}  // namespace quenvis
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  ::testing::InitGoogleTest(&argc, argv);
+  QApplication app(argc, argv);
+  QStandardPaths::setTestModeEnabled(true);
+  return RUN_ALL_TESTS();
+}
