@@ -206,6 +206,7 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
   if (Options.Help || Options.Version) return {};
   if (positional.size() < 2) return "missing INPUT or OUTDIR (see --help)";
   Options.OutDir = positional.back();
+  if (Options.OutDir.empty()) return "'' (empty OUTDIR): not a folder name";
   positional.pop_back();
   Options.Inputs = positional;
   Options.Input = positional[0];
