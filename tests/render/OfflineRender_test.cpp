@@ -88,10 +88,12 @@ class RenderTest : public ::testing::Test {
     std::string Err;
   };
   // Feed, when given, is a shell command whose output is piped into stdin.
-  TResult Run(const std::vector<std::string>& Args, const std::string& Feed = "") {
+  // Prefix, when given, is shell set-up run first (limits, traps).
+  TResult Run(const std::vector<std::string>& Args, const std::string& Feed = "",
+              const std::string& Prefix = "") {
     std::string cmd = "'" QUENVIS_RENDER_EXE "'";
     for (const std::string& a : Args) cmd += " '" + a + "'";
-    cmd = Feed.empty() ? cmd + " </dev/null" : Feed + " | " + cmd;
+    cmd = Prefix + (Feed.empty() ? cmd + " </dev/null" : Feed + " | " + cmd);
     const fs::path err = Dir / "stderr.txt";
     const int raw = std::system((cmd + " 2>'" + err.string() + "' >/dev/null").c_str());
     std::ifstream in(err);
@@ -443,22 +445,34 @@ TEST_F(RenderTest, FailuresAreOneLineAndLeaveNothingBehind) {
   EXPECT_NE(r.Err.find("plot.png"), std::string::npos) << r.Err;
   EXPECT_EQ(Listing(blocked), std::vector<std::string>{"plot.png"});
 
+  // A WAV header without sound: the input opens, then fails.
+  std::string headerOnly = Bytes(good);
+  headerOnly.resize(headerOnly.find("data") + 8);
+  PutLE32(headerOnly, headerOnly.size() - 4, 0);
+  Put(Dir / "header-only.wav", headerOnly);
+
   struct Case {
     std::vector<std::string> Args;
-    std::string Feed;
+    std::string Feed, Prefix;
     std::string Named;  // what the one line must contain
   };
   const Case cases[] = {
-      {{"-", Dir / "o"}, "cat '" + garbage.string() + "'", "standard input: "},
-      {{"", Dir / "o"}, "", "'' (empty file name): "},
-      {{"--window", "bad\nname", good, Dir / "o"}, "", "bad\\nname"},
-      {{garbage, Dir / "o"}, "", garbage},
+      {{"-", Dir / "o"}, "cat '" + garbage.string() + "'", "", "standard input: "},
+      {{"", Dir / "o"}, "", "", "'' (empty file name): "},
+      {{"--window", "bad\nname", good, Dir / "o"}, "", "", "bad\\nname"},
+      {{garbage, Dir / "o"}, "", "", garbage},
+      {{good, ""}, "", "", "'' (empty OUTDIR)"},
+      {{Dir / "header-only.wav", Dir / "o" / "made"}, "", "", "header-only.wav: contains no sound"},
+      // A full disk (here a file size limit) names the file and the reason.
+      {{"--power", good, Dir / "o" / "made"}, "", "ulimit -f 100; trap '' XFSZ; ",
+       (Dir / "o" / "made" / "power.csv").string() + ": cannot write: File too large"},
   };
   for (const Case& c : cases) {
-    r = Run(c.Args, c.Feed);
+    r = Run(c.Args, c.Feed, c.Prefix);
     EXPECT_EQ(r.Status, 2) << c.Named;
     EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
     EXPECT_NE(r.Err.find(c.Named), std::string::npos) << r.Err;
+    // Nothing left, not even the folder the run made.
     EXPECT_TRUE(Listing(Dir / "o").empty()) << c.Named;
   }
 
@@ -686,6 +700,34 @@ TEST_F(RenderTest, SpectrogramShowsTonesAtTheirLabelledHeightsAndPages) {
   EXPECT_NEAR(bright[1], ticks[1], 1);  // 1000 Hz
   EXPECT_NEAR(bright[0], ticks[3], 1);  // 3000 Hz
 
+  // Silence, then a tone from 5 s on: the tick for 5 s lies on the first
+  // column that shows the tone, the column of the block whose time_s is
+  // nearest to 5 s.
+  {
+    const fs::path late = Dir / "late.wav";
+    SNDFILE* f = Create(late, 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    std::vector<short> data(44100 * 6);
+    for (std::size_t i = 44100 * 5; i < data.size(); ++i)
+      data[i] = static_cast<short>(std::lrint(8000 * std::sin(2 * M_PI * 1000.0 * i / 44100)));
+    sf_writef_short(f, data.data(), static_cast<sf_count_t>(data.size()));
+    sf_close(f);
+    ASSERT_EQ(Run({late, Dir / "late"}).Status, 0);
+    const QImage page(QString::fromStdString((Dir / "late" / "spectrogram.png").string()));
+    const quenvis::CSonogram scale(quenvis::StartupSettings());
+    const int row = scale.RowOfHz(1000);
+    int onset = -1;
+    for (int x = left; x < page.width() - right && onset < 0; ++x)
+      if (page.pixel(x, row) != page.pixel(left, row)) onset = x - left;
+    std::vector<int> ticks5;
+    for (int x = left; x < page.width() - right; ++x)
+      if (page.pixel(x, top + plot + 1) == 0xFFC8C8C8u) ticks5.push_back(x - left);
+    ASSERT_EQ(ticks5.size(), 1u);  // at 5 s only: the step is 5 s
+    EXPECT_EQ(ticks5[0], onset);
+    const auto rows = Csv(Dir / "late" / "peaks.csv");
+    const double time = std::stod(rows[static_cast<std::size_t>(onset) + 1][1]);
+    EXPECT_LT(std::abs(time - 5), 1024.0 / 44100) << time;
+  }
+
   // 4000 blocks fit one image; one more block makes two pages.
   for (const int blocks : {4000, 4001}) {
     const fs::path silent = Wave("s" + std::to_string(blocks) + ".flac", blocks * 2048, {}, 1,
@@ -814,6 +856,20 @@ TEST_F(RenderTest, SeveralInputsRenderIntoTheirOwnFoldersDespiteOneFailure) {
     EXPECT_EQ(Listing(Dir / "out" / name), AllOutputs);
     EXPECT_EQ(Csv(Dir / "out" / name / "peaks.csv").size(), 6u);
   }
+
+  // A link planted in place of an input's folder is not followed.
+  const fs::path elsewhere = Dir / "elsewhere", planted = Dir / "planted";
+  fs::create_directories(elsewhere);
+  fs::create_directories(planted);
+  fs::create_directory_symlink(elsewhere, planted / "a");
+  const TResult linked = Run({a, b, planted});
+  EXPECT_EQ(linked.Status, 2);
+  EXPECT_EQ(std::count(linked.Err.begin(), linked.Err.end(), '\n'), 1) << linked.Err;
+  EXPECT_NE(linked.Err.find((planted / "a").string() + ": is a symbolic link"), std::string::npos)
+      << linked.Err;
+  EXPECT_TRUE(Listing(elsewhere).empty());
+  EXPECT_TRUE(fs::is_symlink(planted / "a"));
+  EXPECT_EQ(Listing(planted / "b"), AllOutputs);
 }
 
 TEST_F(RenderTest, HelpAndVersionOfBothProgramsNeedNoDisplay) {
@@ -832,6 +888,12 @@ TEST_F(RenderTest, HelpAndVersionOfBothProgramsNeedNoDisplay) {
       {render + " -h", 0, "Usage: quenvis-render [options] INPUT... OUTDIR", ""},
       {render + " --version", 0, "quenvis-render 0.", ""},
   };
+  // Help that cannot be written says so.
+  const int raw = std::system((render + " --help >/dev/full 2>'" + (Dir / "err.txt").string() + "'").c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+  EXPECT_EQ(Bytes(Dir / "err.txt"),
+            "quenvis-render: cannot write to standard output: No space left on device\n");
+
   for (const Case& c : cases) {
     const fs::path out = Dir / "out.txt", err = Dir / "err.txt";
     const int raw = std::system(
