@@ -55,8 +55,8 @@ std::string SpectrogramName(std::int64_t Page, bool Numbered) {
 }
 
 std::string CannotWrite(const COutputDir& Out, const std::string& Name, int Error) {
-  return Out.Shown(Name) + ": cannot write: " +
-         std::error_code(Error, std::generic_category()).message();
+  return Out.Shown(Name) +
+         ": cannot write: " + std::error_code(Error, std::generic_category()).message();
 }
 
 // Saves the spectrogram's current page; an empty string or the failure.

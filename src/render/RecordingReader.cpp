@@ -160,8 +160,8 @@ std::string CRecordingReader::Open(const std::string& Path) {
   // Unknown counts are reported as 0 or as numbers near the type's limit.
   if (info.frames > 0 && info.frames < std::int64_t{1} << 40) FExpectedFrames = info.frames;
   FChannels = info.channels;
-  FFloats.resize(static_cast<std::size_t>(std::max<std::int64_t>(ResampleChunk, BlockFrames) *
-                                          FChannels));
+  FFloats.resize(
+      static_cast<std::size_t>(std::max<std::int64_t>(ResampleChunk, BlockFrames) * FChannels));
   FSamples.resize(static_cast<std::size_t>(BlockFrames * 2));
   if (FRate != SampleRate) {
     soxr_error_t error = nullptr;
@@ -194,7 +194,8 @@ int CRecordingReader::Spool(int From) {
     if (FStop && FStop->load(std::memory_order_relaxed)) return fail("interrupted");
     pollfd wait{From, POLLIN, 0};
     const int ready = ::poll(&wait, 1, 100);
-    if (ready < 0 && errno != EINTR) return fail(std::string("cannot read: ") + std::strerror(errno));
+    if (ready < 0 && errno != EINTR)
+      return fail(std::string("cannot read: ") + std::strerror(errno));
     if (ready <= 0) continue;
     const ssize_t n = ::read(From, buffer.data(), buffer.size());
     if (n == 0) break;
@@ -214,7 +215,8 @@ int CRecordingReader::Spool(int From) {
         return fail("too long to hold a copy in " + folder + " (the disk is nearly full)");
     }
   }
-  if (::lseek(to, 0, SEEK_SET) != 0) return fail(std::string("cannot read: ") + std::strerror(errno));
+  if (::lseek(to, 0, SEEK_SET) != 0)
+    return fail(std::string("cannot read: ") + std::strerror(errno));
   return to;
 }
 

@@ -12,9 +12,9 @@
 
 #include "render/OfflineRender.h"
 #include "render/RecordingReader.h"
-#include "render/RenderOutputs.h"
 #include "render/RenderConsole.h"
 #include "render/RenderOptions.h"
+#include "render/RenderOutputs.h"
 
 namespace quenvis {
 

@@ -35,8 +35,7 @@ std::string SystemError(int Error) {
 // Removes Name in Parent and, when it is a folder, what it holds; links are
 // removed, never followed.
 void RemoveTree(int Parent, const char* Name, int Depth = 0) {
-  if (::unlinkat(Parent, Name, 0) == 0 || (errno != EISDIR && errno != EPERM) || Depth > 16)
-    return;
+  if (::unlinkat(Parent, Name, 0) == 0 || (errno != EISDIR && errno != EPERM) || Depth > 16) return;
   const int fd = ::openat(Parent, Name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return;
   DIR* dir = ::fdopendir(fd);
@@ -103,7 +102,8 @@ std::uint32_t HostTag() {
   std::array<char, 256> name{};
   ::gethostname(name.data(), name.size() - 1);
   std::uint32_t h = 2166136261u;
-  for (const char c : std::string_view(name.data())) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  for (const char c : std::string_view(name.data()))
+    h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
   return h;
 }
 
@@ -269,8 +269,8 @@ int COutputDir::Create(const std::string& Name) {
 }
 
 std::FILE* COutputDir::Scratch(const std::string& Name) {
-  const int fd = ::openat(FPrivateFd, Name.c_str(),
-                          O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  const int fd =
+      ::openat(FPrivateFd, Name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return nullptr;
   std::FILE* f = ::fdopen(fd, "w+b");
   if (!f) ::close(fd);

@@ -311,32 +311,57 @@ TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
   auto plain = [&](const std::string& Name, int Format, int Rate = 44100) {
     return patched(Name, Format, Rate, [](std::string&) {});
   };
-  const int flac = SF_FORMAT_FLAC | SF_FORMAT_PCM_16, mp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+  const int flac = SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
+            mp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
   const int opus = SF_FORMAT_OGG | SF_FORMAT_OPUS, vorbis = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
   const Case cases[] = {
       // FLAC whose header gives 0 total samples (unknown): read to the end.
-      {"flac-zero-count", patched("z.flac", flac, 44100, [](std::string& d) {
-         d[21] = static_cast<char>(d[21] & 0xF0);
-         std::fill(d.begin() + 22, d.begin() + 26, '\0');
-       }), false, {}, 15, 16},
+      {"flac-zero-count",
+       patched("z.flac", flac, 44100,
+               [](std::string& d) {
+                 d[21] = static_cast<char>(d[21] & 0xF0);
+                 std::fill(d.begin() + 22, d.begin() + 26, '\0');
+               }),
+       false,
+       {},
+       15,
+       16},
       // Enormous declared lengths: nothing is sized from them.
-      {"flac-huge-count", patched("h.flac", flac, 44100, [](std::string& d) {
-         d[21] = static_cast<char>(d[21] | 0x0F);
-         std::fill(d.begin() + 22, d.begin() + 26, '\xFF');
-       }), false, {"ends early"}, 15, 16},
-      {"mp3-huge-xing", patched("h.mp3", mp3, 44100, [](std::string& d) {
-         const std::size_t at = d.find("Xing");
-         ASSERT_NE(at, std::string::npos);
-         d.replace(at + 8, 4, "\x7F\xFF\xFF\xFF");
-       }), false, {}, 15, 17},
-      {"opus-huge-granule", patched("h.opus", opus, 48000, [](std::string& d) {
-         const std::size_t at = d.rfind("OggS");
-         for (int i = 0; i < 8; ++i) d[at + 6 + i] = i < 6 ? '\xFF' : '\x0F';
-         std::string page = d.substr(at);
-         page.replace(22, 4, std::string(4, '\0'));
-         const std::uint32_t crc = OggCrc(page);
-         for (int i = 0; i < 4; ++i) d[at + 22 + i] = static_cast<char>(crc >> (8 * i));
-       }), false, {"resampled from 48000 Hz"}, 15, 17},
+      {"flac-huge-count",
+       patched("h.flac", flac, 44100,
+               [](std::string& d) {
+                 d[21] = static_cast<char>(d[21] | 0x0F);
+                 std::fill(d.begin() + 22, d.begin() + 26, '\xFF');
+               }),
+       false,
+       {"ends early"},
+       15,
+       16},
+      {"mp3-huge-xing",
+       patched("h.mp3", mp3, 44100,
+               [](std::string& d) {
+                 const std::size_t at = d.find("Xing");
+                 ASSERT_NE(at, std::string::npos);
+                 d.replace(at + 8, 4, "\x7F\xFF\xFF\xFF");
+               }),
+       false,
+       {},
+       15,
+       17},
+      {"opus-huge-granule",
+       patched("h.opus", opus, 48000,
+               [](std::string& d) {
+                 const std::size_t at = d.rfind("OggS");
+                 for (int i = 0; i < 8; ++i) d[at + 6 + i] = i < 6 ? '\xFF' : '\x0F';
+                 std::string page = d.substr(at);
+                 page.replace(22, 4, std::string(4, '\0'));
+                 const std::uint32_t crc = OggCrc(page);
+                 for (int i = 0; i < 4; ++i) d[at + 22 + i] = static_cast<char>(crc >> (8 * i));
+               }),
+       false,
+       {"resampled from 48000 Hz"},
+       15,
+       17},
       // Compressed formats through a pipe.
       {"mp3-stdin", plain("p.mp3", mp3), true, {}, 15, 17},
       {"vorbis-stdin", plain("p.ogg", vorbis), true, {}, 15, 16},
@@ -352,17 +377,30 @@ TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
          Put(p, d);
          return p;
        },
-       true, {}, 15, 15},
+       true,
+       {},
+       15,
+       15},
       // A pipe whose ADPCM header claims 2 GB: the real end still ends it.
-      {"ima-adpcm-bogus-size-stdin", patched("ima.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 44100,
-                                             [](std::string& d) {
-                                               PutLE32(d, d.find("data") + 4, 0x80000000u);
-                                             }),
-       true, {}, 15, 16},
-      {"au8-stdin", [&] { return Wave("a8.au", frames, {18}, 2, 44100, SF_FORMAT_AU | SF_FORMAT_PCM_S8); },
-       true, {}, 15, 15},
-      {"rf64-stdin", [&] { return Wave("a.rf64", frames, {18}, 2, 44100, SF_FORMAT_RF64 | SF_FORMAT_PCM_16); },
-       true, {}, 15, 15},
+      {"ima-adpcm-bogus-size-stdin",
+       patched("ima.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 44100,
+               [](std::string& d) { PutLE32(d, d.find("data") + 4, 0x80000000u); }),
+       true,
+       {},
+       15,
+       16},
+      {"au8-stdin",
+       [&] { return Wave("a8.au", frames, {18}, 2, 44100, SF_FORMAT_AU | SF_FORMAT_PCM_S8); },
+       true,
+       {},
+       15,
+       15},
+      {"rf64-stdin",
+       [&] { return Wave("a.rf64", frames, {18}, 2, 44100, SF_FORMAT_RF64 | SF_FORMAT_PCM_16); },
+       true,
+       {},
+       15,
+       15},
       {"cut-wav", cut("c.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16), false, {"ends early"}, 7, 8},
       {"cut-aiff", cut("c.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16), false, {"ends early"}, 7, 8},
       {"cut-au", cut("c.au", SF_FORMAT_AU | SF_FORMAT_PCM_16), false, {"ends early"}, 7, 8},
@@ -464,7 +502,9 @@ TEST_F(RenderTest, FailuresAreOneLineAndLeaveNothingBehind) {
       {{good, ""}, "", "", "'' (empty OUTDIR)"},
       {{Dir / "header-only.wav", Dir / "o" / "made"}, "", "", "header-only.wav: contains no sound"},
       // A full disk (here a file size limit) names the file and the reason.
-      {{"--power", good, Dir / "o" / "made"}, "", "ulimit -f 100; trap '' XFSZ; ",
+      {{"--power", good, Dir / "o" / "made"},
+       "",
+       "ulimit -f 100; trap '' XFSZ; ",
        (Dir / "o" / "made" / "power.csv").string() + ": cannot write: File too large"},
   };
   for (const Case& c : cases) {
@@ -506,10 +546,8 @@ TEST_F(RenderTest, SignalsEndTheRunAtAnyPointAndLeaveNothing) {
     int Signal;
   };
   const Case cases[] = {
-      {"stalled-pipe", EWhere::StalledPipe, SIGINT},
-      {"half-stream", EWhere::HalfStream, SIGHUP},
-      {"fifo", EWhere::FifoWithoutWriter, SIGTERM},
-      {"rendering", EWhere::Rendering, SIGTERM},
+      {"stalled-pipe", EWhere::StalledPipe, SIGINT}, {"half-stream", EWhere::HalfStream, SIGHUP},
+      {"fifo", EWhere::FifoWithoutWriter, SIGTERM},  {"rendering", EWhere::Rendering, SIGTERM},
       {"rendering-int", EWhere::Rendering, SIGINT},
   };
   for (const Case& c : cases) {
@@ -556,8 +594,8 @@ TEST_F(RenderTest, SignalsEndTheRunAtAnyPointAndLeaveNothing) {
     EXPECT_EQ(ended, child) << c.Name << ": still running 5 s after the signal";
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.Signal) << c.Name << " " << status;
     const std::string text = Bytes(err);
-    EXPECT_EQ(text, "quenvis-render: " + (input == "-" ? "standard input" : input) +
-                        ": interrupted\n")
+    EXPECT_EQ(text,
+              "quenvis-render: " + (input == "-" ? "standard input" : input) + ": interrupted\n")
         << c.Name;
     EXPECT_FALSE(fs::exists(Dir / ("out-" + c.Name))) << c.Name;
   }
@@ -595,7 +633,8 @@ TEST_F(RenderTest, EarlierRunsLeftoversAreRemovedAndNothingElse) {
   ASSERT_EQ(Listing(out).size(), own + 2);
 
   // An earlier run with more outputs: pages and the power table.
-  const fs::path pages = Wave("pages.flac", 4001 * 2048, {}, 1, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  const fs::path pages =
+      Wave("pages.flac", 4001 * 2048, {}, 1, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
   const TResult first = Run({"--power-format", "npy", pages, out});
   ASSERT_EQ(first.Status, 0) << first.Err;
   EXPECT_TRUE(fs::exists(out / "spectrogram-002.png") && fs::exists(out / "power.npy"));
@@ -889,7 +928,8 @@ TEST_F(RenderTest, HelpAndVersionOfBothProgramsNeedNoDisplay) {
       {render + " --version", 0, "quenvis-render 0.", ""},
   };
   // Help that cannot be written says so.
-  const int raw = std::system((render + " --help >/dev/full 2>'" + (Dir / "err.txt").string() + "'").c_str());
+  const int raw =
+      std::system((render + " --help >/dev/full 2>'" + (Dir / "err.txt").string() + "'").c_str());
   EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
   EXPECT_EQ(Bytes(Dir / "err.txt"),
             "quenvis-render: cannot write to standard output: No space left on device\n");
