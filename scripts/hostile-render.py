@@ -179,6 +179,21 @@ def listing(path):
 
 
 def run_one(args, index, bases, bases_data, findings, tally, lock):
+    try:
+        return run_checked(args, index, bases, bases_data, findings, tally, lock)
+    except Exception as e:  # the machine, not the program: fork failed, ...
+        with lock:
+            tally["harness"] += 1
+            tally["harness:" + type(e).__name__] += 1
+        return ["harness"]
+
+
+def complete(names):
+    pages = {n for n in names if n.startswith("spectrogram")}
+    return OUTPUTS <= names and pages and not names - OUTPUTS - pages - {"power.csv", "power.npy"}
+
+
+def run_checked(args, index, bases, bases_data, findings, tally, lock):
     rng = random.Random(args.seed * 1000003 + index)
     base = rng.choice(bases)
     data, kind = mutate(rng, bases_data[base], list(bases_data.values()))
@@ -211,9 +226,17 @@ def run_one(args, index, bases, bases_data, findings, tally, lock):
         target = os.path.join(inputs, "fifo")
         os.mkfifo(target)
     start = time.monotonic()
-    proc = subprocess.Popen([args.exe, "--quiet", target, out], stdin=stdin, cwd=cwd, env=env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                            start_new_session=True)
+    try:
+        proc = subprocess.Popen([args.exe, "--quiet", target, out], stdin=stdin, cwd=cwd, env=env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                start_new_session=True)
+    except OSError:
+        if feeder:
+            feeder.kill()
+            feeder.stdout.close()
+            feeder.wait()
+        shutil.rmtree(run, ignore_errors=True)
+        raise
     if mode == "redirect":
         stdin.close()
     if feeder:
@@ -263,10 +286,14 @@ def run_one(args, index, bases, bases_data, findings, tally, lock):
             faults.append("abort")
     outputs = listing(out) if os.path.isdir(out) else None
     if "timeout" not in faults and "abort" not in faults:
-        if status == 0:
+        if signalled:
+            # Ended by the signal: nothing left, or (when the signal came once
+            # the outputs were in place) all of them.
+            if outputs is not None and not complete(outputs):
+                faults.append("partial")
+        elif status == 0:
             names = outputs or set()
-            pages = {n for n in names if n.startswith("spectrogram")}
-            if not OUTPUTS <= names or not pages or names - OUTPUTS - pages:
+            if not complete(names):
                 faults.append("partial")
             rows = 0
             if "peaks.csv" in names:
@@ -277,8 +304,7 @@ def run_one(args, index, bases, bases_data, findings, tally, lock):
         else:
             if outputs is not None:
                 faults.append("partial")
-            # A signal may end the run before it has anything to say.
-            if not signalled and len(lines) != 1:
+            if len(lines) != 1:
                 faults.append("silent")
     left = listing(cwd) | listing(tmp) | listing(xdg)
     left |= listing(inputs) - {os.path.basename(infile), "fifo"}
@@ -298,7 +324,8 @@ def run_one(args, index, bases, bases_data, findings, tally, lock):
                                                            mode, kind, ext))
         shutil.copyfile(infile, keep)
         with open(keep + ".stderr", "w") as f:
-            f.write("status %s signal %s base %s\n%s" % (status, sig, os.path.basename(base), err))
+            f.write("status %s signal %s base %s\n%s\nOUTDIR: %s\n" % (
+                status, sig, os.path.basename(base), err, sorted(outputs) if outputs else outputs))
     shutil.rmtree(run, ignore_errors=True)
     return faults
 
@@ -347,6 +374,9 @@ def main():
             ", ".join("%s %d" % (m, tally["mode:" + m]) for m in ("file", "pipe", "redirect", "fifo")),
             tally["seconds"]))
         print("faults: " + ", ".join("%s %d" % (f, tally[f]) for f in faults))
+        if tally["harness"]:
+            print("not counted, the machine failed the harness: %s" % {
+                k: v for k, v in tally.items() if k.startswith("harness")})
         return 1 if any(tally[f] for f in faults) else 0
     finally:
         shutil.rmtree(args.work, ignore_errors=True)

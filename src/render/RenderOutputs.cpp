@@ -77,18 +77,18 @@ std::uint64_t StartTime(long Pid) {
   std::array<char, 1024> text{};
   const std::size_t n = std::fread(text.data(), 1, text.size() - 1, f);
   std::fclose(f);
-  const std::string_view stat(text.data(), n);
+  const std::string_view fields(text.data(), n);
   // The fields after the command name, which ends at the last ')', start
   // with field 3; the start time is field 22.
-  std::size_t at = stat.rfind(')');
+  std::size_t at = fields.rfind(')');
   if (at == std::string_view::npos) return 0;
-  for (int field = 2; at < stat.size();) {
-    at = stat.find_first_not_of(' ', at + 1);
+  for (int field = 2; at < fields.size();) {
+    at = fields.find_first_not_of(' ', at + 1);
     if (at == std::string_view::npos) break;
-    const std::size_t end = std::min(stat.find(' ', at), stat.size());
+    const std::size_t end = std::min(fields.find(' ', at), fields.size());
     if (++field == 22) {
       std::uint64_t v = 0;
-      std::from_chars(stat.data() + at, stat.data() + end, v);
+      std::from_chars(fields.data() + at, fields.data() + end, v);
       return v;
     }
     at = end;
