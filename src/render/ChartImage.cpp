@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <algorithm>
+#include <array>
 
 #include "analysis/Common.h"
 #include "chart/VowelChartPainter.h"
@@ -24,17 +25,18 @@ QColor Between(const QColor& a, const QColor& b, double t) {
 
 }  // namespace
 
-void CChartImage::Reserve(std::int64_t Blocks) {
-  if (Blocks > 0) FDots.reserve(static_cast<std::size_t>(Blocks));
+bool CChartImage::Add(const TFormants& f) {
+  if (!(f.Voiced && f.F[0] > 0 && f.F[1] > 0) || !FOk) return FOk;
+  const std::array<float, 2> dot = {static_cast<float>(f.F[0]), static_cast<float>(f.F[1])};
+  FOk = std::fwrite(dot.data(), sizeof(float), 2, FSpool) == 2;
+  if (FOk) ++FDots;
+  return FOk;
 }
 
-void CChartImage::Add(const TFormants& f) {
-  if (f.Voiced && f.F[0] > 0 && f.F[1] > 0)
-    FDots.emplace_back(static_cast<float>(f.F[0]), static_cast<float>(f.F[1]));
-}
-
-QImage CChartImage::Paint(std::int32_t Width, std::int32_t Height) const {
-  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) || Width <= 0 || Height <= 0)
+QImage CChartImage::Paint(std::int32_t Width, std::int32_t Height,
+                          const std::atomic<bool>* Stop) const {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()) || Width <= 0 || Height <= 0 ||
+      !FOk || std::fflush(FSpool) != 0 || std::fseek(FSpool, 0, SEEK_SET) != 0)
     return {};
   QImage image(Width, Height, QImage::Format_RGB32);
   if (image.isNull()) return {};
@@ -45,10 +47,18 @@ QImage CChartImage::Paint(std::int32_t Width, std::int32_t Height) const {
   const double radius = std::clamp(std::min(Width, Height) / 200.0, 2.0, 12.0);
   QPainter painter(&image);
   chart.PaintBackground(painter, size);
-  const double last = std::max<double>(1, static_cast<double>(FDots.size()) - 1);
-  for (std::size_t i = 0; i < FDots.size(); ++i)
-    CVowelChartPainter::PaintDot(painter, scale, FDots[i].first, FDots[i].second,
-                                 Between(EarlyDot, LateDot, static_cast<double>(i) / last), radius);
+  const double last = std::max<double>(1, static_cast<double>(FDots) - 1);
+  std::array<float, 2 * 4096> dots{};
+  for (std::int64_t i = 0; i < FDots;) {
+    if (Stop && Stop->load(std::memory_order_relaxed)) return {};
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::int64_t>(FDots - i, dots.size() / 2));
+    if (std::fread(dots.data(), 2 * sizeof(float), want, FSpool) != want) return {};
+    for (std::size_t k = 0; k < want; ++k, ++i)
+      CVowelChartPainter::PaintDot(painter, scale, dots[2 * k], dots[2 * k + 1],
+                                   Between(EarlyDot, LateDot, static_cast<double>(i) / last),
+                                   radius);
+  }
   return painter.end() ? image : QImage();
 }
 

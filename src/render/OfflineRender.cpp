@@ -2,8 +2,11 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <new>
+#include <system_error>
 
 #include "analysis/FormantTracker.h"
 #include "display/FrameRenderer.h"
@@ -44,63 +47,79 @@ constexpr std::uint32_t Zone2TrackColour = 0xFFFFFFFFu;
 constexpr std::uint32_t F1TrackColour = 0xFF00FFFFu;
 constexpr std::uint32_t F2TrackColour = 0xFFFF00FFu;
 
-std::string SpectrogramName(std::int64_t Page, std::int64_t Pages) {
-  if (Pages == 1) return "spectrogram.png";
+std::string SpectrogramName(std::int64_t Page, bool Numbered) {
+  if (!Numbered) return "spectrogram.png";
   char name[40];
   std::snprintf(name, sizeof name, "spectrogram-%03lld.png", static_cast<long long>(Page + 1));
   return name;
 }
 
-std::string SaveSpectrogram(const CSonogram& Spectrogram, COutputDir& Out) {
-  std::vector<std::uint32_t> pixels;
-  for (std::int64_t page = 0; page < Spectrogram.Pages(); ++page) {
-    std::int32_t width = 0, height = 0;
-    Spectrogram.RenderPage(page, pixels, width, height);
-    const std::string name = SpectrogramName(page, Spectrogram.Pages());
-    if (!SavePng(pixels.data(), width, height, Out.Add(name))) return name;
-  }
-  return {};
+std::string CannotWrite(const COutputDir& Out, const std::string& Name, int Error) {
+  return Out.Shown(Name) +
+         ": cannot write: " + std::error_code(Error, std::generic_category()).message();
 }
 
-}  // namespace
+// Saves the spectrogram's current page; an empty string or the failure.
+std::string SavePage(const CSonogram& Spectrogram, bool Numbered, COutputDir& Out,
+                     std::vector<std::uint32_t>& Pixels) {
+  std::int32_t width = 0, height = 0;
+  Spectrogram.RenderPage(Pixels, width, height);
+  const std::string name = SpectrogramName(Spectrogram.Page(), Numbered);
+  const int error = SavePng(Pixels.data(), width, height, Out.Create(name));
+  return error != 0 ? CannotWrite(Out, name, error) : std::string();
+}
 
-std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& Hooks) {
+std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
+  const std::string input = InputName(Options.Input);
+  auto stopped = [&] { return Hooks.Stop && Hooks.Stop->load(std::memory_order_relaxed); };
   CRecordingReader reader;
+  reader.SetStop(Hooks.Stop);
   if (std::string e = reader.Open(Options.Input); !e.empty()) return e;
+  if (stopped()) return input + ": interrupted";
 
   COutputDir out;
-  if (std::string e = out.Open(Options.OutDir); !e.empty()) return e;
-  const std::string cannotWrite =
-      (Options.OutDir.empty() ? "." : Options.OutDir) + ": cannot write ";
+  if (std::string e = out.Open(Options.OutDir, Options.OutSub); !e.empty()) return e;
   CPeaksWriter peaks;
-  if (!peaks.Open(out.Add("peaks.csv"))) return cannotWrite + "peaks.csv";
+  if (!peaks.Open(out.Create("peaks.csv"))) return CannotWrite(out, "peaks.csv", errno);
   CFormantsWriter formants;
-  if (!formants.Open(out.Add("formants.csv"))) return cannotWrite + "formants.csv";
+  if (!formants.Open(out.Create("formants.csv"))) return CannotWrite(out, "formants.csv", errno);
   std::unique_ptr<CPowerWriter> power;
+  const bool npy = Options.PowerFormat == TPowerFormat::Npy;
+  const std::string powerName = npy ? "power.npy" : "power.csv";
   if (Options.WritePower) {
-    const bool npy = Options.PowerFormat == TPowerFormat::Npy;
     power = npy ? std::make_unique<CNpyPowerWriter>() : std::make_unique<CPowerWriter>();
-    const std::string name = npy ? "power.npy" : "power.csv";
-    if (!power->Open(out.Add(name))) return cannotWrite + name;
+    if (!power->Open(out.Create(powerName))) return CannotWrite(out, powerName, errno);
   }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> dots(out.Scratch("chart-dots"), &std::fclose);
+  if (!dots) return CannotWrite(out, "chart.png", errno);
 
   auto p = std::make_unique<TPipeline>(Options);
+  // Only a hint for the progress line: nothing is sized from a header.
   const std::int64_t expected = reader.ExpectedBlocks();
   CSonogram spectrogram(p->Settings);
   const std::size_t zone1Track = spectrogram.AddTrack(Zone1TrackColour);
   const std::size_t zone2Track = spectrogram.AddTrack(Zone2TrackColour);
   const std::size_t f1Track = spectrogram.AddTrack(F1TrackColour);
   const std::size_t f2Track = spectrogram.AddTrack(F2TrackColour);
-  spectrogram.Reserve(expected);
-  CChartImage chart(Options.Voice);
-  chart.Reserve(expected);
+  CChartImage chart(Options.Voice, dots.get());
+  std::vector<std::uint32_t> pixels;
+  // A table that fails is named at once: a full disk ends the run there.
+  auto tablesFailed = [&]() -> std::string {
+    if (!peaks.Ok()) return CannotWrite(out, "peaks.csv", peaks.Error());
+    if (!formants.Ok()) return CannotWrite(out, "formants.csv", formants.Error());
+    if (power && !power->Ok()) return CannotWrite(out, powerName, power->Error());
+    return {};
+  };
   std::int64_t b = 0;
   for (std::int32_t frames = reader.Next(p->Block); frames > 0; ++b) {
-    if (Hooks.Stop && Hooks.Stop->load(std::memory_order_relaxed)) return "interrupted";
+    if (stopped()) return input + ": interrupted";
     p->Renderer.Draw(p->Block.data());
     const TZonePeaks& found = p->Renderer.LastPeaks();
     peaks.Add(b, found);
     if (power) power->Add(p->FFT.Power.data());
+    // A full page is saved before the next column starts a new one.
+    if (spectrogram.PageFull())
+      if (std::string e = SavePage(spectrogram, true, out, pixels); !e.empty()) return e;
     spectrogram.AddColumn(p->FFT.Power.data());
     if (found.Found) {
       spectrogram.SetTrackPoint(zone1Track, found.Zone1Peak * double(SampleRate) / FFTSize);
@@ -108,33 +127,57 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
     }
     const TFormants estimate = p->Formants.Process(p->Block.data());
     formants.Add(b, estimate);
-    chart.Add(estimate);
+    if (!chart.Add(estimate)) return CannotWrite(out, "chart.png", errno);
     if (estimate.Voiced) {
       if (estimate.F[0] > 0) spectrogram.SetTrackPoint(f1Track, estimate.F[0]);
       if (estimate.F[1] > 0) spectrogram.SetTrackPoint(f2Track, estimate.F[1]);
     }
+    if (std::string e = tablesFailed(); !e.empty()) return e;
     if (Hooks.Progress) Hooks.Progress(b + 1, expected);
     frames = reader.Next(p->Block);
     // The images keep the last block's drawing unfaded.
     if (frames > 0) p->Renderer.Fade();
   }
   if (!reader.Error().empty()) return reader.Error();
-  if (Hooks.Stop && Hooks.Stop->load()) return "interrupted";
+  if (stopped()) return input + ": interrupted";
 
-  if (!SavePng(p->Surfaces.SpectrumBmp, out.Add("spectrum.png")) ||
-      !SavePng(p->Surfaces.PlotBmp1, out.Add("plot.png")))
-    return cannotWrite + "the images";
-  if (std::string name = SaveSpectrogram(spectrogram, out); !name.empty())
-    return cannotWrite + name;
-  QImage chartImage = chart.Paint(Options.ChartWidth, Options.ChartHeight);
-  if (chartImage.isNull()) return cannotWrite + "chart.png (cannot paint it)";
-  if (!SavePng(std::move(chartImage), out.Add("chart.png"))) return cannotWrite + "chart.png";
-  if (!peaks.Close() || !formants.Close() || (power && !power->Close()))
-    return cannotWrite + "the tables (disk full?)";
+  if (const int e = SavePng(p->Surfaces.SpectrumBmp, out.Create("spectrum.png")); e != 0)
+    return CannotWrite(out, "spectrum.png", e);
+  if (const int e = SavePng(p->Surfaces.PlotBmp1, out.Create("plot.png")); e != 0)
+    return CannotWrite(out, "plot.png", e);
+  if (std::string e = SavePage(spectrogram, spectrogram.Page() > 0, out, pixels); !e.empty())
+    return e;
+  if (stopped()) return input + ": interrupted";
+  QImage chartImage = chart.Paint(Options.ChartWidth, Options.ChartHeight, Hooks.Stop);
+  if (stopped()) return input + ": interrupted";
+  if (chartImage.isNull()) return out.Shown("chart.png") + ": cannot paint it";
+  if (const int e = SavePng(std::move(chartImage), out.Create("chart.png")); e != 0)
+    return CannotWrite(out, "chart.png", e);
+  peaks.Close();
+  formants.Close();
+  if (power) power->Close();
+  if (std::string e = tablesFailed(); !e.empty()) return e;
+  if (stopped()) return input + ": interrupted";
   if (std::string e = out.Commit(); !e.empty()) return e;
-  if (Hooks.Notes)
+  if (Hooks.Notes) {
     for (std::string& n : reader.Notes()) Hooks.Notes->push_back(std::move(n));
+    for (const std::string& n : out.Notes()) Hooks.Notes->push_back(n);
+  }
   return {};
+}
+
+}  // namespace
+
+std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& Hooks) {
+  // Whatever runs out (memory, most likely) ends this input with a line,
+  // not the program.
+  try {
+    return Render(Options, Hooks);
+  } catch (const std::bad_alloc&) {
+    return InputName(Options.Input) + ": out of memory";
+  } catch (const std::exception& e) {
+    return InputName(Options.Input) + ": " + e.what();
+  }
 }
 
 std::string RenderRecording(const TRenderOptions& Options, bool ShowProgress) {

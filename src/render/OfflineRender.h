@@ -24,7 +24,8 @@ struct TRenderHooks {
 };
 
 // Returns an empty string on success, or one line naming the file and the
-// reason. OUTDIR receives all of the output files or, on failure, none.
+// reason. OUTDIR receives all of the output files or, on failure, none; the
+// outputs an earlier run left there that this one does not make are removed.
 std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& Hooks);
 
 // The same, with the notes and (when ShowProgress is set and stderr is a

@@ -1,14 +1,17 @@
 #include "render/RecordingReader.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <soxr.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 
@@ -22,6 +25,51 @@ constexpr int MinRate = 1000, MaxRate = 1000000;
 
 // Frames asked of the file at a time when resampling.
 constexpr std::int64_t ResampleChunk = 4096;
+
+// A copy of a stream stops short of filling its disk: this much stays free.
+constexpr std::int64_t SpoolReserveBytes = std::int64_t{64} << 20;
+constexpr std::int64_t SpoolCheckBytes = std::int64_t{16} << 20;
+
+// Streams are copied to a disk folder rather than one that may live in
+// memory, unless the user chose otherwise.
+std::string SpoolFolder() {
+  const char* chosen = std::getenv("TMPDIR");
+  return chosen && *chosen ? chosen : "/var/tmp";
+}
+
+// An unnamed file, so that nothing is left whatever ends the program.
+int OpenSpoolFile(std::string& Folder) {
+  int error = 0;
+  for (const std::string& dir : {SpoolFolder(), std::string("/tmp")}) {
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && errno != ENOENT && errno != EACCES) {
+      std::string pattern = dir + "/.quenvis-render-XXXXXX";
+      fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+      if (fd >= 0) ::unlink(pattern.c_str());
+    }
+    if (fd >= 0) {
+      Folder = dir;
+      return fd;
+    }
+    error = errno;
+  }
+  errno = error;
+  return -1;
+}
+
+bool WriteAll(int Fd, const char* Data, std::size_t Size) {
+  while (Size > 0) {
+    const ssize_t n = ::write(Fd, Data, Size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = ENOSPC;
+      return false;
+    }
+    Data += n;
+    Size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
 
 // A float sample in [-1, 1) back to 16 bits, as libsndfile scales them.
 std::int16_t ToInt16(float v) noexcept {
@@ -79,13 +127,25 @@ std::string CRecordingReader::Open(const std::string& Path) {
     FFd = STDIN_FILENO;
   } else {
     if (Path.empty()) return FName + ": no such file";
-    FFd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a FIFO without a writer is waited for below, where a
+    // stop request is heard.
+    FFd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (FFd < 0) return FName + ": " + std::strerror(errno);
   }
   struct stat st {};
   if (::fstat(FFd, &st) != 0) return FName + ": " + std::strerror(errno);
   if (S_ISDIR(st.st_mode)) return FName + ": is a directory";
-  if (S_ISREG(st.st_mode) && st.st_size == 0) return FName + ": is empty";
+  if (!S_ISREG(st.st_mode)) {
+    if (::isatty(FFd)) return FName + ": is a terminal, not a recording";
+    // libsndfile's decoders seek, and some misread a stream they cannot
+    // seek in; a copy is a plain file whose real length is known.
+    const int copy = Spool(FFd);
+    if (copy < 0) return FError;
+    if (FFd > STDIN_FILENO) ::close(FFd);
+    FFd = copy;
+    if (::fstat(FFd, &st) != 0) return FName + ": " + std::strerror(errno);
+  }
+  if (st.st_size == 0) return FName + ": is empty";
 
   SF_INFO info{};
   FFile.reset(sf_open_fd(FFd, SFM_READ, &info, SF_FALSE));
@@ -97,26 +157,67 @@ std::string CRecordingReader::Open(const std::string& Path) {
   if (info.channels < 1) return FName + ": has no channels";
   FRate = info.samplerate;
   FEndedEarly = LogSaysCut(FFile.get());
-  // Unknown counts are reported as 0 or as numbers near the type's limit; a
-  // stream's header was written before its length was known.
-  if (S_ISREG(st.st_mode) && info.frames > 0 && info.frames < std::int64_t{1} << 40)
-    FExpectedFrames = info.frames;
-  sf_command(FFile.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  // Unknown counts are reported as 0 or as numbers near the type's limit.
+  if (info.frames > 0 && info.frames < std::int64_t{1} << 40) FExpectedFrames = info.frames;
   FChannels = info.channels;
-  FSamples.resize(static_cast<std::size_t>(BlockFrames * FChannels));
+  FFloats.resize(
+      static_cast<std::size_t>(std::max<std::int64_t>(ResampleChunk, BlockFrames) * FChannels));
+  FSamples.resize(static_cast<std::size_t>(BlockFrames * 2));
   if (FRate != SampleRate) {
     soxr_error_t error = nullptr;
     FResampler.reset(soxr_create(FRate, SampleRate, 2, &error, nullptr, nullptr, nullptr));
     if (!FResampler || error)
       return FName + ": cannot resample from " + std::to_string(FRate) + " Hz";
-    FFloats.resize(static_cast<std::size_t>(ResampleChunk * FChannels));
     FStereoIn.resize(static_cast<std::size_t>(ResampleChunk * 2));
     // Room for one chunk's output at the highest ratio, and a flush.
     const auto most = static_cast<std::size_t>(ResampleChunk * SampleRate / MinRate + BlockFrames);
     FStereoOut.resize(most * 2);
-    FSamples.resize(static_cast<std::size_t>(BlockFrames * 2));
   }
   return {};
+}
+
+int CRecordingReader::Spool(int From) {
+  std::string folder;
+  const int to = OpenSpoolFile(folder);
+  if (to < 0) {
+    FError = FName + ": cannot make a temporary copy of it: " + std::strerror(errno);
+    return -1;
+  }
+  auto fail = [&](const std::string& Why) {
+    FError = FName + ": " + Why;
+    ::close(to);
+    return -1;
+  };
+  std::vector<char> buffer(std::size_t{1} << 16);
+  std::int64_t sinceCheck = 0;
+  for (;;) {
+    if (FStop && FStop->load(std::memory_order_relaxed)) return fail("interrupted");
+    pollfd wait{From, POLLIN, 0};
+    const int ready = ::poll(&wait, 1, 100);
+    if (ready < 0 && errno != EINTR)
+      return fail(std::string("cannot read: ") + std::strerror(errno));
+    if (ready <= 0) continue;
+    const ssize_t n = ::read(From, buffer.data(), buffer.size());
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      return fail(std::string("cannot read: ") + std::strerror(errno));
+    }
+    if (!WriteAll(to, buffer.data(), static_cast<std::size_t>(n)))
+      return fail("cannot hold a copy in " + folder + ": " + std::strerror(errno));
+    sinceCheck += n;
+    if (sinceCheck >= SpoolCheckBytes) {
+      sinceCheck = 0;
+      struct statvfs fs {};
+      if (::fstatvfs(to, &fs) == 0 &&
+          static_cast<std::int64_t>(fs.f_bavail) * static_cast<std::int64_t>(fs.f_frsize) <
+              SpoolReserveBytes)
+        return fail("too long to hold a copy in " + folder + " (the disk is nearly full)");
+    }
+  }
+  if (::lseek(to, 0, SEEK_SET) != 0)
+    return fail(std::string("cannot read: ") + std::strerror(errno));
+  return to;
 }
 
 std::int64_t CRecordingReader::ExpectedBlocks() const noexcept {
@@ -125,26 +226,19 @@ std::int64_t CRecordingReader::ExpectedBlocks() const noexcept {
   return (frames + BlockFrames - 1) / BlockFrames;
 }
 
-std::int64_t CRecordingReader::Fill(std::int64_t Frames) {
+std::int64_t CRecordingReader::Fill() {
   std::int64_t got = 0;
-  while (!FEnded && got < Frames) {
-    const sf_count_t n =
-        sf_readf_short(FFile.get(), FSamples.data() + got * FChannels, Frames - got);
-    if (n <= 0) {
-      FEnded = true;
-      // A decoder that stops with an error after some sound has ended early;
-      // with none at all there is nothing to render.
-      if (sf_error(FFile.get()) != SF_ERR_NO_ERROR) {
-        if (FFramesRead + got == 0)
-          FError = FName + ": cannot read the sound data: " + sf_strerror(FFile.get());
-        else
-          FEndedEarly = true;
-      }
-      break;
+  while (got < BlockFrames) {
+    const std::int64_t n = ReadFloats(BlockFrames - got);
+    if (n == 0) break;
+    for (std::int64_t i = 0; i < n; ++i) {
+      const float* frame = FFloats.data() + i * FChannels;
+      const auto at = static_cast<std::size_t>(2 * (got + i));
+      FSamples[at] = ToInt16(frame[0]);
+      FSamples[at + 1] = ToInt16(frame[FChannels > 1 ? 1 : 0]);
     }
     got += n;
   }
-  FFramesRead += got;
   return got;
 }
 
@@ -205,8 +299,7 @@ std::int64_t CRecordingReader::FillResampled() {
 
 std::int32_t CRecordingReader::Next(TSampleBlock& Block) {
   if (!FError.empty() || !FFile) return 0;
-  const std::int64_t got = FResampler ? FillResampled() : Fill(BlockFrames);
-  const int channels = FResampler ? 2 : FChannels;
+  const std::int64_t got = FResampler ? FillResampled() : Fill();
   if (got == 0) {
     if (FFramesRead == 0 && FError.empty()) FError = FName + ": contains no sound";
     if (FExpectedFrames >= 0 && FFramesRead < FExpectedFrames) FEndedEarly = true;
@@ -214,9 +307,8 @@ std::int32_t CRecordingReader::Next(TSampleBlock& Block) {
   }
   Block.fill(0);
   for (std::int64_t i = 0; i < got; ++i) {
-    const std::int16_t l = FSamples[static_cast<std::size_t>(i * channels)];
-    const std::int16_t r =
-        FSamples[static_cast<std::size_t>(i * channels + (channels > 1 ? 1 : 0))];
+    const std::int16_t l = FSamples[static_cast<std::size_t>(2 * i)];
+    const std::int16_t r = FSamples[static_cast<std::size_t>(2 * i + 1)];
     unsigned char* at = Block.data() + 4 * i;
     at[0] = static_cast<unsigned char>(l & 0xFF);
     at[1] = static_cast<unsigned char>((l >> 8) & 0xFF);

@@ -6,6 +6,7 @@
 #include <sndfile.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,9 +27,14 @@ class CRecordingReader {
   CRecordingReader(const CRecordingReader&) = delete;
   CRecordingReader& operator=(const CRecordingReader&) = delete;
 
-  // Path "-" reads standard input. Returns an empty string, or one line
-  // naming the input and the reason.
+  // Path "-" reads standard input. Inputs that cannot seek (pipes, FIFOs,
+  // devices) are first copied to an unnamed temporary file, which goes when
+  // the reader does. Returns an empty string, or one line naming the input
+  // and the reason.
   std::string Open(const std::string& Path);
+  // When Stop becomes true, waiting for input ends and Open reports
+  // "interrupted". Set before Open.
+  void SetStop(const std::atomic<bool>* Stop) noexcept { FStop = Stop; }
 
   // Fills Block with the next frames; the rest of a short last block stays
   // silent, and a mono recording feeds both channels. Returns the number of
@@ -38,8 +44,10 @@ class CRecordingReader {
   const std::string& Error() const noexcept { return FError; }
 
   // Blocks (after resampling) the header announces, -1 when it does not say
-  // (streams, some encodings).
+  // (streams, some encodings). Only a hint: headers lie.
   std::int64_t ExpectedBlocks() const noexcept;
+  // Frames of the file read so far, at its own rate.
+  std::int64_t FramesRead() const noexcept { return FFramesRead; }
   // Lines for the user once reading is over (the file ended early, ...).
   std::vector<std::string> Notes() const;
 
@@ -50,8 +58,13 @@ class CRecordingReader {
   struct TResamplerDeleter {
     void operator()(::soxr* r) const noexcept;
   };
-  // Fills up to Frames frames of FSamples from the file; fewer only at the end.
-  std::int64_t Fill(std::int64_t Frames);
+  // Copies a non-seekable input into an unnamed temporary file, waiting on
+  // it no longer than a stop request allows. Returns the copy's descriptor,
+  // or -1 with FError set.
+  int Spool(int From);
+  // Fills up to one block of stereo frames of FSamples from the file; fewer
+  // only at the end.
+  std::int64_t Fill();
   // Fills FSamples with up to one block of stereo 44 100 Hz frames through the resampler.
   std::int64_t FillResampled();
   // Reads up to Frames frames of the file as floats into FFloats; 0 at the end.
@@ -59,15 +72,19 @@ class CRecordingReader {
 
   std::unique_ptr<SNDFILE, TSndFileCloser> FFile;
   int FFd = -1;
+  const std::atomic<bool>* FStop = nullptr;
   std::string FName, FError;
   int FChannels = 0, FRate = 0;
   std::int64_t FExpectedFrames = -1, FFramesRead = 0;
   bool FEnded = false, FEndedEarly = false, FFlushed = false;
+  // Every format is read as floats (integer reads of float files lose all
+  // but the sign) and turned into stereo 16-bit frames here.
+  std::vector<float> FFloats;
   std::vector<std::int16_t> FSamples;
-  // Resampling: the file's frames as floats, its first two channels, and the
-  // converted stereo frames not yet handed out (from FPendingAt on).
+  // Resampling: the file's first two channels, and the converted stereo
+  // frames not yet handed out (from FPendingAt on).
   std::unique_ptr<::soxr, TResamplerDeleter> FResampler;
-  std::vector<float> FFloats, FStereoIn, FStereoOut;
+  std::vector<float> FStereoIn, FStereoOut;
   std::vector<std::int16_t> FPending;
   std::size_t FPendingAt = 0;
 };

@@ -1,31 +1,49 @@
 #include "render/RenderCommand.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "render/OfflineRender.h"
+#include "render/RecordingReader.h"
 #include "render/RenderConsole.h"
 #include "render/RenderOptions.h"
+#include "render/RenderOutputs.h"
 
 namespace quenvis {
 
 namespace {
 
-bool PrintToStdout(const std::string& Text) {
-  return std::fwrite(Text.data(), 1, Text.size(), stdout) == Text.size() &&
-         std::fflush(stdout) == 0;
+// 0, or the errno value of the failure.
+int PrintToStdout(const std::string& Text) {
+  errno = 0;
+  if (std::fwrite(Text.data(), 1, Text.size(), stdout) == Text.size() && std::fflush(stdout) == 0)
+    return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+// The blocks of an input its header announces, -1 when unknown. Only plain
+// files are looked at: a stream read here would be gone.
+std::int64_t AnnouncedBlocks(const std::string& Input) {
+  struct stat st {};
+  if (Input == "-" || ::stat(Input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  CRecordingReader reader;
+  return reader.Open(Input).empty() ? reader.ExpectedBlocks() : -1;
 }
 
 // The blocks of all inputs together, for one progress line. The total is
-// known once every input has said how long it is.
+// what the headers announce, each replaced by what its input says once it
+// has started.
 class CProgressSum {
  public:
-  CProgressSum(CConsole& Console, std::size_t Inputs)
-      : FConsole(Console), FDone(Inputs, 0), FExpected(Inputs, -1) {}
+  CProgressSum(CConsole& Console, std::vector<std::int64_t> Expected)
+      : FConsole(Console), FDone(Expected.size(), 0), FExpected(std::move(Expected)) {}
   void Update(std::size_t Input, std::int64_t Done, std::int64_t Expected) {
     std::int64_t done = 0, expected = 0;
     {
@@ -58,26 +76,38 @@ int RunRenderCommand(const std::vector<std::string>& Args, int ErrFd,
     return 2;
   }
   if (options.Help || options.Version) {
-    const bool ok =
+    const int error =
         PrintToStdout(options.Help ? RenderUsage() : "quenvis-render " QUENVIS_VERSION "\n");
-    return ok ? 0 : 2;
+    if (error != 0)
+      console.Line(std::string("cannot write to standard output: ") +
+                   std::error_code(error, std::generic_category()).message());
+    return error != 0 ? 2 : 0;
   }
 
   // With several inputs each gets a folder of its own, and the inputs are
-  // spread over the cores; a failure does not stop the others.
+  // spread over the cores; a failure does not stop the others. Their OUTDIR
+  // is made here, once, and removed at the end if it was made and nothing
+  // went into it.
   const std::size_t count = options.Inputs.size();
-  CProgressSum progress(console, count);
+  std::vector<std::string> made;
+  if (count > 1) {
+    if (const int e = MakeFolders(options.OutDir, made); e != 0) {
+      console.Line(options.OutDir + ": cannot create the folder: " +
+                   std::error_code(e, std::generic_category()).message());
+      return 2;
+    }
+  }
+  std::vector<std::int64_t> announced(count, -1);
+  if (count > 1 && console.ShowsProgress())
+    for (std::size_t i = 0; i < count; ++i) announced[i] = AnnouncedBlocks(options.Inputs[i]);
+  CProgressSum progress(console, std::move(announced));
   std::atomic<std::size_t> next{0};
   std::atomic<bool> failed{false};
   auto work = [&] {
     for (std::size_t i = next++; i < count; i = next++) {
       TRenderOptions one = options;
       one.Input = options.Inputs[i];
-      if (count > 1) {
-        const std::string& dir = options.OutDir;
-        one.OutDir =
-            (dir.empty() || dir.back() == '/' ? dir : dir + "/") + InputOutputName(one.Input);
-      }
+      if (count > 1) one.OutSub = InputOutputName(one.Input);
       std::vector<std::string> notes;
       TRenderHooks hooks;
       hooks.Notes = &notes;
@@ -100,6 +130,7 @@ int RunRenderCommand(const std::vector<std::string>& Args, int ErrFd,
   work();
   for (std::thread& t : helpers) t.join();
   console.EndProgress();
+  RemoveEmptyFolders(made);
   return failed ? 2 : 0;
 }
 

@@ -24,6 +24,7 @@ class CConsole {
   void Progress(std::int64_t Done, std::int64_t Expected);
   // Ends the progress line, if one is shown.
   void EndProgress();
+  bool ShowsProgress() const noexcept { return FShowProgress; }
 
  private:
   void Write(std::string_view Text);

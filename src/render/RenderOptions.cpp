@@ -64,10 +64,11 @@ std::string RenderUsage() {
       "Usage: quenvis-render [options] INPUT... OUTDIR\n"
       "Runs the live view's analysis and drawing over recordings (any format and rate\n"
       "libsndfile reads; other rates than 44100 Hz are resampled, of more than two\n"
-      "channels the first two are used; - reads standard input) in blocks of 2048\n"
-      "frames, and writes to OUTDIR (created if needed; with several inputs, to\n"
-      "OUTDIR/NAME for each, NAME being its file name without the extension, and\n"
-      "rendered in parallel):\n"
+      "channels the first two are used; - reads standard input, which like any\n"
+      "stream is copied to a temporary file first) in blocks of 2048 frames, and\n"
+      "writes to OUTDIR (created if needed; with several inputs, to OUTDIR/NAME for\n"
+      "each, NAME being its file name without the extension, and rendered in\n"
+      "parallel), replacing this program's earlier outputs there:\n"
       "  spectrum.png     the spectrum image as shown for the last block (1024 x 256)\n"
       "  plot.png         the zone 1 / zone 2 plot as shown for the last block (256 x 256)\n"
       "  spectrogram.png  the whole recording, one column per block, with the zone\n"
@@ -206,6 +207,7 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
   if (Options.Help || Options.Version) return {};
   if (positional.size() < 2) return "missing INPUT or OUTDIR (see --help)";
   Options.OutDir = positional.back();
+  if (Options.OutDir.empty()) return "'' (empty OUTDIR): not a folder name";
   positional.pop_back();
   Options.Inputs = positional;
   Options.Input = positional[0];

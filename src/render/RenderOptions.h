@@ -19,9 +19,11 @@ struct TRenderOptions {
   bool Quiet = false;
   bool WritePower = false;
   TPowerFormat PowerFormat = TPowerFormat::Csv;
-  // The recording RenderRecording reads, and the folder it fills.
+  // The recording RenderRecording reads, and the folder it fills: OutDir,
+  // or when OutSub is set the folder OutSub inside it (never a link).
   std::string Input;
   std::string OutDir;
+  std::string OutSub;
   // Every input of the command line; with more than one, each renders into
   // OutDir/<InputOutputName(input)>.
   std::vector<std::string> Inputs;

@@ -16,9 +16,12 @@
 namespace quenvis {
 
 // The output folder, filled all at once: files are written into a private
-// folder inside it (made by mkdtemp, mode 0700, so nothing planted there can
-// redirect them) and moved into place only when every one of them can be.
-// The private folder is removed whatever happens.
+// folder inside it (mode 0700, named after this process so that a later run
+// can tell when it was left behind) and moved into place only when every one
+// of them can be. Nothing is reached through a name that could be a planted
+// link: everything below the folder the user named is opened relative to it,
+// without following links. The private folder is removed whatever happens,
+// and so are the folders Open made when the outputs are not placed.
 class COutputDir {
  public:
   COutputDir() = default;
@@ -26,19 +29,47 @@ class COutputDir {
   COutputDir(const COutputDir&) = delete;
   COutputDir& operator=(const COutputDir&) = delete;
 
-  // Creates Dir if needed and the private folder in it. Returns an empty
-  // string, or one line naming the folder and the reason.
-  std::string Open(const std::string& Dir);
-  // The path to write Name to until Commit.
-  std::string Add(const std::string& Name);
-  // Moves every file into place, or none: returns an empty string, or one
-  // line naming the file that cannot be placed.
+  // Opens Dir (made with its parents if missing) and, when Sub is not
+  // empty, the folder Sub inside it (made if missing, refused if a link),
+  // and makes the private folder there. Removes private folders that runs
+  // which no longer exist left there. Returns an empty string, or one line
+  // naming the folder and the reason.
+  std::string Open(const std::string& Dir, const std::string& Sub = {});
+  // Creates output Name in the private folder: a descriptor to write it, or
+  // -1 with errno set.
+  int Create(const std::string& Name);
+  // A working file in the private folder that is not an output, open for
+  // reading and writing; null with errno set on failure.
+  std::FILE* Scratch(const std::string& Name);
+  // Moves every output into place, or none, then removes this program's
+  // outputs of an earlier run that this one did not make. Returns an empty
+  // string, or one line naming the file that cannot be placed.
   std::string Commit();
+  // How the user knows output Name: "OUTDIR/Name".
+  std::string Shown(const std::string& Name) const;
+  // Lines for the user once the outputs are placed.
+  const std::vector<std::string>& Notes() const noexcept { return FNotes; }
 
  private:
-  std::string FDir, FPrivate;
-  std::vector<std::string> FNames;
+  void RemoveStale();
+  void RemoveEarlierOutputs();
+
+  std::string FShown, FPrivate;
+  int FParent = -1, FDir = -1, FPrivateFd = -1;
+  // Folders Open made, the deepest last; Sub is made in FParent.
+  std::vector<std::string> FMade;
+  bool FMadeSub = false, FCommitted = false;
+  std::string FSub;
+  std::vector<std::string> FNames, FNotes;
 };
+
+// Makes Dir and its missing parents, adding the ones made to Made, the
+// deepest last. Returns 0, or an errno value.
+int MakeFolders(const std::string& Dir, std::vector<std::string>& Made);
+// Removes the folders of Made that are empty, the deepest first.
+void RemoveEmptyFolders(const std::vector<std::string>& Made);
+// Whether Name is one this program writes into an OUTDIR.
+bool IsOutputName(const std::string& Name);
 
 // Appends numbers in shortest round-trip form to a line buffer.
 class CLine {
@@ -63,16 +94,24 @@ class CTableFile {
  public:
   CTableFile() : FLine(std::make_unique<CLine>()) {}
   virtual ~CTableFile();
-  virtual bool Open(const std::string& Path);
-  // Flushes and closes; false when any write failed.
+  // Takes the descriptor (closed here in any case). False with errno set
+  // on failure.
+  virtual bool Open(int Fd);
+  // Flushes and closes; false when any write failed, with Error() telling why.
   virtual bool Close();
+  // The errno value of the first failure, 0 if none.
+  int Error() const noexcept { return FError; }
+  bool Ok() const noexcept { return FOk; }
 
  protected:
   CLine& Line() noexcept { return *FLine; }
   void WriteLine() noexcept;
+  // Remembers the first failure's errno when Ok turns false.
+  void Check(bool Ok) noexcept;
 
   std::FILE* FFile = nullptr;
   bool FOk = true;
+  int FError = 0;
 
  private:
   std::unique_ptr<CLine> FLine;
@@ -81,7 +120,7 @@ class CTableFile {
 // peaks.csv: one line per block with the tracked peaks.
 class CPeaksWriter : public CTableFile {
  public:
-  bool Open(const std::string& Path) override;
+  bool Open(int Fd) override;
   void Add(std::int64_t Block, const TZonePeaks& Peaks);
 };
 
@@ -94,7 +133,7 @@ void FormantsLine(CLine& Line, std::int64_t Block, const TFormants& Formants) no
 
 class CFormantsWriter : public CTableFile {
  public:
-  bool Open(const std::string& Path) override;
+  bool Open(int Fd) override;
   void Add(std::int64_t Block, const TFormants& Formants);
 };
 
@@ -108,7 +147,7 @@ class CPowerWriter : public CTableFile {
 // header is rewritten with the number of blocks on Close.
 class CNpyPowerWriter : public CPowerWriter {
  public:
-  bool Open(const std::string& Path) override;
+  bool Open(int Fd) override;
   void Add(const double* Power) override;
   bool Close() override;
 
@@ -118,13 +157,11 @@ class CNpyPowerWriter : public CPowerWriter {
   std::array<float, FFTSize> FRow{};
 };
 
-// Saves a surface as PNG straight from its pixel buffer.
-bool SavePng(const CBM32& Surface, const std::string& Path);
-// Saves 32-bit ARGB pixels (rows without gaps) as PNG.
-bool SavePng(const std::uint32_t* Pixels, std::int32_t Width, std::int32_t Height,
-             const std::string& Path);
-bool SavePng(QImage Image, const std::string& Path);
-// Writes Size bytes to a new file at Path; false on any failure.
-bool WriteNewFile(const std::string& Path, const char* Data, std::size_t Size);
+// PNG files, written to Fd (closed here in any case). Return 0, or an errno
+// value (EINVAL when the image cannot be encoded).
+int SavePng(const CBM32& Surface, int Fd);
+// 32-bit ARGB pixels, rows without gaps.
+int SavePng(const std::uint32_t* Pixels, std::int32_t Width, std::int32_t Height, int Fd);
+int SavePng(QImage Image, int Fd);
 
 }  // namespace quenvis

@@ -75,6 +75,7 @@ std::int32_t TextWidth(const std::string& s) {
 
 CSonogram::CSonogram(const TAnalysisSettings& Settings)
     : FOffset(Settings.FOffset), FScale(Settings.FScale) {
+  FCells.reserve(static_cast<std::size_t>(PageColumns) * PlotHeight);
   // The trace's frequency ranges: 512, 1024, 2048 or 4096 bins.
   const std::int32_t shift = std::clamp(Settings.FShift, -1, 2);
   FBinsPerRow = 1 << (shift + 1);
@@ -82,13 +83,13 @@ CSonogram::CSonogram(const TAnalysisSettings& Settings)
   FTickHz = TickHz[shift + 1];
 }
 
-void CSonogram::Reserve(std::int64_t Blocks) {
-  if (Blocks <= 0) return;
-  FCells.reserve(static_cast<std::size_t>(Blocks) * PlotHeight);
-  for (TTrack& t : FTracks) t.Hz.reserve(static_cast<std::size_t>(Blocks));
-}
-
 void CSonogram::AddColumn(const double* Power) {
+  if (PageFull()) {
+    ++FPage;
+    FPageColumns = 0;
+    FCells.clear();
+    for (TTrack& t : FTracks) t.Hz.clear();
+  }
   const CPowerColours colours(FScale, FOffset);
   for (std::int32_t row = 0; row < PlotHeight; ++row) {
     const double* bins = Power + row * FBinsPerRow;
@@ -97,22 +98,20 @@ void CSonogram::AddColumn(const double* Power) {
     FCells.push_back(colours.Index(most));
   }
   ++FColumns;
-  for (TTrack& t : FTracks) t.Hz.resize(static_cast<std::size_t>(FColumns), std::nanf(""));
+  ++FPageColumns;
+  for (TTrack& t : FTracks) t.Hz.push_back(std::nanf(""));
 }
 
 std::size_t CSonogram::AddTrack(std::uint32_t Colour) {
   FTracks.push_back(
-      {Colour, std::vector<float>(static_cast<std::size_t>(FColumns), std::nanf(""))});
+      {Colour, std::vector<float>(static_cast<std::size_t>(FPageColumns), std::nanf(""))});
+  FTracks.back().Hz.reserve(PageColumns);
   return FTracks.size() - 1;
 }
 
 void CSonogram::SetTrackPoint(std::size_t Track, double Hz) {
-  if (FColumns > 0)
-    FTracks[Track].Hz[static_cast<std::size_t>(FColumns - 1)] = static_cast<float>(Hz);
-}
-
-std::int64_t CSonogram::Pages() const noexcept {
-  return std::max<std::int64_t>(1, (FColumns + PageColumns - 1) / PageColumns);
+  if (FPageColumns > 0)
+    FTracks[Track].Hz[static_cast<std::size_t>(FPageColumns - 1)] = static_cast<float>(Hz);
 }
 
 std::int32_t CSonogram::RowOfHz(double Hz) const noexcept {
@@ -121,24 +120,23 @@ std::int32_t CSonogram::RowOfHz(double Hz) const noexcept {
   return Top + PlotHeight - 1 - row;
 }
 
-void CSonogram::RenderPage(std::int64_t Page, std::vector<std::uint32_t>& Pixels,
-                           std::int32_t& Width, std::int32_t& Height) const {
-  const std::int64_t first = Page * PageColumns;
-  const auto columns =
-      static_cast<std::int32_t>(std::clamp<std::int64_t>(FColumns - first, 0, PageColumns));
+void CSonogram::RenderPage(std::vector<std::uint32_t>& Pixels, std::int32_t& Width,
+                           std::int32_t& Height) const {
+  const std::int64_t first = FPage * PageColumns;
+  const auto columns = static_cast<std::int32_t>(FPageColumns);
   Width = Left + std::max(columns, 1) + Right;
   Height = Top + PlotHeight + Bottom;
   Pixels.assign(static_cast<std::size_t>(Width) * static_cast<std::size_t>(Height), Background);
   CCanvas canvas(Pixels, Width, Height);
 
   for (std::int32_t x = 0; x < columns; ++x) {
-    const std::uint8_t* cells = FCells.data() + static_cast<std::size_t>(first + x) * PlotHeight;
+    const std::uint8_t* cells = FCells.data() + static_cast<std::size_t>(x) * PlotHeight;
     for (std::int32_t row = 0; row < PlotHeight; ++row)
       canvas.Set(Left + x, Top + PlotHeight - 1 - row, ColourMap[cells[row]]);
   }
   for (const TTrack& t : FTracks)
     for (std::int32_t x = 0; x < columns; ++x) {
-      const float hz = t.Hz[static_cast<std::size_t>(first + x)];
+      const float hz = t.Hz[static_cast<std::size_t>(x)];
       if (std::isnan(hz)) continue;
       const std::int32_t y = RowOfHz(hz);
       if (y < Top || y >= Top + PlotHeight) continue;
@@ -157,7 +155,9 @@ void CSonogram::RenderPage(std::int64_t Page, std::vector<std::uint32_t>& Pixels
   canvas.Text(Left - 6 - TextWidth("Hz"), 2, "Hz");
 
   // Time axis: seconds from the start of the recording, at a step that
-  // leaves room for the labels.
+  // leaves room for the labels. Column b is block b, which ends (as time_s
+  // in the tables says) at (b + 1) blocks: a tick marks the column whose
+  // block ends nearest to it.
   const double columnsPerSecond = double(SampleRate) / BlockFrames;
   std::int32_t step = 1;
   for (const std::int32_t s : {1, 2, 5, 10, 20, 30, 60, 120, 300, 600, 1200, 3600}) {
@@ -165,10 +165,13 @@ void CSonogram::RenderPage(std::int64_t Page, std::vector<std::uint32_t>& Pixels
     if (s * columnsPerSecond >= 60) break;
   }
   const std::int32_t axis = Top + PlotHeight;
-  const double start = first / columnsPerSecond, end = (first + columns) / columnsPerSecond;
+  const double start = (static_cast<double>(first) + 0.5) / columnsPerSecond;
+  const double end = static_cast<double>(first + columns) / columnsPerSecond;
   for (std::int64_t t = static_cast<std::int64_t>(std::ceil(start / step)) * step; t <= end;
        t += step) {
-    const std::int32_t x = Left + RoundToInt32(t * columnsPerSecond - static_cast<double>(first));
+    const std::int64_t column = RoundToInt32(static_cast<double>(t) * columnsPerSecond - 1.0);
+    if (column < first || column >= first + columns) continue;
+    const std::int32_t x = Left + static_cast<std::int32_t>(column - first);
     for (std::int32_t y = axis; y < axis + 4; ++y) canvas.Set(x, y, Ink);
     const std::string label = std::to_string(t);
     canvas.Text(std::min(x - TextWidth(label) / 2, Width - TextWidth(label)), axis + 6, label);

@@ -1,8 +1,9 @@
 #pragma once
-// The whole recording as one picture: one column per block, frequency
-// upwards over the range the options show, log power on a viridis-like
-// colour map over the options' power range and offset, with Hz and seconds
-// axes and tracks (the zone peaks, F1 and F2) drawn over it.
+// The whole recording as pictures of PageColumns columns, one column per
+// block, frequency upwards over the range the options show, log power on a
+// viridis-like colour map over the options' power range and offset, with Hz
+// and seconds axes and tracks (the zone peaks, F1 and F2) drawn over it.
+// Only the current page is held, so memory does not grow with the length.
 #include <cstdint>
 #include <vector>
 
@@ -18,9 +19,11 @@ class CSonogram {
 
   explicit CSonogram(const TAnalysisSettings& Settings);
 
-  // Reserves room for this many blocks, so that adding them allocates nothing.
-  void Reserve(std::int64_t Blocks);
-  // Adds the next block's column from its 4096 log10 power values.
+  // True when the current page is complete: the next column starts a new
+  // one, so this is the time to save it.
+  bool PageFull() const noexcept { return FPageColumns == PageColumns; }
+  // Adds the next block's column from its 4096 log10 power values, on a new
+  // page when the current one is full.
   void AddColumn(const double* Power);
 
   // A track is one frequency per block (in Hz, NaN where there is none),
@@ -30,11 +33,12 @@ class CSonogram {
   void SetTrackPoint(std::size_t Track, double Hz);
 
   std::int64_t Columns() const noexcept { return FColumns; }
-  // Pages of at most PageColumns columns; at least one.
-  std::int64_t Pages() const noexcept;
+  // The current page, from 0.
+  std::int64_t Page() const noexcept { return FPage; }
 
-  // Draws page Page (from 0) into Pixels (ARGB, rows without gaps).
-  void RenderPage(std::int64_t Page, std::vector<std::uint32_t>& Pixels, std::int32_t& Width,
+  // Draws the current page into Pixels (ARGB, rows without gaps). The time
+  // axis labels the column of the block that ends nearest each tick.
+  void RenderPage(std::vector<std::uint32_t>& Pixels, std::int32_t& Width,
                   std::int32_t& Height) const;
 
   // The image row (from the top) where frequency Hz lies, for axes and
@@ -49,8 +53,9 @@ class CSonogram {
   std::int32_t FBinsPerRow;
   std::int32_t FTickHz;
   double FOffset, FScale;
-  std::int64_t FColumns = 0;
-  // Colour-map indices, PlotHeight per column, the lowest frequency first.
+  std::int64_t FColumns = 0, FPage = 0, FPageColumns = 0;
+  // The current page's colour-map indices, PlotHeight per column, the lowest
+  // frequency first; tracks hold the current page's points too.
   std::vector<std::uint8_t> FCells;
   std::vector<TTrack> FTracks;
 };

@@ -41,9 +41,10 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(DropQtMessage);
   const int err = SeparateStderr();
 
-  // SIGINT and SIGTERM are taken by a thread of their own: the rendering
-  // stops at its next block and removes its private folder, then the signal
-  // ends the program as it would have. SIGUSR1 only ends that thread.
+  // SIGINT, SIGTERM and SIGHUP are taken by a thread of their own: the
+  // rendering (or the wait for input) stops within a fraction of a second
+  // and removes its private folder, then the signal ends the program as it
+  // would have. SIGUSR1 only ends that thread.
   sigset_t handled;
   sigemptyset(&handled);
   for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1}) sigaddset(&handled, s);

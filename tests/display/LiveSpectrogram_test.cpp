@@ -140,7 +140,7 @@ TEST(LiveSpectrogram, PowerTakesTheOfflineSpectrogramsColour) {
       offline.AddColumn(p.data());
       std::vector<std::uint32_t> page;
       std::int32_t w = 0, h = 0;
-      offline.RenderPage(0, page, w, h);
+      offline.RenderPage(page, w, h);
       const std::uint32_t expected =
           page[static_cast<std::size_t>((CSonogram::Top + 100) * w + CSonogram::Left)];
 

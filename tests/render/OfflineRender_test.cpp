@@ -88,10 +88,12 @@ class RenderTest : public ::testing::Test {
     std::string Err;
   };
   // Feed, when given, is a shell command whose output is piped into stdin.
-  TResult Run(const std::vector<std::string>& Args, const std::string& Feed = "") {
+  // Prefix, when given, is shell set-up run first (limits, traps).
+  TResult Run(const std::vector<std::string>& Args, const std::string& Feed = "",
+              const std::string& Prefix = "") {
     std::string cmd = "'" QUENVIS_RENDER_EXE "'";
     for (const std::string& a : Args) cmd += " '" + a + "'";
-    cmd = Feed.empty() ? cmd + " </dev/null" : Feed + " | " + cmd;
+    cmd = Prefix + (Feed.empty() ? cmd + " </dev/null" : Feed + " | " + cmd);
     const fs::path err = Dir / "stderr.txt";
     const int raw = std::system((cmd + " 2>'" + err.string() + "' >/dev/null").c_str());
     std::ifstream in(err);
@@ -264,16 +266,27 @@ TEST_F(RenderTest, BadInputFailsWithOneLineAndNoOutput) {
   }
 }
 
-// Recordings that once crashed, failed or went unremarked, each made here.
+// The Ogg page checksum (polynomial 0x04C11DB7, no reflection).
+std::uint32_t OggCrc(const std::string& Page) {
+  std::uint32_t crc = 0;
+  for (const char c : Page) {
+    crc ^= static_cast<std::uint32_t>(static_cast<unsigned char>(c)) << 24;
+    for (int k = 0; k < 8; ++k) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+  }
+  return crc;
+}
+
+// Recordings that once crashed, failed, ran without end or went unremarked,
+// each made here, from files and through standard input.
 TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
   const int frames = 30000;  // 15 blocks
   const fs::path wav = Wave("w.wav", frames, {18});
   struct Case {
     std::string Name;
-    std::function<std::string()> Make;  // returns the input path, or "-" with Feed set
-    std::string Feed;
-    bool EndsEarly;
-    std::size_t MinRows, MaxRows;  // data rows of peaks.csv
+    std::function<fs::path()> Make;
+    bool Piped;                      // fed through standard input
+    std::vector<std::string> Notes;  // each on a line of its own, and no other
+    std::size_t MinRows, MaxRows;    // data rows of peaks.csv
   };
   auto cut = [&](const std::string& Name, int Format) {
     return [=, this] {
@@ -281,22 +294,79 @@ TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
       const fs::path p = Dir / Name;
       fs::copy_file(whole, p);
       fs::resize_file(p, fs::file_size(whole) / 2);
-      return p.string();
+      return p;
     };
   };
+  // A file of the format with Patch applied to its bytes.
+  auto patched = [&](const std::string& Name, int Format, int Rate,
+                     std::function<void(std::string&)> Patch) {
+    return [=, this] {
+      const fs::path p = Tones(Name, Rate, {30 * 44100.0 / 4096}, 2, 0.7, Format);
+      std::string d = Bytes(p);
+      Patch(d);
+      Put(p, d);
+      return p;
+    };
+  };
+  auto plain = [&](const std::string& Name, int Format, int Rate = 44100) {
+    return patched(Name, Format, Rate, [](std::string&) {});
+  };
+  const int flac = SF_FORMAT_FLAC | SF_FORMAT_PCM_16,
+            mp3 = SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+  const int opus = SF_FORMAT_OGG | SF_FORMAT_OPUS, vorbis = SF_FORMAT_OGG | SF_FORMAT_VORBIS;
   const Case cases[] = {
       // FLAC whose header gives 0 total samples (unknown): read to the end.
       {"flac-zero-count",
-       [&] {
-         const fs::path p =
-             Wave("z.flac", frames, {18}, 2, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
-         std::string d = Bytes(p);
-         d[21] = static_cast<char>(d[21] & 0xF0);
-         std::fill(d.begin() + 22, d.begin() + 26, '\0');
-         Put(p, d);
-         return p.string();
-       },
-       "", false, 15, 15},
+       patched("z.flac", flac, 44100,
+               [](std::string& d) {
+                 d[21] = static_cast<char>(d[21] & 0xF0);
+                 std::fill(d.begin() + 22, d.begin() + 26, '\0');
+               }),
+       false,
+       {},
+       15,
+       16},
+      // Enormous declared lengths: nothing is sized from them.
+      {"flac-huge-count",
+       patched("h.flac", flac, 44100,
+               [](std::string& d) {
+                 d[21] = static_cast<char>(d[21] | 0x0F);
+                 std::fill(d.begin() + 22, d.begin() + 26, '\xFF');
+               }),
+       false,
+       {"ends early"},
+       15,
+       16},
+      {"mp3-huge-xing",
+       patched("h.mp3", mp3, 44100,
+               [](std::string& d) {
+                 const std::size_t at = d.find("Xing");
+                 ASSERT_NE(at, std::string::npos);
+                 d.replace(at + 8, 4, "\x7F\xFF\xFF\xFF");
+               }),
+       false,
+       {},
+       15,
+       17},
+      {"opus-huge-granule",
+       patched("h.opus", opus, 48000,
+               [](std::string& d) {
+                 const std::size_t at = d.rfind("OggS");
+                 for (int i = 0; i < 8; ++i) d[at + 6 + i] = i < 6 ? '\xFF' : '\x0F';
+                 std::string page = d.substr(at);
+                 page.replace(22, 4, std::string(4, '\0'));
+                 const std::uint32_t crc = OggCrc(page);
+                 for (int i = 0; i < 4; ++i) d[at + 22 + i] = static_cast<char>(crc >> (8 * i));
+               }),
+       false,
+       {"resampled from 48000 Hz"},
+       15,
+       17},
+      // Compressed formats through a pipe.
+      {"mp3-stdin", plain("p.mp3", mp3), true, {}, 15, 17},
+      {"vorbis-stdin", plain("p.ogg", vorbis), true, {}, 15, 16},
+      {"flac-stdin", plain("p.flac", flac), true, {}, 15, 16},
+      {"opus-stdin", plain("p.opus", opus, 48000), true, {"resampled from 48000 Hz"}, 15, 17},
       // A stream with the placeholder sizes of a writer that cannot seek back.
       {"wav-stream-stdin",
        [&] {
@@ -305,39 +375,97 @@ TEST_F(RenderTest, HostileRecordingsRenderWhatIsThereWithOneNote) {
          PutLE32(d, 4, 0x7FFFF024);
          PutLE32(d, d.find("data") + 4, 0x7FFFF000);
          Put(p, d);
-         return std::string("-");
+         return p;
        },
-       "cat '" + (Dir / "stream.wav").string() + "'", false, 15, 15},
+       true,
+       {},
+       15,
+       15},
+      // A pipe whose ADPCM header claims 2 GB: the real end still ends it.
+      {"ima-adpcm-bogus-size-stdin",
+       patched("ima.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 44100,
+               [](std::string& d) { PutLE32(d, d.find("data") + 4, 0x80000000u); }),
+       true,
+       {},
+       15,
+       16},
       {"au8-stdin",
-       [&] {
-         Wave("a8.au", frames, {18}, 2, 44100, SF_FORMAT_AU | SF_FORMAT_PCM_S8);
-         return std::string("-");
-       },
-       "cat '" + (Dir / "a8.au").string() + "'", false, 15, 15},
+       [&] { return Wave("a8.au", frames, {18}, 2, 44100, SF_FORMAT_AU | SF_FORMAT_PCM_S8); },
+       true,
+       {},
+       15,
+       15},
       {"rf64-stdin",
-       [&] {
-         Wave("a.rf64", frames, {18}, 2, 44100, SF_FORMAT_RF64 | SF_FORMAT_PCM_16);
-         return std::string("-");
-       },
-       "cat '" + (Dir / "a.rf64").string() + "'", false, 15, 15},
-      {"cut-wav", cut("c.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16), "", true, 7, 8},
-      {"cut-aiff", cut("c.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16), "", true, 7, 8},
-      {"cut-au", cut("c.au", SF_FORMAT_AU | SF_FORMAT_PCM_16), "", true, 7, 8},
-      {"cut-w64", cut("c.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16), "", true, 7, 8},
-      {"cut-flac", cut("c.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16), "", true, 1, 14},
+       [&] { return Wave("a.rf64", frames, {18}, 2, 44100, SF_FORMAT_RF64 | SF_FORMAT_PCM_16); },
+       true,
+       {},
+       15,
+       15},
+      {"cut-wav", cut("c.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16), false, {"ends early"}, 7, 8},
+      {"cut-aiff", cut("c.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16), false, {"ends early"}, 7, 8},
+      {"cut-au", cut("c.au", SF_FORMAT_AU | SF_FORMAT_PCM_16), false, {"ends early"}, 7, 8},
+      {"cut-w64", cut("c.w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16), false, {"ends early"}, 7, 8},
+      {"cut-flac", cut("c.flac", flac), false, {"ends early"}, 1, 14},
   };
   for (const Case& c : cases) {
-    const std::string input = c.Make();
+    const fs::path file = c.Make();
     const fs::path out = Dir / ("out-" + c.Name);
-    const TResult r = Run({input, out}, c.Feed);
+    const TResult r = c.Piped ? Run({"-", out}, "cat '" + file.string() + "'") : Run({file, out});
     ASSERT_EQ(r.Status, 0) << c.Name << ": " << r.Err;
-    EXPECT_EQ(r.Err.find("ends early") != std::string::npos, c.EndsEarly)
+    for (const std::string& n : c.Notes)
+      EXPECT_NE(r.Err.find(n), std::string::npos) << c.Name << ": " << r.Err;
+    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), std::ssize(c.Notes))
         << c.Name << ": " << r.Err;
-    EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), c.EndsEarly ? 1 : 0) << c.Name;
     const std::size_t rows = Csv(out / "peaks.csv").size() - 1;
     EXPECT_GE(rows, c.MinRows) << c.Name;
     EXPECT_LE(rows, c.MaxRows) << c.Name;
     EXPECT_EQ(Listing(out), AllOutputs) << c.Name;
+  }
+}
+
+// Every sample format at 44 100 Hz is analysed at the level of the same
+// sound in 16 bits.
+TEST_F(RenderTest, EverySampleFormatHasTheLevelOf16Bit) {
+  const std::vector<double> hz = {30 * 44100.0 / 4096, 150 * 44100.0 / 4096};
+  struct Case {
+    std::string Name;
+    int Format;
+    double Tolerance;  // log10 power units (0.01 is 0.1 dB)
+  };
+  const Case cases[] = {
+      {"u8.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 0.01},
+      {"s8.aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, 0.01},
+      {"s24.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0.01},
+      {"s32.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 0.01},
+      {"float.wav", SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0.01},
+      {"double.wav", SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 0.01},
+      {"float.w64", SF_FORMAT_W64 | SF_FORMAT_FLOAT, 0.01},
+      {"double.caf", SF_FORMAT_CAF | SF_FORMAT_DOUBLE, 0.01},
+      {"float.aifc", SF_FORMAT_AIFF | SF_FORMAT_FLOAT, 0.01},
+      {"float.au", SF_FORMAT_AU | SF_FORMAT_FLOAT, 0.01},
+      {"s24.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 0.01},
+      {"ulaw.au", SF_FORMAT_AU | SF_FORMAT_ULAW, 0.02},
+      {"alaw.wav", SF_FORMAT_WAV | SF_FORMAT_ALAW, 0.02},
+      {"ima.wav", SF_FORMAT_WAV | SF_FORMAT_IMA_ADPCM, 0.05},
+      {"ms.wav", SF_FORMAT_WAV | SF_FORMAT_MS_ADPCM, 0.05},
+      {"vorbis.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 0.05},
+  };
+  const fs::path reference = Tones("s16.wav", 44100, hz);
+  ASSERT_EQ(Run({reference, Dir / "s16"}).Status, 0);
+  const auto expected = Csv(Dir / "s16" / "peaks.csv");
+  for (const Case& c : cases) {
+    const fs::path in = Tones(c.Name, 44100, hz, 2, 1.5, c.Format);
+    const TResult r = Run({in, Dir / ("out-" + c.Name)});
+    ASSERT_EQ(r.Status, 0) << c.Name << ": " << r.Err;
+    const auto rows = Csv(Dir / ("out-" + c.Name) / "peaks.csv");
+    ASSERT_GE(rows.size(), 30u) << c.Name;
+    for (std::size_t i = 3; i < 28; ++i) {
+      EXPECT_EQ(rows[i][2], "30") << c.Name << " row " << i;
+      EXPECT_NEAR(std::stod(rows[i][4]), std::stod(expected[i][4]), c.Tolerance)
+          << c.Name << " row " << i;
+      EXPECT_NEAR(std::stod(rows[i][7]), std::stod(expected[i][7]), c.Tolerance)
+          << c.Name << " row " << i;
+    }
   }
 }
 
@@ -355,22 +483,36 @@ TEST_F(RenderTest, FailuresAreOneLineAndLeaveNothingBehind) {
   EXPECT_NE(r.Err.find("plot.png"), std::string::npos) << r.Err;
   EXPECT_EQ(Listing(blocked), std::vector<std::string>{"plot.png"});
 
+  // A WAV header without sound: the input opens, then fails.
+  std::string headerOnly = Bytes(good);
+  headerOnly.resize(headerOnly.find("data") + 8);
+  PutLE32(headerOnly, headerOnly.size() - 4, 0);
+  Put(Dir / "header-only.wav", headerOnly);
+
   struct Case {
     std::vector<std::string> Args;
-    std::string Feed;
+    std::string Feed, Prefix;
     std::string Named;  // what the one line must contain
   };
   const Case cases[] = {
-      {{"-", Dir / "o"}, "cat '" + garbage.string() + "'", "standard input: "},
-      {{"", Dir / "o"}, "", "'' (empty file name): "},
-      {{"--window", "bad\nname", good, Dir / "o"}, "", "bad\\nname"},
-      {{garbage, Dir / "o"}, "", garbage},
+      {{"-", Dir / "o"}, "cat '" + garbage.string() + "'", "", "standard input: "},
+      {{"", Dir / "o"}, "", "", "'' (empty file name): "},
+      {{"--window", "bad\nname", good, Dir / "o"}, "", "", "bad\\nname"},
+      {{garbage, Dir / "o"}, "", "", garbage},
+      {{good, ""}, "", "", "'' (empty OUTDIR)"},
+      {{Dir / "header-only.wav", Dir / "o" / "made"}, "", "", "header-only.wav: contains no sound"},
+      // A full disk (here a file size limit) names the file and the reason.
+      {{"--power", good, Dir / "o" / "made"},
+       "",
+       "ulimit -f 100; trap '' XFSZ; ",
+       (Dir / "o" / "made" / "power.csv").string() + ": cannot write: File too large"},
   };
   for (const Case& c : cases) {
-    r = Run(c.Args, c.Feed);
+    r = Run(c.Args, c.Feed, c.Prefix);
     EXPECT_EQ(r.Status, 2) << c.Named;
     EXPECT_EQ(std::count(r.Err.begin(), r.Err.end(), '\n'), 1) << r.Err;
     EXPECT_NE(r.Err.find(c.Named), std::string::npos) << r.Err;
+    // Nothing left, not even the folder the run made.
     EXPECT_TRUE(Listing(Dir / "o").empty()) << c.Named;
   }
 
@@ -388,41 +530,128 @@ TEST_F(RenderTest, FailuresAreOneLineAndLeaveNothingBehind) {
   EXPECT_FALSE(fs::is_symlink(Dir / "planted" / "peaks.csv"));
 }
 
-TEST_F(RenderTest, TerminatedRunRemovesItsPrivateFolder) {
-  const fs::path stream = Wave("s.wav", 44100 * 5, {18});
-  std::string data = Bytes(stream);
-  PutLE32(data, 4, 0x7FFFF024);
-  PutLE32(data, data.find("data") + 4, 0x7FFFF000);
-  const fs::path out = Dir / "out";
-  int feed[2];
-  ASSERT_EQ(::pipe(feed), 0);
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::dup2(feed[0], STDIN_FILENO);
+// A signal ends the run wherever it is, waiting for input or rendering, and
+// leaves nothing: no private folder, no OUTDIR it made.
+TEST_F(RenderTest, SignalsEndTheRunAtAnyPointAndLeaveNothing) {
+  const fs::path longFile = Wave("long.wav", 44100 * 120, {18});
+  std::string stream = Bytes(Wave("s.wav", 44100 * 5, {18}));
+  PutLE32(stream, 4, 0x7FFFF024);
+  PutLE32(stream, stream.find("data") + 4, 0x7FFFF000);
+  const fs::path fifo = Dir / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  enum class EWhere { StalledPipe, HalfStream, FifoWithoutWriter, Rendering };
+  struct Case {
+    std::string Name;
+    EWhere Where;
+    int Signal;
+  };
+  const Case cases[] = {
+      {"stalled-pipe", EWhere::StalledPipe, SIGINT}, {"half-stream", EWhere::HalfStream, SIGHUP},
+      {"fifo", EWhere::FifoWithoutWriter, SIGTERM},  {"rendering", EWhere::Rendering, SIGTERM},
+      {"rendering-int", EWhere::Rendering, SIGINT},
+  };
+  for (const Case& c : cases) {
+    const fs::path out = Dir / ("out-" + c.Name) / "deeper";
+    const fs::path err = Dir / ("err-" + c.Name);
+    std::string input = "-";
+    if (c.Where == EWhere::FifoWithoutWriter) input = fifo;
+    if (c.Where == EWhere::Rendering) input = longFile;
+    int feed[2];
+    ASSERT_EQ(::pipe2(feed, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::dup2(feed[0], STDIN_FILENO);
+      ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+      ::execl(QUENVIS_RENDER_EXE, QUENVIS_RENDER_EXE, input.c_str(), out.c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
     ::close(feed[0]);
-    ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
+    if (c.Where == EWhere::HalfStream) {
+      ASSERT_EQ(::write(feed[1], stream.data(), 65536), 65536);
+    }
+    if (c.Where == EWhere::Rendering) {
+      // Until the run has made its private folder and is under way.
+      for (int i = 0; i < 1000 && Listing(out).empty(); ++i) ::usleep(10000);
+      ASSERT_EQ(Listing(out).size(), 1u) << c.Name;
+    } else {
+      ::usleep(300000);
+    }
+    ::kill(child, c.Signal);
+    // A second is the promise; the margin is for slow sanitizer builds.
+    int status = 0;
+    pid_t ended = 0;
+    for (int i = 0; i < 500 && ended == 0; ++i) {
+      ended = ::waitpid(child, &status, WNOHANG);
+      if (ended == 0) ::usleep(10000);
+    }
+    if (ended == 0) {
+      ::kill(child, SIGKILL);
+      ::waitpid(child, &status, 0);
+    }
     ::close(feed[1]);
-    ::execl(QUENVIS_RENDER_EXE, QUENVIS_RENDER_EXE, "-", out.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
+    EXPECT_EQ(ended, child) << c.Name << ": still running 5 s after the signal";
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.Signal) << c.Name << " " << status;
+    const std::string text = Bytes(err);
+    EXPECT_EQ(text,
+              "quenvis-render: " + (input == "-" ? "standard input" : input) + ": interrupted\n")
+        << c.Name;
+    EXPECT_FALSE(fs::exists(Dir / ("out-" + c.Name))) << c.Name;
   }
-  ::close(feed[0]);
-  const std::size_t half = data.size() / 2;
-  ASSERT_EQ(::write(feed[1], data.data(), half), static_cast<ssize_t>(half));
-  // Waits until the run has made its private folder, then ends it.
-  for (int i = 0; i < 500 && Listing(out).empty(); ++i) ::usleep(10000);
-  ASSERT_EQ(Listing(out).size(), 1u);
-  ::kill(child, SIGTERM);
-  ::usleep(50000);
-  // The next block lets a blocked read return; the run may have ended already.
-  const auto pipeAction = std::signal(SIGPIPE, SIG_IGN);
-  (void)!::write(feed[1], data.data() + half, 16384);
-  std::signal(SIGPIPE, pipeAction);
-  ::close(feed[1]);
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_TRUE(Listing(out).empty());
+}
+
+// Runs into an OUTDIR tidy what earlier runs of this program left there:
+// private folders of runs that no longer exist (with one note), and outputs
+// this run does not make. Nothing else is touched.
+TEST_F(RenderTest, EarlierRunsLeftoversAreRemovedAndNothingElse) {
+  const fs::path out = Dir / "out";
+  const fs::path longFile = Wave("long.wav", 44100 * 120, {18});
+  // A run that is under way (stopped, but alive) and one killed outright.
+  auto startAndWait = [&](int Private) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::dup2(::open("/dev/null", O_WRONLY), STDERR_FILENO);
+      ::execl(QUENVIS_RENDER_EXE, QUENVIS_RENDER_EXE, longFile.c_str(), out.c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    for (int i = 0; i < 1000 && Listing(out).size() < static_cast<std::size_t>(Private); ++i)
+      ::usleep(10000);
+    return child;
+  };
+  fs::create_directories(out / "spectrogram-009.png");  // a folder: not ours
+  Put(out / "notes.txt", "mine");
+  Put(out / "spectrogram-x.png", "mine");
+  const std::size_t own = Listing(out).size();
+  const pid_t alive = startAndWait(static_cast<int>(own) + 1);
+  ::kill(alive, SIGSTOP);
+  const std::vector<std::string> withAlive = Listing(out);
+  const pid_t killed = startAndWait(static_cast<int>(own) + 2);
+  ::kill(killed, SIGKILL);
+  ::waitpid(killed, nullptr, 0);
+  ASSERT_EQ(Listing(out).size(), own + 2);
+
+  // An earlier run with more outputs: pages and the power table.
+  const fs::path pages =
+      Wave("pages.flac", 4001 * 2048, {}, 1, 44100, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+  const TResult first = Run({"--power-format", "npy", pages, out});
+  ASSERT_EQ(first.Status, 0) << first.Err;
+  EXPECT_TRUE(fs::exists(out / "spectrogram-002.png") && fs::exists(out / "power.npy"));
+  // The killed run's folder went, with one note; the live one's stays.
+  EXPECT_EQ(std::count(first.Err.begin(), first.Err.end(), '\n'), 1) << first.Err;
+  EXPECT_NE(first.Err.find("removed 1 private folder"), std::string::npos) << first.Err;
+
+  const TResult r = Run({Wave("short.wav", 9000, {18}), out});
+  ::kill(alive, SIGKILL);
+  ::waitpid(alive, nullptr, 0);
+  ASSERT_EQ(r.Status, 0) << r.Err;
+  std::vector<std::string> expected = withAlive;
+  for (const std::string& name : AllOutputs) expected.push_back(name);
+  std::sort(expected.begin(), expected.end());
+  std::vector<std::string> now = Listing(out);
+  EXPECT_EQ(now, expected);
+  EXPECT_EQ(r.Err, "");
 }
 
 TEST_F(RenderTest, AnyRateAndChannelCountReachesTheRightBins) {
@@ -509,6 +738,34 @@ TEST_F(RenderTest, SpectrogramShowsTonesAtTheirLabelledHeightsAndPages) {
   std::sort(bright.begin(), bright.end());
   EXPECT_NEAR(bright[1], ticks[1], 1);  // 1000 Hz
   EXPECT_NEAR(bright[0], ticks[3], 1);  // 3000 Hz
+
+  // Silence, then a tone from 5 s on: the tick for 5 s lies on the first
+  // column that shows the tone, the column of the block whose time_s is
+  // nearest to 5 s.
+  {
+    const fs::path late = Dir / "late.wav";
+    SNDFILE* f = Create(late, 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    std::vector<short> data(44100 * 6);
+    for (std::size_t i = 44100 * 5; i < data.size(); ++i)
+      data[i] = static_cast<short>(std::lrint(8000 * std::sin(2 * M_PI * 1000.0 * i / 44100)));
+    sf_writef_short(f, data.data(), static_cast<sf_count_t>(data.size()));
+    sf_close(f);
+    ASSERT_EQ(Run({late, Dir / "late"}).Status, 0);
+    const QImage page(QString::fromStdString((Dir / "late" / "spectrogram.png").string()));
+    const quenvis::CSonogram scale(quenvis::StartupSettings());
+    const int row = scale.RowOfHz(1000);
+    int onset = -1;
+    for (int x = left; x < page.width() - right && onset < 0; ++x)
+      if (page.pixel(x, row) != page.pixel(left, row)) onset = x - left;
+    std::vector<int> ticks5;
+    for (int x = left; x < page.width() - right; ++x)
+      if (page.pixel(x, top + plot + 1) == 0xFFC8C8C8u) ticks5.push_back(x - left);
+    ASSERT_EQ(ticks5.size(), 1u);  // at 5 s only: the step is 5 s
+    EXPECT_EQ(ticks5[0], onset);
+    const auto rows = Csv(Dir / "late" / "peaks.csv");
+    const double time = std::stod(rows[static_cast<std::size_t>(onset) + 1][1]);
+    EXPECT_LT(std::abs(time - 5), 1024.0 / 44100) << time;
+  }
 
   // 4000 blocks fit one image; one more block makes two pages.
   for (const int blocks : {4000, 4001}) {
@@ -638,6 +895,20 @@ TEST_F(RenderTest, SeveralInputsRenderIntoTheirOwnFoldersDespiteOneFailure) {
     EXPECT_EQ(Listing(Dir / "out" / name), AllOutputs);
     EXPECT_EQ(Csv(Dir / "out" / name / "peaks.csv").size(), 6u);
   }
+
+  // A link planted in place of an input's folder is not followed.
+  const fs::path elsewhere = Dir / "elsewhere", planted = Dir / "planted";
+  fs::create_directories(elsewhere);
+  fs::create_directories(planted);
+  fs::create_directory_symlink(elsewhere, planted / "a");
+  const TResult linked = Run({a, b, planted});
+  EXPECT_EQ(linked.Status, 2);
+  EXPECT_EQ(std::count(linked.Err.begin(), linked.Err.end(), '\n'), 1) << linked.Err;
+  EXPECT_NE(linked.Err.find((planted / "a").string() + ": is a symbolic link"), std::string::npos)
+      << linked.Err;
+  EXPECT_TRUE(Listing(elsewhere).empty());
+  EXPECT_TRUE(fs::is_symlink(planted / "a"));
+  EXPECT_EQ(Listing(planted / "b"), AllOutputs);
 }
 
 TEST_F(RenderTest, HelpAndVersionOfBothProgramsNeedNoDisplay) {
@@ -656,6 +927,13 @@ TEST_F(RenderTest, HelpAndVersionOfBothProgramsNeedNoDisplay) {
       {render + " -h", 0, "Usage: quenvis-render [options] INPUT... OUTDIR", ""},
       {render + " --version", 0, "quenvis-render 0.", ""},
   };
+  // Help that cannot be written says so.
+  const int raw =
+      std::system((render + " --help >/dev/full 2>'" + (Dir / "err.txt").string() + "'").c_str());
+  EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2);
+  EXPECT_EQ(Bytes(Dir / "err.txt"),
+            "quenvis-render: cannot write to standard output: No space left on device\n");
+
   for (const Case& c : cases) {
     const fs::path out = Dir / "out.txt", err = Dir / "err.txt";
     const int raw = std::system(
