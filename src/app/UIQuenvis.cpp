@@ -283,7 +283,7 @@ void TForm1::FormCreate(QObject* /*Sender*/) {
 
 void TForm1::ShowChart() {
   if (!Chart) Chart = new TVowelChart();
-  if (!Formants) Formants = std::make_unique<CFormantTracker>(Chart->Voice());
+  if (!Formants) Formants = std::make_unique<CFormantTracker>();
   Chart->show();
   Chart->raise();
   Chart->activateWindow();
@@ -335,11 +335,10 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, s
     Done = Frames;
     return;
   }
-  // The chart, while shown, gets the same blocks; its estimator follows the
-  // chart's voice (remade only when the voice changes).
+  // The chart, while shown, gets the same blocks; its estimator chooses its
+  // ceiling from the voice it hears (the chart's voice picks the reference
+  // vowels only).
   if (Chart && Chart->isVisible() && Formants) {
-    if (Formants->Voice() != Chart->Voice())
-      Formants = std::make_unique<CFormantTracker>(Chart->Voice());
     const TFormants result = Formants->Process(Data);
     Chart->AddEstimate(
         {result.Voiced && result.F[0] > 0 && result.F[1] > 0, result.F0, result.F[0], result.F[1]});

@@ -166,8 +166,15 @@ bool CFormantsWriter::Open(const std::string& Path) {
 }
 
 void CFormantsWriter::Add(std::int64_t Block, const TFormants& f) {
+  AddAt(Block, static_cast<double>((Block + 1) * BlockFrames) / SampleRate, f);
+}
+
+void CFormantsWriter::AddAt(std::int64_t Row, double TimeS, const TFormants& f) {
   CLine& l = Line();
-  BlockAndTime(l, Block);
+  l.Clear();
+  l.Number(Row);
+  l.Char(',');
+  l.Number(TimeS);
   auto hz = [&](double v) {
     l.Char(',');
     if (v > 0) l.Fixed(v, 1);

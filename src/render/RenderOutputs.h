@@ -86,11 +86,13 @@ class CPeaksWriter : public CTableFile {
 };
 
 // formants.csv: one line per block with the estimated pitch and formants,
-// in Hz to a tenth; unknown values are left empty.
+// in Hz to a tenth; unknown values are left empty. AddAt writes a line of
+// an analysis at its own time instead (the row number in the block column).
 class CFormantsWriter : public CTableFile {
  public:
   bool Open(const std::string& Path) override;
   void Add(std::int64_t Block, const TFormants& Formants);
+  void AddAt(std::int64_t Row, double TimeS, const TFormants& Formants);
 };
 
 // The 4096 log10 power values of every block.

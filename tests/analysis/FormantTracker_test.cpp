@@ -189,6 +189,135 @@ TEST(FormantTrackerAccuracy, CleanVowels) { CheckAccuracy(0, {25, 60, 15, 30}); 
 
 TEST(FormantTrackerAccuracy, VowelsIn30dBNoise) { CheckAccuracy(30, {30, 70, 25, 40}); }
 
+// --- Every voice, with the default settings ---------------------------------
+//
+// The set: men, women, children and sopranos at several pitches, ten vowels
+// each, steady and with 5.5 Hz vibrato of +-3 %, clean, in white and pink
+// noise and in a room. The estimator's constants were tuned on one half of
+// it (the vowel/vibrato/pitch combinations of even index sum, run by the
+// disabled TuningHalf test); the test below checks the other half.
+
+struct TVoiceGroup {
+  const char* Name;
+  const TVowelSet* Set;
+  std::vector<double> Pitches;
+  bool SingersF1;  // F1 raised to 1.1 F0 where lower, as trained sopranos tune it
+};
+const std::vector<TVoiceGroup> VoiceGroups = {
+    {"men", &Men, {85, 110, 140, 180}, false},
+    {"women", &Women, {160, 200, 250, 300, 350, 450}, false},
+    {"children", &Children, {250, 300, 400, 500}, false},
+    {"sopranos", &Women, {500, 600, 700, 800, 880}, true},
+};
+
+struct TCondition {
+  const char* Name;
+  double SnrDb;
+  bool Pink;
+  double ReverbSeconds;
+};
+const std::vector<TCondition> Conditions = {
+    {"clean", 0, false, 0},      {"white 20 dB", 20, false, 0}, {"pink 20 dB", 20, true, 0},
+    {"white 10 dB", 10, false, 0}, {"pink 10 dB", 10, true, 0},   {"room 0.5 s", 0, false, 0.5}};
+
+// The middle blocks of the vowels of one pitch in one condition.
+struct TTally {
+  int Blocks = 0, Voiced = 0, F0Wrong = 0, WithF1 = 0, Gross = 0, F2Gross = 0;
+  int F1Vowels = 0, F2Vowels = 0;
+  double SumF1 = 0, SumF2 = 0, WorstF1 = 0, WorstF2 = 0;  // of the per-vowel mean errors
+  double Pct(int N, int Of) const { return Of ? 100.0 * N / Of : 0; }
+  double MeanF1() const { return F1Vowels ? SumF1 / F1Vowels : 1e9; }
+  double MeanF2() const { return F2Vowels ? SumF2 / F2Vowels : 1e9; }
+};
+
+TTally Tally(const TVoiceGroup& G, std::size_t PitchIndex, const TCondition& C, int Half) {
+  TTally t;
+  const double f0 = G.Pitches[PitchIndex];
+  for (int v = 0; v < 10; v += VowelStep) {
+    for (int vibrato = 0; vibrato < 2; ++vibrato) {
+      if ((v + vibrato + static_cast<int>(PitchIndex)) % 2 != Half) continue;
+      const auto& f = G.Set->F123[static_cast<std::size_t>(v)];
+      TVowel vowel;
+      vowel.F0 = f0;
+      vowel.F = {G.SingersF1 ? std::max(f[0], 1.1 * f0) : f[0], f[1], f[2], G.Set->F4, G.Set->F5};
+      vowel.Vibrato = vibrato == 1;
+      vowel.VibratoHz = 5.5;
+      vowel.VibratoDepth = 0.03;
+      vowel.SnrDb = C.SnrDb;
+      vowel.PinkNoise = C.Pink;
+      vowel.ReverbSeconds = C.ReverbSeconds;
+      vowel.Seconds = 1.0;
+      vowel.Seed = static_cast<std::uint32_t>(7 * v + vibrato + 1);
+      const auto mono = test::Synthesize(vowel);
+      CFormantTracker tracker;
+      double e1 = 0, e2 = 0;
+      int n1 = 0, n2 = 0;
+      for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048) {
+        const TFormants r = tracker.Process(test::StereoBlock(mono, first).data());
+        const std::size_t end = first + 2048;
+        if (end < mono.size() / 4 || end > mono.size() * 3 / 4) continue;
+        ++t.Blocks;
+        const double centre =
+            (static_cast<double>(end) - CFormantTracker::CentreLag) / test::SynthRate;
+        const double pitch = test::PitchAt(vowel, centre);
+        if (!r.Voiced) continue;
+        ++t.Voiced;
+        t.F0Wrong += std::abs(r.F0 - pitch) > 0.05 * pitch;
+        const double d1 = std::abs(r.F[0] - vowel.F[0]), d2 = std::abs(r.F[1] - vowel.F[1]);
+        if (r.F[0] > 0) ++t.WithF1, ++n1, e1 += d1;
+        if (r.F[1] > 0) ++n2, e2 += d2;
+        t.Gross += r.F[0] <= 0 || r.F[1] <= 0 || d1 > 100 || d2 > 200;
+        t.F2Gross += r.F[1] <= 0 || d2 > 200;
+      }
+      if (n1) t.SumF1 += e1 / n1, ++t.F1Vowels, t.WorstF1 = std::max(t.WorstF1, e1 / n1);
+      if (n2) t.SumF2 += e2 / n2, ++t.F2Vowels, t.WorstF2 = std::max(t.WorstF2, e2 / n2);
+    }
+  }
+  return t;
+}
+
+void CheckEveryVoice(int Half) {
+  std::printf(
+      "group    F0   condition   | voiced%% F0>5%%  | F1 mean worst | F2 mean worst | gross%% "
+      "F2gross%% F1shown%%\n");
+  for (const TVoiceGroup& g : VoiceGroups)
+    for (std::size_t p = 0; p < g.Pitches.size(); ++p)
+      for (const TCondition& c : Conditions) {
+        const TTally t = Tally(g, p, c, Half);
+        const double f0 = g.Pitches[p];
+        const double gross = t.Pct(t.Gross, t.Voiced);
+        std::printf("%-8s %3.0f %-12s | %5.1f %5.2f | %5.1f %5.1f | %5.1f %5.1f | %5.1f %5.1f %5.1f\n",
+                    g.Name, f0, c.Name, t.Pct(t.Voiced, t.Blocks), t.Pct(t.F0Wrong, t.Voiced),
+                    t.MeanF1(), t.WorstF1, t.MeanF2(), t.WorstF2, gross,
+                    t.Pct(t.F2Gross, t.Voiced), t.Pct(t.WithF1, t.Voiced));
+        SCOPED_TRACE(std::string(g.Name) + " " + std::to_string(static_cast<int>(f0)) + " Hz, " +
+                     c.Name);
+        EXPECT_LE(t.Pct(t.F0Wrong, t.Voiced), 1.0);
+        EXPECT_GE(t.Pct(t.Voiced, t.Blocks), 95.0);
+        const bool clean = c.SnrDb == 0 && c.ReverbSeconds == 0;
+        if (clean && g.SingersF1) {
+          EXPECT_LE(t.MeanF1(), 100.0);
+          EXPECT_LE(t.Pct(t.F2Gross, t.Voiced), 5.0);
+          EXPECT_GE(t.Pct(t.WithF1, t.Voiced), 80.0);
+        } else if (clean && f0 < 250) {
+          EXPECT_LE(t.MeanF1(), 25.0);
+          EXPECT_LE(t.MeanF2(), 15.0);
+        } else if (clean) {
+          EXPECT_LE(t.MeanF1(), 30.0);
+          EXPECT_LE(t.MeanF2(), 40.0);
+          EXPECT_LE(t.WorstF1, 80.0);
+          EXPECT_LE(t.WorstF2, 120.0);
+          EXPECT_LE(gross, 2.0);
+        } else if (c.SnrDb == 10 && f0 >= 100 && f0 <= 300) {
+          EXPECT_LE(gross, 2.0);
+        }
+      }
+}
+
+TEST(FormantTrackerAccuracy, DISABLED_EveryVoiceHeldOutHalf) { CheckEveryVoice(1); }
+
+TEST(FormantTrackerAccuracy, DISABLED_TuningHalf) { CheckEveryVoice(0); }
+
 // Every result keeps the documented shape, whatever the input.
 void ExpectWellFormed(const TFormants& R) {
   EXPECT_TRUE(std::isfinite(R.F0) && R.F0 >= 0);
@@ -199,7 +328,6 @@ void ExpectWellFormed(const TFormants& R) {
     EXPECT_EQ(R.F[i] > 0, R.B[i] > 0);
     if (R.F[i] > 0) {
       EXPECT_TRUE(R.Voiced);
-      EXPECT_TRUE(i == 0 || R.F[i - 1] > 0);
       EXPECT_GT(R.F[i], last);
       last = R.F[i];
     }
