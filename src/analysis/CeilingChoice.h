@@ -7,7 +7,7 @@ namespace quenvis {
 
 class CCeilingChoice {
  public:
-  static constexpr double Low = 5000, High = 6000;  // Hz, for deep and high voices
+  static constexpr double Low = 5000, High = 6500;  // Hz, for deep and high voices
 
   void Reset() noexcept;
   // F0 of the latest block, 0 when unvoiced; returns the ceiling to use.
