@@ -1,5 +1,6 @@
 #include "analysis/FormantTrack.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -12,6 +13,10 @@ struct TRange {
 };
 // Wide enough for men's, women's and children's vowels.
 constexpr std::array<TRange, 3> Ranges{{{150, 1400}, {550, 3500}, {1400, 4800}}};
+// Where each formant usually lies; outside, a choice costs more the further
+// out it is (a resonance of the next formant up is more likely there).
+constexpr std::array<TRange, 3> Usual{{{200, 1100}, {600, 3300}, {1600, 3800}}};
+constexpr double UsualSpread = 150;  // Hz
 constexpr double MinGap = 120;     // Hz between neighbouring formants
 constexpr int Remembered = 4;      // blocks a track steers the choice
 // Cost of leaving each formant unknown: F3 may go first, so that a
@@ -40,7 +45,9 @@ void CFormantTrack::Assign(const TResonances& Roots, double KnownF1, double Know
     const double f = Roots.Freq[static_cast<std::size_t>(r)];
     const TRange& range = Ranges[static_cast<std::size_t>(i)];
     if (f < range.Lo || f > range.Hi) return 1e9;
-    const double bandCost = Roots.Band[static_cast<std::size_t>(r)] / 500;
+    const TRange& usual = Usual[static_cast<std::size_t>(i)];
+    const double out = std::max({0.0, usual.Lo - f, f - usual.Hi}) / UsualSpread;
+    const double bandCost = Roots.Band[static_cast<std::size_t>(r)] / 500 + out * out;
     if (FAge[static_cast<std::size_t>(i)] > Remembered) return Unanchored + bandCost;
     const double last = FLast[static_cast<std::size_t>(i)];
     const double spread = 60 + 0.12 * last;

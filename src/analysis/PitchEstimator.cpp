@@ -29,18 +29,20 @@ void CPitchEstimator::Reset() noexcept {
 }
 
 double CPitchEstimator::MissingHarmonics(const CHarmonicSpectrum& Spectrum, double F0,
-                                         int K) const noexcept {
-  const double low = F0 / K;
+                                         double Low) const noexcept {
   const double top = std::min(EvidenceTop, 8.5 * F0);
   int tried = 0, found = 0;
-  for (int m = 1; m * low < top && tried < 8; ++m) {
-    if (m % K == 0) continue;
+  for (int m = 1; m * Low < top && tried < 8; ++m) {
+    const double at = m * Low;
+    const double below = std::floor(at / F0 + 1e-9) * F0;  // harmonics of F0 beside it
+    if (at - below < 0.1 * F0 || below + F0 - at < 0.1 * F0) continue;
     ++tried;
     // Far below the harmonics beside it, a peak is leakage or noise.
-    const double beside = std::max(Spectrum.PeakPower((m / K) * F0, 0.1 * F0),
-                                   Spectrum.PeakPower((m / K + 1) * F0, 0.1 * F0));
-    const bool present = Spectrum.Prominence(m * low, low) >= Prominent &&
-                         Spectrum.PeakPower(m * low, 0.2 * low) >= Audible * beside;
+    const double beside = std::max(Spectrum.PeakPower(below, 0.1 * F0),
+                                   Spectrum.PeakPower(below + F0, 0.1 * F0));
+    const double spacing = std::min({Low, at - below, below + F0 - at});
+    const bool present = Spectrum.Prominence(at, spacing) >= Prominent &&
+                         Spectrum.PeakPower(at, 0.2 * spacing) >= Audible * beside;
     // Without its fundamental, the lower pitch is not heard: a formant
     // between two harmonics of a vibrato lifts the smear into false peaks.
     if (m == 1 && !present) return 0;
@@ -135,7 +137,7 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
     double bar = 0.5 * Evidence;
     if (Near(Rate / up, last, 0.08)) bar += 0.2;
     if (Near(f0, last, 0.08)) bar -= 0.2;
-    if (MissingHarmonics(Spectrum, Rate / up, k) < bar) {
+    if (MissingHarmonics(Spectrum, Rate / up, Rate / up / k) < bar) {
       period = up;
       dip = upDip;
       f0 = Rate / period;
@@ -157,13 +159,35 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
     double bar = Evidence;
     if (Near(sub, last, 0.08)) bar -= 0.2;
     if (Near(f0, last, 0.08)) bar += 0.25;
-    const double e = MissingHarmonics(Spectrum, f0, k);
+    const double e = MissingHarmonics(Spectrum, f0, f0 / k);
     if (e >= bar && e - bar >= bestEvidence) {
       bestEvidence = e - bar;
       chosen = sub;
     }
   }
+  const bool halved = chosen != f0;
   f0 = chosen;
+  // Any other clear longer period (two thirds of F0, say, when the formants
+  // favour the 2nd and 3rd harmonics) whose own harmonics the spectrum shows.
+  if (!halved)
+    for (int tau = static_cast<int>(period * 1.1) + 1; tau < MaxLag; ++tau) {
+      const double d = FD[static_cast<std::size_t>(tau)];
+      if (d > accept || d >= FD[static_cast<std::size_t>(tau - 1)] ||
+          d > FD[static_cast<std::size_t>(tau + 1)])
+        continue;
+      const double ratio = tau / period;
+      if (std::abs(ratio - std::nearbyint(ratio)) < 0.1) continue;  // tried above
+      double otherDip = 1;
+      const double other = PeriodNear(tau, otherDip);
+      if (other <= 0 || Rate / other < MinF0) continue;
+      double bar = Evidence;
+      if (Near(Rate / other, last, 0.08)) bar -= 0.2;
+      if (Near(f0, last, 0.08)) bar += 0.25;
+      if (MissingHarmonics(Spectrum, f0, Rate / other) >= bar) {
+        f0 = Rate / other;
+        break;
+      }
+    }
   if (f0 < MinF0 || f0 > MaxF0) return 0;
   FLastF0 = f0;
   FSinceVoiced = 0;

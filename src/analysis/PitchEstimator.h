@@ -30,9 +30,10 @@ class CPitchEstimator {
   static constexpr double MinLevel = 1e-3;  // -60 dBFS
 
  private:
-  // Evidence (share of positions, 0..1) that the harmonics of F0 / K which
-  // F0 does not have are present.
-  double MissingHarmonics(const CHarmonicSpectrum& Spectrum, double F0, int K) const noexcept;
+  // Evidence (share of positions, 0..1) that the harmonics of Low which lie
+  // between those of F0 are present.
+  double MissingHarmonics(const CHarmonicSpectrum& Spectrum, double F0,
+                          double Low) const noexcept;
   double PeriodNear(double Lag, double& Dip) const noexcept;
 
   std::array<double, Span> FX{};
