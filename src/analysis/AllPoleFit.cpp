@@ -33,14 +33,19 @@ bool CAllPoleFit::Fit(THarmonics& H, int Order, double Ceiling, double MinFreq,
   double total = 0;
   for (int m = 0; m < H.Count; ++m) {
     const double omega = Pi * H.Freq[static_cast<std::size_t>(m)] / Ceiling;
+    const double c1 = std::cos(omega), s1 = std::sin(omega);
+    // Multiples of the angle by rotation: ten steps lose nothing that counts.
+    double c = 1, s = 0;
     for (int i = 0; i <= p; ++i) {
-      FCos[static_cast<std::size_t>(m * (P + 1) + i)] = std::cos(i * omega);
-      FSin[static_cast<std::size_t>(m * (P + 1) + i)] = std::sin(i * omega);
+      FCos[static_cast<std::size_t>(m * (P + 1) + i)] = c;
+      FSin[static_cast<std::size_t>(m * (P + 1) + i)] = s;
+      const double next = c * c1 - s * s1;
+      s = s * c1 + c * s1;
+      c = next;
     }
     // 6 dB per octave from about 200 Hz up undoes most of the fall of the
     // glottal source, so the poles go to the formants.
-    H.Power[static_cast<std::size_t>(m)] *=
-        1 - 2 * preAlpha * std::cos(omega) + preAlpha * preAlpha;
+    H.Power[static_cast<std::size_t>(m)] *= 1 - 2 * preAlpha * c1 + preAlpha * preAlpha;
     total += H.Power[static_cast<std::size_t>(m)];
   }
   if (!(total > 0) || !std::isfinite(total)) return false;

@@ -70,6 +70,12 @@ void Decimate(const double* In, double* Out, int Count) noexcept {
 // them, so F1 is read from their levels.
 constexpr double HighVoice = 550;
 constexpr double NominalB1 = 80, NominalB2 = 100, NominalB3 = 150;  // Hz, assumed there
+// A harmonic this far clear of the noise (about 5 dB over the valleys beside
+// it) counts towards the three that an envelope needs; a gliding pitch
+// blurs the peaks of real speech, so no more is asked.
+constexpr double ClearWeight = 0.2;
+// Reading formants from the levels of a few harmonics needs them cleaner.
+constexpr double ClearHighWeight = 0.5;
 // Clipping spreads the harmonics; the spectra reach this far back.
 constexpr int ClipReach = 2 * (SpecFrame + CFormantTracker::FrameStep);
 
@@ -158,7 +164,8 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
       count > 0 ? *std::max_element(FNow.Power.begin(), FNow.Power.begin() + count) : 0.0;
   int clear = 0;
   for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m)
-    clear += FNow.Weight[m] >= 0.5 && FNow.Power[m] >= 1e-6 * strongest;
+    clear += FNow.Weight[m] >= (Out.F0 > HighVoice ? ClearHighWeight : ClearWeight) &&
+             FNow.Power[m] >= 1e-6 * strongest;
   if (FClipAge < ClipReach || count < MinHarmonics || clear < 3) return;
 
   // An order the harmonics can pin down: two fewer coefficients than points.
