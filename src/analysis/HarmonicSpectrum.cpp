@@ -6,14 +6,13 @@
 #include <cmath>
 #include <cstddef>
 #include <mutex>
-#include <cstdlib>
+#include <new>
 #include <numbers>
 
 namespace quenvis {
 
 namespace {
 
-constexpr bool FreeTilt = false;
 constexpr int Half = CHarmonicSpectrum::Size / 2;
 constexpr double BinHz = CHarmonicSpectrum::BinHz;
 
@@ -41,8 +40,13 @@ CHarmonicSpectrum::CHarmonicSpectrum() {
   FIn = fftw_alloc_real(Size);
   auto* out = fftw_alloc_complex(Half + 1);
   FOut = out;
-  std::fill_n(FIn, Size, 0.0);
-  FPlan = fftw_plan_dft_r2c_1d(Size, FIn, out, FFTW_ESTIMATE);
+  if (FIn) std::fill_n(FIn, Size, 0.0);
+  FPlan = FIn && out ? fftw_plan_dft_r2c_1d(Size, FIn, out, FFTW_ESTIMATE) : nullptr;
+  if (!FPlan) {
+    fftw_free(out);
+    fftw_free(FIn);
+    throw std::bad_alloc();
+  }
   for (int n = 0; n < Frame; ++n)
     FWindow[static_cast<std::size_t>(n)] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * n / Frame);
 }
@@ -143,16 +147,14 @@ bool FormantsFromHarmonics(const THarmonics& H, double F0, THighVoiceFit& S, dou
   while (count < std::min(H.Count, maxPoints) && H.Freq[static_cast<std::size_t>(count)] < 5000)
     ++count;
   if (count < 4) return false;
-  std::array<double, maxPoints> level{}, weight{}, x{};
-  double sw = 0, sx = 0, sxx = 0;
+  std::array<double, maxPoints> level{}, weight{};
+  double sw = 0;
   for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m) {
     level[m] = std::log(std::max(H.Power[m], 1e-300));
     weight[m] = H.Weight[m];
-    x[m] = std::log(H.Freq[m]);
-    sw += weight[m], sx += weight[m] * x[m], sxx += weight[m] * x[m] * x[m];
+    sw += weight[m];
   }
-  const double det = sw * sxx - sx * sx;
-  if (!(det > 0)) return false;
+  if (!(sw > 0)) return false;
   // Log level of a resonance (unity at DC) at each harmonic, per grid point.
   for (int g = 0; g < THighVoiceFit::Grid; ++g) {
     const double f = THighVoiceFit::Lo + g * THighVoiceFit::Step;
@@ -164,16 +166,14 @@ bool FormantsFromHarmonics(const THarmonics& H, double F0, THighVoiceFit& S, dou
       S.Shape3[gi][m] = std::log(f4 / (d * d + h * h * band[2] * band[2]));
     }
   }
-  // What a straight tilt a + b log f leaves of the residual levels.
+  // The weighted spread of the residual levels about their mean. (A free
+  // spectral tilt as well would leave too little for the resonances to
+  // explain with so few harmonics; the pre-emphasis has undone most of it.)
   const auto misfit = [&](const auto& s1, const auto& s2, const auto& s3) {
-    double sr = 0, sxr = 0, srr = 0;
+    double sr = 0, srr = 0;
     for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m) {
       const double r = level[m] - s1[m] - s2[m] - s3[m];
-      sr += weight[m] * r, sxr += weight[m] * x[m] * r, srr += weight[m] * r * r;
-    }
-    if (FreeTilt) {
-      const double b = (sw * sxr - sx * sr) / det, a = (sr - b * sx) / sw;
-      return srr - a * sr - b * sxr;
+      sr += weight[m] * r, srr += weight[m] * r * r;
     }
     return srr - sr * sr / sw;
   };

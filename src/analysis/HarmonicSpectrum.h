@@ -14,9 +14,9 @@ struct THarmonics {
 };
 
 // F1 and F2 of a voice so high that only one or two harmonics lie under
-// each: the three resonances (of nominal bandwidths) whose shapes, over a
-// straight spectral tilt, best explain the levels of the lowest harmonics
-// (below 5 000 Hz), searched on a 10 Hz grid, F1 and F2 together, F3 apart. The powers are those after
+// each: the three resonances (of nominal bandwidths) whose shapes best
+// explain the levels of the lowest harmonics (below 5 000 Hz), searched on a
+// 10 Hz grid, F1 and F2 together, F3 apart. The powers are those after
 // pre-emphasis. False when fewer than four harmonics are known.
 struct THighVoiceFit {
   static constexpr int MaxPoints = 8;
@@ -34,7 +34,7 @@ class CHarmonicSpectrum {
   static constexpr int Size = 2048;
   static constexpr double BinHz = Rate / Size;
 
-  CHarmonicSpectrum();  // plans the transform
+  CHarmonicSpectrum();  // plans the transform; std::bad_alloc when FFTW cannot
   ~CHarmonicSpectrum();
   CHarmonicSpectrum(const CHarmonicSpectrum&) = delete;
   CHarmonicSpectrum& operator=(const CHarmonicSpectrum&) = delete;
