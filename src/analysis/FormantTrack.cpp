@@ -17,13 +17,13 @@ constexpr std::array<TRange, 3> Ranges{{{150, 1400}, {550, 3500}, {1400, 4800}}}
 // out it is (a resonance of the next formant up is more likely there).
 constexpr std::array<TRange, 3> Usual{{{200, 1100}, {600, 3300}, {1600, 3800}}};
 constexpr double UsualSpread = 150;  // Hz
-constexpr double MinGap = 120;     // Hz between neighbouring formants
-constexpr int Remembered = 4;      // blocks a track steers the choice
+constexpr double MinGap = 120;       // Hz between neighbouring formants
+constexpr int Remembered = 4;        // blocks a track steers the choice
 // Cost of leaving each formant unknown: F3 may go first, so that a
 // resonance with nothing to follow counts as the lower formant.
 constexpr std::array<double, 3> Missing{5, 5, 4.5};
-constexpr double Skipped = 0.6;    // cost of passing over a resonance below F3's
-constexpr double Unanchored = 0.3; // cost of a formant without a recent value
+constexpr double Skipped = 0.6;     // cost of passing over a resonance below F3's
+constexpr double Unanchored = 0.3;  // cost of a formant without a recent value
 
 }  // namespace
 

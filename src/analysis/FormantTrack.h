@@ -13,8 +13,8 @@ class CFormantTrack {
   void Reset() noexcept;
   // Picks F1..F3 among the resonances (0 where none fits); with KnownF1 > 0
   // F1 is that value (with KnownB1) and only resonances clear above it count.
-  void Assign(const TResonances& Roots, double KnownF1, double KnownB1,
-              std::array<double, 3>& F, std::array<double, 3>& B) noexcept;
+  void Assign(const TResonances& Roots, double KnownF1, double KnownB1, std::array<double, 3>& F,
+              std::array<double, 3>& B) noexcept;
   // A block without formants: the tracks age.
   void Skip() noexcept;
 

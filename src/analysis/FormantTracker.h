@@ -57,8 +57,9 @@ class CFormantTracker {
     return Analyse();
   }
   // For analyses at a shorter hop than a block: Feed takes Frames new frames
-  // of the same format (a multiple of 4, at most BlockFrames; the rest of a
-  // block is dropped), and Analyse looks at the latest input.
+  // of the same format (a multiple of 4 up to BlockFrames; frames past the
+  // last multiple of 4 or past BlockFrames are ignored), and Analyse looks
+  // at the latest input.
   void Feed(const void* Data, int Frames) noexcept;
   TFormants Analyse() noexcept;
 
@@ -71,14 +72,13 @@ class CFormantTracker {
   static constexpr int MinHarmonics = 5;
   // From the centre of the analysed stretch (the two spectra's frames,
   // filter delays included) to the end of the latest input, in input frames.
-  static constexpr int CentreLag =
-      CHarmonicSpectrum::Frame + FrameStep + HalfbandTaps / 2;
+  static constexpr int CentreLag = CHarmonicSpectrum::Frame + FrameStep + HalfbandTaps / 2;
 
  private:
   static constexpr int Rate2Len = CHarmonicSpectrum::Frame + FrameStep;
   static constexpr int Rate4Len = CPitchEstimator::Span;
 
-  void Formants(double F0, TFormants& Out) noexcept;
+  void Formants(double Ceiling, TFormants& Out) noexcept;
 
   std::optional<EVoice> FVoice;
   double FFixedCeiling;  // 0: chosen

@@ -62,7 +62,8 @@ void CHarmonicSpectrum::Compute(const double* Samples) noexcept {
   double mean = 0;
   for (int n = 0; n < Frame; ++n) mean += Samples[n];
   mean /= Frame;
-  for (int n = 0; n < Frame; ++n) FIn[n] = (Samples[n] - mean) * FWindow[static_cast<std::size_t>(n)];
+  for (int n = 0; n < Frame; ++n)
+    FIn[n] = (Samples[n] - mean) * FWindow[static_cast<std::size_t>(n)];
   // The tail stays zero from construction; the transform leaves its input.
   fftw_execute(static_cast<fftw_plan>(FPlan));
   const auto* out = static_cast<const fftw_complex*>(FOut);
@@ -139,8 +140,8 @@ void CHarmonicSpectrum::RemoveNoise(THarmonics& H, double F0) noexcept {
   }
 }
 
-bool FormantsFromHarmonics(const THarmonics& H, double F0, THighVoiceFit& S, double& F1,
-                           double& F2, double& F3) noexcept {
+bool FormantsFromHarmonics(const THarmonics& H, double F0, THighVoiceFit& S, double& F1, double& F2,
+                           double& F3) noexcept {
   constexpr int maxPoints = THighVoiceFit::MaxPoints;
   constexpr std::array<double, 3> band{80, 100, 150};  // Hz, nominal
   int count = 0;
@@ -196,9 +197,9 @@ bool FormantsFromHarmonics(const THarmonics& H, double F0, THighVoiceFit& S, dou
     if (g1 < 0) return false;
     best = 1e300;
     for (int c = g2 + 20; c < THighVoiceFit::Grid; c += 2) {
-      const double e = misfit(S.Shape1[static_cast<std::size_t>(g1)],
-                              S.Shape2[static_cast<std::size_t>(g2)],
-                              S.Shape3[static_cast<std::size_t>(c)]);
+      const double e =
+          misfit(S.Shape1[static_cast<std::size_t>(g1)], S.Shape2[static_cast<std::size_t>(g2)],
+                 S.Shape3[static_cast<std::size_t>(c)]);
       if (e < best) best = e, g3 = c;
     }
   }

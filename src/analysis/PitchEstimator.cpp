@@ -8,14 +8,14 @@ namespace quenvis {
 
 namespace {
 
-constexpr double ShortDip = 0.15;    // a dip this deep is a period of its own
-constexpr double Aperiodic = 0.4;    // no dip below this: unvoiced
-constexpr double DipSlack = 0.12;    // a longer period may be this much shallower
-constexpr double Evidence = 0.5;     // share of the missing harmonics found
-constexpr double Prominent = 4;      // 6 dB over the valleys beside it
-constexpr double EvidenceTop = 3000; // Hz; vibrato blurs the harmonics above
-constexpr double Audible = 3e-3;     // -25 dB re the harmonics beside it
-constexpr int Remembered = 3;        // blocks the last F0 steers the choice
+constexpr double ShortDip = 0.15;     // a dip this deep is a period of its own
+constexpr double Aperiodic = 0.4;     // no dip below this: unvoiced
+constexpr double DipSlack = 0.12;     // a longer period may be this much shallower
+constexpr double Evidence = 0.5;      // share of the missing harmonics found
+constexpr double Prominent = 4;       // 6 dB over the valleys beside it
+constexpr double EvidenceTop = 3000;  // Hz; vibrato blurs the harmonics above
+constexpr double Audible = 3e-3;      // -25 dB re the harmonics beside it
+constexpr int Remembered = 3;         // blocks the last F0 steers the choice
 
 bool Near(double A, double B, double Tolerance) noexcept {
   return A > 0 && B > 0 && std::abs(A - B) <= Tolerance * B;
@@ -38,8 +38,8 @@ double CPitchEstimator::MissingHarmonics(const CHarmonicSpectrum& Spectrum, doub
     if (at - below < 0.1 * F0 || below + F0 - at < 0.1 * F0) continue;
     ++tried;
     // Far below the harmonics beside it, a peak is leakage or noise.
-    const double beside = std::max(Spectrum.PeakPower(below, 0.1 * F0),
-                                   Spectrum.PeakPower(below + F0, 0.1 * F0));
+    const double beside =
+        std::max(Spectrum.PeakPower(below, 0.1 * F0), Spectrum.PeakPower(below + F0, 0.1 * F0));
     const double spacing = std::min({Low, at - below, below + F0 - at});
     const bool present = Spectrum.Prominence(at, spacing) >= Prominent &&
                          Spectrum.PeakPower(at, 0.2 * spacing) >= Audible * beside;

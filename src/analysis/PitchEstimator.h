@@ -24,16 +24,14 @@ class CPitchEstimator {
   // Samples: the latest Span samples at 11 025 Hz; Spectrum: of the same
   // moment. Returns F0 in Hz, or 0 when aperiodic or quieter than MinLevel
   // (RMS re full scale); Level gets the RMS.
-  double Estimate(const double* Samples, const CHarmonicSpectrum& Spectrum,
-                  double& Level) noexcept;
+  double Estimate(const double* Samples, const CHarmonicSpectrum& Spectrum, double& Level) noexcept;
 
   static constexpr double MinLevel = 1e-3;  // -60 dBFS
 
  private:
   // Evidence (share of positions, 0..1) that the harmonics of Low which lie
   // between those of F0 are present.
-  double MissingHarmonics(const CHarmonicSpectrum& Spectrum, double F0,
-                          double Low) const noexcept;
+  double MissingHarmonics(const CHarmonicSpectrum& Spectrum, double F0, double Low) const noexcept;
   double PeriodNear(double Lag, double& Dip) const noexcept;
 
   std::array<double, Span> FX{};

@@ -217,7 +217,7 @@ struct TCondition {
   double ReverbSeconds;
 };
 const std::vector<TCondition> Conditions = {
-    {"clean", 0, false, 0},      {"white 20 dB", 20, false, 0}, {"pink 20 dB", 20, true, 0},
+    {"clean", 0, false, 0},        {"white 20 dB", 20, false, 0}, {"pink 20 dB", 20, true, 0},
     {"white 10 dB", 10, false, 0}, {"pink 10 dB", 10, true, 0},   {"room 0.5 s", 0, false, 0.5}};
 
 // The middle blocks of the vowels of one pitch in one condition.

@@ -108,7 +108,8 @@ std::vector<std::int16_t> Synthesize(const TVowel& Vowel) {
       b6 = w * 0.115926;
     }
     double power = 0, noisePower = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) power += x[i] * x[i], noisePower += noise[i] * noise[i];
+    for (std::size_t i = 0; i < x.size(); ++i)
+      power += x[i] * x[i], noisePower += noise[i] * noise[i];
     const double gain =
         noisePower > 0 ? std::sqrt(power / noisePower) * std::pow(10, -Vowel.SnrDb / 20) : 0.0;
     for (std::size_t i = 0; i < x.size(); ++i) x[i] += gain * noise[i];
