@@ -339,7 +339,6 @@ void CheckEveryVoice(int Half) {
                      c.Name);
         EXPECT_GE(t.Pct(t.Voiced, t.Blocks), 95.0);
         EXPECT_LE(t.Pct(t.F0Wrong, t.Voiced), l.F0Wrong);
-        if (VowelStep > 1) continue;  // two vowels make no mean
         EXPECT_LE(t.MeanF1(), l.MeanF1);
         EXPECT_LE(t.MeanF2(), l.MeanF2);
         EXPECT_LE(t.WorstF1, l.WorstF1);
@@ -350,7 +349,12 @@ void CheckEveryVoice(int Half) {
       }
 }
 
-TEST(FormantTrackerAccuracy, EveryVoiceHeldOutHalf) { CheckEveryVoice(1); }
+TEST(FormantTrackerAccuracy, EveryVoiceHeldOutHalf) {
+  // Its shares and means need the whole set, which the sanitizer build would
+  // take many minutes over; the other tests take it down every path.
+  if (VowelStep > 1) GTEST_SKIP() << "the whole set only in optimised builds";
+  CheckEveryVoice(1);
+}
 
 TEST(FormantTrackerAccuracy, DISABLED_TuningHalf) { CheckEveryVoice(0); }
 
