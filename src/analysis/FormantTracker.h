@@ -1,31 +1,40 @@
 #pragma once
-// Pitch and formant estimation per block, independent of the zone tracker.
-// F0 comes from a YIN-style estimator on the signal decimated to 11 025 Hz;
-// the formants from an all-pole model fitted to the harmonic peaks of one
-// spectrum (discrete all-pole modelling) and the roots of its polynomial.
+// Pitch and formant estimation, independent of the zone tracker. The input
+// is decimated to 22 050 Hz for the spectrum and 11 025 Hz for F0; F0 comes
+// from the pitch estimator, the formants from an all-pole model fitted to the
+// harmonic peaks (its order scaled to how many there are), assigned to F1..F3
+// by the formant tracks. The ceiling follows the voice unless one is given.
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
+#include "analysis/AllPoleFit.h"
+#include "analysis/CeilingChoice.h"
+#include "analysis/FormantTrack.h"
+#include "analysis/HarmonicSpectrum.h"
+#include "analysis/PitchEstimator.h"
+
 namespace quenvis {
 
-// The voice sets the analysis ceiling (the model's band: five formants are
-// expected below it) and the lowest plausible first formant.
+// A voice given by the user fixes the analysis ceiling (the model's band:
+// five formants are expected below it); it also picks the reference vowels.
 enum class EVoice { Man, Woman, Child };
 
-// Suits most adult voices, men's included.
+// The reference vowels shown when no voice is chosen.
 inline constexpr EVoice DefaultVoice = EVoice::Woman;
 
 // "man", "woman" or "child"; nothing for any other text.
 std::optional<EVoice> ParseVoice(std::string_view Name) noexcept;
 
-// One block's result. Every value is finite; 0 means unknown. Formants are
-// reported in rising order and only together with a voiced F0: F[i] and B[i]
-// are both non-zero or both zero, and a zero F[i] is followed by zeros only.
-// A block clipped at full scale (or following one) may be voiced but reports
-// no formants: clipping spreads the harmonics and hides the envelope.
+// One analysis's result. Every value is finite; 0 means unknown. Formants
+// come only with a voiced F0; F[i] and B[i] are both non-zero or both zero,
+// and the known ones rise (F1 < F2 < F3), but one may be unknown while a
+// higher one is known. A block clipped at full scale (or following one) may
+// be voiced but reports no formants: clipping spreads the harmonics and
+// hides the envelope. For voices above 550 Hz, F1 is read from the levels of
+// the lowest harmonics and B1 is the nominal bandwidth assumed for it.
 struct TFormants {
   double F0 = 0.0;            // Hz
   std::array<double, 3> F{};  // F1..F3, Hz
@@ -35,61 +44,58 @@ struct TFormants {
 
 class CFormantTracker {
  public:
-  explicit CFormantTracker(EVoice Voice = DefaultVoice) noexcept;
+  // Without a voice, the ceiling is chosen from the signal.
+  explicit CFormantTracker(std::optional<EVoice> Voice = std::nullopt);
 
   // Forgets the signal history (as after a pause in the sound).
   void Reset() noexcept;
   // Block: 2048 frames of interleaved stereo signed 16-bit little-endian
   // samples at 44 100 Hz, the same block the spectrum engine takes. Each
   // analysis looks back over the previous block as well.
-  TFormants Process(const void* Block) noexcept;
+  TFormants Process(const void* Block) noexcept {
+    Feed(Block, BlockFrames);
+    return Analyse();
+  }
+  // For analyses at a shorter hop than a block: Feed takes Frames new frames
+  // of the same format (a multiple of 4 up to BlockFrames; frames past the
+  // last multiple of 4 or past BlockFrames are ignored), and Analyse looks
+  // at the latest input.
+  void Feed(const void* Data, int Frames) noexcept;
+  TFormants Analyse() noexcept;
 
-  EVoice Voice() const noexcept { return FVoice; }
+  std::optional<EVoice> Voice() const noexcept { return FVoice; }
 
   static constexpr int BlockFrames = 2048;
   static constexpr double SampleRate = 44100.0;
-  // Rates: 44 100 Hz in, 22 050 Hz for the spectrum, 11 025 Hz for F0.
-  static constexpr int Rate2Len = 2 * BlockFrames / 2;  // two blocks at 22 050 Hz
-  static constexpr int Rate4Len = 2 * BlockFrames / 4;  // two blocks at 11 025 Hz
   static constexpr int HalfbandTaps = 31;
-  static constexpr int SpecFrame = 1536;  // 69.7 ms at 22 050 Hz
-  static constexpr int SpecSize = 2048;
-  static constexpr int FrameStep = 256;  // between the two frames, at 22 050 Hz
-  static constexpr int MaxHarmonics = 128;
-  static constexpr int Order = 10;
-  static constexpr int MaxFitIterations = 40;
+  static constexpr int FrameStep = 256;  // between the two spectra, at 22 050 Hz
+  static constexpr int MinHarmonics = 5;
+  // From the centre of the analysed stretch (the two spectra's frames,
+  // filter delays included) to the end of the latest input, in input frames.
+  static constexpr int CentreLag = CHarmonicSpectrum::Frame + FrameStep + HalfbandTaps / 2;
 
  private:
-  double EstimateF0(double& Level) noexcept;
-  void ComputeSpectrum(std::size_t First) noexcept;
-  int PickHarmonics(double& F0) noexcept;
-  void RemoveNoise(int Count, double F0) noexcept;
-  int FitAllPole(int Count) noexcept;
-  struct TRoots {
-    int Count = 0;
-    std::array<double, Order / 2> Freq{}, Band{};
-  };
-  bool FindRoots(const double* A, TRoots& Out) const noexcept;
-  const double* Iterate(int I) const noexcept { return FIterates.data() + I * (Order + 1); }
+  static constexpr int Rate2Len = CHarmonicSpectrum::Frame + FrameStep;
+  static constexpr int Rate4Len = CPitchEstimator::Span;
 
-  EVoice FVoice;
-  double FCeiling;
-  double FMinF1;
+  void Formants(double Ceiling, TFormants& Out) noexcept;
 
-  // Histories, oldest first; each block shifts them by one block.
+  std::optional<EVoice> FVoice;
+  double FFixedCeiling;  // 0: chosen
+
+  // Histories, oldest first; each block shifts them.
   std::array<double, HalfbandTaps - 1 + BlockFrames> FIn{};  // mono at 44 100 Hz, with filter tail
   std::array<double, Rate2Len + HalfbandTaps - 1> FRate2{};
   std::array<double, Rate4Len> FRate4{};
-  std::array<double, Rate4Len> FYin{};
+  int FClipAge = 1 << 20;  // input frames since the last clipped stretch
 
-  std::array<double, SpecSize> FRe{}, FIm{};
-  std::array<double, SpecSize / 2 + 1> FPower{};
-
-  std::array<double, MaxHarmonics> FHarmFreq{}, FHarmPower{}, FValley{}, FWeight{};
-  std::array<double, MaxHarmonics> FPrevFreq{}, FPrevPower{}, FPrevWeight{};
-  std::array<double, MaxHarmonics*(Order + 1)> FCos{}, FSin{};
-  std::array<double, (MaxFitIterations + 1) * (Order + 1)> FIterates{};
-  bool FClipped = false;
+  CHarmonicSpectrum FSpectrum;
+  CPitchEstimator FPitch;
+  CAllPoleFit FFit;
+  CFormantTrack FTrack;
+  CCeilingChoice FCeiling;
+  THarmonics FNow, FEarlier;
+  THighVoiceFit FHigh;
 };
 
 }  // namespace quenvis

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -23,7 +25,7 @@ namespace {
 // Everything one recording's rendering holds.
 struct TPipeline {
   explicit TPipeline(const TRenderOptions& Options)
-      : Settings(Options.Settings), Formants(Options.Voice) {
+      : Settings(Options.Settings), Formants(Options.FormantVoice) {
     FFT.Reset();
     FFT.Window = Options.Window;
   }
@@ -110,6 +112,10 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
     if (power && !power->Ok()) return CannotWrite(out, powerName, power->Error());
     return {};
   };
+  // The hop in frames, a multiple of 4 as the estimator's decimation needs.
+  const int hop = 4 * static_cast<int>(std::nearbyint(Options.FormantStepMs * SampleRate / 4000.0));
+  int sinceAnalysis = 0;
+  std::int64_t consumed = 0, row = 0;
   std::int64_t b = 0;
   for (std::int32_t frames = reader.Next(p->Block); frames > 0; ++b) {
     if (stopped()) return input + ": interrupted";
@@ -125,8 +131,27 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
       spectrogram.SetTrackPoint(zone1Track, found.Zone1Peak * double(SampleRate) / FFTSize);
       spectrogram.SetTrackPoint(zone2Track, found.Zone2Peak * double(SampleRate) / FFTSize);
     }
-    const TFormants estimate = p->Formants.Process(p->Block.data());
-    formants.Add(b, estimate);
+    TFormants estimate;
+    if (hop == 0) {
+      estimate = p->Formants.Process(p->Block.data());
+      formants.Add(b, estimate);
+    } else {
+      // Analyses at every hop boundary within the block's frames.
+      const int fed = (frames + 3) / 4 * 4;
+      for (int at = 0; at < fed;) {
+        const int n = std::min(fed - at, hop - sinceAnalysis);
+        p->Formants.Feed(p->Block.data() + static_cast<std::size_t>(at) * 4, n);
+        at += n;
+        consumed += n;
+        sinceAnalysis += n;
+        if (sinceAnalysis < hop) continue;
+        sinceAnalysis = 0;
+        estimate = p->Formants.Analyse();
+        const double centre =
+            static_cast<double>(consumed - CFormantTracker::CentreLag) / SampleRate;
+        if (centre >= 0) formants.AddAt(row++, centre, estimate);
+      }
+    }
     if (!chart.Add(estimate)) return CannotWrite(out, "chart.png", errno);
     if (estimate.Voiced) {
       if (estimate.F[0] > 0) spectrogram.SetTrackPoint(f1Track, estimate.F[0]);

@@ -98,6 +98,10 @@ std::string RenderUsage() {
            "  --voice NAME        man, woman or child: the formant analysis preset and the\n"
            "                      chart's reference vowels [") +
        VoiceName(DefaultVoice) + "]\n";
+  u += "  --formant-step MS  a formant analysis every MS ms (" + std::to_string(MinFormantStepMs) +
+       ".." + std::to_string(MaxFormantStepMs) +
+       "); formants.csv's time_s is then\n"
+       "                      the centre of each analysis frame [one per block]\n";
   u += "  --chart-size WxH    chart.png's size in pixels, each side " +
        std::to_string(MinChartSide) + ".." + std::to_string(MaxChartSide) + " [" +
        std::to_string(TRenderOptions{}.ChartWidth) + "x" +
@@ -160,7 +164,7 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
     for (const TIntOption& o : IntOptions)
       if (name == o.Name) option = &o;
     if (!option && name != "--window" && name != "--power-format" && name != "--voice" &&
-        name != "--chart-size")
+        name != "--chart-size" && name != "--formant-step")
       return name + ": unknown option (see --help)";
     std::string value;
     if (eq != std::string::npos) {
@@ -181,6 +185,16 @@ std::string ParseRenderOptions(const std::vector<std::string>& Args, TRenderOpti
       const std::optional<EVoice> voice = ParseVoice(value);
       if (!voice) return "--voice: unknown voice '" + value + "' (man, woman or child)";
       Options.Voice = *voice;
+      Options.FormantVoice = *voice;
+      continue;
+    }
+    if (name == "--formant-step") {
+      const std::optional<std::int32_t> ms = ParseInt(value);
+      if (!ms) return "--formant-step: '" + value + "' is not a whole number";
+      if (*ms < MinFormantStepMs || *ms > MaxFormantStepMs)
+        return "--formant-step: " + value + " ms is outside " + std::to_string(MinFormantStepMs) +
+               ".." + std::to_string(MaxFormantStepMs) + " ms";
+      Options.FormantStepMs = *ms;
       continue;
     }
     if (name == "--chart-size") {

@@ -2,6 +2,7 @@
 // Command line of quenvis-render. The options carry the side panel's values,
 // units and limits and become the same settings record as the panel's.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,10 +30,17 @@ struct TRenderOptions {
   std::vector<std::string> Inputs;
   TAnalysisSettings Settings;
   const TWindowTab* Window = &TabHamming;
-  // The formant estimator's preset and the reference vowels of chart.png.
+  // The reference vowels of chart.png; given with --voice, also the formant
+  // estimator's ceiling (FormantVoice), which is otherwise chosen per voice.
   EVoice Voice = DefaultVoice;
+  std::optional<EVoice> FormantVoice;
+  // Formant analysis hop in ms; 0: one analysis per block.
+  std::int32_t FormantStepMs = 0;
   std::int32_t ChartWidth = 800, ChartHeight = 600;
 };
+
+// --formant-step's limits in ms: phoneticians' steps up to about a block.
+inline constexpr std::int32_t MinFormantStepMs = 5, MaxFormantStepMs = 40;
 
 // chart.png's limits, each side, in pixels.
 inline constexpr std::int32_t MinChartSide = 200, MaxChartSide = 8000;

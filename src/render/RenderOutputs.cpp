@@ -412,8 +412,11 @@ bool CFormantsWriter::Open(int Fd) {
   return true;
 }
 
-void FormantsLine(CLine& l, std::int64_t Block, const TFormants& f) noexcept {
-  BlockAndTime(l, Block);
+void FormantsLineAt(CLine& l, std::int64_t Row, double TimeS, const TFormants& f) noexcept {
+  l.Clear();
+  l.Number(Row);
+  l.Char(',');
+  l.Number(TimeS);
   auto hz = [&](double v) {
     l.Char(',');
     if (v > 0) l.Fixed(v, 1);
@@ -426,8 +429,17 @@ void FormantsLine(CLine& l, std::int64_t Block, const TFormants& f) noexcept {
   l.Char('\n');
 }
 
+void FormantsLine(CLine& l, std::int64_t Block, const TFormants& f) noexcept {
+  FormantsLineAt(l, Block, static_cast<double>((Block + 1) * BlockFrames) / SampleRate, f);
+}
+
 void CFormantsWriter::Add(std::int64_t Block, const TFormants& f) {
   FormantsLine(Line(), Block, f);
+  WriteLine();
+}
+
+void CFormantsWriter::AddAt(std::int64_t Row, double TimeS, const TFormants& f) {
+  FormantsLineAt(Line(), Row, TimeS, f);
   WriteLine();
 }
 

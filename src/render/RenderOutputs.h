@@ -126,15 +126,18 @@ class CPeaksWriter : public CTableFile {
 
 // formants.csv: one line per block with the estimated pitch and formants,
 // in Hz to a tenth; unknown values are left empty. A take recorded live
-// writes the same lines.
+// writes the same lines. AddAt writes a line of an analysis at its own time
+// instead (the row number in the block column).
 inline constexpr const char* FormantsColumns =
     "block,time_s,f0_hz,f1_hz,f2_hz,f3_hz,b1_hz,b2_hz,b3_hz,voiced\n";
 void FormantsLine(CLine& Line, std::int64_t Block, const TFormants& Formants) noexcept;
+void FormantsLineAt(CLine& Line, std::int64_t Row, double TimeS, const TFormants& Formants) noexcept;
 
 class CFormantsWriter : public CTableFile {
  public:
   bool Open(int Fd) override;
   void Add(std::int64_t Block, const TFormants& Formants);
+  void AddAt(std::int64_t Row, double TimeS, const TFormants& Formants);
 };
 
 // The 4096 log10 power values of every block.

@@ -189,6 +189,212 @@ TEST(FormantTrackerAccuracy, CleanVowels) { CheckAccuracy(0, {25, 60, 15, 30}); 
 
 TEST(FormantTrackerAccuracy, VowelsIn30dBNoise) { CheckAccuracy(30, {30, 70, 25, 40}); }
 
+// --- Every voice, with the default settings ---------------------------------
+//
+// The set: men, women, children and sopranos at several pitches, ten vowels
+// each, steady and with 5.5 Hz vibrato of +-3 %, clean, in white and pink
+// noise and in a room. The estimator's constants were tuned on one half of
+// it (the vowel/vibrato/pitch combinations of even index sum, run by the
+// disabled TuningHalf test); the test below checks the other half.
+
+struct TVoiceGroup {
+  const char* Name;
+  const TVowelSet* Set;
+  std::vector<double> Pitches;
+  bool SingersF1;  // F1 raised to 1.1 F0 where lower, as trained sopranos tune it
+};
+const std::vector<TVoiceGroup> VoiceGroups = {
+    {"men", &Men, {85, 110, 140, 180}, false},
+    {"women", &Women, {160, 200, 250, 300, 350, 450}, false},
+    {"children", &Children, {250, 300, 400, 500}, false},
+    {"sopranos", &Women, {500, 600, 700, 800, 880}, true},
+};
+
+struct TCondition {
+  const char* Name;
+  double SnrDb;
+  bool Pink;
+  double ReverbSeconds;
+};
+const std::vector<TCondition> Conditions = {
+    {"clean", 0, false, 0},        {"white 20 dB", 20, false, 0}, {"pink 20 dB", 20, true, 0},
+    {"white 10 dB", 10, false, 0}, {"pink 10 dB", 10, true, 0},   {"room 0.5 s", 0, false, 0.5}};
+
+// The middle blocks of the vowels of one pitch in one condition.
+struct TTally {
+  int Blocks = 0, Voiced = 0, F0Wrong = 0, WithF1 = 0, Gross = 0, F2Gross = 0;
+  int F1Vowels = 0, F2Vowels = 0;
+  double SumF1 = 0, SumF2 = 0, WorstF1 = 0, WorstF2 = 0;  // of the per-vowel mean errors
+  double Pct(int N, int Of) const { return Of ? 100.0 * N / Of : 0; }
+  double MeanF1() const { return F1Vowels ? SumF1 / F1Vowels : 1e9; }
+  double MeanF2() const { return F2Vowels ? SumF2 / F2Vowels : 1e9; }
+};
+
+TTally Tally(const TVoiceGroup& G, std::size_t PitchIndex, const TCondition& C, int Half) {
+  TTally t;
+  const double f0 = G.Pitches[PitchIndex];
+  for (int v = 0; v < 10; v += VowelStep) {
+    for (int vibrato = 0; vibrato < 2; ++vibrato) {
+      if ((v + vibrato + static_cast<int>(PitchIndex)) % 2 != Half) continue;
+      const auto& f = G.Set->F123[static_cast<std::size_t>(v)];
+      TVowel vowel;
+      vowel.F0 = f0;
+      vowel.F = {G.SingersF1 ? std::max(f[0], 1.1 * f0) : f[0], f[1], f[2], G.Set->F4, G.Set->F5};
+      vowel.Vibrato = vibrato == 1;
+      vowel.VibratoHz = 5.5;
+      vowel.VibratoDepth = 0.03;
+      vowel.SnrDb = C.SnrDb;
+      vowel.PinkNoise = C.Pink;
+      vowel.ReverbSeconds = C.ReverbSeconds;
+      vowel.Seconds = 1.0;
+      vowel.Seed = static_cast<std::uint32_t>(7 * v + vibrato + 1);
+      const auto mono = test::Synthesize(vowel);
+      CFormantTracker tracker;
+      double e1 = 0, e2 = 0;
+      int n1 = 0, n2 = 0;
+      for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048) {
+        const TFormants r = tracker.Process(test::StereoBlock(mono, first).data());
+        const std::size_t end = first + 2048;
+        if (end < mono.size() / 4 || end > mono.size() * 3 / 4) continue;
+        ++t.Blocks;
+        const double centre =
+            (static_cast<double>(end) - CFormantTracker::CentreLag) / test::SynthRate;
+        const double pitch = test::PitchAt(vowel, centre);
+        if (!r.Voiced) continue;
+        ++t.Voiced;
+        t.F0Wrong += std::abs(r.F0 - pitch) > 0.05 * pitch;
+        const double d1 = std::abs(r.F[0] - vowel.F[0]), d2 = std::abs(r.F[1] - vowel.F[1]);
+        if (r.F[0] > 0) ++t.WithF1, ++n1, e1 += d1;
+        if (r.F[1] > 0) ++n2, e2 += d2;
+        t.Gross += r.F[0] <= 0 || r.F[1] <= 0 || d1 > 100 || d2 > 200;
+        t.F2Gross += r.F[1] <= 0 || d2 > 200;
+      }
+      if (n1) t.SumF1 += e1 / n1, ++t.F1Vowels, t.WorstF1 = std::max(t.WorstF1, e1 / n1);
+      if (n2) t.SumF2 += e2 / n2, ++t.F2Vowels, t.WorstF2 = std::max(t.WorstF2, e2 / n2);
+    }
+  }
+  return t;
+}
+
+// Limits per group, pitch range and condition; the first row that matches
+// applies. Goal rows hold the targets; the rows marked short hold what the
+// estimator reaches where it misses them (a guard against getting worse).
+enum class EKind { Clean, Noise10, Room, Any };
+struct TLimit {
+  const char* Group;
+  double Lo, Hi;  // F0, Hz
+  EKind Kind;
+  bool Goal;
+  double F0Wrong, MeanF1, MeanF2, WorstF1, WorstF2, Gross, F2Gross, MinF1Shown;  // %, Hz
+};
+constexpr double No = 1e9;
+const std::vector<TLimit> Limits = {
+    {"sopranos", 500, 880, EKind::Noise10, false, 5, No, No, No, No, No, No, 0},
+    {"children", 500, 500, EKind::Noise10, false, 3, No, No, No, No, No, No, 0},
+    {"men", 85, 85, EKind::Clean, false, 1, 25, 60, No, No, No, No, 0},
+    {"men", 85, 180, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
+    {"women", 160, 249, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
+    {"women", 350, 350, EKind::Clean, false, 1, 35, 50, 80, 120, 10, No, 0},
+    {"women", 450, 450, EKind::Clean, false, 1, 80, 110, 240, 240, 40, No, 0},
+    {"children", 400, 500, EKind::Clean, false, 1, 75, 560, 380, 2800, 45, No, 0},
+    {"women", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
+    {"children", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
+    {"sopranos", 500, 880, EKind::Clean, false, 1, 100, No, No, No, No, 95, 80},
+    {"men", 140, 140, EKind::Noise10, false, 1, No, No, No, No, 4, No, 0},
+    {"women", 160, 160, EKind::Noise10, false, 1, No, No, No, No, 4, No, 0},
+    {"women", 200, 300, EKind::Noise10, false, 1, No, No, No, No, 25, No, 0},
+    {"children", 300, 300, EKind::Noise10, false, 1, No, No, No, No, 20, No, 0},
+    {nullptr, 100, 300, EKind::Noise10, true, 1, No, No, No, No, 2, No, 0},
+    {nullptr, 0, 1000, EKind::Any, true, 1, No, No, No, No, No, No, 0},
+};
+
+const TLimit& LimitFor(const char* Group, double F0, const TCondition& C) {
+  const bool clean = C.SnrDb == 0 && C.ReverbSeconds == 0;
+  for (const TLimit& l : Limits) {
+    const bool kind = l.Kind == EKind::Any || (l.Kind == EKind::Clean && clean) ||
+                      (l.Kind == EKind::Noise10 && C.SnrDb == 10) ||
+                      (l.Kind == EKind::Room && C.ReverbSeconds > 0);
+    if (kind && F0 >= l.Lo && F0 <= l.Hi && (!l.Group || std::string(l.Group) == Group)) return l;
+  }
+  return Limits.back();
+}
+
+void CheckEveryVoice(int Half) {
+  std::printf(
+      "group    F0   condition   | voiced%% F0>5%%  | F1 mean worst | F2 mean worst | gross%% "
+      "F2gross%% F1shown%%\n");
+  for (const TVoiceGroup& g : VoiceGroups)
+    for (std::size_t p = 0; p < g.Pitches.size(); ++p)
+      for (const TCondition& c : Conditions) {
+        const TTally t = Tally(g, p, c, Half);
+        const double f0 = g.Pitches[p];
+        const TLimit& l = LimitFor(g.Name, f0, c);
+        const double gross = t.Pct(t.Gross, t.Voiced);
+        std::printf(
+            "%-8s %3.0f %-12s | %5.1f %5.2f | %5.1f %5.1f | %5.1f %6.1f | %5.1f %5.1f %5.1f%s\n",
+            g.Name, f0, c.Name, t.Pct(t.Voiced, t.Blocks), t.Pct(t.F0Wrong, t.Voiced), t.MeanF1(),
+            t.WorstF1, t.MeanF2(), t.WorstF2, gross, t.Pct(t.F2Gross, t.Voiced),
+            t.Pct(t.WithF1, t.Voiced), l.Goal ? "" : "  (short of the goal)");
+        SCOPED_TRACE(std::string(g.Name) + " " + std::to_string(static_cast<int>(f0)) + " Hz, " +
+                     c.Name);
+        EXPECT_GE(t.Pct(t.Voiced, t.Blocks), 95.0);
+        EXPECT_LE(t.Pct(t.F0Wrong, t.Voiced), l.F0Wrong);
+        EXPECT_LE(t.MeanF1(), l.MeanF1);
+        EXPECT_LE(t.MeanF2(), l.MeanF2);
+        EXPECT_LE(t.WorstF1, l.WorstF1);
+        EXPECT_LE(t.WorstF2, l.WorstF2);
+        EXPECT_LE(gross, l.Gross);
+        EXPECT_LE(t.Pct(t.F2Gross, t.Voiced), l.F2Gross);
+        EXPECT_GE(t.Pct(t.WithF1, t.Voiced), l.MinF1Shown);
+      }
+}
+
+TEST(FormantTrackerAccuracy, EveryVoiceHeldOutHalf) {
+  // Its shares and means need the whole set, which the sanitizer build would
+  // take many minutes over; the other tests take it down every path.
+  if (VowelStep > 1) GTEST_SKIP() << "the whole set only in optimised builds";
+  CheckEveryVoice(1);
+}
+
+TEST(FormantTrackerAccuracy, DISABLED_TuningHalf) { CheckEveryVoice(0); }
+
+// The octave errors of a strong first formant on the 2nd or 3rd harmonic
+// (the half or third period then looks complete), with and without vibrato
+// and in a room; and a child's /a/ at 500 Hz, whose doubled F0 would be out
+// of range: every middle block voiced, at the right pitch.
+TEST(FormantTracker, FirstFormantOnAHarmonicKeepsThePitch) {
+  struct TCase {
+    double F0, F1, F2, F3;
+  };
+  const TCase cases[] = {{240, 480, 1160, 2680}, {260, 520, 1160, 2680}, {282, 564, 1160, 2680},
+                         {160, 480, 1160, 2680}, {180, 540, 1500, 2700}, {500, 1030, 1370, 3170}};
+  for (const TCase& c : cases)
+    for (const double room : {0.0, 0.5})
+      for (const bool vibrato : {false, true}) {
+        TVowel vowel;
+        vowel.F0 = c.F0;
+        vowel.F = {c.F1, c.F2, c.F3, 3900, 4700};
+        vowel.Vibrato = vibrato;
+        vowel.VibratoDepth = 0.03;
+        vowel.ReverbSeconds = room;
+        vowel.Seconds = 1;
+        const auto mono = test::Synthesize(vowel);
+        CFormantTracker tracker;
+        int middle = 0, right = 0;
+        for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048) {
+          const TFormants r = tracker.Process(test::StereoBlock(mono, first).data());
+          const double end = static_cast<double>(first + 2048);
+          if (end < 0.25 * test::SynthRate || end > 0.75 * test::SynthRate) continue;
+          const double pitch =
+              test::PitchAt(vowel, (end - CFormantTracker::CentreLag) / test::SynthRate);
+          ++middle;
+          right += r.Voiced && std::abs(r.F0 - pitch) <= 0.05 * pitch;
+        }
+        EXPECT_EQ(right, middle) << c.F0 << " Hz, F1 " << c.F1 << (vibrato ? ", vibrato" : "")
+                                 << (room > 0 ? ", room" : "");
+      }
+}
+
 // Every result keeps the documented shape, whatever the input.
 void ExpectWellFormed(const TFormants& R) {
   EXPECT_TRUE(std::isfinite(R.F0) && R.F0 >= 0);
@@ -199,7 +405,6 @@ void ExpectWellFormed(const TFormants& R) {
     EXPECT_EQ(R.F[i] > 0, R.B[i] > 0);
     if (R.F[i] > 0) {
       EXPECT_TRUE(R.Voiced);
-      EXPECT_TRUE(i == 0 || R.F[i - 1] > 0);
       EXPECT_GT(R.F[i], last);
       last = R.F[i];
     }
@@ -278,22 +483,61 @@ TEST(FormantTracker, SilenceAfterVowelReportsNothing) {
       tracker.Process(test::StereoBlock(std::vector<std::int16_t>(2048, 0), 0).data()).Voiced);
 }
 
+// The tracks follow a change of vowel without a pause, whichever way the
+// formants move: F2 falling from /i/ to /a/ leaves F3 close to where F2 was,
+// which continuity alone would keep following.
+TEST(FormantTracker, TracksFollowAChangeOfVowel) {
+  const std::array<double, 5> i{270, 2290, 3010, 3500, 4300}, a{730, 1090, 2440, 3500, 4300},
+      u{300, 870, 2240, 3500, 4300};
+  const std::array<double, 5> orders[][3] = {{i, a, u}, {u, i, a}, {a, u, i}};
+  for (const auto& order : orders) {
+    std::vector<std::int16_t> mono;
+    for (const auto& f : order) {
+      TVowel vowel;
+      vowel.F = f;
+      vowel.Seconds = 2048.0 * 40 / test::SynthRate;
+      const std::vector<std::int16_t> part = test::Synthesize(vowel);
+      mono.insert(mono.end(), part.begin(), part.end());
+    }
+    CFormantTracker tracker;
+    for (std::size_t v = 0; v < 3; ++v) {
+      SCOPED_TRACE(testing::Message() << "F1 " << order[0][0] << ", then " << order[1][0]
+                                      << ", then " << order[2][0] << "; vowel " << v);
+      for (int b = 0; b < 40; ++b) {
+        const TFormants r = tracker.Process(test::StereoBlock(mono, (40 * v + b) * 2048).data());
+        if (b < 10) continue;  // the change, and the few blocks the tracks may resist it
+        ASSERT_NEAR(r.F[0], order[v][0], 0.1 * order[v][0]) << "block " << b;
+        ASSERT_NEAR(r.F[1], order[v][1], 0.1 * order[v][1]) << "block " << b;
+      }
+    }
+  }
+}
+
+// Every path of the analysis, the high voices' one and short hops included.
 TEST(FormantTracker, ProcessAllocatesNothing) {
-  TVowel vowel;
-  vowel.F = {310, 2790, 3310, 3900, 4700};
-  vowel.F0 = 220;
-  vowel.Seconds = 0.3;
-  vowel.SnrDb = 20;
-  const auto mono = test::Synthesize(vowel);
-  std::vector<std::vector<unsigned char>> blocks;
-  for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048)
-    blocks.push_back(test::StereoBlock(mono, first));
-  CFormantTracker tracker;
-  int formants = 0;
-  const auto before = test::AllocationCount();
-  for (const auto& b : blocks) formants += tracker.Process(b.data()).F[1] > 0;
-  EXPECT_EQ(test::AllocationCount(), before);
-  EXPECT_GT(formants, 0);  // the fit and the root finding did run
+  for (const double f0 : {220.0, 700.0}) {
+    TVowel vowel;
+    vowel.F = {std::max(310.0, 1.1 * f0), 2790, 3310, 3900, 4700};
+    vowel.F0 = f0;
+    vowel.Seconds = 0.3;
+    vowel.SnrDb = 20;
+    const auto mono = test::Synthesize(vowel);
+    std::vector<std::vector<unsigned char>> blocks;
+    for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048)
+      blocks.push_back(test::StereoBlock(mono, first));
+    CFormantTracker tracker, stepped;
+    int formants = 0;
+    const auto before = test::AllocationCount();
+    for (const auto& b : blocks) {
+      formants += tracker.Process(b.data()).F[1] > 0;
+      for (int at = 0; at < 2048; at += 512) {
+        stepped.Feed(b.data() + 4 * at, 512);
+        formants += stepped.Analyse().F[1] > 0;
+      }
+    }
+    EXPECT_EQ(test::AllocationCount(), before) << f0;
+    EXPECT_GT(formants, 0) << f0;  // the fit and the root finding did run
+  }
 }
 
 TEST(FormantTracker, ParseVoice) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "analysis/AnalysisSettings.h"
+#include "analysis/FormantTracker.h"
 #include "chart/VowelChartPainter.h"
 #include "render/Sonogram.h"
 #include "support/VowelSynth.h"
@@ -878,6 +879,50 @@ TEST_F(RenderTest, VowelGivesFormantsTracksAndChartDots) {
     EXPECT_GT(qRed(dot) - qBlue(dot), 80) << c.Voice << std::hex << " " << dot;
     const QRgb corner = chart.pixel(c.Width - 2, c.Height - 2);
     EXPECT_LT(std::abs(qRed(corner) - qBlue(corner)), 10) << c.Voice;
+  }
+}
+
+// With --formant-step, one row per hop (a multiple of 4 frames near the
+// step), each at the centre of its analysis frame: the rows of the vowel are
+// voiced and those well clear of it not.
+TEST_F(RenderTest, FormantStepGivesRowsAtTheirFrameCentres) {
+  const quenvis::test::TVowel vowel{.F0 = 150, .F = {660, 1720, 2410, 3300, 3750}, .Seconds = 1};
+  constexpr double lead = 0.5, tail = 0.5;
+  std::vector<short> mono(static_cast<std::size_t>(lead * 44100));
+  const std::vector<std::int16_t> sound = quenvis::test::Synthesize(vowel);
+  mono.insert(mono.end(), sound.begin(), sound.end());
+  mono.resize(mono.size() + static_cast<std::size_t>(tail * 44100));
+  const fs::path in = Dir / "step.wav", out = Dir / "step";
+  SNDFILE* f = Create(in, 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  sf_writef_short(f, mono.data(), static_cast<sf_count_t>(mono.size()));
+  sf_close(f);
+  for (const int ms : {5, 10, 40}) {
+    const TResult r = Run({"--formant-step", std::to_string(ms), in, out / std::to_string(ms)});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const auto rows = Csv(out / std::to_string(ms) / "formants.csv");
+    const double hop = 4 * std::nearbyint(ms * 44.1 / 4) / 44100;
+    const double seconds = static_cast<double>(mono.size()) / 44100;
+    // Rows start once a whole analysis frame lies within the recording.
+    const double centreLag = quenvis::CFormantTracker::CentreLag / 44100.0;
+    EXPECT_NEAR(static_cast<double>(rows.size() - 1), (seconds - centreLag) / hop, 1.5) << ms;
+    int voicedInVowel = 0, vowelRows = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+      ASSERT_EQ(rows[i].size(), 10u);
+      EXPECT_EQ(rows[i][0], std::to_string(i - 1));
+      const double t = std::stod(rows[i][1]);
+      if (i > 1) {
+        EXPECT_NEAR(t - std::stod(rows[i - 1][1]), hop, 1e-9) << ms << " row " << i;
+      }
+      // The frames reach 42 ms around their centre.
+      if (t < lead - 0.05 || t > lead + vowel.Seconds + 0.05) {
+        EXPECT_EQ(rows[i][9], "0") << ms << " ms, silent row at " << t;
+      } else if (t > lead + 0.05 && t < lead + vowel.Seconds - 0.05) {
+        ++vowelRows;
+        voicedInVowel += rows[i][9] == "1" && std::abs(std::stod(rows[i][2]) - 150) < 3;
+      }
+    }
+    EXPECT_GT(vowelRows, 0.8 / (ms / 1000.0)) << ms;
+    EXPECT_EQ(voicedInVowel, vowelRows) << ms;
   }
 }
 

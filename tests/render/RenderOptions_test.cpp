@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <utility>
+
 namespace quenvis {
 namespace {
 
@@ -76,7 +80,26 @@ TEST(RenderOptions, ChartSizeAndVoice) {
     EXPECT_EQ(o.ChartWidth, c.Width) << c.Value;
     EXPECT_EQ(o.ChartHeight, c.Height) << c.Value;
     EXPECT_EQ(o.Voice, c.Voice) << c.Value;
+    // Only a voice given fixes the formant estimator's ceiling.
+    EXPECT_EQ(o.FormantVoice, c.Option == "--voice" ? std::optional(c.Voice) : std::nullopt);
   }
+}
+
+TEST(RenderOptions, FormantStep) {
+  const std::pair<std::string, std::int32_t> cases[] = {
+      {"5", 5}, {"40", 40}, {"4", -1}, {"41", -1}, {"0", -1}, {"-10", -1}, {"10ms", -1}, {"", -1}};
+  for (const auto& [value, ms] : cases) {
+    TRenderOptions o;
+    const std::string error = ParseRenderOptions({"--formant-step", value, "in.wav", "out"}, o);
+    EXPECT_EQ(error.empty(), ms > 0) << value << ": " << error;
+    EXPECT_EQ(o.FormantStepMs, std::max(ms, 0)) << value;
+    if (ms < 0) {
+      EXPECT_EQ(error.rfind("--formant-step: ", 0), 0u) << error;
+    }
+  }
+  TRenderOptions o;
+  EXPECT_EQ(ParseRenderOptions({"in.wav", "out"}, o), "");
+  EXPECT_EQ(o.FormantStepMs, 0);  // one analysis per block
 }
 
 }  // namespace

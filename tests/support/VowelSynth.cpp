@@ -9,10 +9,43 @@ namespace quenvis::test {
 
 namespace {
 constexpr double TwoPi = 2 * std::numbers::pi;
+
+// A small room after Schroeder: four parallel feedback combs whose gains give
+// the decay time, then two all-pass filters that thicken the echoes; mixed
+// with the direct sound at equal power.
+void AddRoom(std::vector<double>& X, double Rt60) {
+  constexpr double combMs[] = {29.7, 37.1, 41.1, 43.7};
+  constexpr double allpassMs[] = {5.0, 1.7};
+  const std::size_t n = X.size();
+  std::vector<double> wet(n, 0.0);
+  for (const double ms : combMs) {
+    const auto delay = static_cast<std::size_t>(ms * SynthRate / 1000);
+    const double gain = std::pow(10.0, -3.0 * ms / 1000 / Rt60);
+    std::vector<double> y(n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) y[i] = X[i] + (i >= delay ? gain * y[i - delay] : 0.0);
+    for (std::size_t i = 0; i < n; ++i) wet[i] += y[i];
+  }
+  for (const double ms : allpassMs) {
+    const auto delay = static_cast<std::size_t>(ms * SynthRate / 1000);
+    constexpr double g = 0.7;
+    std::vector<double> y(n, 0.0);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double back = i >= delay ? wet[i - delay] : 0.0;
+      const double fed = i >= delay ? y[i - delay] : 0.0;
+      y[i] = -g * wet[i] + back + g * fed;
+    }
+    wet.swap(y);
+  }
+  double dry = 0, room = 0;
+  for (std::size_t i = 0; i < n; ++i) dry += X[i] * X[i], room += wet[i] * wet[i];
+  const double scale = room > 0 ? std::sqrt(dry / room) : 0.0;
+  for (std::size_t i = 0; i < n; ++i) X[i] += scale * wet[i];
 }
+}  // namespace
 
 double PitchAt(const TVowel& Vowel, double T) {
-  return Vowel.F0 * (Vowel.Vibrato ? 1 + 0.02 * std::sin(TwoPi * 5 * T) : 1.0);
+  return Vowel.F0 *
+         (Vowel.Vibrato ? 1 + Vowel.VibratoDepth * std::sin(TwoPi * Vowel.VibratoHz * T) : 1.0);
 }
 
 std::vector<std::int16_t> Synthesize(const TVowel& Vowel) {
@@ -51,14 +84,35 @@ std::vector<std::int16_t> Synthesize(const TVowel& Vowel) {
       v = y;
     }
   }
+  if (Vowel.ReverbSeconds > 0) AddRoom(x, Vowel.ReverbSeconds);
   if (Vowel.SnrDb > 0) {
-    double power = 0;
-    for (double v : x) power += v * v;
-    const double sigma =
-        std::sqrt(power / static_cast<double>(x.size())) * std::pow(10, -Vowel.SnrDb / 20);
     std::mt19937 rng(Vowel.Seed);
-    std::normal_distribution<double> noise(0, sigma);
-    for (double& v : x) v += noise(rng);
+    std::normal_distribution<double> white(0, 1);
+    std::vector<double> noise(x.size());
+    // Pink: white noise through a bank of first-order low-passes (-3 dB per
+    // octave within 1 % over the audible band).
+    double b0 = 0, b1 = 0, b2 = 0, b3 = 0, b4 = 0, b5 = 0, b6 = 0;
+    for (double& v : noise) {
+      const double w = white(rng);
+      if (!Vowel.PinkNoise) {
+        v = w;
+        continue;
+      }
+      b0 = 0.99886 * b0 + w * 0.0555179;
+      b1 = 0.99332 * b1 + w * 0.0750759;
+      b2 = 0.96900 * b2 + w * 0.1538520;
+      b3 = 0.86650 * b3 + w * 0.3104856;
+      b4 = 0.55000 * b4 + w * 0.5329522;
+      b5 = -0.7616 * b5 - w * 0.0168980;
+      v = b0 + b1 + b2 + b3 + b4 + b5 + b6 + w * 0.5362;
+      b6 = w * 0.115926;
+    }
+    double power = 0, noisePower = 0;
+    for (std::size_t i = 0; i < x.size(); ++i)
+      power += x[i] * x[i], noisePower += noise[i] * noise[i];
+    const double gain =
+        noisePower > 0 ? std::sqrt(power / noisePower) * std::pow(10, -Vowel.SnrDb / 20) : 0.0;
+    for (std::size_t i = 0; i < x.size(); ++i) x[i] += gain * noise[i];
   }
   double peak = 1e-300;
   for (double v : x) peak = std::max(peak, std::abs(v));

@@ -11,8 +11,11 @@ struct TVowel {
   double F0 = 120;                                 // Hz, mean pitch
   std::array<double, 5> F{};                       // F1..F5, Hz
   std::array<double, 5> B{70, 90, 130, 180, 250};  // bandwidths, Hz
-  bool Vibrato = false;                            // 5 Hz, +-2 % of F0
-  double SnrDb = 0;                                // white noise at this SNR; 0 for none
+  bool Vibrato = false;                            // at the rate and depth below
+  double VibratoHz = 5, VibratoDepth = 0.02;       // depth: share of F0
+  double SnrDb = 0;                                // noise at this SNR; 0 for none
+  bool PinkNoise = false;                          // else white
+  double ReverbSeconds = 0;                        // a room's decay time (RT60); 0 for none
   double Seconds = 3;
   std::uint32_t Seed = 1;
 };
@@ -24,7 +27,8 @@ double PitchAt(const TVowel& Vowel, double T);
 
 // Mono samples: a pulse train (pulses placed between samples by linear
 // interpolation) through a glottal low-pass and lip radiation (about -6 dB per
-// octave overall) and five cascade resonators; peak at half full scale.
+// octave overall) and five cascade resonators, then a room if asked for, then
+// the noise; peak at half full scale.
 std::vector<std::int16_t> Synthesize(const TVowel& Vowel);
 
 // One 2048-frame interleaved stereo block (both channels equal) from mono

@@ -1,0 +1,28 @@
+#pragma once
+// Which resonance is F1, F2 and F3: each formant has a frequency range and
+// follows its own recent values, so a resonance that comes and goes leaves
+// its formant unknown instead of renumbering the ones above it.
+#include <array>
+
+#include "analysis/AllPoleFit.h"
+
+namespace quenvis {
+
+class CFormantTrack {
+ public:
+  void Reset() noexcept;
+  // Picks F1..F3 among the resonances (0 where none fits); with KnownF1 > 0
+  // F1 is that value (with KnownB1) and only resonances clear above it count.
+  void Assign(const TResonances& Roots, double KnownF1, double KnownB1, std::array<double, 3>& F,
+              std::array<double, 3>& B) noexcept;
+  // A block without formants: the tracks age.
+  void Skip() noexcept;
+
+ private:
+  std::array<double, 3> FLast{};  // latest value of each track, 0 if none
+  std::array<int, 3> FAge{1000, 1000, 1000};
+  // Blocks in a row whose resonances, taken on their own, tell another story.
+  int FDisagree = 0;
+};
+
+}  // namespace quenvis

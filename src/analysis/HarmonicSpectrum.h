@@ -1,0 +1,68 @@
+#pragma once
+// The formant estimator's spectrum (FFTW, at 22 050 Hz) and the harmonic
+// peaks read from it: their frequencies, their powers with the noise taken
+// off, and how far each stands clear of the noise.
+#include <array>
+
+namespace quenvis {
+
+inline constexpr int MaxHarmonics = 128;
+
+struct THarmonics {
+  int Count = 0;
+  std::array<double, MaxHarmonics> Freq{}, Power{}, Weight{};  // Hz, power, 0..1
+};
+
+// F1 and F2 of a voice so high that only one or two harmonics lie under
+// each: the three resonances (of nominal bandwidths) whose shapes best
+// explain the levels of the lowest harmonics (below 5 000 Hz), searched on a
+// 10 Hz grid, F1 and F2 together, F3 apart. The powers are those after
+// pre-emphasis. False when fewer than four harmonics are known.
+struct THighVoiceFit {
+  static constexpr int MaxPoints = 8;
+  static constexpr double Lo = 300, Hi = 4500, Step = 10;
+  static constexpr int Grid = static_cast<int>((Hi - Lo) / Step) + 1;
+  std::array<std::array<double, MaxPoints>, Grid> Shape1{}, Shape2{}, Shape3{};
+};
+bool FormantsFromHarmonics(const THarmonics& Harmonics, double F0, THighVoiceFit& Scratch,
+                           double& F1, double& F2, double& F3) noexcept;
+
+class CHarmonicSpectrum {
+ public:
+  static constexpr double Rate = 22050;
+  static constexpr int Frame = 1536;  // 69.7 ms
+  static constexpr int Size = 2048;
+  static constexpr double BinHz = Rate / Size;
+
+  CHarmonicSpectrum();  // plans the transform; std::bad_alloc when FFTW cannot
+  ~CHarmonicSpectrum();
+  CHarmonicSpectrum(const CHarmonicSpectrum&) = delete;
+  CHarmonicSpectrum& operator=(const CHarmonicSpectrum&) = delete;
+
+  // Power spectrum of Frame samples (Hann window, mean removed).
+  void Compute(const double* Samples) noexcept;
+  double Power(int Bin) const noexcept { return FPower[static_cast<std::size_t>(Bin)]; }
+
+  // Peaks near the multiples of F0 below Ceiling; F0 is refined from the
+  // clear ones, following vibrato up the series.
+  void PickHarmonics(double& F0, double Ceiling, THarmonics& Out) noexcept;
+
+  // How much (as a power ratio) the strongest bin within Spacing/5 of Freq
+  // stands above the mean power of the bands on either side that reach
+  // 4/5 of Spacing away; the weaker side counts.
+  double Prominence(double Freq, double Spacing) const noexcept;
+  // The strongest bin's power within Freq +- Reach.
+  double PeakPower(double Freq, double Reach) const noexcept;
+
+ private:
+  void RemoveNoise(THarmonics& H, double F0) noexcept;
+
+  double* FIn;
+  void* FOut;   // fftw_complex[Size / 2 + 1]
+  void* FPlan;  // fftw_plan
+  std::array<double, Frame> FWindow{};
+  std::array<double, Size / 2 + 1> FPower{};
+  std::array<double, MaxHarmonics> FValley{};
+};
+
+}  // namespace quenvis

@@ -1,0 +1,197 @@
+#include "analysis/PitchEstimator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace quenvis {
+
+namespace {
+
+constexpr double ShortDip = 0.15;     // a dip this deep is a period of its own
+constexpr double Aperiodic = 0.4;     // no dip below this: unvoiced
+constexpr double DipSlack = 0.12;     // a longer period may be this much shallower
+constexpr double Evidence = 0.5;      // share of the missing harmonics found
+constexpr double Prominent = 4;       // 6 dB over the valleys beside it
+constexpr double EvidenceTop = 3000;  // Hz; vibrato blurs the harmonics above
+constexpr double Audible = 3e-3;      // -25 dB re the harmonics beside it
+constexpr int Remembered = 3;         // blocks the last F0 steers the choice
+
+bool Near(double A, double B, double Tolerance) noexcept {
+  return A > 0 && B > 0 && std::abs(A - B) <= Tolerance * B;
+}
+
+}  // namespace
+
+void CPitchEstimator::Reset() noexcept {
+  FLastF0 = 0;
+  FSinceVoiced = 1000;
+}
+
+double CPitchEstimator::MissingHarmonics(const CHarmonicSpectrum& Spectrum, double F0,
+                                         double Low) const noexcept {
+  const double top = std::min(EvidenceTop, 8.5 * F0);
+  int tried = 0, found = 0;
+  for (int m = 1; m * Low < top && tried < 8; ++m) {
+    const double at = m * Low;
+    const double below = std::floor(at / F0 + 1e-9) * F0;  // harmonics of F0 beside it
+    if (at - below < 0.1 * F0 || below + F0 - at < 0.1 * F0) continue;
+    ++tried;
+    // Far below the harmonics beside it, a peak is leakage or noise.
+    const double beside =
+        std::max(Spectrum.PeakPower(below, 0.1 * F0), Spectrum.PeakPower(below + F0, 0.1 * F0));
+    const double spacing = std::min({Low, at - below, below + F0 - at});
+    const bool present = Spectrum.Prominence(at, spacing) >= Prominent &&
+                         Spectrum.PeakPower(at, 0.2 * spacing) >= Audible * beside;
+    // Without its fundamental, the lower pitch is not heard: a formant
+    // between two harmonics of a vibrato lifts the smear into false peaks.
+    if (m == 1 && !present) return 0;
+    found += present;
+  }
+  return tried ? static_cast<double>(found) / tried : 0.0;
+}
+
+// The period (in samples) of the deepest dip within 8 % of Lag, refined by a
+// parabola; 0 when none lies in range.
+double CPitchEstimator::PeriodNear(double Lag, double& Dip) const noexcept {
+  const int lo = std::max(MinLag, static_cast<int>(Lag * 0.92));
+  const int hi = std::min(MaxLag - 1, static_cast<int>(Lag * 1.08) + 1);
+  int best = -1;
+  for (int tau = lo; tau <= hi; ++tau)
+    if (best < 0 || FD[static_cast<std::size_t>(tau)] < FD[static_cast<std::size_t>(best)])
+      best = tau;
+  if (best <= lo || best >= hi) return 0;  // still falling at the edge: no dip here
+  Dip = FD[static_cast<std::size_t>(best)];
+  const double a = FD[static_cast<std::size_t>(best - 1)], b = Dip,
+               c = FD[static_cast<std::size_t>(best + 1)];
+  const double curve = a - 2 * b + c;
+  return best + (curve > 0 ? std::clamp(0.5 * (a - c) / curve, -0.5, 0.5) : 0.0);
+}
+
+double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum& Spectrum,
+                                 double& Level) noexcept {
+  ++FSinceVoiced;
+  double mean = 0;
+  for (int n = 0; n < Span; ++n) mean += Samples[n];
+  mean /= Span;
+  double energy = 0;
+  for (int n = 0; n < Span; ++n) {
+    FX[static_cast<std::size_t>(n)] = Samples[n] - mean;
+    energy += FX[static_cast<std::size_t>(n)] * FX[static_cast<std::size_t>(n)];
+  }
+  Level = std::sqrt(energy / Span);
+  if (Level < MinLevel) return 0;
+
+  // Cumulative-mean-normalised difference.
+  const double* x = FX.data();
+  double running = 0;
+  FD[0] = 1;
+  for (int tau = 1; tau <= MaxLag; ++tau) {
+    double a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+    for (int n = 0; n < Window; n += 4) {
+      const double e0 = x[n] - x[n + tau], e1 = x[n + 1] - x[n + 1 + tau];
+      const double e2 = x[n + 2] - x[n + 2 + tau], e3 = x[n + 3] - x[n + 3 + tau];
+      a0 += e0 * e0;
+      a1 += e1 * e1;
+      a2 += e2 * e2;
+      a3 += e3 * e3;
+    }
+    const double diff = (a0 + a1) + (a2 + a3);
+    running += diff;
+    FD[static_cast<std::size_t>(tau)] = running > 0 ? diff * tau / running : 1;
+  }
+  FD[static_cast<std::size_t>(MaxLag + 1)] = 1;
+
+  // Every dip; the deepest sets how shallow a shorter one may be.
+  double deepest = 2;
+  for (int tau = MinLag; tau < MaxLag; ++tau) {
+    const double d = FD[static_cast<std::size_t>(tau)];
+    if (d < FD[static_cast<std::size_t>(tau - 1)] && d <= FD[static_cast<std::size_t>(tau + 1)])
+      deepest = std::min(deepest, d);
+  }
+  if (deepest > Aperiodic) return 0;
+  const double accept = std::max(ShortDip, deepest + DipSlack);
+  int first = -1;
+  for (int tau = MinLag; tau < MaxLag && first < 0; ++tau) {
+    const double d = FD[static_cast<std::size_t>(tau)];
+    if (d <= accept && d < FD[static_cast<std::size_t>(tau - 1)] &&
+        d <= FD[static_cast<std::size_t>(tau + 1)])
+      first = tau;
+  }
+  if (first < 0) return 0;
+  double dip = FD[static_cast<std::size_t>(first)];
+  double period = PeriodNear(first, dip);
+  if (period <= 0) period = first;
+  double f0 = Rate / period;
+  const double last = FSinceVoiced <= Remembered ? FLastF0 : 0;
+
+  // Vibrato blurs the short period more than the long one, so a weaker dip
+  // at a half or a third of the period is the period when the spectrum
+  // lacks the harmonics between those of its F0.
+  for (const int k : {2, 3}) {
+    if (period / k < MinLag) continue;
+    double upDip = 1;
+    const double up = PeriodNear(period / k, upDip);
+    if (up <= 0 || upDip > Aperiodic) continue;
+    // Noise hides the weaker of the harmonics in between, not all of them.
+    double bar = 0.5 * Evidence;
+    if (Near(Rate / up, last, 0.08)) bar += 0.2;
+    if (Near(f0, last, 0.08)) bar -= 0.2;
+    if (MissingHarmonics(Spectrum, Rate / up, Rate / up / k) < bar) {
+      period = up;
+      dip = upDip;
+      f0 = Rate / period;
+      break;
+    }
+  }
+
+  // A half or a third of that F0, where the spectrum shows the harmonics it
+  // adds. The previous blocks' F0 lowers the bar for returning to it and
+  // raises it for leaving it.
+  double bestEvidence = 0;
+  double chosen = f0;
+  for (const int k : {2, 3}) {
+    double subDip = 1;
+    const double subPeriod = PeriodNear(period * k, subDip);
+    if (subPeriod <= 0 || subDip > std::max(dip + DipSlack, ShortDip)) continue;
+    const double sub = Rate / subPeriod;
+    if (sub < MinF0) continue;
+    double bar = Evidence;
+    if (Near(sub, last, 0.08)) bar -= 0.2;
+    if (Near(f0, last, 0.08)) bar += 0.25;
+    const double e = MissingHarmonics(Spectrum, f0, f0 / k);
+    if (e >= bar && e - bar >= bestEvidence) {
+      bestEvidence = e - bar;
+      chosen = sub;
+    }
+  }
+  const bool halved = chosen != f0;
+  f0 = chosen;
+  // Any other clear longer period (two thirds of F0, say, when the formants
+  // favour the 2nd and 3rd harmonics) whose own harmonics the spectrum shows.
+  if (!halved)
+    for (int tau = static_cast<int>(period * 1.1) + 1; tau < MaxLag; ++tau) {
+      const double d = FD[static_cast<std::size_t>(tau)];
+      if (d > accept || d >= FD[static_cast<std::size_t>(tau - 1)] ||
+          d > FD[static_cast<std::size_t>(tau + 1)])
+        continue;
+      const double ratio = tau / period;
+      if (std::abs(ratio - std::nearbyint(ratio)) < 0.1) continue;  // tried above
+      double otherDip = 1;
+      const double other = PeriodNear(tau, otherDip);
+      if (other <= 0 || Rate / other < MinF0) continue;
+      double bar = Evidence;
+      if (Near(Rate / other, last, 0.08)) bar -= 0.2;
+      if (Near(f0, last, 0.08)) bar += 0.25;
+      if (MissingHarmonics(Spectrum, f0, Rate / other) >= bar) {
+        f0 = Rate / other;
+        break;
+      }
+    }
+  if (f0 < MinF0 || f0 > MaxF0) return 0;
+  FLastF0 = f0;
+  FSinceVoiced = 0;
+  return f0;
+}
+
+}  // namespace quenvis
