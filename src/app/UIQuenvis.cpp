@@ -300,7 +300,7 @@ void TForm1::ShowChart() {
     Chart = new TVowelChart();
     Playback->Attach(*Chart);
   }
-  if (!Formants) Formants = std::make_unique<CFormantTracker>();
+  if (!Formants) Formants = std::make_unique<CFormantTracker>(Chart->FormantVoice());
   Chart->show();
   Chart->raise();
   Chart->activateWindow();
@@ -368,10 +368,12 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, s
     return;
   }
   // The chart, while shown, gets the same blocks with the spectrum drawn from
-  // them; its estimator chooses its ceiling from the voice it hears (the
-  // chart's voice picks the reference vowels only).
+  // them; its estimator chooses its ceiling from the voice it hears unless
+  // the chart's voice fixes it (remade only when that changes).
   TChartBlock toChart;
   if (Chart && Chart->isVisible() && Formants) {
+    if (Formants->Voice() != Chart->FormantVoice())
+      Formants = std::make_unique<CFormantTracker>(Chart->FormantVoice());
     toChart = {Data, Frames, FFT->Power.data(), Formants->Process(Data)};
     toChart.PowerScale = Settings.FScale;
     toChart.PowerOffset = Settings.FOffset;

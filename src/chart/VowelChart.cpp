@@ -38,6 +38,8 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
 
   // The toolbar takes no keyboard focus, so Space and C always reach the chart.
   FVoiceList = new QComboBox(this);
+  FVoiceList->setObjectName(QStringLiteral("voiceList"));
+  FVoiceList->addItem(QStringLiteral("auto"));
   for (const EVoice v : Voices) FVoiceList->addItem(QString::fromLatin1(VoiceName(v)));
   FLoad = new QPushButton(QStringLiteral("Load references..."), this);
   FBuiltIn = new QPushButton(QStringLiteral("Built-in references"), this);
@@ -99,7 +101,12 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   connect(FTakes, &TTakeRecorder::problem, this, &TVowelChart::TakeProblem);
 
   connect(FVoiceList, &QComboBox::activated, this,
-          [this](int Index) { SetVoice(Voices[std::clamp(Index, 0, 2)]); });
+          [this](int Index) {
+            if (Index <= 0)
+              SetAutomaticVoice();
+            else
+              SetVoice(Voices[std::clamp(Index - 1, 0, 2)]);
+          });
   connect(FLoad, &QPushButton::clicked, this, &TVowelChart::AskForReferences);
   connect(FBuiltIn, &QPushButton::clicked, this, &TVowelChart::UseBuiltInReferences);
   const auto shortcut = [this](const QKeySequence& Keys, auto Action) {
@@ -136,10 +143,10 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
       settings.value(QStringLiteral("chart/spectrogramTopHz"), CLiveSpectrogram::DefaultTopHz)
           .toDouble());
   connect(FSpectrogram, &TSpectrogramView::TopHzChanged, this, [this] { Remember(); });
-  const auto voice =
+  FFormantVoice =
       ParseVoice(settings.value(QStringLiteral("chart/voice")).toString().toStdString());
-  FPlane->Painter().SetVoice(voice.value_or(DefaultVoice));
-  FVoiceList->setCurrentIndex(static_cast<int>(Voice()));
+  FPlane->Painter().SetVoice(FFormantVoice.value_or(DefaultVoice));
+  FVoiceList->setCurrentIndex(FFormantVoice ? 1 + static_cast<int>(*FFormantVoice) : 0);
   const QString path = settings.value(QStringLiteral("chart/references")).toString();
   if (!path.isEmpty()) LoadReferences(path);
 }
@@ -184,8 +191,17 @@ void TVowelChart::ClearTrail() { FPlane->ClearTrail(); }
 bool TVowelChart::LatestPoint(double& F1, double& F2) const { return FPlane->LatestPoint(F1, F2); }
 
 void TVowelChart::SetVoice(EVoice Voice) {
+  FFormantVoice = Voice;
   FPlane->Painter().SetVoice(Voice);
-  FVoiceList->setCurrentIndex(static_cast<int>(Voice));
+  FVoiceList->setCurrentIndex(1 + static_cast<int>(Voice));
+  FPlane->Rebuild();
+  Remember();
+}
+
+void TVowelChart::SetAutomaticVoice() {
+  FFormantVoice.reset();
+  FPlane->Painter().SetVoice(DefaultVoice);
+  FVoiceList->setCurrentIndex(0);
   FPlane->Rebuild();
   Remember();
 }
@@ -265,7 +281,9 @@ void TVowelChart::closeEvent(QCloseEvent* Event) {
 void TVowelChart::Remember() const {
   QSettings settings;  // the application's own, named by the program
   settings.setValue(QStringLiteral("chart/geometry"), saveGeometry());
-  settings.setValue(QStringLiteral("chart/voice"), QString::fromLatin1(VoiceName(Voice())));
+  settings.setValue(QStringLiteral("chart/voice"),
+                    FFormantVoice ? QString::fromLatin1(VoiceName(*FFormantVoice))
+                                  : QStringLiteral("auto"));
   settings.setValue(QStringLiteral("chart/references"), FReferencePath);
   settings.setValue(QStringLiteral("chart/splitter"), FSplitter->saveState());
   settings.setValue(QStringLiteral("chart/spectrogramTopHz"), FSpectrogram->TopHz());

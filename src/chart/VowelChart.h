@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <optional>
 
 #include "analysis/FormantTracker.h"
 #include "chart/VowelChartPainter.h"
@@ -58,8 +59,13 @@ class TVowelChart : public QWidget {
   bool Paused() const noexcept { return FPaused; }
   void ClearTrail();
 
+  // A voice picks the reference vowels and fixes the estimator's ceiling;
+  // "auto" (the default) shows the default voice's vowels and leaves the
+  // ceiling to the estimator.
   void SetVoice(EVoice Voice);
+  void SetAutomaticVoice();
   EVoice Voice() const noexcept { return Painter().Voice(); }
+  std::optional<EVoice> FormantVoice() const noexcept { return FFormantVoice; }
   // Loads a reference set; on failure returns the message, shows it, and
   // keeps the chart as it was.
   QString LoadReferences(const QString& Path);
@@ -117,7 +123,8 @@ class TVowelChart : public QWidget {
   TSpectrogramView* FSpectrogram;
   QSplitter* FSplitter;
   double FNextTime = 0;  // stream time of a block that brings none
-  QComboBox* FVoiceList;
+  QComboBox* FVoiceList;  // "auto", then the voices
+  std::optional<EVoice> FFormantVoice;
   QPushButton* FLoad;
   QPushButton* FBuiltIn;
   QLabel* FStatus;

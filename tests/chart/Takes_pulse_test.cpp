@@ -150,5 +150,9 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   QStandardPaths::setTestModeEnabled(true);
+  // The cases run as processes side by side: each keeps its settings (the
+  // takes' folder among them) to itself.
+  const QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   return RUN_ALL_TESTS();
 }

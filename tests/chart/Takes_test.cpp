@@ -247,6 +247,7 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   options.Input = wav;
   options.OutDir = s.Dir.filePath(QStringLiteral("render")).toStdString();
   options.Voice = s.Chart->Voice();
+  options.FormantVoice = s.Chart->FormantVoice();
   ASSERT_EQ(RenderRecording(options, TRenderHooks{}), "");
 
   TFileWaveInService& file = s.Form->Playback->File();
@@ -379,5 +380,9 @@ int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   QStandardPaths::setTestModeEnabled(true);
+  // The cases run as processes side by side: each keeps its settings (the
+  // takes' folder among them) to itself.
+  const QTemporaryDir settings;
+  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
   return RUN_ALL_TESTS();
 }

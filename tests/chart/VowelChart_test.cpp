@@ -2,6 +2,7 @@
 #include <QImage>
 #include <QPaintEvent>
 #include <QScreen>
+#include <QComboBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -33,6 +34,7 @@ class VowelChartTest : public QObject {
   void trailPauseAndClear();
   void savesAPngWithTheReferenceVowels();
   void blocksRepaintOnlyWhatTheyChange();
+  void voiceListFixesTheCeilingOrLeavesItToTheEstimator();
 };
 
 namespace {
@@ -250,6 +252,31 @@ void VowelChartTest::blocksRepaintOnlyWhatTheyChange() {
       QCOMPARE(differ, 0);
     }
     if (k >= 2 * TVowelChart::TrailBlocks) QVERIFY(planePainted.isEmpty());
+  }
+}
+
+// "auto" leaves the estimator's ceiling to the voice it hears and shows the
+// default voice's vowels; a voice fixes both. The choice outlives the window.
+void VowelChartTest::voiceListFixesTheCeilingOrLeavesItToTheEstimator() {
+  const struct {
+    int Index;
+    std::optional<EVoice> Formant;
+    EVoice Shown;
+  } rows[] = {{1, EVoice::Man, EVoice::Man}, {0, std::nullopt, DefaultVoice},
+              {3, EVoice::Child, EVoice::Child}, {0, std::nullopt, DefaultVoice}};
+  for (const auto& r : rows) {
+    {
+      TVowelChart chart;
+      auto* list = chart.findChild<QComboBox*>(QStringLiteral("voiceList"));
+      QVERIFY(list != nullptr);
+      list->setCurrentIndex(r.Index);
+      emit list->activated(r.Index);
+      QCOMPARE(chart.FormantVoice(), r.Formant);
+      QCOMPARE(chart.Voice(), r.Shown);
+    }
+    const TVowelChart again;
+    QCOMPARE(again.FormantVoice(), r.Formant);
+    QCOMPARE(again.Voice(), r.Shown);
   }
 }
 
