@@ -4,7 +4,7 @@
 // the resonances its roots stand for.
 #include <array>
 
-#include "analysis/HarmonicSpectrum.h"
+#include "analysis/HarmonicPeaks.h"
 
 namespace quenvis {
 

@@ -13,7 +13,7 @@
 #include "analysis/AllPoleFit.h"
 #include "analysis/CeilingChoice.h"
 #include "analysis/FormantTrack.h"
-#include "analysis/HarmonicSpectrum.h"
+#include "analysis/HarmonicPeaks.h"
 #include "analysis/PitchEstimator.h"
 
 namespace quenvis {

@@ -7,7 +7,7 @@
 // show more evidence than a continuation.
 #include <array>
 
-#include "analysis/HarmonicSpectrum.h"
+#include "analysis/HarmonicPeaks.h"
 
 namespace quenvis {
 

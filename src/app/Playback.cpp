@@ -7,7 +7,7 @@
 #include "capture/UWaveRecorder.h"
 #include "capture/WaveInRouter.h"
 #include "capture/WaveInServiceChoice.h"
-#include "chart/SpectrogramView.h"
+#include "chart/SonogramView.h"
 #include "chart/Timeline.h"
 #include "chart/VowelChart.h"
 

@@ -24,7 +24,7 @@
 #include <QVBoxLayout>
 
 #include "analysis/Common.h"
-#include "chart/SpectrogramView.h"
+#include "chart/SonogramView.h"
 #include "chart/TakeRecorder.h"
 #include "chart/Timeline.h"
 

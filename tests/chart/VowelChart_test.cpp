@@ -15,7 +15,7 @@
 #include "chart/ChartScale.h"
 #include "chart/NoteName.h"
 #include "chart/ReferenceVowels.h"
-#include "chart/SpectrogramView.h"
+#include "chart/SonogramView.h"
 #include "chart/VowelChart.h"
 
 using namespace quenvis;

@@ -1,6 +1,6 @@
 // The live spectrogram: scrolling without redrawing, the offline
 // spectrogram's colours, tracks on their rows, the time under a column.
-#include "display/LiveSpectrogram.h"
+#include "display/LiveSonogram.h"
 
 #include <gtest/gtest.h>
 

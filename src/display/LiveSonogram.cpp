@@ -1,4 +1,4 @@
-#include "display/LiveSpectrogram.h"
+#include "display/LiveSonogram.h"
 
 #include <algorithm>
 #include <cmath>

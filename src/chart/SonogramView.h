@@ -7,7 +7,7 @@
 #include <QWidget>
 
 #include "analysis/FormantTracker.h"
-#include "display/LiveSpectrogram.h"
+#include "display/LiveSonogram.h"
 
 class QComboBox;
 

@@ -9,7 +9,7 @@
 
 #include "PairedRatio.h"
 #include "analysis/Common.h"
-#include "display/LiveSpectrogram.h"
+#include "display/LiveSonogram.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "chart/SpectrogramView.h"
+#include "chart/SonogramView.h"
 
 #include <QComboBox>
 #include <QFont>

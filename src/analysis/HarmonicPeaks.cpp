@@ -1,4 +1,4 @@
-#include "analysis/HarmonicSpectrum.h"
+#include "analysis/HarmonicPeaks.h"
 
 #include <fftw3.h>
 
