@@ -146,6 +146,7 @@ void TForm1::BuildLayout() {
   colours.setColor(QPalette::Window, colours.color(QPalette::Button));
   setPalette(colours);
   setAutoFillBackground(true);
+  setAttribute(Qt::WA_OpaquePaintEvent);
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setStyleHint(QFont::SansSerif);
   font.setPointSize(8);
@@ -322,7 +323,27 @@ void TForm1::FormDestroy(QObject* /*Sender*/) {
   FFT.reset();
 }
 
-void TForm1::paintEvent(QPaintEvent* /*Event*/) { FormPaint(this); }
+void TForm1::paintEvent(QPaintEvent* Event) {
+  // The window is opaque to Qt, so that presenting a block does not fill the
+  // images' area with the background first; the rest is filled here.
+  QRegion rest = Event->region();
+  if (FViews) {
+    const qreal ratio = devicePixelRatioF();
+    for (std::size_t i = 0; i < std::size(FPlaces); ++i) {
+      // What the image covers whole (one surface pixel to one device pixel).
+      const QRectF r(FPlaces[i], QSizeF(FViews[i].size()) / ratio);
+      const QPoint from(static_cast<int>(std::ceil(r.left())), static_cast<int>(std::ceil(r.top())));
+      const QPoint to(static_cast<int>(std::floor(r.right())),
+                      static_cast<int>(std::floor(r.bottom())));
+      if (to.x() > from.x() && to.y() > from.y()) rest -= QRect(from, to - QPoint(1, 1));
+    }
+  }
+  if (!rest.isEmpty()) {
+    QPainter painter(this);
+    for (const QRect& r : rest) painter.fillRect(r, palette().brush(backgroundRole()));
+  }
+  FormPaint(this);
+}
 
 QString TForm1::OpenRecording(const QString& Path) { return Playback->Open(Path); }
 
@@ -343,12 +364,11 @@ void TForm1::FormPaint(QObject* /*Sender*/) {
   QPainter painter(this);
   // One surface pixel to one device pixel, also on high-density screens.
   const qreal ratio = devicePixelRatioF();
-  const QPoint places[] = {{SpectrumLeft, SpectrumTop},
-                           {PlotLeft[0], PlotTop},
-                           {PlotLeft[1], PlotTop},
-                           {PlotLeft[2], PlotTop}};
+  const auto& places = FPlaces;
   for (std::size_t i = 0; i < std::size(places); ++i) {
     const QImage& view = FViews[i];
+    // A clip of one rectangle lets Qt copy the image rather than blend it.
+    painter.setClipRect(QRectF(places[i], QSizeF(view.size()) / ratio).toAlignedRect());
     if (ratio == 1.0)
       painter.drawImage(places[i], view);
     else

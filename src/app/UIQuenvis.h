@@ -173,6 +173,11 @@ class TForm1 : public QWidget {
   // Views over the surfaces' own pixels, made once; painting copies from them.
   std::unique_ptr<QImage[]> FViews;
   QRegion FImageRegion;
+  // Where the four surfaces are shown: the spectrum, then the plots.
+  static constexpr QPoint FPlaces[] = {{SpectrumLeft, SpectrumTop},
+                                       {PlotLeft[0], PlotTop},
+                                       {PlotLeft[1], PlotTop},
+                                       {PlotLeft[2], PlotTop}};
 };
 
 }  // namespace quenvis

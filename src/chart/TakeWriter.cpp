@@ -121,7 +121,7 @@ std::string CTakeWriter::Start(const std::string& Folder, const std::string& Ste
   FSound = sf_open_fd(FSoundFd, SFM_WRITE, &info, SF_FALSE);
   if (FSound && !FWav) {
     // A light compression: the file is a little larger, the writing much cheaper.
-    double level = 0.25;
+    double level = 0.0;
     sf_command(FSound, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
   }
   if (!FSound || std::fputs(FormantsColumns, FTable) < 0) {
@@ -150,7 +150,7 @@ bool CTakeWriter::Push(const void* Samples, std::int32_t Frames,
   std::memcpy(slot.Samples.data(), Samples, std::size_t(slot.Frames) * 4);
   slot.Formants = Formants;
   FHead.store(head + 1, std::memory_order_release);
-  FWake.release();
+  if ((head + 1) % WakeBlocks == 0) FWake.release();
   return true;
 }
 

@@ -43,6 +43,9 @@ class CTakeWriter {
   static constexpr int QueueBlocks = 128;
   // Blocks between two steps that make the files readable after a crash.
   static constexpr int SyncBlocks = 22;
+  // Blocks queued before the writer is woken; waking it per block cost more
+  // than the writing.
+  static constexpr int WakeBlocks = 4;
 
   CTakeWriter();
   // Writes what is queued and closes the files (waits for the disk).

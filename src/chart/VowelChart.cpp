@@ -177,7 +177,7 @@ void TVowelChart::AddEstimate(const TVowelEstimate& Estimate) {
 const CVowelChartPainter& TVowelChart::Painter() const noexcept { return FPlane->Painter(); }
 
 QString TVowelChart::Readout() const {
-  const TVowelEstimate& e = FPlane->Latest();
+  const TVowelEstimate& e = FPlane->Shown();
   return ReadoutText(e.Voiced, e.F0, e.F1, e.F2);
 }
 

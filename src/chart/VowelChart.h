@@ -75,7 +75,8 @@ class TVowelChart : public QWidget {
   // The plane as the window shows it, at the screen's pixel density.
   QImage Render() const;
   bool SaveImage(const QString& Path) const;
-  // Made when painted: taking a block's estimate allocates nothing.
+  // The readout as shown (it follows the estimate every few blocks). Made
+  // when painted: taking a block's estimate allocates nothing.
   QString Readout() const;
 
   // The newest voiced point still on the trail, if any.

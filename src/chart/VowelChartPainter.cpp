@@ -120,30 +120,43 @@ void CVowelChartPainter::PaintBackground(QPainter& Painter, const QSizeF& Size) 
   Painter.restore();
 }
 
+void CVowelChartPainter::PrepareDots(QPainter& Painter) {
+  Painter.setRenderHint(QPainter::Antialiasing, true);
+  Painter.setPen(Qt::NoPen);
+}
+
 void CVowelChartPainter::PaintDot(QPainter& Painter, const CChartScale& Scale, double F1, double F2,
                                   const QColor& Colour, double Radius) {
   if (!Scale.Contains(F1, F2)) return;
-  Painter.save();
-  Painter.setRenderHint(QPainter::Antialiasing, true);
-  Painter.setPen(Qt::NoPen);
   Painter.setBrush(Colour);
   Painter.drawEllipse(QPointF(Scale.XOfF2(F2), Scale.YOfF1(F1)), Radius, Radius);
-  Painter.restore();
 }
 
-void CVowelChartPainter::PaintReadout(QPainter& Painter, const QSizeF& Size, const QString& Text) {
-  if (Text.isEmpty()) return;
-  const QRectF area = PlotArea(Size);
-  const QRectF band(0, area.bottom() + 6, Size.width(), Size.height() - area.bottom() - 8);
-  Painter.save();
+namespace {
+
+QRectF ReadoutBand(const QSizeF& Size) {
+  const QRectF area = CVowelChartPainter::PlotArea(Size);
+  return QRectF(0, area.bottom() + 6, Size.width(), Size.height() - area.bottom() - 8);
+}
+
+}  // namespace
+
+QFont CVowelChartPainter::ReadoutFont(const QSizeF& Size, const QString& Text) {
+  const QRectF band = ReadoutBand(Size);
   // As large as the band allows, narrowed until the line fits the width.
-  double pixels = std::clamp(band.height() * 0.7, 12.0, 40.0);
-  QFont font = ChartFont(pixels, true);
+  const double pixels = std::clamp(band.height() * 0.7, 12.0, 40.0);
+  const QFont font = ChartFont(pixels, true);
   const double wide = QFontMetricsF(font).horizontalAdvance(Text);
-  if (wide > band.width() * 0.94) font = ChartFont(pixels * band.width() * 0.94 / wide, true);
-  Painter.setFont(font);
+  return wide > band.width() * 0.94 ? ChartFont(pixels * band.width() * 0.94 / wide, true) : font;
+}
+
+void CVowelChartPainter::PaintReadout(QPainter& Painter, const QSizeF& Size, const QString& Text,
+                                      const QFont& Font) {
+  if (Text.isEmpty()) return;
+  Painter.save();
+  Painter.setFont(Font);
   Painter.setPen(Ink);
-  Painter.drawText(band, Qt::AlignCenter, Text);
+  Painter.drawText(ReadoutBand(Size), Qt::AlignCenter, Text);
   Painter.restore();
 }
 

@@ -3,6 +3,7 @@
 // axis titles, the reference vowels, dots, and the readout. Shared by the
 // chart window and by quenvis-render's chart.png.
 #include <QColor>
+#include <QFont>
 #include <QRectF>
 #include <QString>
 #include <vector>
@@ -34,11 +35,16 @@ class CVowelChartPainter {
 
   // Everything that stays from block to block.
   void PaintBackground(QPainter& Painter, const QSizeF& Size) const;
-  // A filled dot; pairs outside the plane are not drawn.
+  // Sets the painter up for PaintDot, once for any number of dots (saving
+  // and restoring the painter per dot is what made dots costly).
+  static void PrepareDots(QPainter& Painter);
+  // A filled dot; pairs outside the plane are not drawn. Leaves the brush set.
   static void PaintDot(QPainter& Painter, const CChartScale& Scale, double F1, double F2,
                        const QColor& Colour, double Radius);
-  // The readout line under the plane.
-  static void PaintReadout(QPainter& Painter, const QSizeF& Size, const QString& Text);
+  // The readout line under the plane, in the font that fits Text.
+  static QFont ReadoutFont(const QSizeF& Size, const QString& Text);
+  static void PaintReadout(QPainter& Painter, const QSizeF& Size, const QString& Text,
+                           const QFont& Font);
 
   // Whether a pair lies inside the drawn ellipse of a reference vowel.
   static bool InsideEllipse(const TReferenceVowel& Vowel, double F1, double F2) noexcept;

@@ -2,6 +2,7 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <cmath>
 
 namespace quenvis {
 
@@ -23,25 +24,42 @@ void TVowelPlane::AddEstimate(const TVowelEstimate& Estimate) {
   const CChartScale scale = FPainter.ScaleFor(size());
   // The dots that fade, the one that leaves the trail and the new one; each
   // of the first kind is drawn again a little fainter.
+  QRegion dots;
   const int slot = (FNewest + 1) % TrailBlocks;
   if (FTrail[static_cast<std::size_t>(slot)].Voiced)
-    update(DotRect(scale, FTrail[static_cast<std::size_t>(slot)]));
+    dots += DotRect(scale, FTrail[static_cast<std::size_t>(slot)]);
   FNewest = slot;
   FTrail[static_cast<std::size_t>(slot)] = {Estimate.Voiced, Estimate.F1, Estimate.F2};
   for (int age = 0; age < TrailBlocks; ++age)
-    if (AtAge(age).Voiced) update(DotRect(scale, AtAge(age)));
-  const bool readoutChanged =
-      Estimate.Voiced != FLatest.Voiced ||
-      (Estimate.Voiced &&
-       (Estimate.F0 != FLatest.F0 || Estimate.F1 != FLatest.F1 || Estimate.F2 != FLatest.F2));
-  FLatest = Estimate;
-  if (readoutChanged) update(ReadoutRect());
+    if (AtAge(age).Voiced) dots += DotRect(scale, AtAge(age));
+  // A compact trail is repainted as one rectangle: copying it whole costs
+  // less than the many pieces its dots overlap into.
+  const QRect bounds = dots.boundingRect();
+  qint64 covered = 0;
+  for (const QRect& r : dots) covered += qint64(r.width()) * r.height();
+  if (qint64(bounds.width()) * bounds.height() <= 2 * covered)
+    update(bounds);
+  else
+    update(dots);
+
+  // Figures that change every block cannot be read: the readout follows the
+  // estimate every few blocks, and at once when the voice starts or stops.
+  ++FSinceReadout;
+  const bool changed =
+      Estimate.Voiced != FShown.Voiced ||
+      (Estimate.Voiced && FSinceReadout >= ReadoutEvery &&
+       (Estimate.F0 != FShown.F0 || Estimate.F1 != FShown.F1 || Estimate.F2 != FShown.F2));
+  if (changed) {
+    FShown = Estimate;
+    FSinceReadout = 0;
+    update(ReadoutRect());
+  }
 }
 
 void TVowelPlane::ClearTrail() {
   FTrail.fill({});
   FNewest = -1;
-  FLatest = {};
+  FShown = {};
   update();
 }
 
@@ -83,18 +101,47 @@ void TVowelPlane::Paint(QPainter& Painter, const QSizeF& Size) const {
     FPainter.PaintBackground(Painter, Size);
   else
     Painter.drawImage(QPointF(0, 0), FBackground);
-  const CChartScale scale = FPainter.ScaleFor(Size);
-  // Oldest first, so the newest dot lies on top.
+  PaintDots(Painter, FPainter.ScaleFor(Size), nullptr);
+  const QString text = ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2);
+  CVowelChartPainter::PaintReadout(Painter, Size, text,
+                                   CVowelChartPainter::ReadoutFont(Size, text));
+}
+
+void TVowelPlane::PaintDots(QPainter& Painter, const CChartScale& Scale,
+                            const QRegion* Only) const {
+  const qreal ratio = Painter.device()->devicePixelRatioF();
+  if (ratio != FDotsRatio) {
+    // One prepared dot per age: copying a small image costs a fraction of
+    // drawing an anti-aliased disc, and the trail redraws every dot per block.
+    FDotsRatio = ratio;
+    for (int age = 0; age < TrailBlocks; ++age) {
+      const double r = (age == 0 ? NewestRadius : TrailRadius) * ratio;
+      const int side = 2 * static_cast<int>(std::ceil(r + 1));
+      QImage& dot = FDots[static_cast<std::size_t>(age)];
+      dot = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+      dot.fill(Qt::transparent);
+      QPainter p(&dot);
+      CVowelChartPainter::PrepareDots(p);
+      QColor c = DotColour;
+      c.setAlphaF(age == 0 ? 1.0 : 0.75 * (1.0 - double(age) / TrailBlocks));
+      p.setBrush(c);
+      p.drawEllipse(QPointF(side / 2.0, side / 2.0), r, r);
+      p.end();
+      dot.setDevicePixelRatio(ratio);
+    }
+  }
+  // Oldest first, so the newest dot lies on top; each at whole device
+  // pixels, so that it is copied as prepared rather than resampled.
   for (int age = TrailBlocks - 1; FNewest >= 0 && age >= 0; --age) {
     const TTrailPoint& p = AtAge(age);
-    if (!p.Voiced) continue;
-    QColor c = DotColour;
-    c.setAlphaF(age == 0 ? 1.0 : 0.75 * (1.0 - double(age) / TrailBlocks));
-    CVowelChartPainter::PaintDot(Painter, scale, p.F1, p.F2, c,
-                                 age == 0 ? NewestRadius : TrailRadius);
+    if (!p.Voiced || !Scale.Contains(p.F1, p.F2)) continue;
+    if (Only && !Only->intersects(DotRect(Scale, p))) continue;
+    const QImage& dot = FDots[static_cast<std::size_t>(age)];
+    const double half = dot.width() / 2.0;
+    Painter.drawImage(QPointF(std::nearbyint(Scale.XOfF2(p.F2) * ratio - half) / ratio,
+                              std::nearbyint(Scale.YOfF1(p.F1) * ratio - half) / ratio),
+                      dot);
   }
-  CVowelChartPainter::PaintReadout(Painter, Size,
-                                   ReadoutText(FLatest.Voiced, FLatest.F0, FLatest.F1, FLatest.F2));
 }
 
 void TVowelPlane::paintEvent(QPaintEvent* Event) {
@@ -110,24 +157,28 @@ void TVowelPlane::paintEvent(QPaintEvent* Event) {
     painter.drawImage(QRectF(r), FBackground,
                       QRectF(r.x() * ratio, r.y() * ratio, r.width() * ratio, r.height() * ratio));
   painter.setClipRegion(Event->region());
-  const CChartScale scale = FPainter.ScaleFor(size());
-  for (int age = TrailBlocks - 1; FNewest >= 0 && age >= 0; --age) {
-    const TTrailPoint& p = AtAge(age);
-    if (!p.Voiced || !Event->region().intersects(DotRect(scale, p))) continue;
-    QColor c = DotColour;
-    c.setAlphaF(age == 0 ? 1.0 : 0.75 * (1.0 - double(age) / TrailBlocks));
-    CVowelChartPainter::PaintDot(painter, scale, p.F1, p.F2, c,
-                                 age == 0 ? NewestRadius : TrailRadius);
+  PaintDots(painter, FPainter.ScaleFor(size()), &Event->region());
+  if (Event->region().intersects(ReadoutRect())) {
+    const QString text = ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2);
+    // Digits are all as wide as each other: the font fitted to a text holds
+    // for every text of the same shape, so it is measured once per shape.
+    QString shape = text;
+    for (QChar& c : shape)
+      if (c.isDigit()) c = u'0';
+    if (shape != FReadoutShape || size() != FReadoutSize) {
+      FReadoutShape = shape;
+      FReadoutSize = size();
+      FReadoutFont = CVowelChartPainter::ReadoutFont(size(), text);
+    }
+    CVowelChartPainter::PaintReadout(painter, size(), text, FReadoutFont);
   }
-  if (Event->region().intersects(ReadoutRect()))
-    CVowelChartPainter::PaintReadout(
-        painter, size(), ReadoutText(FLatest.Voiced, FLatest.F0, FLatest.F1, FLatest.F2));
 }
 
 void TVowelPlane::Rebuild() {
   const qreal ratio = devicePixelRatioF();
   const QSizeF s(std::max(1, width()), std::max(1, height()));
-  FBackground = QImage((s * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+  // Opaque, so that it is copied to the window rather than blended.
+  FBackground = QImage((s * ratio).toSize(), QImage::Format_RGB32);
   FBackground.setDevicePixelRatio(ratio);
   QPainter painter(&FBackground);
   FPainter.PaintBackground(painter, s);

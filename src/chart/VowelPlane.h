@@ -3,6 +3,7 @@
 // dot with a fading two-second trail, and the readout under it. Repaints
 // only what a block changes: the trail's dots (each one fades every block)
 // and the readout, over a cached background.
+#include <QFont>
 #include <QImage>
 #include <QWidget>
 #include <array>
@@ -23,6 +24,8 @@ class TVowelPlane : public QWidget {
  public:
   // The trail: about two seconds of blocks.
   static constexpr int TrailBlocks = 43;
+  // The readout's figures change at most every this many blocks (7 a second).
+  static constexpr int ReadoutEvery = 3;
 
   explicit TVowelPlane(QWidget* Parent = nullptr);
 
@@ -34,7 +37,8 @@ class TVowelPlane : public QWidget {
   void AddEstimate(const TVowelEstimate& Estimate);
   void ClearTrail();
   bool LatestPoint(double& F1, double& F2) const;
-  const TVowelEstimate& Latest() const noexcept { return FLatest; }
+  // The estimate the readout shows.
+  const TVowelEstimate& Shown() const noexcept { return FShown; }
 
   // The plane as shown, at the screen's pixel density.
   QImage Render() const;
@@ -52,14 +56,22 @@ class TVowelPlane : public QWidget {
     return FTrail[static_cast<std::size_t>((FNewest - Age + TrailBlocks) % TrailBlocks)];
   }
   void Paint(QPainter& Painter, const QSizeF& Size) const;
+  // The trail's dots, all of them or those meeting Only.
+  void PaintDots(QPainter& Painter, const CChartScale& Scale, const QRegion* Only) const;
   // What a dot of the trail covers, newest or not.
   QRect DotRect(const CChartScale& Scale, const TTrailPoint& Point) const;
   QRect ReadoutRect() const;
 
   CVowelChartPainter FPainter;
   std::array<TTrailPoint, TrailBlocks> FTrail{};
+  mutable std::array<QImage, TrailBlocks> FDots;  // prepared for FDotsRatio
+  mutable qreal FDotsRatio = 0;
+  QString FReadoutShape;
+  QSize FReadoutSize;
+  QFont FReadoutFont;
   int FNewest = -1;  // index of the newest entry, -1 when empty
-  TVowelEstimate FLatest;
+  TVowelEstimate FShown;
+  int FSinceReadout = 0;  // blocks since the readout last changed
   QImage FBackground;  // made on resize and on a change of voice or references
 };
 

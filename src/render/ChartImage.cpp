@@ -47,6 +47,7 @@ QImage CChartImage::Paint(std::int32_t Width, std::int32_t Height,
   const double radius = std::clamp(std::min(Width, Height) / 200.0, 2.0, 12.0);
   QPainter painter(&image);
   chart.PaintBackground(painter, size);
+  CVowelChartPainter::PrepareDots(painter);
   const double last = std::max<double>(1, static_cast<double>(FDots) - 1);
   std::array<float, 2 * 4096> dots{};
   for (std::int64_t i = 0; i < FDots;) {
