@@ -23,28 +23,11 @@ done
 app=${QUENVIS_BIN:-$top/build/quenvis}
 [ -x "$app" ] || { echo "cpu: $app is not built" >&2; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quenvis-cpu.XXXXXX")
-app_pid=; voice_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$voice_pid" ] && kill -- "-$voice_pid" 2>/dev/null || true
-  "$here/pulse-private.sh" stop "$work/pulse" >/dev/null 2>&1 || true
-  "$here/xvfb-private.sh" stop "$work/x" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-eval "$("$here/xvfb-private.sh" start "$work/x")"
-eval "$(QUENVIS_PULSE_DESCRIPTION="Quenvis measured microphone" "$here/pulse-private.sh" start "$work/pulse")"
-espeak-ng -v en -s 90 -g 12 -w "$work/voice.wav" \
-  "aaah. eeeh. eeee. ooooh. ooooo. aaah. eeeh. eeee. ooooh. ooooo." 2>/dev/null
-setsid bash -c 'while :; do paplay --device=quenvis_sink --volume=41000 "$1" || exit 0; done' voice "$work/voice.wav" \
-  </dev/null >/dev/null 2>&1 &
-voice_pid=$!
-
+. "$here/private-session.sh"
+session_begin cpu "Quenvis measured microphone"
+session_voice
 # The program's settings and takes stay in the measurement's own folder.
-mkdir -p "$work/home"
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
+session_home
 args=()
 [ "$chart" = 1 ] && args+=(--chart)
 "$app" "${args[@]}" >"$work/app.log" 2>&1 &

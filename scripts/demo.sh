@@ -16,32 +16,14 @@ takes_shot=${shot%.png}-takes.png
 app=${QUENVIS_BIN:-$top/build/quenvis}
 [ -x "$app" ] || { echo "demo: $app is not built" >&2; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quenvis-demo.XXXXXX")
-app_pid=; voice_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$voice_pid" ] && kill -- "-$voice_pid" 2>/dev/null || true
-  "$here/pulse-private.sh" stop "$work/pulse" >/dev/null 2>&1 || true
-  "$here/xvfb-private.sh" stop "$work/x" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 echo "demo: starting a private X server and sound server"
-eval "$("$here/xvfb-private.sh" start "$work/x")"
-eval "$(QUENVIS_PULSE_DESCRIPTION="Quenvis demo microphone" "$here/pulse-private.sh" start "$work/pulse")"
-
-# Sustained vowels, slowly, so each one holds for a few blocks.
-espeak-ng -v en -s 90 -g 12 -w "$work/voice.wav" \
-  "aaah. eeeh. eeee. ooooh. ooooo. aaah. eeeh. eeee. ooooh. ooooo." 2>/dev/null
-setsid bash -c 'while :; do paplay --device=quenvis_sink --volume=41000 "$1" || exit 0; done' voice "$work/voice.wav" \
-  </dev/null >/dev/null 2>&1 &
-voice_pid=$!
+. "$here/private-session.sh"
+session_begin demo "Quenvis demo microphone"
+session_voice
 
 echo "demo: starting $app"
 # The program's settings and takes stay in the demo's own folder.
-mkdir -p "$work/home"
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
+session_home
 "$app" --chart >"$work/app.log" 2>&1 &
 app_pid=$!
 wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis par' | head -n1)
@@ -76,8 +58,8 @@ wait "$app_pid" 2>/dev/null || true
 app_pid=
 
 echo "demo: playing $(basename "$take")"
-kill -- "-$voice_pid" 2>/dev/null || true
-voice_pid=
+kill -- "-$player_pid" 2>/dev/null || true
+player_pid=
 "$app" --chart "$take" >>"$work/app.log" 2>&1 &
 app_pid=$!
 chart=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis vowel chart' | head -n1)

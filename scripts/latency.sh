@@ -17,25 +17,14 @@ tries=${2:-20}
 app=$build/quenvis
 [ -x "$app" ] || { echo "latency: no $app; build first" >&2; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/quenvis-latency.XXXXXX")
-app_pid=; tone_pid=
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$tone_pid" ] && kill -- "-$tone_pid" 2>/dev/null || true
-  "$scripts/pulse-private.sh" stop "$work/pulse" >/dev/null 2>&1 || true
-  "$scripts/xvfb-private.sh" stop "$work/x" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-eval "$("$scripts/xvfb-private.sh" start "$work/x")"
-eval "$("$scripts/pulse-private.sh" start "$work/pulse")"
+. "$scripts/private-session.sh"
+session_begin latency
 
 # The tone, playing all along with little buffering, muted to begin with.
 setsid bash -c 'sox -q -n -t raw -r 44100 -e signed -b 16 -c 2 - synth 3600 sine 1000 vol 0.5 |
   exec pacat --playback --raw --format=s16le --rate=44100 --channels=2 --device=quenvis_sink \
        --latency-msec=20 --client-name=quenvis-latency-tone' </dev/null >/dev/null 2>&1 &
-tone_pid=$!
+player_pid=$!
 for _ in $(seq 50); do
   tone_input=$(pactl list short sink-inputs | awk '{ print $1; exit }')
   [ -n "$tone_input" ] && break

@@ -25,6 +25,7 @@
 #include "chart/TakeRecorder.h"
 #include "chart/VowelChart.h"
 #include "render/RecordingReader.h"
+#include "support/QtTestMain.h"
 #include "support/RunEvents.h"
 
 namespace quenvis {
@@ -146,13 +147,5 @@ INSTANTIATE_TEST_SUITE_P(Formats, TakesPulse,
 }  // namespace quenvis
 
 int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  ::testing::InitGoogleTest(&argc, argv);
-  QApplication app(argc, argv);
-  QStandardPaths::setTestModeEnabled(true);
-  // The cases run as processes side by side: each keeps its settings (the
-  // takes' folder among them) to itself.
-  const QTemporaryDir settings;
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-  return RUN_ALL_TESTS();
+  return quenvis::test::RunWidgetTests(argc, argv);
 }

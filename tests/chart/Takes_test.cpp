@@ -30,6 +30,7 @@
 #include "chart/VowelChart.h"
 #include "render/OfflineRender.h"
 #include "render/RecordingReader.h"
+#include "support/QtTestMain.h"
 #include "support/FakeWaveInService.h"
 #include "support/RunEvents.h"
 #include "support/VowelSynth.h"
@@ -376,13 +377,5 @@ TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
 int main(int argc, char** argv) {
   if (!qEnvironmentVariableIsEmpty(quenvis::CrashEnv))
     quenvis::CrashWhileWriting(qEnvironmentVariable(quenvis::CrashEnv));
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  ::testing::InitGoogleTest(&argc, argv);
-  QApplication app(argc, argv);
-  QStandardPaths::setTestModeEnabled(true);
-  // The cases run as processes side by side: each keeps its settings (the
-  // takes' folder among them) to itself.
-  const QTemporaryDir settings;
-  QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.path());
-  return RUN_ALL_TESTS();
+  return quenvis::test::RunWidgetTests(argc, argv);
 }
