@@ -43,8 +43,15 @@ TSpectrogramView::TSpectrogramView(QWidget* Parent)
 
 void TSpectrogramView::AddBlock(double Time, const double* Power, const TFormants& Formants) {
   FCore.Add(Time, Power, Formants);
-  // The picture scrolls as a whole; the axes stay as they are.
-  if (FCore.LastStrip() > 0) update(PlotRect());
+  // The picture moves left by the new strip, which alone is drawn; the axes
+  // stay as they are.
+  const int strip = FCore.LastStrip();
+  const QRect plot = PlotRect();
+  if (strip <= 0) return;
+  if (strip < plot.width())
+    scroll(-strip, 0, plot);
+  else
+    update(plot);
 }
 
 void TSpectrogramView::Clear() {

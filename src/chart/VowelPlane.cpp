@@ -22,8 +22,8 @@ TVowelPlane::TVowelPlane(QWidget* Parent) : QWidget(Parent) {
 
 void TVowelPlane::AddEstimate(const TVowelEstimate& Estimate) {
   const CChartScale scale = FPainter.ScaleFor(size());
-  // The dots that fade, the one that leaves the trail and the new one; each
-  // of the first kind is drawn again a little fainter.
+  // The new dot, the one before it (now a trail dot), the one that leaves
+  // the trail, and those that reach their next shade.
   QRegion dots;
   const int slot = (FNewest + 1) % TrailBlocks;
   if (FTrail[static_cast<std::size_t>(slot)].Voiced)
@@ -31,7 +31,8 @@ void TVowelPlane::AddEstimate(const TVowelEstimate& Estimate) {
   FNewest = slot;
   FTrail[static_cast<std::size_t>(slot)] = {Estimate.Voiced, Estimate.F1, Estimate.F2};
   for (int age = 0; age < TrailBlocks; ++age)
-    if (AtAge(age).Voiced) dots += DotRect(scale, AtAge(age));
+    if (AtAge(age).Voiced && (age <= 1 || (age - 1) % FadeStep == 0))
+      dots += DotRect(scale, AtAge(age));
   // A compact trail is repainted as one rectangle: copying it whole costs
   // less than the many pieces its dots overlap into.
   const QRect bounds = dots.boundingRect();
@@ -122,8 +123,12 @@ void TVowelPlane::PaintDots(QPainter& Painter, const CChartScale& Scale,
       dot.fill(Qt::transparent);
       QPainter p(&dot);
       CVowelChartPainter::PrepareDots(p);
+      // The trail fades in steps, a dot's shade changing every FadeStep
+      // blocks, so that a block repaints a quarter of the trail; the dots'
+      // ages differ, so the trail as a whole still fades every block.
       QColor c = DotColour;
-      c.setAlphaF(age == 0 ? 1.0 : 0.75 * (1.0 - double(age) / TrailBlocks));
+      c.setAlphaF(age == 0 ? 1.0
+                           : 0.75 * (1.0 - double(FadeStep * ((age - 1) / FadeStep)) / TrailBlocks));
       p.setBrush(c);
       p.drawEllipse(QPointF(side / 2.0, side / 2.0), r, r);
       p.end();

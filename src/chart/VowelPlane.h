@@ -1,8 +1,8 @@
 #pragma once
 // The vowel chart's plane: reference vowels, the newest voiced estimate as a
 // dot with a fading two-second trail, and the readout under it. Repaints
-// only what a block changes: the trail's dots (each one fades every block)
-// and the readout, over a cached background.
+// only what a block changes: the new dot, the dots whose shade changes and
+// the readout, over a cached background.
 #include <QFont>
 #include <QImage>
 #include <QWidget>
@@ -24,6 +24,8 @@ class TVowelPlane : public QWidget {
  public:
   // The trail: about two seconds of blocks.
   static constexpr int TrailBlocks = 43;
+  // Blocks between two shades of a trail dot.
+  static constexpr int FadeStep = 4;
   // The readout's figures change at most every this many blocks (7 a second).
   static constexpr int ReadoutEvery = 3;
 
