@@ -86,6 +86,7 @@ void TPlayback::Apply() {
   }
   const EWant want = FWant;
   FRouter->UseFile(want == EWant::File);
+  recorder.SetDeviceFree(want == EWant::File);
   if (FForm.Chart) FForm.Chart->ShowTimeline(want == EWant::File);
   // Start as the button does, with the analysis starting afresh.
   FStarting = true;

@@ -97,7 +97,9 @@ TWaveRecorder::~TWaveRecorder() {
   FreeBuffers();
 }
 
-bool TWaveRecorder::IsReady() const { return HasDevice && parentWidget() != nullptr; }
+bool TWaveRecorder::IsReady() const {
+  return (HasDevice || DeviceFree) && parentWidget() != nullptr;
+}
 
 bool TWaveRecorder::Start() {
   // While a data handler runs its buffer must stay put, even if a nested
@@ -125,7 +127,8 @@ bool TWaveRecorder::StartSteps() {
   WaveFormat.cbSize = 0;
 
   FStartResult =
-      Service.waveInOpen(WaveInHandle, DeviceNumbers[size_t(DeviceId)], WaveFormat, this);
+      Service.waveInOpen(WaveInHandle, HasDevice ? DeviceNumbers[size_t(DeviceId)] : 0, WaveFormat,
+                         this);
   if (FStartResult != MMSYSERR_NOERROR) return false;
   Busy = true;
   FEnd = EWaveInEnd::Closed;

@@ -61,6 +61,9 @@ class TWaveRecorder : public QWidget {
   ~TWaveRecorder() override;
 
   bool IsReady() const;
+  // A service that plays a file needs no capture device: Start then opens
+  // its device 0 even when no device is listed.
+  void SetDeviceFree(bool Free) noexcept { DeviceFree = Free; }
   bool Start();
   void Stop();
   void SetDevice(int32_t Position);
@@ -110,6 +113,7 @@ class TWaveRecorder : public QWidget {
   TWaveFormatEx WaveFormat;
   bool Recording = false;
   bool HasDevice = false;
+  bool DeviceFree = false;
   double SamplePeriod = 0;
   bool Stopping = false;
   TMyWaveHdr Header1;
