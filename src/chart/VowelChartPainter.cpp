@@ -141,12 +141,15 @@ QRectF ReadoutBand(const QSizeF& Size) {
 
 }  // namespace
 
-QFont CVowelChartPainter::ReadoutFont(const QSizeF& Size, const QString& Text) {
+QFont CVowelChartPainter::ReadoutFont(const QSizeF& Size) {
   const QRectF band = ReadoutBand(Size);
-  // As large as the band allows, narrowed until the line fits the width.
+  // As large as the band allows, narrowed until the widest readout fits the
+  // width: one size for every readout, so the line does not swell and
+  // shrink with the figures.
   const double pixels = std::clamp(band.height() * 0.7, 12.0, 40.0);
   const QFont font = ChartFont(pixels, true);
-  const double wide = QFontMetricsF(font).horizontalAdvance(Text);
+  const double wide = QFontMetricsF(font).horizontalAdvance(
+      ReadoutText(true, 1000, 1000, 4000) + QStringLiteral("0"));
   return wide > band.width() * 0.94 ? ChartFont(pixels * band.width() * 0.94 / wide, true) : font;
 }
 

@@ -41,8 +41,8 @@ class CVowelChartPainter {
   // A filled dot; pairs outside the plane are not drawn. Leaves the brush set.
   static void PaintDot(QPainter& Painter, const CChartScale& Scale, double F1, double F2,
                        const QColor& Colour, double Radius);
-  // The readout line under the plane, in the font that fits Text.
-  static QFont ReadoutFont(const QSizeF& Size, const QString& Text);
+  // The readout line under the plane, in the font that fits the widest one.
+  static QFont ReadoutFont(const QSizeF& Size);
   static void PaintReadout(QPainter& Painter, const QSizeF& Size, const QString& Text,
                            const QFont& Font);
 

@@ -105,7 +105,7 @@ void TVowelPlane::Paint(QPainter& Painter, const QSizeF& Size) const {
   PaintDots(Painter, FPainter.ScaleFor(Size), nullptr);
   const QString text = ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2);
   CVowelChartPainter::PaintReadout(Painter, Size, text,
-                                   CVowelChartPainter::ReadoutFont(Size, text));
+                                   CVowelChartPainter::ReadoutFont(Size));
 }
 
 void TVowelPlane::PaintDots(QPainter& Painter, const CChartScale& Scale,
@@ -165,15 +165,9 @@ void TVowelPlane::paintEvent(QPaintEvent* Event) {
   PaintDots(painter, FPainter.ScaleFor(size()), &Event->region());
   if (Event->region().intersects(ReadoutRect())) {
     const QString text = ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2);
-    // Digits are all as wide as each other: the font fitted to a text holds
-    // for every text of the same shape, so it is measured once per shape.
-    QString shape = text;
-    for (QChar& c : shape)
-      if (c.isDigit()) c = u'0';
-    if (shape != FReadoutShape || size() != FReadoutSize) {
-      FReadoutShape = shape;
+    if (size() != FReadoutSize) {
       FReadoutSize = size();
-      FReadoutFont = CVowelChartPainter::ReadoutFont(size(), text);
+      FReadoutFont = CVowelChartPainter::ReadoutFont(size());
     }
     CVowelChartPainter::PaintReadout(painter, size(), text, FReadoutFont);
   }

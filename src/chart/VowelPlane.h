@@ -68,7 +68,6 @@ class TVowelPlane : public QWidget {
   std::array<TTrailPoint, TrailBlocks> FTrail{};
   mutable std::array<QImage, TrailBlocks> FDots;  // prepared for FDotsRatio
   mutable qreal FDotsRatio = 0;
-  QString FReadoutShape;
   QSize FReadoutSize;
   QFont FReadoutFont;
   int FNewest = -1;  // index of the newest entry, -1 when empty
