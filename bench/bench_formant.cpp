@@ -19,8 +19,9 @@ namespace {
 using namespace quenvis;
 
 // Eight blocks of a sung-like vowel: harmonics of F0 with 5 Hz vibrato,
-// shaped by three formant resonances, plus a little deterministic noise.
-std::vector<std::vector<unsigned char>> VowelBlocks(double F0) {
+// shaped by three formant resonances, plus deterministic noise of Noise
+// (peak, re the signal's scale).
+std::vector<std::vector<unsigned char>> VowelBlocks(double F0, double Noise) {
   constexpr int blocks = 8, count = blocks * BlockFrames;
   std::vector<std::vector<unsigned char>> out(blocks, std::vector<unsigned char>(BlockBytes));
   std::uint32_t noise = 12345;
@@ -38,7 +39,7 @@ std::vector<std::vector<unsigned char>> VowelBlocks(double F0) {
       v += g * std::sin(h * phase);
     }
     noise = noise * 1664525u + 1013904223u;
-    v += (static_cast<double>(noise >> 8) / (1 << 24) - 0.5) * 0.002;
+    v += (static_cast<double>(noise >> 8) / (1 << 24) - 0.5) * Noise;
     const auto s = static_cast<std::uint16_t>(static_cast<std::int16_t>(std::nearbyint(v * 9000)));
     auto& block = out[static_cast<std::size_t>(n / BlockFrames)];
     const auto i = static_cast<std::size_t>(n % BlockFrames);
@@ -54,14 +55,15 @@ std::vector<std::vector<unsigned char>> VowelBlocks(double F0) {
 constexpr const char* VoiceNames[] = {"man", "woman", "child", "auto"};
 
 const std::vector<std::vector<unsigned char>>& Blocks() {
-  static const auto blocks = VowelBlocks(180);
+  static const auto blocks = VowelBlocks(180, 0.002);
   return blocks;
 }
 
-// A child's or a soprano's pitch, where the formants come from the levels of
-// the harmonics instead of an all-pole model.
+// The lowest pitch whose formants come from the levels of the harmonics
+// instead of an all-pole model (there in noise): the most harmonics, the
+// costliest fit.
 const std::vector<std::vector<unsigned char>>& HighBlocks() {
-  static const auto blocks = VowelBlocks(420);
+  static const auto blocks = VowelBlocks(280, 0.3);
   return blocks;
 }
 
@@ -94,7 +96,7 @@ void BM_FormantTrackerHighVoice(benchmark::State& State) {
     i = (i + 1) % HighBlocks().size();
   }
   char label[64];
-  std::snprintf(label, sizeof label, "auto, 420 Hz, F1 and F2 in %.0f %% of blocks",
+  std::snprintf(label, sizeof label, "auto, 280 Hz, F1 and F2 in %.0f %% of blocks",
                 runs ? 100.0 * static_cast<double>(found) / static_cast<double>(runs) : 0.0);
   State.SetLabel(label);
 }
@@ -150,7 +152,7 @@ int main(int argc, char** argv) {
           VoiceNames[v], formant / 1000, spectrum / 1000);
   }
   if (const double high = reporter.Time("BM_FormantTrackerHighVoice"); high > 0)
-    std::printf("Formant estimator, auto at 420 Hz: %.3f ms per block (goal <= 0.3)\n",
+    std::printf("Formant estimator, auto at 280 Hz: %.3f ms per block (goal <= 0.3)\n",
                 high / 1000);
   benchmark::Shutdown();
   return 0;

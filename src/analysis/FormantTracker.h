@@ -35,7 +35,8 @@ std::optional<EVoice> ParseVoice(std::string_view Name) noexcept;
 // and the known ones rise (F1 < F2 < F3), but one may be unknown while a
 // higher one is known. A block clipped at full scale (or following one) may
 // be voiced but reports no formants: clipping spreads the harmonics and
-// hides the envelope. For voices above 330 Hz, the formants are read from the
+// hides the envelope. For voices above 330 Hz (270 Hz in
+// noise), the formants are read from the
 // levels of the harmonics and the bandwidths are the nominal ones assumed.
 struct TFormants {
   double F0 = 0.0;            // Hz

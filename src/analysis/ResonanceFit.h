@@ -13,7 +13,7 @@ namespace quenvis {
 
 class CResonanceFit {
  public:
-  static constexpr int MaxPoints = 16;
+  static constexpr int MaxPoints = 18;
   static constexpr double Step = 20;  // Hz, of the coarse grid
 
   // Harmonics: frequencies, powers and weights as picked (no pre-emphasis).
@@ -29,18 +29,21 @@ class CResonanceFit {
   static constexpr int Cells(TRange R) { return static_cast<int>((R.Hi - R.Lo) / Step) + 1; }
   static constexpr int MaxCells = static_cast<int>(3000 / Step) + 1;  // the widest range
 
-  // The fit to the harmonics below Below: its misfit per degree of freedom,
-  // or -1 when there are too few.
-  double FitBelow(const THarmonics& H, double F0, double Below, std::array<double, 4>& F) noexcept;
-  double Misfit(const double* S1, const double* S2, const double* Rest) const noexcept;
+  // The fit to the first Count harmonics (tabulated): its misfit per degree
+  // of freedom, or -1 when there are too few.
+  double FitFirst(int Count, double F0, std::array<double, 4>& F) noexcept;
+  double Misfit(const double* Rest) const noexcept;
   void Tabulate(int Formant) noexcept;
 
   int FCount = 0;
   double FSumWeight = 0;
-  std::array<double, MaxCells> FSquare{}, FSum{};  // per cell of the second formant searched
-  std::array<double, MaxPoints> FFreq{}, FLevel{}, FWeight{}, FRest{};
-  // Log level of each formant's resonance at each harmonic, per grid cell.
-  std::array<std::array<std::array<double, MaxPoints>, MaxCells>, 4> FShape{};
+  std::array<double, MaxPoints> FFreq{}, FLevel{}, FWeight{}, FRest{}, FOwn{};
+  // Per cell of the second formant searched: the terms of the misfit that
+  // depend on it alone, and its dot product with the residual.
+  std::array<double, MaxCells> FSquare{}, FSum{}, FDot{};
+  // Log level of each formant's resonance at each harmonic, per grid cell
+  // (cells innermost, so that a search runs along them).
+  std::array<std::array<std::array<double, MaxCells>, MaxPoints>, 4> FShape{};
 };
 
 }  // namespace quenvis
