@@ -22,6 +22,7 @@ constexpr double MinGap = 160;               // Hz between neighbouring formants
 constexpr double Fine = 5;                   // Hz, of the refinement
 constexpr int FreeF4Points = 8;              // harmonics that pin F4 down beside the others
 constexpr double TiedF4 = 900;               // Hz above F3, where fewer do
+constexpr double MaxF4Gap = 1800;            // Hz; F4 lies no further above F3
 // F1 lies no lower than this share of F0 (a resonance well under the first
 // harmonic leaves only the fall of the harmonics above it, whatever its
 // frequency); singers tune it to F0 or above on high notes.
@@ -152,8 +153,9 @@ double CResonanceFit::FitFirst(int Count, double F0, std::array<double, 4>& F) n
     for (int a = aLo; a <= aHi; a += Stride) {
       const double fa = at(K, a);
       const int bLo = cell(k1, fa + MinGap);
-      int bHi = cell(k1, above);
-      while (bHi >= bLo && at(k1, bHi) > above) --bHi;
+      const double top = K == 0 ? above : std::min(above, fa + MaxF4Gap);
+      int bHi = cell(k1, top);
+      while (bHi >= bLo && at(k1, bHi) > top) --bHi;
       if (bHi < bLo) continue;
       double d2 = 0, d1 = 0;
       std::fill(FDot.begin() + bLo, FDot.begin() + bHi + 1, 0.0);
