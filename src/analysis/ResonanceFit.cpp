@@ -190,8 +190,11 @@ double CResonanceFit::FitFirst(int Count, double F0, std::array<double, 4>& F) n
       if (e < best) best = e, g[2] = c, g[3] = d;
     }
   };
-  // On every other cell first, then on every cell about the F1 found.
+  // On every other cell first, then on every cell about the F1 found. No
+  // pair fits the ranges when F0 leaves F1 no room.
+  g[0] = -1;
   searchPair(0, 2, 0);
+  if (g[0] < 0) return -1;
   if (freeF4)
     searchPair(2, 2, 0);
   else
