@@ -67,9 +67,10 @@ void Decimate(const double* In, double* Out, int Count) noexcept {
 
 // A voice this high has too few harmonics for the all-pole model (its poles
 // would settle on them): the formants are read from the harmonics' levels.
-constexpr double HighVoice = 330;
-constexpr double NoisyHighVoice = 270;
-constexpr double NoisyClearance = 0.5;                              // mean weight of the harmonics
+// From NoisyHighVoice, so are they when the harmonics' mean weight is below
+// NoisyClearance: most are lost in noise, and the levels' fit weighs each.
+constexpr double HighVoice = 330, NoisyHighVoice = 270;  // Hz
+constexpr double NoisyClearance = 0.5;
 constexpr double NominalB1 = 80, NominalB2 = 100, NominalB3 = 150;  // Hz, assumed there
 // A harmonic this far clear of the noise (about 5 dB over the valleys beside
 // it) counts towards the three that an envelope needs; a gliding pitch
@@ -170,8 +171,6 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
 
   TResonances roots;
   double f1 = 0;
-  // Just below, the all-pole model while the harmonics stand clear of the
-  // noise; the levels' fit, which weighs each by its clearance, when not.
   double clearance = 0;
   for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m) clearance += FNow.Weight[m];
   clearance /= std::max(count, 1);
