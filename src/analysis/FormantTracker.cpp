@@ -65,9 +65,12 @@ void Decimate(const double* In, double* Out, int Count) noexcept {
   }
 }
 
-// A voice this high has one or two harmonics under F1: poles would settle on
-// them, so F1 is read from their levels.
-constexpr double HighVoice = 550;
+// A voice this high has too few harmonics for the all-pole model (its poles
+// would settle on them): the formants are read from the harmonics' levels.
+// From NoisyHighVoice, so are they when the harmonics' mean weight is below
+// NoisyClearance: most are lost in noise, and the levels' fit weighs each.
+constexpr double HighVoice = 330, NoisyHighVoice = 270;  // Hz
+constexpr double NoisyClearance = 0.5;
 constexpr double NominalB1 = 80, NominalB2 = 100, NominalB3 = 150;  // Hz, assumed there
 // A harmonic this far clear of the noise (about 5 dB over the valleys beside
 // it) counts towards the three that an envelope needs; a gliding pitch
@@ -166,19 +169,26 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
              FNow.Power[m] >= 1e-6 * strongest;
   if (FClipAge < ClipReach || count < MinHarmonics || clear < 3) return;
 
-  // An order the harmonics can pin down: two fewer coefficients than points.
-  const int order = std::clamp((count - 2) / 2 * 2, 2, CAllPoleFit::MaxOrder);
   TResonances roots;
-  if (!FFit.Fit(FNow, order, Ceiling, 90, roots)) return;
-  double f1 = 0, f2 = 0, f3 = 0;
-  if (Out.F0 > HighVoice && FormantsFromHarmonics(FNow, Out.F0, FHigh, f1, f2, f3)) {
-    // The model's poles would sit on harmonics: the resonances read from the
-    // harmonics' levels stand instead.
+  double f1 = 0;
+  double clearance = 0;
+  for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m) clearance += FNow.Weight[m];
+  clearance /= std::max(count, 1);
+  if (Out.F0 > HighVoice || (Out.F0 > NoisyHighVoice && clearance < NoisyClearance)) {
+    // Too few harmonics for the model's poles, which would sit on them: the
+    // resonances that the harmonics' levels imply stand instead.
+    std::array<double, 4> f{};
+    if (!FResonances.Fit(FNow, Out.F0, f)) return;
+    f1 = f[0];
     roots.Count = 2;
-    roots.Freq[0] = f2;
+    roots.Freq[0] = f[1];
     roots.Band[0] = NominalB2;
-    roots.Freq[1] = f3;
+    roots.Freq[1] = f[2];
     roots.Band[1] = NominalB3;
+  } else {
+    // An order the harmonics can pin down: two fewer coefficients than points.
+    const int order = std::clamp((count - 2) / 2 * 2, 2, CAllPoleFit::MaxOrder);
+    if (!FFit.Fit(FNow, order, Ceiling, 90, roots)) return;
   }
   FTrack.Assign(roots, f1, f1 > 0 ? NominalB1 : 0.0, Out.F, Out.B);
 }

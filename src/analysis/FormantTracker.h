@@ -2,8 +2,9 @@
 // Pitch and formant estimation, independent of the zone tracker. The input
 // is decimated to 22 050 Hz for the spectrum and 11 025 Hz for F0; F0 comes
 // from the pitch estimator, the formants from an all-pole model fitted to the
-// harmonic peaks (its order scaled to how many there are), assigned to F1..F3
-// by the formant tracks. The ceiling follows the voice unless one is given.
+// harmonic peaks (its order scaled to how many there are), or for a high
+// voice from the resonances that the harmonics' levels imply, assigned to
+// F1..F3 by the formant tracks. The ceiling follows the voice unless one is given.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "analysis/FormantTrack.h"
 #include "analysis/HarmonicPeaks.h"
 #include "analysis/PitchEstimator.h"
+#include "analysis/ResonanceFit.h"
 
 namespace quenvis {
 
@@ -33,8 +35,9 @@ std::optional<EVoice> ParseVoice(std::string_view Name) noexcept;
 // and the known ones rise (F1 < F2 < F3), but one may be unknown while a
 // higher one is known. A block clipped at full scale (or following one) may
 // be voiced but reports no formants: clipping spreads the harmonics and
-// hides the envelope. For voices above 550 Hz, F1 is read from the levels of
-// the lowest harmonics and B1 is the nominal bandwidth assumed for it.
+// hides the envelope. For voices above 330 Hz (270 Hz in
+// noise), the formants are read from the
+// levels of the harmonics and the bandwidths are the nominal ones assumed.
 struct TFormants {
   double F0 = 0.0;            // Hz
   std::array<double, 3> F{};  // F1..F3, Hz
@@ -95,7 +98,7 @@ class CFormantTracker {
   CFormantTrack FTrack;
   CCeilingChoice FCeiling;
   THarmonics FNow, FEarlier;
-  THighVoiceFit FHigh;
+  CResonanceFit FResonances;
 };
 
 }  // namespace quenvis

@@ -13,20 +13,6 @@ struct THarmonics {
   std::array<double, MaxHarmonics> Freq{}, Power{}, Weight{};  // Hz, power, 0..1
 };
 
-// F1 and F2 of a voice so high that only one or two harmonics lie under
-// each: the three resonances (of nominal bandwidths) whose shapes best
-// explain the levels of the lowest harmonics (below 5 000 Hz), searched on a
-// 10 Hz grid, F1 and F2 together, F3 apart. The powers are those after
-// pre-emphasis. False when fewer than four harmonics are known.
-struct THighVoiceFit {
-  static constexpr int MaxPoints = 8;
-  static constexpr double Lo = 300, Hi = 4500, Step = 10;
-  static constexpr int Grid = static_cast<int>((Hi - Lo) / Step) + 1;
-  std::array<std::array<double, MaxPoints>, Grid> Shape1{}, Shape2{}, Shape3{};
-};
-bool FormantsFromHarmonics(const THarmonics& Harmonics, double F0, THighVoiceFit& Scratch,
-                           double& F1, double& F2, double& F3) noexcept;
-
 class CHarmonicSpectrum {
  public:
   static constexpr double Rate = 22050;
