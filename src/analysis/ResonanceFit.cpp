@@ -1,11 +1,9 @@
 #include "analysis/ResonanceFit.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <numbers>
 
 namespace quenvis {
 
@@ -27,19 +25,6 @@ constexpr double MaxF4Gap = 1800;            // Hz; F4 lies no further above F3
 // harmonic leaves only the fall of the harmonics above it, whatever its
 // frequency); singers tune it to F0 or above on high notes.
 constexpr double LowestF1 = 0.8;
-
-// Natural logarithm of a positive normal number, to within 1e-6: the
-// tables' thousands of logarithms would otherwise cost most of the fit.
-inline double QuickLog(double X) noexcept {
-  const auto bits = std::bit_cast<std::uint64_t>(X);
-  const int exponent = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
-  const double m = std::bit_cast<double>((bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull);
-  // log m = 2 atanh t, t = (m - 1) / (m + 1) <= 1/3 for m in [1, 2).
-  const double t = (m - 1) / (m + 1), t2 = t * t;
-  const double series =
-      t * (2 + t2 * (2.0 / 3 + t2 * (2.0 / 5 + t2 * (2.0 / 7 + t2 * (2.0 / 9 + t2 * (2.0 / 11))))));
-  return exponent * std::numbers::ln2 + series;
-}
 
 // Log level at H of a resonance at F (unity at DC).
 double Shape(double H, double F, double B) noexcept {
@@ -64,8 +49,10 @@ void CResonanceFit::Tabulate(int Formant) noexcept {
     const double h = FFreq[m], hb = h * h * b * b;
     for (int g = 0; g < n; ++g) {
       const double f = r.Lo + g * Step, d = h * h - f * f;
+      // In single precision: the tables' thousands of logarithms are most
+      // of the fit's cost, and their misfits need no more.
       table[m][static_cast<std::size_t>(g)] =
-          FSquare[static_cast<std::size_t>(g)] - QuickLog(d * d + hb);
+          FSquare[static_cast<std::size_t>(g)] - std::log(static_cast<float>(d * d + hb));
     }
   }
 }
