@@ -22,6 +22,7 @@ constexpr double BinHz = CHarmonicSpectrum::BinHz;
 constexpr double NoiseOverSubtraction = 8;
 constexpr double NoiseFloorShare = 0.01;  // what a peak keeps at least
 constexpr double MinWeight = 0.05;        // of a peak lost in the noise, in the fit
+constexpr double FewHarmonicsF0 = 330;    // Hz
 
 // FFTW's planner is not re-entrant; trackers may be built on several threads.
 std::mutex& PlannerLock() {
@@ -76,6 +77,9 @@ void CHarmonicSpectrum::PickHarmonics(double& F0, double Ceiling, THarmonics& Ou
   const int lastBin = Half - 1;
   double sumFH = 0, sumHH = 0, f0 = F0;
   int count = 0;
+  // A high voice has few harmonics, and a noise peak taken for a weak one
+  // would drag their mean: there the stronger ones count for more.
+  const bool few = F0 > FewHarmonicsF0;
   for (int h = 1; h <= MaxHarmonics; ++h) {
     const double expected = h * f0;
     if (expected >= Ceiling) break;
@@ -97,8 +101,9 @@ void CHarmonicSpectrum::PickHarmonics(double& F0, double Ceiling, THarmonics& Ou
       freq = (k + delta) * BinHz;
       power = std::exp(b - 0.25 * (a - c) * delta);
       if (std::abs(freq - expected) < 0.15 * f0) {
-        sumFH += freq * h;
-        sumHH += static_cast<double>(h) * h;
+        const double w = few ? power : 1.0;
+        sumFH += w * freq * h;
+        sumHH += w * static_cast<double>(h) * h;
         f0 = sumFH / sumHH;
       }
     }

@@ -289,8 +289,6 @@ struct TLimit {
 };
 constexpr double No = 1e9;
 const std::vector<TLimit> Limits = {
-    {"sopranos", 500, 880, EKind::Noise10, false, 5, No, No, No, No, No, No, 0},
-    {"children", 500, 500, EKind::Noise10, false, 3, No, No, No, No, No, No, 0},
     {"men", 85, 85, EKind::Clean, false, 1, 25, 60, No, No, No, No, 0},
     {"men", 85, 180, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
     {"women", 160, 249, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
@@ -298,8 +296,8 @@ const std::vector<TLimit> Limits = {
     {"children", 500, 500, EKind::Clean, false, 1, 50, 30, 220, 65, 25, No, 0},
     {"women", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
     {"children", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
-    {"sopranos", 600, 800, EKind::Clean, true, 1, 100, No, No, No, No, 5, 80},
-    {"sopranos", 500, 880, EKind::Clean, false, 1, 100, No, No, No, No, 12, 80},
+    {"sopranos", 500, 800, EKind::Clean, true, 1, 100, No, No, No, No, 5, 80},
+    {"sopranos", 880, 880, EKind::Clean, false, 1, 100, No, No, No, No, 12, 80},
     {"women", 160, 160, EKind::Noise10, false, 1, No, No, No, No, 3, No, 0},
     {nullptr, 100, 300, EKind::Noise10, true, 1, No, No, No, No, 2, No, 0},
     {nullptr, 0, 1000, EKind::Any, true, 1, No, No, No, No, No, No, 0},
