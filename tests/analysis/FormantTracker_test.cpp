@@ -289,7 +289,6 @@ struct TLimit {
 };
 constexpr double No = 1e9;
 const std::vector<TLimit> Limits = {
-    {"men", 85, 85, EKind::Clean, false, 1, 25, 60, No, No, No, No, 0},
     {"men", 85, 180, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
     {"women", 160, 249, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
     {"women", 450, 450, EKind::Clean, false, 1, 60, 35, 240, 180, 25, No, 0},
