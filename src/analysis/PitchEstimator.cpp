@@ -16,6 +16,8 @@ constexpr double Prominent = 4;       // 6 dB over the valleys beside it
 constexpr double EvidenceTop = 3000;  // Hz; vibrato blurs the harmonics above
 constexpr double Audible = 3e-3;      // -25 dB re the harmonics beside it
 constexpr int Remembered = 3;         // blocks the last F0 steers the choice
+constexpr double DeeperDip = 0.6;     // a longer period's dip this share of the shorter's
+constexpr double Clearer = 0.25;      // lowers the bar for the longer period
 
 bool Near(double A, double B, double Tolerance) noexcept {
   return A > 0 && B > 0 && std::abs(A - B) <= Tolerance * B;
@@ -159,6 +161,10 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
     double bar = Evidence;
     if (Near(sub, last, 0.08)) bar -= 0.2;
     if (Near(f0, last, 0.08)) bar += 0.25;
+    // A longer period much more periodic than the shorter one: the shorter
+    // is a formant's harmonic standing out, not the pitch (a true period's
+    // multiples repeat about as well as it does).
+    if (subDip < DeeperDip * dip) bar -= Clearer;
     const double e = MissingHarmonics(Spectrum, f0, f0 / k);
     if (e >= bar && e - bar >= bestEvidence) {
       bestEvidence = e - bar;
