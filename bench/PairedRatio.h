@@ -76,4 +76,16 @@ class CPairedReporter : public benchmark::ConsoleReporter {
   std::map<std::string, std::vector<double>> FSamples;
 };
 
+// Runs every benchmark Repetitions times, interleaved, reporting to Reporter;
+// false when the command line holds an argument nobody knows.
+inline bool RunInterleaved(int argc, char** argv, const char* Repetitions,
+                           CPairedReporter& Reporter) {
+  std::vector<char*> args = WithInterleaving(argc, argv, Repetitions);
+  int count = static_cast<int>(args.size()) - 1;
+  benchmark::Initialize(&count, args.data());
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return false;
+  benchmark::RunSpecifiedBenchmarks(&Reporter);
+  return true;
+}
+
 }  // namespace quenvis::bench

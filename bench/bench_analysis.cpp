@@ -132,12 +132,8 @@ BENCHMARK(BM_TrackZonePeaks);
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args = quenvis::bench::WithInterleaving(argc, argv, "20");
-  int count = static_cast<int>(args.size()) - 1;
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   quenvis::bench::CPairedReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!quenvis::bench::RunInterleaved(argc, argv, "20", reporter)) return 1;
   for (int p = 0; p < WindowCount; ++p) {
     const double ratio = reporter.PairedRatio("BM_Process/" + std::to_string(p), "BM_Anchor");
     if (ratio > 0)

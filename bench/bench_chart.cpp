@@ -39,12 +39,8 @@ int main(int argc, char** argv) {
   qputenv("QT_QPA_PLATFORM",
           qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
-  std::vector<char*> args = quenvis::bench::WithInterleaving(argc, argv, "10");
-  int count = static_cast<int>(args.size()) - 1;
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   quenvis::bench::CPairedReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!quenvis::bench::RunInterleaved(argc, argv, "10", reporter)) return 1;
   std::printf("\nchart per block (median): 800 x 600 %.3f ms, 1600 x 1200 %.3f ms (goal 1)\n",
               reporter.Median("BM_ChartBlock/800/600"), reporter.Median("BM_ChartBlock/1600/1200"));
   benchmark::Shutdown();

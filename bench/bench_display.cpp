@@ -144,12 +144,8 @@ BENCHMARK(BM_TraceQPainter)->Unit(benchmark::kMicrosecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args = quenvis::bench::WithInterleaving(argc, argv, "15");
-  int count = static_cast<int>(args.size()) - 1;
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   quenvis::bench::CPairedReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!quenvis::bench::RunInterleaved(argc, argv, "15", reporter)) return 1;
   auto get = [&](const char* name) { return reporter.Median(name); };
   std::printf("\nmedian per block: pipeline noisy %.3f ms, tonal %.3f ms (goal 0.3)\n",
               get("BM_Pipeline/noisy"), get("BM_Pipeline/tonal"));

@@ -50,12 +50,8 @@ BENCHMARK(BM_SpectrogramBlock)
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<char*> args = quenvis::bench::WithInterleaving(argc, argv, "10");
-  int count = static_cast<int>(args.size()) - 1;
-  benchmark::Initialize(&count, args.data());
-  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   quenvis::bench::CPairedReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  if (!quenvis::bench::RunInterleaved(argc, argv, "10", reporter)) return 1;
   std::printf(
       "\nspectrogram per block (median): 1600 x 400 to 5 kHz %.3f ms, to 10 kHz %.3f ms "
       "(goal 0.3)\n",
