@@ -12,6 +12,7 @@ constexpr double ShortDip = 0.15;     // a dip this deep is a period of its own
 constexpr double Aperiodic = 0.4;     // no dip below this: unvoiced
 constexpr double DipSlack = 0.12;     // a longer period may be this much shallower
 constexpr double Evidence = 0.5;      // share of the missing harmonics found
+constexpr double NoFundamental = 0.3;  // less evidence without the lower pitch's own
 constexpr double Prominent = 4;       // 6 dB over the valleys beside it
 constexpr double EvidenceTop = 3000;  // Hz; vibrato blurs the harmonics above
 constexpr double Audible = 3e-3;      // -25 dB re the harmonics beside it
@@ -34,6 +35,7 @@ double CPitchEstimator::MissingHarmonics(const CHarmonicSpectrum& Spectrum, doub
                                          double Low) const noexcept {
   const double top = std::min(EvidenceTop, 8.5 * F0);
   int tried = 0, found = 0;
+  bool fundamental = false;
   for (int m = 1; m * Low < top && tried < 8; ++m) {
     const double at = m * Low;
     const double below = std::floor(at / F0 + 1e-9) * F0;  // harmonics of F0 beside it
@@ -45,12 +47,15 @@ double CPitchEstimator::MissingHarmonics(const CHarmonicSpectrum& Spectrum, doub
     const double spacing = std::min({Low, at - below, below + F0 - at});
     const bool present = Spectrum.Prominence(at, spacing) >= Prominent &&
                          Spectrum.PeakPower(at, 0.2 * spacing) >= Audible * beside;
-    // Without its fundamental, the lower pitch is not heard: a formant
-    // between two harmonics of a vibrato lifts the smear into false peaks.
-    if (m == 1 && !present) return 0;
     found += present;
+    fundamental = fundamental || (m == 1 && present);
   }
-  return tried ? static_cast<double>(found) / tried : 0.0;
+  // Without its fundamental the lower pitch is doubtful (a formant between
+  // two harmonics of a vibrato lifts the smear into false peaks), but noise
+  // at low frequencies, as pink noise or hum, may hide it: the rest must
+  // then show more.
+  const double share = tried ? static_cast<double>(found) / tried : 0.0;
+  return std::max(0.0, share - (fundamental ? 0.0 : NoFundamental));
 }
 
 // The period (in samples) of the deepest dip within 8 % of Lag, refined by a

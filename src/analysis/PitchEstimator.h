@@ -30,7 +30,7 @@ class CPitchEstimator {
 
  private:
   // Evidence (share of positions, 0..1) that the harmonics of Low which lie
-  // between those of F0 are present.
+  // between those of F0 are present; less when Low itself is missing.
   double MissingHarmonics(const CHarmonicSpectrum& Spectrum, double F0, double Low) const noexcept;
   double PeriodNear(double Lag, double& Dip) const noexcept;
 

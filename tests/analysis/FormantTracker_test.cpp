@@ -355,22 +355,29 @@ TEST(FormantTrackerAccuracy, DISABLED_TuningHalf) { CheckEveryVoice(0); }
 // The octave errors of a strong first formant on the 2nd or 3rd harmonic
 // (the half or third period then looks complete), with and without vibrato
 // and in a room; and a child's /a/ at 500 Hz, whose doubled F0 would be out
-// of range: every middle block voiced, at the right pitch.
+// of range: every middle block voiced, at the right pitch. In pink noise,
+// which hides the fundamental, one block in a vowel may miss (the child's
+// /a/ with vibrato still doubles in a few, and is left out there).
 TEST(FormantTracker, FirstFormantOnAHarmonicKeepsThePitch) {
   struct TCase {
     double F0, F1, F2, F3;
   };
   const TCase cases[] = {{240, 480, 1160, 2680}, {260, 520, 1160, 2680}, {282, 564, 1160, 2680},
-                         {160, 480, 1160, 2680}, {180, 540, 1500, 2700}, {500, 1030, 1370, 3170}};
+                         {160, 480, 1160, 2680}, {180, 540, 1500, 2700}, {500, 1030, 1370, 3170},
+                         {140, 570, 840, 2410},  {180, 730, 1090, 2440}};
   for (const TCase& c : cases)
-    for (const double room : {0.0, 0.5})
+    for (const char* where : {"clean", "room", "pink noise"})
       for (const bool vibrato : {false, true}) {
+        const bool noise = where[0] == 'p';
+        if (noise && c.F0 > 400) continue;
         TVowel vowel;
         vowel.F0 = c.F0;
         vowel.F = {c.F1, c.F2, c.F3, 3900, 4700};
         vowel.Vibrato = vibrato;
         vowel.VibratoDepth = 0.03;
-        vowel.ReverbSeconds = room;
+        vowel.ReverbSeconds = where[0] == 'r' ? 0.5 : 0;
+        vowel.SnrDb = noise ? 10 : 0;
+        vowel.PinkNoise = true;
         vowel.Seconds = 1;
         const auto mono = test::Synthesize(vowel);
         CFormantTracker tracker;
@@ -384,8 +391,8 @@ TEST(FormantTracker, FirstFormantOnAHarmonicKeepsThePitch) {
           ++middle;
           right += r.Voiced && std::abs(r.F0 - pitch) <= 0.05 * pitch;
         }
-        EXPECT_EQ(right, middle) << c.F0 << " Hz, F1 " << c.F1 << (vibrato ? ", vibrato" : "")
-                                 << (room > 0 ? ", room" : "");
+        EXPECT_GE(right, middle - (noise ? 1 : 0)) << c.F0 << " Hz, F1 " << c.F1 << (vibrato ? ", vibrato, " : ", ")
+                                 << where;
       }
 }
 
