@@ -95,14 +95,14 @@ struct TSetup {
   }
   bool StartCapture() {
     Form->Bt_startClick(nullptr);
-    return RunUntil([&] { return Form->Recorder->IsRecording(); }, 2000);
+    return RunUntil([&] { return Form->Recorder->IsRecording(); }, 10000);
   }
   // One block of the service's byte counter, handled by the window.
   bool Capture(int Count) {
     for (int i = 0; i < Count; ++i) {
       const int before = Blocks;
       if (Service.FillBlocks(1) == 0) return false;
-      if (!RunUntil([&] { return Blocks > before; }, 2000)) return false;
+      if (!RunUntil([&] { return Blocks > before; }, 10000)) return false;
     }
     return true;
   }
@@ -158,7 +158,7 @@ TEST_P(TakeFaults, EndTheTakeWithOneMessageAndLeaveAPlayableFile) {
   ASSERT_TRUE(s.Capture(10));
   c.Fault(s);
   s.Capture(40);  // capture may have ended
-  ASSERT_TRUE(RunUntil([&] { return s.Saved == 1; }, 5000));
+  ASSERT_TRUE(RunUntil([&] { return s.Saved == 1; }, 20000));
   RunFor(100);
   ::rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
   ::setrlimit(RLIMIT_FSIZE, &unlimited);
@@ -256,7 +256,7 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   TFileWaveInService& file = s.Form->Playback->File();
   file.SetPacing(false);
   ASSERT_EQ(s.Form->OpenRecording(QString::fromStdString(wav)), QString());
-  ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && file.Complete(); }, 3000));
+  ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && file.Complete(); }, 15000));
   s.Chart->ToggleRecording();
   ASSERT_TRUE(s.Chart->Takes().Recording());
   int played = 0;
@@ -264,7 +264,7 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
     const int before = s.Blocks;
     if (file.Step(1) == 1) {
       ++played;
-      ASSERT_TRUE(RunUntil([&] { return s.Blocks > before; }, 2000));
+      ASSERT_TRUE(RunUntil([&] { return s.Blocks > before; }, 10000));
     } else {
       ++idle;
       RunFor(5);
@@ -273,7 +273,7 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   ASSERT_TRUE(file.Paused());
   EXPECT_EQ(played, int((mono.size() + BlockFrames - 1) / BlockFrames));
   s.Chart->ToggleRecording();
-  ASSERT_TRUE(RunUntil([&] { return s.Saved == 1; }, 5000));
+  ASSERT_TRUE(RunUntil([&] { return s.Saved == 1; }, 20000));
 
   QFile ours(TablePath(s.Chart->Takes().LastPath()));
   QFile theirs(QString::fromStdString(options.OutDir) + QStringLiteral("/formants.csv"));
@@ -295,8 +295,8 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   const int opens = s.Service.CallCount(TFakeWaveInService::ECall::Open);
   s.Form->Bt_startClick(nullptr);
   ASSERT_TRUE(
-      RunUntil([&] { return s.Service.CallCount(TFakeWaveInService::ECall::Open) > opens; }, 3000));
-  ASSERT_TRUE(RunUntil([&] { return s.Form->Recorder->IsRecording(); }, 2000));
+      RunUntil([&] { return s.Service.CallCount(TFakeWaveInService::ECall::Open) > opens; }, 15000));
+  ASSERT_TRUE(RunUntil([&] { return s.Form->Recorder->IsRecording(); }, 10000));
   EXPECT_FALSE(s.Form->Playback->Active());
   EXPECT_FALSE(s.Chart->Timeline().isVisible());
   EXPECT_TRUE(s.Capture(2));
@@ -319,7 +319,7 @@ TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
   TFileWaveInService& file = s.Form->Playback->File();
   file.SetPacing(false);
   ASSERT_EQ(s.Form->OpenRecording(QString::fromStdString(wav)), QString());
-  ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && file.Complete(); }, 3000));
+  ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && file.Complete(); }, 15000));
   TTimeline& t = s.Chart->Timeline();
   EXPECT_TRUE(t.isVisible());
   const double block = double(BlockFrames) / SampleRate;
@@ -327,7 +327,7 @@ TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
   auto step = [&](int Blocks) {
     for (int i = 0; i < Blocks; ++i) {
       const int before = s.Blocks;
-      if (file.Step(1) != 1 || !RunUntil([&] { return s.Blocks > before; }, 2000)) return false;
+      if (file.Step(1) != 1 || !RunUntil([&] { return s.Blocks > before; }, 10000)) return false;
     }
     return true;
   };
@@ -363,7 +363,7 @@ TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
   // A seek while paused shows the new place.
   const int shown = s.Blocks;
   emit t.seekRequested(4.0);
-  ASSERT_TRUE(RunUntil([&] { return s.Blocks == shown + 1; }, 2000));
+  ASSERT_TRUE(RunUntil([&] { return s.Blocks == shown + 1; }, 10000));
   EXPECT_DOUBLE_EQ(t.Position(), (std::floor(4.0 / block) + 1) * block);
   EXPECT_TRUE(file.Paused());
   emit s.Chart->playPauseRequested();
