@@ -14,7 +14,7 @@
 #   asterisk-core-sounds-en-wav five long telephone prompts, one woman, 8 kHz
 #   ktuberling-data             English words, one man, 44.1 kHz; Danish
 #                               Christmas words, a high voice (F0 about
-#                               250-350 Hz), 44.1 kHz
+#                               230-360 Hz), 44.1 kHz
 # What is not WAV (the Ogg Vorbis words) goes to both programs as a mono WAV
 # made by sox, since Praat reads no Ogg. --keep DIR leaves the tracks there
 # (q*/formants.csv, p*.csv) for a look at single blocks.
