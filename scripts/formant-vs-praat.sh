@@ -45,7 +45,7 @@ add_set() { # NAME FILE... (files that do not exist are skipped)
 if [ $# -gt 0 ]; then
   for f in "$@"; do
     [ -f "$f" ] || { echo "no such recording: $f" >&2; exit 1; }
-    sets+=("$(basename "$f")|$f")
+    sets+=("$f|$f")
   done
 else
   add_set "alsa-utils (woman, 48 kHz)" /usr/share/sounds/alsa/{Front,Rear,Side}_*.wav
@@ -107,7 +107,8 @@ for entry in "${sets[@]}"; do
       sox -D "$rec" -c 1 -b 16 "$input"  # -D: no dither, the same input every run
       ;;
   esac
-  "$render" --quiet "${stepArgs[@]}" "$input" "$out/q$i" >/dev/null 2>&1
+  "$render" --quiet "${stepArgs[@]}" "$input" "$out/q$i" >"$work/render.log" 2>&1 ||
+    { cat "$work/render.log" >&2; echo "quenvis-render failed on $rec" >&2; exit 1; }
   praat --run "$work/formants.praat" "$input" "$out/p$i.csv" "$seconds"
   printf '%s|%s|%s|%s\n' "$name" "$rec" "$out/q$i/formants.csv" "$out/p$i.csv"
 done > "$work/list"
