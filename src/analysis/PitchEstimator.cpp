@@ -8,17 +8,18 @@ namespace quenvis {
 
 namespace {
 
-constexpr double ShortDip = 0.15;     // a dip this deep is a period of its own
-constexpr double Aperiodic = 0.4;     // no dip below this: unvoiced
-constexpr double DipSlack = 0.12;     // a longer period may be this much shallower
-constexpr double Evidence = 0.5;      // share of the missing harmonics found
+constexpr double ShortDip = 0.15;      // a dip this deep is a period of its own
+constexpr double Aperiodic = 0.5;      // no dip below this: unvoiced (rough voices reach 0.45)
+constexpr double ShorterPeriod = 0.4;  // the deepest a half or a third of the period must reach
+constexpr double DipSlack = 0.12;      // a longer period may be this much shallower
+constexpr double Evidence = 0.5;       // share of the missing harmonics found
 constexpr double NoFundamental = 0.3;  // less evidence without the lower pitch's own
-constexpr double Prominent = 4;       // 6 dB over the valleys beside it
-constexpr double EvidenceTop = 3000;  // Hz; vibrato blurs the harmonics above
-constexpr double Audible = 3e-3;      // -25 dB re the harmonics beside it
-constexpr int Remembered = 3;         // blocks the last F0 steers the choice
-constexpr double DeeperDip = 0.6;     // a longer period's dip this share of the shorter's
-constexpr double Clearer = 0.25;      // lowers the bar for the longer period
+constexpr double Prominent = 4;        // 6 dB over the valleys beside it
+constexpr double EvidenceTop = 3000;   // Hz; vibrato blurs the harmonics above
+constexpr double Audible = 3e-3;       // -25 dB re the harmonics beside it
+constexpr int Remembered = 3;          // blocks the last F0 steers the choice
+constexpr double DeeperDip = 0.6;      // a longer period's dip this share of the shorter's
+constexpr double Clearer = 0.25;       // lowers the bar for the longer period
 
 bool Near(double A, double B, double Tolerance) noexcept {
   return A > 0 && B > 0 && std::abs(A - B) <= Tolerance * B;
@@ -139,7 +140,7 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
     if (period / k < MinLag) continue;
     double upDip = 1;
     const double up = PeriodNear(period / k, upDip);
-    if (up <= 0 || upDip > Aperiodic) continue;
+    if (up <= 0 || upDip > ShorterPeriod) continue;
     // Noise hides the weaker of the harmonics in between, not all of them.
     double bar = 0.5 * Evidence;
     if (Near(Rate / up, last, 0.08)) bar += 0.2;
@@ -179,15 +180,16 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
   const bool halved = chosen != f0;
   f0 = chosen;
   // Any other clear longer period (two thirds of F0, say, when the formants
-  // favour the 2nd and 3rd harmonics) whose own harmonics the spectrum shows.
+  // favour the 2nd and 3rd harmonics, or a quarter, when F1 rings through
+  // the periods of a rough voice) whose own harmonics the spectrum shows.
   if (!halved)
     for (int tau = static_cast<int>(period * 1.1) + 1; tau < MaxLag; ++tau) {
       const double d = FD[static_cast<std::size_t>(tau)];
       if (d > accept || d >= FD[static_cast<std::size_t>(tau - 1)] ||
           d > FD[static_cast<std::size_t>(tau + 1)])
         continue;
-      const double ratio = tau / period;
-      if (std::abs(ratio - std::nearbyint(ratio)) < 0.1) continue;  // tried above
+      const double ratio = tau / period, whole = std::nearbyint(ratio);
+      if ((whole == 2 || whole == 3) && std::abs(ratio - whole) < 0.1) continue;  // tried above
       double otherDip = 1;
       const double other = PeriodNear(tau, otherDip);
       if (other <= 0 || Rate / other < MinF0) continue;

@@ -52,6 +52,8 @@ std::vector<std::int16_t> Synthesize(const TVowel& Vowel) {
   const auto count = static_cast<std::size_t>(Vowel.Seconds * SynthRate);
   std::vector<double> x(count + 1, 0.0);
   double phase = 0.999;  // first pulse at once
+  std::mt19937 rough(Vowel.Seed + 1000);
+  std::uniform_real_distribution<double> jitter(-Vowel.Jitter, Vowel.Jitter);
   for (std::size_t n = 1; n <= count; ++n) {
     const double step = PitchAt(Vowel, static_cast<double>(n) / SynthRate) / SynthRate;
     phase += step;
@@ -60,6 +62,8 @@ std::vector<std::int16_t> Synthesize(const TVowel& Vowel) {
       const double late = phase / step;  // the pulse fell this far before sample n
       x[n - 1] += late;
       x[n] += 1 - late;
+      // The next period is longer or shorter by its share of jitter.
+      if (Vowel.Jitter > 0) phase -= jitter(rough);
     }
   }
   // Glottal low-pass (two poles near 100 Hz), lip radiation (a difference).

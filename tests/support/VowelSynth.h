@@ -13,6 +13,7 @@ struct TVowel {
   std::array<double, 5> B{70, 90, 130, 180, 250};  // bandwidths, Hz
   bool Vibrato = false;                            // at the rate and depth below
   double VibratoHz = 5, VibratoDepth = 0.02;       // depth: share of F0
+  double Jitter = 0;                               // each period off by up to this share
   double SnrDb = 0;                                // noise at this SNR; 0 for none
   bool PinkNoise = false;                          // else white
   double ReverbSeconds = 0;                        // a room's decay time (RT60); 0 for none
