@@ -69,7 +69,7 @@ void Decimate(const double* In, double* Out, int Count) noexcept {
 // would settle on them): the formants are read from the harmonics' levels.
 // From NoisyHighVoice, so are they when the harmonics' mean weight is below
 // NoisyClearance: most are lost in noise, and the levels' fit weighs each.
-constexpr double HighVoice = 330, NoisyHighVoice = 270;  // Hz
+constexpr double HighVoice = FewHarmonicsF0, NoisyHighVoice = 270;  // Hz
 constexpr double NoisyClearance = 0.5;
 constexpr double NominalB1 = 80, NominalB2 = 100, NominalB3 = 150;  // Hz, assumed there
 // A harmonic this far clear of the noise (about 5 dB over the valleys beside
@@ -145,9 +145,10 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   // Two spectra, the latest and one 11.6 ms earlier: their harmonic powers,
   // taken one by one, are averaged, which steadies them in noise without
   // blurring them through vibrato as one averaged spectrum would.
-  double refined = Out.F0;
+  double refined = Out.F0, earlierF0 = Out.F0;
   FSpectrum.PickHarmonics(refined, Ceiling, FNow);
-  double earlierF0 = Out.F0;
+  if (refined >= CPitchEstimator::MinF0 && refined <= CPitchEstimator::MaxF0) Out.F0 = refined;
+  if (FClipAge < ClipReach) return;  // the pitch stands, but clipping hides the envelope
   FSpectrum.Compute(FRate2.data() + FRate2.size() - SpecFrame - FrameStep);
   FSpectrum.PickHarmonics(earlierF0, Ceiling, FEarlier);
   const int count = std::min(FNow.Count, FEarlier.Count);
@@ -157,23 +158,23 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
     FNow.Power[m] = 0.5 * (FNow.Power[m] + FEarlier.Power[m]);
     FNow.Weight[m] = 0.5 * (FNow.Weight[m] + FEarlier.Weight[m]);
   }
-  if (refined >= CPitchEstimator::MinF0 && refined <= CPitchEstimator::MaxF0) Out.F0 = refined;
 
   // A pure tone, or a sound with a harmonic or two above the noise (or
   // within 60 dB of the strongest), is periodic but outlines no envelope.
   const double strongest =
       count > 0 ? *std::max_element(FNow.Power.begin(), FNow.Power.begin() + count) : 0.0;
   int clear = 0;
-  for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m)
+  double clearance = 0;
+  for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m) {
     clear += FNow.Weight[m] >= (Out.F0 > HighVoice ? ClearHighWeight : ClearWeight) &&
              FNow.Power[m] >= 1e-6 * strongest;
-  if (FClipAge < ClipReach || count < MinHarmonics || clear < 3) return;
+    clearance += FNow.Weight[m];
+  }
+  if (count < MinHarmonics || clear < 3) return;
+  clearance /= count;
 
   TResonances roots;
   double f1 = 0;
-  double clearance = 0;
-  for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m) clearance += FNow.Weight[m];
-  clearance /= std::max(count, 1);
   if (Out.F0 > HighVoice || (Out.F0 > NoisyHighVoice && clearance < NoisyClearance)) {
     // Too few harmonics for the model's poles, which would sit on them: the
     // resonances that the harmonics' levels imply stand instead.

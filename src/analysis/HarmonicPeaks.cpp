@@ -22,7 +22,6 @@ constexpr double BinHz = CHarmonicSpectrum::BinHz;
 constexpr double NoiseOverSubtraction = 8;
 constexpr double NoiseFloorShare = 0.01;  // what a peak keeps at least
 constexpr double MinWeight = 0.05;        // of a peak lost in the noise, in the fit
-constexpr double FewHarmonicsF0 = 330;    // Hz
 
 // FFTW's planner is not re-entrant; trackers may be built on several threads.
 std::mutex& PlannerLock() {

@@ -7,6 +7,9 @@
 namespace quenvis {
 
 inline constexpr int MaxHarmonics = 128;
+// Hz; above it a voice has few harmonics: too few for an all-pole model, and
+// a noise peak taken for a weak one weighs much among them.
+inline constexpr double FewHarmonicsF0 = 330;
 
 struct THarmonics {
   int Count = 0;
