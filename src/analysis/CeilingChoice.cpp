@@ -8,7 +8,7 @@ namespace quenvis {
 namespace {
 constexpr double DeepF0 = 110, HighF0 = 330;  // Hz, where the ceiling stops moving
 constexpr double Smoothing = 0.3;             // weight of the latest block
-constexpr int Forget = 20;                    // unvoiced blocks that end a voice
+constexpr double Forget = 20;                   // unvoiced blocks that end a voice
 }  // namespace
 
 void CCeilingChoice::Reset() noexcept {
@@ -16,12 +16,14 @@ void CCeilingChoice::Reset() noexcept {
   FUnvoiced = 0;
 }
 
-double CCeilingChoice::Update(double F0) noexcept {
+double CCeilingChoice::Update(double F0, double Blocks) noexcept {
   if (F0 > 0) {
     const double l = std::log(F0);
-    FLogF0 = FLogF0 == 0 ? l : FLogF0 + Smoothing * (l - FLogF0);
+    // The same smoothing per second at any hop.
+    const double w = Blocks == 1.0 ? Smoothing : 1 - std::pow(1 - Smoothing, std::max(Blocks, 0.0));
+    FLogF0 = FLogF0 == 0 ? l : FLogF0 + w * (l - FLogF0);
     FUnvoiced = 0;
-  } else if (++FUnvoiced > Forget) {
+  } else if ((FUnvoiced = std::min(FUnvoiced + Blocks, 1e6)) > Forget) {
     FLogF0 = 0;
   }
   return Ceiling();

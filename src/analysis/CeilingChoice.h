@@ -10,13 +10,14 @@ class CCeilingChoice {
   static constexpr double Low = 5000, High = 6500;  // Hz, for deep and high voices
 
   void Reset() noexcept;
-  // F0 of the latest block, 0 when unvoiced; returns the ceiling to use.
-  double Update(double F0) noexcept;
+  // F0 of the latest analysis, 0 when unvoiced, Blocks after the previous
+  // one (in 2048-frame blocks); returns the ceiling to use.
+  double Update(double F0, double Blocks = 1.0) noexcept;
   double Ceiling() const noexcept;
 
  private:
   double FLogF0 = 0;  // smoothed log F0, 0 before any voiced block
-  int FUnvoiced = 0;
+  double FUnvoiced = 0;  // blocks
 };
 
 }  // namespace quenvis

@@ -78,6 +78,12 @@ constexpr double NominalB1 = 80, NominalB2 = 100, NominalB3 = 150;  // Hz, assum
 constexpr double ClearWeight = 0.2;
 // Reading formants from the levels of a few harmonics needs them cleaner.
 constexpr double ClearHighWeight = 0.5;
+// A hum or buzz far below the speech is no voice: voicing needs a level
+// within Quiet (28 dB) of the loudest voiced analysis lately, which fades by
+// FadePerBlock (1 dB a second) so that a quieter voice is heard again soon.
+const double Quiet = std::pow(10.0, -28.0 / 20);
+const double FadePerBlock = std::log(10.0) / 20 * 1.0 * CFormantTracker::BlockFrames /
+                            CFormantTracker::SampleRate;
 // Clipping spreads the harmonics; the spectra reach this far back.
 constexpr int ClipReach = 2 * (SpecFrame + CFormantTracker::FrameStep);
 
@@ -88,12 +94,55 @@ CFormantTracker::CFormantTracker(std::optional<EVoice> Voice)
 
 void CFormantTracker::Reset() noexcept {
   FIn.fill(0);
+  FRailed.fill(0);
+  FSpeechLevel = 0;
   FRate2.fill(0);
   FRate4.fill(0);
   FClipAge = 1 << 20;
+  FFed = 0;
   FPitch.Reset();
   FTrack.Reset();
   FCeiling.Reset();
+}
+
+// A clipped peak is flat where the voice was round: each run of frames at
+// the rails is redrawn as the cubic that leaves and rejoins the waveform
+// with its slopes on either side, never below the rail. A run that began
+// in the earlier input is redrawn from the frames kept of it; one that
+// reaches the end of the input stays as it is. Runs too long for a peak
+// are counted.
+int CFormantTracker::Unclip(int From, int Frames) noexcept {
+  double* x = FIn.data();
+  const auto railed = [&](int i) { return FRailed[static_cast<std::size_t>(i)] != 0; };
+  int left = 0;
+  const int stop = From + Frames;
+  for (int i = From; i < stop;) {
+    if (!railed(i)) {
+      ++i;
+      continue;
+    }
+    int start = i, end = i;
+    while (start > 0 && railed(start - 1)) --start;
+    while (end < stop && railed(end)) ++end;
+    const int length = end - start;
+    // The waveform beside the run: two frames each side.
+    if (length > MaxUnclip) left += end - i;
+    if (start < 2 || end + 2 > stop || length > MaxUnclip) {
+      i = end;
+      continue;
+    }
+    const double p0 = x[start - 1], m0 = x[start - 1] - x[start - 2];
+    const double p1 = x[end], m1 = x[end + 1] - x[end];
+    const double span = length + 1;
+    for (int k = i; k < end; ++k) {
+      const double t = (k - start + 1) / span, t2 = t * t, t3 = t2 * t;
+      const double v = (2 * t3 - 3 * t2 + 1) * p0 + (t3 - 2 * t2 + t) * span * m0 +
+                       (-2 * t3 + 3 * t2) * p1 + (t3 - t2) * span * m1;
+      x[k] = x[k] >= 0 ? std::max(v, x[k]) : std::min(v, x[k]);
+    }
+    i = end;
+  }
+  return left;
 }
 
 void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
@@ -103,15 +152,19 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   // Mono mix, after the filter tail of the previous input.
   constexpr int tail = HalfbandTaps - 1;
   std::memmove(FIn.data(), FIn.data() + Frames, tail * sizeof(double));
-  int railed = 0;
+  std::memmove(FRailed.data(), FRailed.data() + Frames, tail);
   for (int i = 0; i < Frames; ++i) {
     const auto l = static_cast<std::int16_t>(bytes[4 * i] | (bytes[4 * i + 1] << 8));
     const auto r = static_cast<std::int16_t>(bytes[4 * i + 2] | (bytes[4 * i + 3] << 8));
-    railed += (l >= 32767 || l <= -32767) + (r >= 32767 || r <= -32767);
+    FRailed[static_cast<std::size_t>(tail + i)] =
+        (l >= 32767 || l <= -32767 || r >= 32767 || r <= -32767) ? 1 : 0;
     FIn[static_cast<std::size_t>(tail + i)] = (l + r) / 65536.0;
   }
-  // 5 % of the samples at the rails.
-  FClipAge = railed > 2 * Frames / 20 ? 0 : std::min(FClipAge + Frames, 1 << 20);
+  // 5 % of the frames at the rails, once the clipped peaks that can be
+  // redrawn are.
+  const int railed = Unclip(tail, Frames);
+  FClipAge = railed > Frames / 20 ? 0 : std::min(FClipAge + Frames, 1 << 20);
+  FFed = std::min(FFed + Frames, 1 << 20);
 
   // 44 100 -> 22 050 Hz, keeping the next filter's tail.
   const int new2 = Frames / 2;
@@ -125,23 +178,30 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
 
 TFormants CFormantTracker::Analyse() noexcept {
   TFormants out;
+  // The memories of pitch, ceiling and tracks run in time, not in analyses,
+  // so that a 10 ms hop behaves as one analysis per block does.
+  const double blocks = static_cast<double>(FFed) / BlockFrames;
+  FFed = 0;
   const double* latest = FRate2.data() + FRate2.size() - SpecFrame;
   FSpectrum.Compute(latest);
   double level = 0;
-  const double f0 = FPitch.Estimate(FRate4.data(), FSpectrum, level);
-  const double ceiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0);
+  double f0 = FPitch.Estimate(FRate4.data(), FSpectrum, level, blocks);
+  FSpeechLevel *= std::exp(-FadePerBlock * blocks);
+  if (f0 > 0 && level < Quiet * FSpeechLevel) f0 = 0;
+  if (f0 > 0) FSpeechLevel = std::max(FSpeechLevel, level);
+  const double ceiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0, blocks);
   if (f0 <= 0) {
-    FTrack.Skip();
+    FTrack.Skip(blocks);
     return out;
   }
   out.Voiced = true;
   out.F0 = f0;
-  Formants(ceiling, out);
-  if (out.F == std::array<double, 3>{}) FTrack.Skip();
+  Formants(ceiling, blocks, out);
+  if (out.F == std::array<double, 3>{}) FTrack.Skip(blocks);
   return out;
 }
 
-void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
+void CFormantTracker::Formants(double Ceiling, double Blocks, TFormants& Out) noexcept {
   // Two spectra, the latest and one 11.6 ms earlier: their harmonic powers,
   // taken one by one, are averaged, which steadies them in noise without
   // blurring them through vibrato as one averaged spectrum would.
@@ -191,7 +251,7 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
     const int order = std::clamp((count - 2) / 2 * 2, 2, CAllPoleFit::MaxOrder);
     if (!FFit.Fit(FNow, order, Ceiling, 90, roots)) return;
   }
-  FTrack.Assign(roots, f1, f1 > 0 ? NominalB1 : 0.0, Out.F, Out.B);
+  FTrack.Assign(roots, f1, f1 > 0 ? NominalB1 : 0.0, Out.F, Out.B, Blocks);
 }
 
 }  // namespace quenvis

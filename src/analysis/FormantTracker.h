@@ -81,7 +81,11 @@ class CFormantTracker {
   static constexpr int Rate2Len = CHarmonicSpectrum::Frame + FrameStep;
   static constexpr int Rate4Len = CPitchEstimator::Span;
 
-  void Formants(double Ceiling, TFormants& Out) noexcept;
+  void Formants(double Ceiling, double Blocks, TFormants& Out) noexcept;
+  // Redraws the clipped peaks among the Frames of FIn from From (FRailed
+  // marks those at the rails); returns how many railed frames are no peak.
+  int Unclip(int From, int Frames) noexcept;
+  static constexpr int MaxUnclip = 220;  // frames (5 ms): longer is not a peak
 
   std::optional<EVoice> FVoice;
   double FFixedCeiling;  // 0: chosen
@@ -91,6 +95,9 @@ class CFormantTracker {
   std::array<double, Rate2Len + HalfbandTaps - 1> FRate2{};
   std::array<double, Rate4Len> FRate4{};
   int FClipAge = 1 << 20;  // input frames since the last clipped stretch
+  int FFed = 0;            // input frames since the previous analysis
+  double FSpeechLevel = 0;  // RMS of the loudest voiced analysis lately, faded
+  std::array<std::uint8_t, HalfbandTaps - 1 + BlockFrames> FRailed{};  // as FIn
 
   CHarmonicSpectrum FSpectrum;
   CPitchEstimator FPitch;

@@ -17,9 +17,12 @@ constexpr double NoFundamental = 0.3;  // less evidence without the lower pitch'
 constexpr double Prominent = 4;        // 6 dB over the valleys beside it
 constexpr double EvidenceTop = 3000;   // Hz; vibrato blurs the harmonics above
 constexpr double Audible = 3e-3;       // -25 dB re the harmonics beside it
-constexpr int Remembered = 3;          // blocks the last F0 steers the choice
+constexpr double Remembered = 3;         // blocks the last F0 steers the choice
 constexpr double DeeperDip = 0.6;      // a longer period's dip this share of the shorter's
 constexpr double Clearer = 0.25;       // lowers the bar for the longer period
+constexpr double OctaveTime = 0.07;    // s; no voice glides an octave faster
+constexpr double BlockSeconds = 2048 / 44100.0;
+constexpr double GlideDip = 0.7;       // a glide blurs the period's dip this much
 
 bool Near(double A, double B, double Tolerance) noexcept {
   return A > 0 && B > 0 && std::abs(A - B) <= Tolerance * B;
@@ -59,6 +62,24 @@ double CPitchEstimator::MissingHarmonics(const CHarmonicSpectrum& Spectrum, doub
   return std::max(0.0, share - (fundamental ? 0.0 : NoFundamental));
 }
 
+// The period of the deepest dip within Reach of the recent pitch Last (a
+// glide's blurred one may be shallow), refined; 0 when there is none.
+double CPitchEstimator::PeriodNearRecent(double Last, double Reach, double& Dip) const noexcept {
+  const int lo = std::max(MinLag, static_cast<int>(Rate / (Reach * Last)));
+  const int hi = std::min(MaxLag - 1, static_cast<int>(Rate * Reach / Last) + 1);
+  int best = -1;
+  for (int tau = lo + 1; tau < hi; ++tau) {
+    const double d = FD[static_cast<std::size_t>(tau)];
+    if (d < FD[static_cast<std::size_t>(tau - 1)] && d <= FD[static_cast<std::size_t>(tau + 1)] &&
+        (best < 0 || d < FD[static_cast<std::size_t>(best)]))
+      best = tau;
+  }
+  if (best < 0 || FD[static_cast<std::size_t>(best)] > GlideDip) return 0;
+  Dip = FD[static_cast<std::size_t>(best)];
+  const double refined = PeriodNear(best, Dip);
+  return refined > 0 ? refined : best;
+}
+
 // The period (in samples) of the deepest dip within 8 % of Lag, refined by a
 // parabola; 0 when none lies in range.
 double CPitchEstimator::PeriodNear(double Lag, double& Dip) const noexcept {
@@ -77,8 +98,8 @@ double CPitchEstimator::PeriodNear(double Lag, double& Dip) const noexcept {
 }
 
 double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum& Spectrum,
-                                 double& Level) noexcept {
-  ++FSinceVoiced;
+                                 double& Level, double Blocks) noexcept {
+  FSinceVoiced = std::min(FSinceVoiced + Blocks, 1000.0);
   double mean = 0;
   for (int n = 0; n < Span; ++n) mean += Samples[n];
   mean /= Span;
@@ -132,6 +153,19 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
   if (period <= 0) period = first;
   double f0 = Rate / period;
   const double last = FSinceVoiced <= Remembered ? FLastF0 : 0;
+  // A gliding pitch smears its periods, and the ringing of F1 within each
+  // then looks like the shortest clear one: a leap no voice makes takes the
+  // period near the recent pitch instead, or none. Twice the recent pitch
+  // is an octave put right, weighed below.
+  const double reach = std::max(1.25, std::exp2(FSinceVoiced * BlockSeconds / OctaveTime));
+  const auto leaps = [&](double F) {
+    return last > 0 && F > reach * last && !Near(F / last, 2, 0.06);
+  };
+  if (leaps(f0)) {
+    period = PeriodNearRecent(last, reach, dip);
+    if (period <= 0) return 0;
+    f0 = Rate / period;
+  }
 
   // Vibrato blurs the short period more than the long one, so a weaker dip
   // at a half or a third of the period is the period when the spectrum
@@ -171,7 +205,9 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
     // is a formant's harmonic standing out, not the pitch (a true period's
     // multiples repeat about as well as it does).
     if (subDip < DeeperDip * dip) bar -= Clearer;
-    const double e = MissingHarmonics(Spectrum, f0, f0 / k);
+    // Placed by the longer period, whose dip is the clearer: a shallow short
+    // one may sit off its true place.
+    const double e = MissingHarmonics(Spectrum, k * sub, sub);
     if (e >= bar && e - bar >= bestEvidence) {
       bestEvidence = e - bar;
       chosen = sub;
@@ -201,6 +237,13 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
         break;
       }
     }
+  // The same for a shorter period taken above.
+  if (leaps(f0)) {
+    double nearDip = 1;
+    const double near = PeriodNearRecent(last, reach, nearDip);
+    if (near <= 0) return 0;
+    f0 = Rate / near;
+  }
   if (f0 < MinF0 || f0 > MaxF0) return 0;
   FLastF0 = f0;
   FSinceVoiced = 0;

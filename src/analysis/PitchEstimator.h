@@ -24,7 +24,10 @@ class CPitchEstimator {
   // Samples: the latest Span samples at 11 025 Hz; Spectrum: of the same
   // moment. Returns F0 in Hz, or 0 when aperiodic or quieter than MinLevel
   // (RMS re full scale); Level gets the RMS.
-  double Estimate(const double* Samples, const CHarmonicSpectrum& Spectrum, double& Level) noexcept;
+  // Blocks: the time since the previous estimate, in 2048-frame blocks at
+  // 44 100 Hz, so that the memory of the last F0 lasts as long at any hop.
+  double Estimate(const double* Samples, const CHarmonicSpectrum& Spectrum, double& Level,
+                  double Blocks = 1.0) noexcept;
 
   static constexpr double MinLevel = 1e-3;  // -60 dBFS
 
@@ -33,11 +36,12 @@ class CPitchEstimator {
   // between those of F0 are present; less when Low itself is missing.
   double MissingHarmonics(const CHarmonicSpectrum& Spectrum, double F0, double Low) const noexcept;
   double PeriodNear(double Lag, double& Dip) const noexcept;
+  double PeriodNearRecent(double Last, double Reach, double& Dip) const noexcept;
 
   std::array<double, Span> FX{};
   std::array<double, MaxLag + 2> FD{};
   double FLastF0 = 0;  // of the latest voiced block
-  int FSinceVoiced = 1000;
+  double FSinceVoiced = 1000;  // blocks
 };
 
 }  // namespace quenvis

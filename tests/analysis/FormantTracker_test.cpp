@@ -230,7 +230,9 @@ struct TTally {
   double MeanF2() const { return F2Vowels ? SumF2 / F2Vowels : 1e9; }
 };
 
-TTally Tally(const TVoiceGroup& G, std::size_t PitchIndex, const TCondition& C, int Half) {
+// Hop: frames between analyses, or 0 for one analysis per block.
+TTally Tally(const TVoiceGroup& G, std::size_t PitchIndex, const TCondition& C, int Half,
+             int Hop = 0) {
   TTally t;
   const double f0 = G.Pitches[PitchIndex];
   for (int v = 0; v < 10; v += VowelStep) {
@@ -252,9 +254,12 @@ TTally Tally(const TVoiceGroup& G, std::size_t PitchIndex, const TCondition& C, 
       CFormantTracker tracker;
       double e1 = 0, e2 = 0;
       int n1 = 0, n2 = 0;
-      for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048) {
-        const TFormants r = tracker.Process(test::StereoBlock(mono, first).data());
-        const std::size_t end = first + 2048;
+      const std::size_t step = Hop > 0 ? static_cast<std::size_t>(Hop) : 2048;
+      for (std::size_t first = 0; first + step <= mono.size(); first += step) {
+        const auto block = test::StereoBlock(mono, first, static_cast<int>(step));
+        const TFormants r = Hop > 0 ? (tracker.Feed(block.data(), Hop), tracker.Analyse())
+                                    : tracker.Process(block.data());
+        const std::size_t end = first + step;
         if (end < mono.size() / 4 || end > mono.size() * 3 / 4) continue;
         ++t.Blocks;
         const double centre =
@@ -313,14 +318,20 @@ const TLimit& LimitFor(const char* Group, double F0, const TCondition& C) {
   return Limits.back();
 }
 
-void CheckEveryVoice(int Half) {
+// Slack: what the 10 ms rows may exceed the limits by. They analyse 4.4
+// times as many overlapping frames, so a bad stretch counts in more rows.
+struct TSlack {
+  double Points = 0, MeanHz = 0, WorstShare = 1;  // %, Hz, factor
+};
+
+void CheckEveryVoice(int Half, int Hop = 0, TSlack S = {}) {
   std::printf(
       "group    F0   condition   | voiced%% F0>5%%  | F1 mean worst | F2 mean worst | gross%% "
       "F2gross%% F1shown%%\n");
   for (const TVoiceGroup& g : VoiceGroups)
     for (std::size_t p = 0; p < g.Pitches.size(); ++p)
       for (const TCondition& c : Conditions) {
-        const TTally t = Tally(g, p, c, Half);
+        const TTally t = Tally(g, p, c, Half, Hop);
         const double f0 = g.Pitches[p];
         const TLimit& l = LimitFor(g.Name, f0, c);
         const double gross = t.Pct(t.Gross, t.Voiced);
@@ -332,13 +343,13 @@ void CheckEveryVoice(int Half) {
         SCOPED_TRACE(std::string(g.Name) + " " + std::to_string(static_cast<int>(f0)) + " Hz, " +
                      c.Name);
         EXPECT_GE(t.Pct(t.Voiced, t.Blocks), 95.0);
-        EXPECT_LE(t.Pct(t.F0Wrong, t.Voiced), l.F0Wrong);
-        EXPECT_LE(t.MeanF1(), l.MeanF1);
-        EXPECT_LE(t.MeanF2(), l.MeanF2);
-        EXPECT_LE(t.WorstF1, l.WorstF1);
-        EXPECT_LE(t.WorstF2, l.WorstF2);
-        EXPECT_LE(gross, l.Gross);
-        EXPECT_LE(t.Pct(t.F2Gross, t.Voiced), l.F2Gross);
+        EXPECT_LE(t.Pct(t.F0Wrong, t.Voiced), l.F0Wrong + S.Points);
+        EXPECT_LE(t.MeanF1(), l.MeanF1 + S.MeanHz);
+        EXPECT_LE(t.MeanF2(), l.MeanF2 + S.MeanHz);
+        EXPECT_LE(t.WorstF1, l.WorstF1 * S.WorstShare);
+        EXPECT_LE(t.WorstF2, l.WorstF2 * S.WorstShare);
+        EXPECT_LE(gross, l.Gross + S.Points);
+        EXPECT_LE(t.Pct(t.F2Gross, t.Voiced), l.F2Gross + S.Points);
         EXPECT_GE(t.Pct(t.WithF1, t.Voiced), l.MinF1Shown);
       }
 }
@@ -351,6 +362,17 @@ TEST(FormantTrackerAccuracy, EveryVoiceHeldOutHalf) {
 }
 
 TEST(FormantTrackerAccuracy, DISABLED_TuningHalf) { CheckEveryVoice(0); }
+
+// The 10 ms rows of quenvis-render --formant-step 10 (440 frames a hop),
+// held to the same limits within a point or so.
+constexpr int TenMs = 440;
+constexpr TSlack TenMsSlack{1.5, 2, 1.4};
+TEST(FormantTrackerAccuracy, EveryVoiceHeldOutHalfAt10ms) {
+  if (VowelStep > 1) GTEST_SKIP() << "the whole set only in optimised builds";
+  CheckEveryVoice(1, TenMs, TenMsSlack);
+}
+
+TEST(FormantTrackerAccuracy, DISABLED_TuningHalfAt10ms) { CheckEveryVoice(0, TenMs, TenMsSlack); }
 
 // The octave errors of a strong first formant on the 2nd or 3rd harmonic
 // (the half or third period then looks complete), with and without vibrato
@@ -428,6 +450,119 @@ TEST(FormantTracker, RoughVoiceStaysVoicedAtItsPitch) {
       if (jitter < 0.06) {
         EXPECT_EQ(right, middle);
       }
+    }
+}
+
+// Each analysis of a synthetic vowel, one per block (Hop 0) or every Hop
+// frames, with the time of its centre (s).
+template <typename F>
+void EachAnalysis(const TVowel& Vowel, int Hop, F&& Take) {
+  const auto mono = test::Synthesize(Vowel);
+  CFormantTracker tracker;
+  const std::size_t step = Hop > 0 ? static_cast<std::size_t>(Hop) : 2048;
+  for (std::size_t first = 0; first + step <= mono.size(); first += step) {
+    const auto block = test::StereoBlock(mono, first, static_cast<int>(step));
+    const TFormants r = Hop > 0 ? (tracker.Feed(block.data(), Hop), tracker.Analyse())
+                                : tracker.Process(block.data());
+    Take(r, (static_cast<double>(first + step) - CFormantTracker::CentreLag) / test::SynthRate);
+  }
+}
+
+constexpr int Hops[] = {0, 440};  // one analysis per block, and every 10 ms
+
+// Small microphones and telephone bands take the fundamental away: the
+// harmonics at every multiple of the pitch are still there, and the pitch
+// is theirs, not the octave above. Every middle analysis within 5 %.
+TEST(FormantTracker, WeakFundamentalIsNotDoubled) {
+  const std::array<double, 4> vowels[] = {{100, 730, 1090, 2440}, {121, 270, 2290, 3010},
+                                          {150, 300, 870, 2240},  {180, 530, 1840, 2480},
+                                          {220, 850, 1220, 2810}, {240, 370, 950, 2670}};
+  for (const auto& v : vowels)
+    for (const double cut : {250.0, 350.0})
+      for (const int hop : Hops) {
+        TVowel vowel;
+        vowel.F0 = v[0];
+        vowel.F = {v[1], v[2], v[3], 3600, 4500};
+        vowel.HighPassHz = cut;
+        vowel.Seconds = 1;
+        int middle = 0, right = 0;
+        EachAnalysis(vowel, hop, [&](const TFormants& r, double t) {
+          if (t < 0.25 || t > 0.75) return;
+          ++middle;
+          right += r.Voiced && std::abs(r.F0 - v[0]) <= 0.05 * v[0];
+        });
+        EXPECT_GE(right, middle * 95 / 100)
+            << v[0] << " Hz, F1 " << v[1] << ", cut at " << cut << " Hz, hop " << hop;
+      }
+}
+
+// A pitch gliding an octave up or down in 100 or 200 ms: hardly an analysis
+// far off the pitch at its centre (F1 taken for F0 was the fault: 78 of
+// these 1 024 analyses), and most of them voiced, away from the glide's
+// ends, where the frame straddles a bend.
+TEST(FormantTracker, OctaveGlidesKeepTheirPitch) {
+  int considered = 0, voiced = 0, off = 0;
+  for (const double from : {100.0, 150.0, 220.0, 300.0})
+    for (const double octaves : {1.0, -1.0})
+      for (const double seconds : {0.1, 0.2})
+        for (const int hop : Hops) {
+          TVowel vowel;
+          vowel.F0 = octaves < 0 ? 2 * from : from;
+          vowel.F = {700, 1200, 2600, 3600, 4500};
+          vowel.GlideOctaves = octaves;
+          vowel.GlideStart = 0.4;
+          vowel.GlideSeconds = seconds;
+          vowel.Seconds = 1;
+          int wrong = 0;
+          EachAnalysis(vowel, hop, [&](const TFormants& r, double t) {
+            if (t < 0.2 || t > 0.8) return;
+            if (std::abs(t - 0.4) < 0.02 || std::abs(t - 0.4 - seconds) < 0.02) return;
+            ++considered;
+            const double pitch = test::PitchAt(vowel, t);
+            voiced += r.Voiced;
+            wrong += r.Voiced && std::abs(r.F0 - pitch) > 0.2 * pitch;
+          });
+          // One analysis in a glide may still miss; F1 held for a glide did not.
+          EXPECT_LE(wrong, hop > 0 ? 5 : 1) << from << " Hz, " << octaves << " octave in "
+                                            << seconds << " s, hop " << hop;
+          off += wrong;
+        }
+  std::printf("octave glides: %d of %d analyses voiced, %d more than 20 %% off\n", voiced,
+              considered, off);
+  EXPECT_GE(voiced, considered * 95 / 100);
+  EXPECT_LE(off, 25);
+}
+
+// A singer close to the microphone: peaks 3 and 6 dB over full scale. The
+// formants stay in most voiced analyses, and the ones given are right. (Of
+// the man's "ee" at 130 Hz, a fifth of whose samples clip at +3 dB, only F1
+// is left: the goal of 90 % at +3 dB is missed by that vowel.)
+TEST(FormantTracker, ClippedVowelsKeepTheirFormants) {
+  const std::array<double, 4> vowels[] = {{110, 730, 1090, 2440}, {130, 270, 2290, 3010},
+                                          {200, 850, 1220, 2810}, {220, 310, 2790, 3310},
+                                          {250, 560, 920, 2750}};
+  for (const double overDb : {3.0, 6.0})
+    for (const int hop : Hops) {
+      int voiced = 0, withFormants = 0, gross = 0;
+      for (const auto& v : vowels) {
+        TVowel vowel;
+        vowel.F0 = v[0];
+        vowel.F = {v[1], v[2], v[3], 3700, 4600};
+        vowel.Peak = std::pow(10.0, overDb / 20);
+        vowel.Seconds = 1;
+        EachAnalysis(vowel, hop, [&](const TFormants& r, double t) {
+          if (t < 0.25 || t > 0.75 || !r.Voiced) return;
+          ++voiced;
+          const bool given = r.F[0] > 0 && r.F[1] > 0;
+          withFormants += given;
+          gross += given && (std::abs(r.F[0] - v[1]) > 100 || std::abs(r.F[1] - v[2]) > 200);
+        });
+      }
+      SCOPED_TRACE(testing::Message() << "+" << overDb << " dB, hop " << hop);
+      std::printf("+%.0f dB, hop %d: formants in %d of %d voiced analyses, %d gross\n", overDb,
+                  hop, withFormants, voiced, gross);
+      EXPECT_GE(withFormants, voiced * (overDb < 4 ? 80 : 70) / 100);
+      EXPECT_LE(gross, voiced * 5 / 100);
     }
 }
 
@@ -517,6 +652,69 @@ TEST(FormantTracker, SilenceAfterVowelReportsNothing) {
   tracker.Reset();
   EXPECT_FALSE(
       tracker.Process(test::StereoBlock(std::vector<std::int16_t>(2048, 0), 0).data()).Voiced);
+}
+
+// A mains buzz 30-45 dB below the speech fills the pauses between words:
+// it is periodic, but no voice. The vowels around it stay voiced, also one
+// 20 dB quieter than the first, and the buzz on its own (no speech to
+// compare it with) is still heard as a tone.
+TEST(FormantTracker, BuzzFarBelowTheSpeechIsNotVoiced) {
+  TVowel vowel;
+  vowel.F0 = 140;
+  vowel.F = {600, 1200, 2500, 3500, 4300};
+  vowel.Seconds = 1;
+  const auto word = test::Synthesize(vowel);
+  double power = 0;
+  for (const std::int16_t s : word) power += double(s) * s;
+  const double rms = std::sqrt(power / static_cast<double>(word.size()));
+  for (const double belowDb : {30.0, 35.0, 45.0}) {
+    // A buzz: the first ten harmonics of 200 Hz, falling 6 dB an octave.
+    std::vector<double> buzz(word.size() * 2);
+    double buzzPower = 0;
+    for (std::size_t n = 0; n < buzz.size(); ++n) {
+      for (int k = 1; k <= 10; ++k)
+        buzz[n] += std::sin(2 * std::numbers::pi * 200 * k * static_cast<double>(n) /
+                            test::SynthRate) / k;
+      buzzPower += buzz[n] * buzz[n];
+    }
+    const double gain = rms * std::pow(10, -belowDb / 20) /
+                        std::sqrt(buzzPower / static_cast<double>(buzz.size()));
+    // Word, two seconds of buzz alone, the word again 20 dB down, buzz all along.
+    std::vector<std::int16_t> mono(word.size() * 4);
+    for (std::size_t n = 0; n < mono.size(); ++n) {
+      double v = gain * buzz[n % buzz.size()];
+      if (n < word.size()) v += word[n];
+      if (n >= 3 * word.size()) v += 0.1 * word[n - 3 * word.size()];
+      mono[n] = static_cast<std::int16_t>(std::clamp(std::nearbyint(v), -32768.0, 32767.0));
+    }
+    for (const int hop : Hops) {
+      CFormantTracker tracker;
+      const std::size_t step = hop > 0 ? static_cast<std::size_t>(hop) : 2048;
+      int pause = 0, pauseVoiced = 0, words = 0, wordsVoiced = 0;
+      for (std::size_t first = 0; first + step <= mono.size(); first += step) {
+        const auto block = test::StereoBlock(mono, first, static_cast<int>(step));
+        const TFormants r = hop > 0 ? (tracker.Feed(block.data(), hop), tracker.Analyse())
+                                    : tracker.Process(block.data());
+        const double t = static_cast<double>(first + step) / test::SynthRate;
+        if ((t > 1.2 && t < 2.9)) ++pause, pauseVoiced += r.Voiced;
+        if ((t > 0.25 && t < 0.9) || (t > 3.25 && t < 3.9)) ++words, wordsVoiced += r.Voiced;
+      }
+      SCOPED_TRACE(testing::Message() << belowDb << " dB below, hop " << hop);
+      EXPECT_EQ(pauseVoiced, 0) << "of " << pause;
+      EXPECT_EQ(wordsVoiced, words);
+    }
+  }
+  // Nothing to compare with: a steady tone is periodic.
+  CFormantTracker alone;
+  std::vector<std::int16_t> tone(8 * 2048);
+  for (std::size_t n = 0; n < tone.size(); ++n)
+    tone[n] = static_cast<std::int16_t>(
+        std::nearbyint(300 * std::sin(2 * std::numbers::pi * 200 * static_cast<double>(n) /
+                                      test::SynthRate)));
+  int voiced = 0;
+  for (std::size_t first = 0; first < tone.size(); first += 2048)
+    voiced += alone.Process(test::StereoBlock(tone, first).data()).Voiced;
+  EXPECT_GE(voiced, 6);
 }
 
 // The tracks follow a change of vowel without a pause, whichever way the

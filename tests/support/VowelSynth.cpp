@@ -44,7 +44,11 @@ void AddRoom(std::vector<double>& X, double Rt60) {
 }  // namespace
 
 double PitchAt(const TVowel& Vowel, double T) {
-  return Vowel.F0 *
+  const double glide =
+      Vowel.GlideSeconds > 0
+          ? std::clamp((T - Vowel.GlideStart) / Vowel.GlideSeconds, 0.0, 1.0) * Vowel.GlideOctaves
+          : 0.0;
+  return Vowel.F0 * std::exp2(glide) *
          (Vowel.Vibrato ? 1 + Vowel.VibratoDepth * std::sin(TwoPi * Vowel.VibratoHz * T) : 1.0);
 }
 
@@ -118,16 +122,33 @@ std::vector<std::int16_t> Synthesize(const TVowel& Vowel) {
         noisePower > 0 ? std::sqrt(power / noisePower) * std::pow(10, -Vowel.SnrDb / 20) : 0.0;
     for (std::size_t i = 0; i < x.size(); ++i) x[i] += gain * noise[i];
   }
+  if (Vowel.HighPassHz > 0) {
+    // Fourth order: two second-order Butterworth sections (Q 0.54 and 1.31).
+    for (const double q : {0.5412, 1.3066}) {
+      const double w = TwoPi * Vowel.HighPassHz / SynthRate, alpha = std::sin(w) / (2 * q);
+      const double a0 = 1 + alpha, c = std::cos(w);
+      const double b0 = (1 + c) / 2 / a0, b1 = -(1 + c) / a0, b2 = b0;
+      const double a1 = -2 * c / a0, a2 = (1 - alpha) / a0;
+      double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+      for (double& v : x) {
+        const double y = b0 * v + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+        x2 = x1, x1 = v, y2 = y1, y1 = y;
+        v = y;
+      }
+    }
+  }
   double peak = 1e-300;
   for (double v : x) peak = std::max(peak, std::abs(v));
   std::vector<std::int16_t> out(count);
   for (std::size_t n = 0; n < count; ++n)
-    out[n] = static_cast<std::int16_t>(std::nearbyint(x[n + 1] / peak * 16384));
+    out[n] = static_cast<std::int16_t>(
+        std::clamp(std::nearbyint(x[n + 1] / peak * 32768 * Vowel.Peak), -32768.0, 32767.0));
   return out;
 }
 
-std::vector<unsigned char> StereoBlock(const std::vector<std::int16_t>& Mono, std::size_t First) {
-  constexpr std::size_t frames = 2048;
+std::vector<unsigned char> StereoBlock(const std::vector<std::int16_t>& Mono, std::size_t First,
+                                       int Frames) {
+  const auto frames = static_cast<std::size_t>(std::max(Frames, 0));
   std::vector<unsigned char> block(frames * 4, 0);
   for (std::size_t i = 0; i < frames && First + i < Mono.size(); ++i) {
     const auto v = static_cast<std::uint16_t>(Mono[First + i]);

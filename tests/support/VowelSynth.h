@@ -17,23 +17,29 @@ struct TVowel {
   double SnrDb = 0;                                // noise at this SNR; 0 for none
   bool PinkNoise = false;                          // else white
   double ReverbSeconds = 0;                        // a room's decay time (RT60); 0 for none
+  double GlideOctaves = 0;                         // pitch moves by this much (up if > 0)
+  double GlideStart = 0, GlideSeconds = 0;         // s, when and how fast
+  double HighPassHz = 0;                           // a small microphone's or a telephone's cut
+  double Peak = 0.5;                               // share of full scale; above 1 clips
   double Seconds = 3;
   std::uint32_t Seed = 1;
 };
 
 inline constexpr double SynthRate = 44100;
 
-// Pitch at time T (s), vibrato included.
+// Pitch at time T (s), vibrato and glide included.
 double PitchAt(const TVowel& Vowel, double T);
 
 // Mono samples: a pulse train (pulses placed between samples by linear
 // interpolation) through a glottal low-pass and lip radiation (about -6 dB per
 // octave overall) and five cascade resonators, then a room if asked for, then
-// the noise; peak at half full scale.
+// the noise, then the high-pass if asked for; peak at Peak of full scale,
+// clipped at the rails.
 std::vector<std::int16_t> Synthesize(const TVowel& Vowel);
 
-// One 2048-frame interleaved stereo block (both channels equal) from mono
-// samples starting at First; samples past the end are zero.
-std::vector<unsigned char> StereoBlock(const std::vector<std::int16_t>& Mono, std::size_t First);
+// Frames (2048: a block) of interleaved stereo (both channels equal) from
+// mono samples starting at First; samples past the end are zero.
+std::vector<unsigned char> StereoBlock(const std::vector<std::int16_t>& Mono, std::size_t First,
+                                       int Frames = 2048);
 
 }  // namespace quenvis::test
