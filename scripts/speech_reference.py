@@ -75,10 +75,7 @@ def at(track, t, column=0):
     w = x - lo
     if a > 0 and b > 0:
         return a + w * (b - a)
-    nearest = a if w < 0.5 else b
-    if abs((w if w < 0.5 else 1 - w) * step) > step / 2 + 1e-9:
-        return 0.0
-    return nearest
+    return a if w < 0.5 else b
 
 
 def read_praat(path):

@@ -50,6 +50,20 @@ def harness_cases():
     if abs(got["jumps_ours"] - 20.0) > 1e-6 or got["jumps_ref"] != 0.0:
         print(f"harness case 'jumps': {got['jumps_ours']} / {got['jumps_ref']}, expected 20 / 0")
         failed += 1
+    # Bringing a peer's frames to Praat's times: frame i of RAPT lies at i x 10 ms + 7 ms.
+    track = (S.RAPT_LAG, S.STEP, [[100.0], [110.0], [0.0], [130.0]])
+    for t, want in ((0.007, 100.0), (0.012, 105.0), (0.021, 110.0), (0.023, 0.0),
+                    (0.036, 130.0), (0.05, 0.0), (0.003, 100.0), (0.0, 0.0), (-0.01, 0.0)):
+        got = S.at(track, t)
+        if abs(got - want) > 1e-9:
+            print(f"at({t}) = {got}, expected {want}")
+            failed += 1
+    # Agreement: each within the tolerance of the median.
+    for values, tol, want in (([200, 205, 209], 0.05, True), ([200, 212, 211], 0.05, False),
+                              ([100, 200, 205], 0.05, False), ([500, 540, 500], 0.10, True)):
+        if S.agree(values, tol) != want:
+            print(f"agree({values}, {tol}) != {want}")
+            failed += 1
     return failed
 
 
