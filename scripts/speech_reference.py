@@ -233,7 +233,8 @@ def measure(ours, ref):
                 s.d1.append(abs(q[2] - f1))
             if q and q[3] > 0:
                 s.d2.append(abs(q[3] - f2))
-                s.f3_as_f2 += abs(q[3] - f3) <= 0.07 * f3
+                # Closer to F3 than to F2 too: in a front vowel F2 may lie within 7 % of F3.
+                s.f3_as_f2 += abs(q[3] - f3) <= 0.07 * f3 and abs(q[3] - f3) < abs(q[3] - f2)
             if last and t - last[0] < 1.5 * STEP:
                 s.pairs_ref += 1
                 s.jumps_ref += abs(f2 - last[1]) > JUMP_HZ
