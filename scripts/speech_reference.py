@@ -9,11 +9,12 @@ measured against them. Standard library only.
       175 Hz, whose formant ceiling is 5 000 Hz, else "high", 5 500 Hz) and
       the reference frames: id,time_s,f0_hz (empty: the trackers disagree;
       0: all three hear no voice),f1_hz,f2_hz,f3_hz (empty: no agreement).
-  speech_reference.py compare RECORDINGS.csv REFERENCE.csv OUTDIR [--limits FILE]
+  speech_reference.py compare RECORDINGS.csv REFERENCE.csv OUTDIR [--limits FILE [--suggest]]
       RECORDINGS.csv: id,half,set,speaker,voice,path,...; OUTDIR/<id>/formants.csv
       is quenvis-render's output for recording <id>. Prints the table per set
       and speaker; with --limits, also checks each half's overall figures and
-      exits 1 when one is worse than its limit.
+      exits 1 when one is worse than its limit; --suggest then prints today's
+      figures as new limit lines.
 
 Frame centres (each measured on a glide and on an abrupt vowel change; all in
 the recording's own seconds):
@@ -306,7 +307,7 @@ def read_limits(path):
     return limits
 
 
-def compare(recordings_path, reference_path, outdir, limits_path=None):
+def compare(recordings_path, reference_path, outdir, limits_path=None, suggest=False):
     ref = read_reference(reference_path)
     with open(recordings_path) as f:
         recordings = list(csv.DictReader(f))
@@ -346,7 +347,12 @@ def compare(recordings_path, reference_path, outdir, limits_path=None):
     print()
     print(f"{'half':9} {'figure':22} {'today':>8} {'limit':>9} {'target':>8}")
     directions = {k: (better, target) for k, _, _, better, target in FIGURES}
+    suggested = []
     for half, key, limit in read_limits(limits_path):
+        if key not in directions and not (key.startswith("worst_") and key[len("worst_"):] in directions):
+            print(f"unknown figure in {limits_path}: {key}")
+            failed += 1
+            continue
         if key.startswith("worst_"):
             base = key[len("worst_"):]
             better, target = directions[base]
@@ -362,7 +368,16 @@ def compare(recordings_path, reference_path, outdir, limits_path=None):
         failed += not ok
         print(f"{half:9} {key:22} {fmt(value, 8)} {('>=' if better == 'min' else '<=')}{limit:6.1f} "
               f"{fmt(target, 8)}  {'ok' if ok else 'WORSE'}")
+        if value is not None:
+            margin = 0.5 if "gross" in key else 3.0 if "median" in key else 1.0
+            if key.startswith("worst_"):
+                margin *= 2
+            new = value - margin if better == "min" else value + margin
+            suggested.append(f"{half:7} {key:22} {new:6.1f}     # {value:4.1f}")
     print(f"limits: {len(read_limits(limits_path)) - failed} held, {failed} worse")
+    if suggest:
+        print("\nToday's figures as limits (the margins of the limits file):")
+        print("\n".join(suggested))
     return 1 if failed else 0
 
 
@@ -372,7 +387,7 @@ def main(argv):
         return 0
     if len(argv) >= 4 and argv[0] == "compare":
         limits = argv[argv.index("--limits") + 1] if "--limits" in argv else None
-        return compare(argv[1], argv[2], argv[3], limits)
+        return compare(argv[1], argv[2], argv[3], limits, "--suggest" in argv)
     print(__doc__, file=sys.stderr)
     return 2
 

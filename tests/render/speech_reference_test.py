@@ -4,7 +4,8 @@ packaged prompts and channel names, see scripts/setup.sh) to today's figures
 against the agreement reference in data/speech-reference/ (made by
 scripts/speech-vs-reference.sh --test-sets --write-data data/speech-reference).
 The limits are in tests/render/speech_reference_limits.txt.
-  speech_reference_test.py QUENVIS_RENDER SOURCE_DIR
+  speech_reference_test.py QUENVIS_RENDER SOURCE_DIR [--suggest]
+--suggest also prints today's figures as lines for the limits file.
 """
 import csv
 import hashlib
@@ -98,7 +99,8 @@ def main():
             print(f"quenvis-render failed ({run.returncode})")
             return 1
         return S.compare(os.path.join(data, "recordings.csv"), os.path.join(data, "reference.csv"), out,
-                         os.path.join(source, "tests", "render", "speech_reference_limits.txt"))
+                         os.path.join(source, "tests", "render", "speech_reference_limits.txt"),
+                         "--suggest" in sys.argv)
 
 
 if __name__ == "__main__":
