@@ -29,6 +29,7 @@ the recording's own seconds):
 The peers' values are interpolated linearly to Praat's frame times where both
 neighbouring frames have a value, else taken from the nearest frame.
 """
+import bisect
 import csv
 import math
 import statistics
@@ -152,7 +153,6 @@ def read_ours(path):
 
 
 def nearest_row(ours, times, t):
-    import bisect
     i = bisect.bisect_left(times, t)
     best = None
     for j in (i - 1, i):
