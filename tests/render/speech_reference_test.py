@@ -15,6 +15,7 @@ import sys
 import tempfile
 
 render, source = sys.argv[1], sys.argv[2]
+sys.dont_write_bytecode = True  # nothing left in the source tree
 sys.path.insert(0, os.path.join(source, "scripts"))
 import speech_reference as S  # noqa: E402
 
