@@ -19,6 +19,8 @@
 # made by sox, since Praat reads no Ogg. --keep DIR leaves the tracks there
 # (q*/formants.csv, p*.csv) for a look at single blocks.
 # Needs: praat, python3, sox (for non-WAV recordings), a build.
+# scripts/speech-vs-reference.sh measures against where Praat agrees with RAPT
+# and SWIPE (pitch) and with ESPS (formants) instead of against Praat alone.
 set -euo pipefail
 
 step=10

@@ -11,7 +11,11 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libfftw3-dev libsndfile1-dev libsoxr-dev
   libpulse-dev pulseaudio pulseaudio-utils procps
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
-  espeak-ng sox time libeigen3-dev
+  espeak-ng sox time libeigen3-dev python3
+  # Recorded speech for render.SpeechReference (about 9 MB): channel names,
+  # and telephone prompts by women in three languages and an Italian man.
+  sound-theme-freedesktop asterisk-prompt-es-co asterisk-prompt-fr-armelle
+  asterisk-core-sounds-it-gsm asterisk-core-sounds-ru-gsm
 )
 if [ "${1:-}" = --fuzz ]; then
   packages+=(clang libclang-rt-14-dev)
