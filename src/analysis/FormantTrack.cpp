@@ -18,7 +18,7 @@ constexpr std::array<TRange, 3> Ranges{{{150, 1400}, {550, 3500}, {1400, 4800}}}
 constexpr std::array<TRange, 3> Usual{{{200, 1100}, {600, 3300}, {1600, 3800}}};
 constexpr double UsualSpread = 150;  // Hz
 constexpr double MinGap = 120;       // Hz between neighbouring formants
-constexpr double Remembered = 4;       // blocks a track steers the choice
+constexpr int Remembered = 4;        // blocks a track steers the choice
 // Cost of leaving each formant unknown: F3 may go first, so that a
 // resonance with nothing to follow counts as the lower formant.
 constexpr std::array<double, 3> Missing{5, 5, 4.5};
@@ -28,7 +28,7 @@ constexpr double Broad = 350;       // Hz; a resonance this wide may be two merg
 // Blocks in a row that the resonances alone must disagree with the tracks
 // before the tracks let go: longer than a glitch, shorter than a vowel. Without
 // it a track that took the wrong resonance at a change of vowel keeps it.
-constexpr double Overruled = 3;
+constexpr int Overruled = 3;
 
 }  // namespace
 
@@ -38,13 +38,12 @@ void CFormantTrack::Reset() noexcept {
   FDisagree = 0;
 }
 
-void CFormantTrack::Skip(double Blocks) noexcept {
-  for (double& a : FAge) a = std::min(a + Blocks, 1000.0);
+void CFormantTrack::Skip() noexcept {
+  for (int& a : FAge) ++a;
 }
 
 void CFormantTrack::Assign(const TResonances& Roots, double KnownF1, double KnownB1,
-                           std::array<double, 3>& F, std::array<double, 3>& B,
-                           double Blocks) noexcept {
+                           std::array<double, 3>& F, std::array<double, 3>& B) noexcept {
   const int n = Roots.Count;
   // Cost of resonance r as formant i: squared distance from the track in
   // units of its expected block-to-block spread, or a flat cost without one.
@@ -100,7 +99,7 @@ void CFormantTrack::Assign(const TResonances& Roots, double KnownF1, double Know
   };
   std::array<int, 3> pick = choose(true);
   const std::array<int, 3> alone = choose(false);
-  FDisagree = alone == pick ? 0 : FDisagree + Blocks;
+  FDisagree = alone == pick ? 0 : FDisagree + 1;
   if (FDisagree >= Overruled) {
     pick = alone;
     FDisagree = 0;
@@ -121,7 +120,7 @@ void CFormantTrack::Assign(const TResonances& Roots, double KnownF1, double Know
       FLast[i] = F[i];
       FAge[i] = 0;
     } else {
-      FAge[i] = std::min(FAge[i] + Blocks, 1000.0);
+      ++FAge[i];
     }
   }
 }

@@ -13,18 +13,16 @@ class CFormantTrack {
   void Reset() noexcept;
   // Picks F1..F3 among the resonances (0 where none fits); with KnownF1 > 0
   // F1 is that value (with KnownB1) and only resonances clear above it count.
-  // Blocks: the time since the previous analysis, in 2048-frame blocks, so
-  // that the tracks remember as long at any hop.
   void Assign(const TResonances& Roots, double KnownF1, double KnownB1, std::array<double, 3>& F,
-              std::array<double, 3>& B, double Blocks = 1.0) noexcept;
-  // An analysis without formants: the tracks age.
-  void Skip(double Blocks = 1.0) noexcept;
+              std::array<double, 3>& B) noexcept;
+  // A block without formants: the tracks age.
+  void Skip() noexcept;
 
  private:
   std::array<double, 3> FLast{};  // latest value of each track, 0 if none
-  std::array<double, 3> FAge{1000, 1000, 1000};  // blocks
+  std::array<int, 3> FAge{1000, 1000, 1000};
   // Blocks in a row whose resonances, taken on their own, tell another story.
-  double FDisagree = 0;
+  int FDisagree = 0;
 };
 
 }  // namespace quenvis

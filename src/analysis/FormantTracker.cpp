@@ -178,8 +178,10 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
 
 TFormants CFormantTracker::Analyse() noexcept {
   TFormants out;
-  // The memories of pitch, ceiling and tracks run in time, not in analyses,
-  // so that a 10 ms hop behaves as one analysis per block does.
+  // The pitch's and the ceiling's memories run in time, not in analyses, so
+  // that a 10 ms hop behaves as one analysis per block does. The formant
+  // tracks keep theirs in analyses: a track that holds on for a block's
+  // worth of 10 ms analyses loses the fast transitions of real speech.
   const double blocks = static_cast<double>(FFed) / BlockFrames;
   FFed = 0;
   const double* latest = FRate2.data() + FRate2.size() - SpecFrame;
@@ -191,17 +193,17 @@ TFormants CFormantTracker::Analyse() noexcept {
   if (f0 > 0) FSpeechLevel = std::max(FSpeechLevel, level);
   const double ceiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0, blocks);
   if (f0 <= 0) {
-    FTrack.Skip(blocks);
+    FTrack.Skip();
     return out;
   }
   out.Voiced = true;
   out.F0 = f0;
-  Formants(ceiling, blocks, out);
-  if (out.F == std::array<double, 3>{}) FTrack.Skip(blocks);
+  Formants(ceiling, out);
+  if (out.F == std::array<double, 3>{}) FTrack.Skip();
   return out;
 }
 
-void CFormantTracker::Formants(double Ceiling, double Blocks, TFormants& Out) noexcept {
+void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   // Two spectra, the latest and one 11.6 ms earlier: their harmonic powers,
   // taken one by one, are averaged, which steadies them in noise without
   // blurring them through vibrato as one averaged spectrum would.
@@ -251,7 +253,7 @@ void CFormantTracker::Formants(double Ceiling, double Blocks, TFormants& Out) no
     const int order = std::clamp((count - 2) / 2 * 2, 2, CAllPoleFit::MaxOrder);
     if (!FFit.Fit(FNow, order, Ceiling, 90, roots)) return;
   }
-  FTrack.Assign(roots, f1, f1 > 0 ? NominalB1 : 0.0, Out.F, Out.B, Blocks);
+  FTrack.Assign(roots, f1, f1 > 0 ? NominalB1 : 0.0, Out.F, Out.B);
 }
 
 }  // namespace quenvis

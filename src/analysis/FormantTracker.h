@@ -81,7 +81,7 @@ class CFormantTracker {
   static constexpr int Rate2Len = CHarmonicSpectrum::Frame + FrameStep;
   static constexpr int Rate4Len = CPitchEstimator::Span;
 
-  void Formants(double Ceiling, double Blocks, TFormants& Out) noexcept;
+  void Formants(double Ceiling, TFormants& Out) noexcept;
   // Redraws the clipped peaks among the Frames of FIn from From (FRailed
   // marks those at the rails); returns how many railed frames are no peak.
   int Unclip(int From, int Frames) noexcept;

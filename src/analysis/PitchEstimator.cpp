@@ -21,6 +21,7 @@ constexpr double Remembered = 3;         // blocks the last F0 steers the choice
 constexpr double DeeperDip = 0.6;      // a longer period's dip this share of the shorter's
 constexpr double Clearer = 0.25;       // lowers the bar for the longer period
 constexpr double OctaveTime = 0.07;    // s; no voice glides an octave faster
+constexpr double Within = 1.7;         // a voice may leap this far at once (creak to modal)
 constexpr double BlockSeconds = 2048 / 44100.0;
 constexpr double GlideDip = 0.7;       // a glide blurs the period's dip this much
 
@@ -157,7 +158,7 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
   // then looks like the shortest clear one: a leap no voice makes takes the
   // period near the recent pitch instead, or none. Twice the recent pitch
   // is an octave put right, weighed below.
-  const double reach = std::max(1.25, std::exp2(FSinceVoiced * BlockSeconds / OctaveTime));
+  const double reach = std::max(Within, std::exp2(FSinceVoiced * BlockSeconds / OctaveTime));
   const auto leaps = [&](double F) {
     return last > 0 && F > reach * last && !Near(F / last, 2, 0.06);
   };
