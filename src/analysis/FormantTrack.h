@@ -17,6 +17,8 @@ class CFormantTrack {
               std::array<double, 3>& B) noexcept;
   // A block without formants: the tracks age.
   void Skip() noexcept;
+  // Whether the latest assignment is the one the resonances alone would make.
+  bool Agrees() const noexcept { return FDisagree == 0; }
 
  private:
   std::array<double, 3> FLast{};  // latest value of each track, 0 if none

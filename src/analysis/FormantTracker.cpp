@@ -210,7 +210,10 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   double refined = Out.F0, earlierF0 = Out.F0;
   FSpectrum.PickHarmonics(refined, Ceiling, FNow);
   if (refined >= CPitchEstimator::MinF0 && refined <= CPitchEstimator::MaxF0) Out.F0 = refined;
-  if (FClipAge < ClipReach) return;  // the pitch stands, but clipping hides the envelope
+  if (FClipAge < ClipReach) {  // the pitch stands, but clipping hides the envelope
+    Out.Clipped = true;
+    return;
+  }
   FSpectrum.Compute(FRate2.data() + FRate2.size() - SpecFrame - FrameStep);
   FSpectrum.PickHarmonics(earlierF0, Ceiling, FEarlier);
   const int count = std::min(FNow.Count, FEarlier.Count);
@@ -254,6 +257,22 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
     if (!FFit.Fit(FNow, order, Ceiling, 90, roots)) return;
   }
   FTrack.Assign(roots, f1, f1 > 0 ? NominalB1 : 0.0, Out.F, Out.B);
+  Out.Confidence = Confidence(Out, clearance, f1 > 0);
+}
+
+double CFormantTracker::Confidence(const TFormants& Out, double Clearance,
+                                   bool Inferred) const noexcept {
+  const bool f1 = Out.F[0] > 0, f2 = Out.F[1] > 0;
+  if (!f1 && !f2) return 0.0;
+  // Recorded speech rarely has harmonics cleaner than 0.6 on average.
+  double c = 0.35 + 0.65 * std::clamp(Clearance / 0.6, 0.0, 1.0);
+  if (!(f1 && f2)) c *= 0.5;
+  // Broad resonances are often two merged, or none.
+  const double bands = (f1 ? Out.B[0] : 300.0) + (f2 ? Out.B[1] : 300.0);
+  c *= std::clamp(1.2 - bands / 1000, 0.3, 1.0);
+  if (!FTrack.Agrees()) c *= 0.6;
+  if (Inferred) c *= 0.6;
+  return std::clamp(c, 0.0, 1.0);
 }
 
 }  // namespace quenvis

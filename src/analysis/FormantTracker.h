@@ -33,16 +33,21 @@ std::optional<EVoice> ParseVoice(std::string_view Name) noexcept;
 // One analysis's result. Every value is finite; 0 means unknown. Formants
 // come only with a voiced F0; F[i] and B[i] are both non-zero or both zero,
 // and the known ones rise (F1 < F2 < F3), but one may be unknown while a
-// higher one is known. A block clipped at full scale (or following one) may
-// be voiced but reports no formants: clipping spreads the harmonics and
-// hides the envelope. For voices above 330 Hz (270 Hz in
-// noise), the formants are read from the
-// levels of the harmonics and the bandwidths are the nominal ones assumed.
+// higher one is known. Clipped peaks are redrawn; a block with a longer
+// stretch at full scale (or following one) may be voiced but reports no
+// formants (Clipped): the flattened waveform hides the envelope. For voices
+// above 330 Hz (270 Hz in noise), the formants are read from the levels of
+// the harmonics and the bandwidths are the nominal ones assumed.
 struct TFormants {
   double F0 = 0.0;            // Hz
   std::array<double, 3> F{};  // F1..F3, Hz
   std::array<double, 3> B{};  // their bandwidths, Hz
   bool Voiced = false;        // periodic and loud enough; F0 is then set
+  bool Clipped = false;       // voiced, but too clipped for formants
+  // How far F1 and F2 can be trusted, 0..1: 0 without them; lower with
+  // harmonics lost in noise, broad resonances, one of the two missing,
+  // resonances that disagree with the tracks, or a high voice's inferred F1.
+  double Confidence = 0.0;
 };
 
 class CFormantTracker {
@@ -82,6 +87,7 @@ class CFormantTracker {
   static constexpr int Rate4Len = CPitchEstimator::Span;
 
   void Formants(double Ceiling, TFormants& Out) noexcept;
+  double Confidence(const TFormants& Out, double Clearance, bool Inferred) const noexcept;
   // Redraws the clipped peaks among the Frames of FIn from From (FRailed
   // marks those at the rails); returns how many railed frames are no peak.
   int Unclip(int From, int Frames) noexcept;

@@ -161,7 +161,7 @@ void TVowelChart::AddBlock(const TChartBlock& Block) {
     FTakes->Add(Block.Samples, Block.Frames, f);
     UpdateRecordMark();
   }
-  AddEstimate({f.Voiced && f.F[0] > 0 && f.F[1] > 0, f.F0, f.F[0], f.F[1]});
+  AddEstimate({f.Voiced && f.F[0] > 0 && f.F[1] > 0, f.F0, f.F[0], f.F[1], f.Clipped});
   const double time = Block.Time >= 0 ? Block.Time : FNextTime;
   FNextTime = time + double(BlockFrames) / SampleRate;
   if (FPaused || !Block.Power) return;
@@ -178,7 +178,7 @@ const CVowelChartPainter& TVowelChart::Painter() const noexcept { return FPlane-
 
 QString TVowelChart::Readout() const {
   const TVowelEstimate& e = FPlane->Shown();
-  return ReadoutText(e.Voiced, e.F0, e.F1, e.F2);
+  return ReadoutText(e.Voiced, e.F0, e.F1, e.F2, e.Clipped);
 }
 
 void TVowelChart::SetPaused(bool Paused) {

@@ -170,8 +170,10 @@ bool CVowelChartPainter::InsideEllipse(const TReferenceVowel& Vowel, double F1,
   return a * a + b * b <= 1.0;
 }
 
-QString ReadoutText(bool Voiced, double F0, double F1, double F2) {
-  if (!Voiced) return {};
+QString ReadoutText(bool Voiced, double F0, double F1, double F2, bool Clipped) {
+  if (!Voiced)
+    return Clipped ? QStringLiteral("Clipped: too loud for formants")
+                   : QString();
   QString text = QStringLiteral("F1 %1 Hz    F2 %2 Hz").arg(Hz(F1), Hz(F2));
   if (F0 > 0) {
     text += QStringLiteral("    F0 %1 Hz").arg(Hz(F0));

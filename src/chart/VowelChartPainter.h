@@ -56,6 +56,7 @@ class CVowelChartPainter {
 };
 
 // The readout text: "F1 310 Hz   F2 2290 Hz   F0 220 Hz   A3 +0"; empty when unvoiced.
-QString ReadoutText(bool Voiced, double F0, double F1, double F2);
+// Clipped: the voice is there but too loud for its formants, which says so.
+QString ReadoutText(bool Voiced, double F0, double F1, double F2, bool Clipped = false);
 
 }  // namespace quenvis

@@ -47,7 +47,7 @@ void TVowelPlane::AddEstimate(const TVowelEstimate& Estimate) {
   // estimate every few blocks, and at once when the voice starts or stops.
   ++FSinceReadout;
   const bool changed =
-      Estimate.Voiced != FShown.Voiced ||
+      Estimate.Voiced != FShown.Voiced || Estimate.Clipped != FShown.Clipped ||
       (Estimate.Voiced && FSinceReadout >= ReadoutEvery &&
        (Estimate.F0 != FShown.F0 || Estimate.F1 != FShown.F1 || Estimate.F2 != FShown.F2));
   if (changed) {
@@ -103,7 +103,7 @@ void TVowelPlane::Paint(QPainter& Painter, const QSizeF& Size) const {
   else
     Painter.drawImage(QPointF(0, 0), FBackground);
   PaintDots(Painter, FPainter.ScaleFor(Size), nullptr);
-  const QString text = ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2);
+  const QString text = ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2, FShown.Clipped);
   CVowelChartPainter::PaintReadout(Painter, Size, text,
                                    CVowelChartPainter::ReadoutFont(Size));
 }
@@ -164,7 +164,7 @@ void TVowelPlane::paintEvent(QPaintEvent* Event) {
   painter.setClipRegion(Event->region());
   PaintDots(painter, FPainter.ScaleFor(size()), &Event->region());
   if (Event->region().intersects(ReadoutRect())) {
-    const QString text = ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2);
+    const QString text = ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2, FShown.Clipped);
     if (size() != FReadoutSize) {
       FReadoutSize = size();
       FReadoutFont = CVowelChartPainter::ReadoutFont(size());

@@ -16,6 +16,7 @@ namespace quenvis {
 struct TVowelEstimate {
   bool Voiced = false;
   double F0 = 0, F1 = 0, F2 = 0;  // Hz; F0 0 when unknown
+  bool Clipped = false;           // a voice too loud for its formants
 };
 
 class TVowelPlane : public QWidget {

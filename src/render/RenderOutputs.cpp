@@ -426,6 +426,8 @@ void FormantsLineAt(CLine& l, std::int64_t Row, double TimeS, const TFormants& f
   for (const double v : f.B) hz(v);
   l.Char(',');
   l.Char(f.Voiced ? '1' : '0');
+  l.Char(',');
+  l.Fixed(f.Confidence, 2);
   l.Char('\n');
 }
 

@@ -129,7 +129,7 @@ class CPeaksWriter : public CTableFile {
 // writes the same lines. AddAt writes a line of an analysis at its own time
 // instead (the row number in the block column).
 inline constexpr const char* FormantsColumns =
-    "block,time_s,f0_hz,f1_hz,f2_hz,f3_hz,b1_hz,b2_hz,b3_hz,voiced\n";
+    "block,time_s,f0_hz,f1_hz,f2_hz,f3_hz,b1_hz,b2_hz,b3_hz,voiced,confidence\n";
 void FormantsLine(CLine& Line, std::int64_t Block, const TFormants& Formants) noexcept;
 void FormantsLineAt(CLine& Line, std::int64_t Row, double TimeS, const TFormants& Formants) noexcept;
 

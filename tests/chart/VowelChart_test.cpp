@@ -171,6 +171,13 @@ void VowelChartTest::trailPauseAndClear() {
   QVERIFY(chart.LatestPoint(f1, f2));
   QCOMPARE(f2, 2200.0);
   QVERIFY(chart.Readout().isEmpty());
+  // A voice too loud for its formants says so instead of a blank readout,
+  // and leaves the trail alone.
+  chart.AddEstimate({false, 220, 0, 0, true});
+  QCOMPARE(chart.Readout(), QString("Clipped: too loud for formants"));
+  QVERIFY(chart.LatestPoint(f1, f2) && f2 == 2200.0);
+  chart.AddEstimate({false, 0, 0, 0});
+  QVERIFY(chart.Readout().isEmpty());
   QTest::keyClick(&chart, Qt::Key_Space);
   QVERIFY(chart.Paused());
   chart.AddEstimate({true, 120, 700, 1200});

@@ -819,13 +819,18 @@ TEST_F(RenderTest, VowelGivesFormantsTracksAndChartDots) {
 
     const auto rows = Csv(out / "formants.csv"), peaks = Csv(out / "peaks.csv");
     ASSERT_EQ(rows[0], (std::vector<std::string>{"block", "time_s", "f0_hz", "f1_hz", "f2_hz",
-                                                 "f3_hz", "b1_hz", "b2_hz", "b3_hz", "voiced"}));
+                                                 "f3_hz", "b1_hz", "b2_hz", "b3_hz", "voiced",
+                                                 "confidence"}));
     ASSERT_EQ(rows.size(), peaks.size());
     std::vector<double> f1, f2;
     std::vector<int> middle;
     for (std::size_t i = 1; i < rows.size(); ++i) {
       const auto& row = rows[i];
-      ASSERT_EQ(row.size(), 10u) << i;
+      ASSERT_EQ(row.size(), 11u) << i;
+      // Confidence: two decimals in 0..1, 0 exactly where F1 and F2 are both missing.
+      const double confidence = std::stod(row[10]);
+      EXPECT_TRUE(row[10].size() == 4 && confidence >= 0 && confidence <= 1) << row[10];
+      EXPECT_EQ(confidence > 0, !row[3].empty() || !row[4].empty()) << c.Voice << " row " << i;
       EXPECT_EQ(row[0], peaks[i][0]);
       EXPECT_EQ(row[1], peaks[i][1]);
       for (std::size_t k = 2; k < 9; ++k) {
@@ -907,7 +912,7 @@ TEST_F(RenderTest, FormantStepGivesRowsAtTheirFrameCentres) {
     EXPECT_NEAR(static_cast<double>(rows.size() - 1), (seconds - centreLag) / hop, 1.5) << ms;
     int voicedInVowel = 0, vowelRows = 0;
     for (std::size_t i = 1; i < rows.size(); ++i) {
-      ASSERT_EQ(rows[i].size(), 10u);
+      ASSERT_EQ(rows[i].size(), 11u);
       EXPECT_EQ(rows[i][0], std::to_string(i - 1));
       const double t = std::stod(rows[i][1]);
       if (i > 1) {
