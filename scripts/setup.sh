@@ -12,6 +12,7 @@ packages=(
   libpulse-dev pulseaudio pulseaudio-utils procps
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
   espeak-ng sox time libeigen3-dev
+  slurm-wlm
 )
 if [ "${1:-}" = --fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

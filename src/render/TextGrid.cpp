@@ -11,9 +11,9 @@ namespace quenvis {
 
 namespace {
 
-// TextGrids of a day's recording are a few megabytes; anything far larger
-// is not one, and is not read into memory.
-constexpr std::size_t MaxTextGridBytes = std::size_t{256} << 20;
+// The TextGrid of an hour's recording is a few megabytes; anything far
+// larger is not one, and is not read: memory stays bounded whatever comes.
+constexpr std::size_t MaxTextGridBytes = std::size_t{16} << 20;
 
 void AppendUtf8(std::string& Out, char32_t c) {
   if (c < 0x80) {
@@ -272,7 +272,7 @@ std::string ReadTextGrid(const std::string& Path, TTextGrid& Grid) {
   char buffer[65536];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0;) {
     bytes.append(buffer, n);
-    if (bytes.size() > MaxTextGridBytes) return Path + ": too large for a TextGrid";
+    if (bytes.size() > MaxTextGridBytes) return Path + ": too large for a TextGrid (over 16 MB)";
   }
   if (std::ferror(f.get())) return Path + ": cannot read it";
   if (std::string e = ParseTextGrid(bytes, Grid); !e.empty()) return Path + ":" + e;
