@@ -6,7 +6,10 @@
 #   bench-corpus.sh [BUILD_DIR] [extra corpus options...]
 # Prints the wall time, the CPU time, the times real time and the peak
 # memory; SHARDS=N also runs the corpus as N shards one after the other and
-# the merge, and checks that the merged table equals the single run's.
+# the merge, and checks that the merged table equals the single run's;
+# SLURM_TASKS="1 2 4" also runs it on a private single-node Slurm cluster
+# (scripts/slurm-local.sh) as job arrays of those sizes, from submission to
+# the merged table.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}; shift || true
@@ -16,7 +19,8 @@ count=${RECORDINGS:-60}
 seconds=${SECONDS_EACH:-60}
 
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/bench-corpus.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+. scripts/slurm-local.sh
+trap 'slurm_local_stop; rm -rf "$work"' EXIT
 mkdir -p "$work/corpus"
 sox -n -r 44100 -c 1 -b 16 "$work/base.wav" synth "$seconds" sawtooth 100-220 \
   equalizer 700 200h +15 equalizer 1200 250h +12 equalizer 2600 300h +8 lowpass 4000 gain -n -6
@@ -74,4 +78,18 @@ if [ -n "${SHARDS:-}" ]; then
   end=$(date +%s.%N)
   awk -v a="$start" -v b="$end" -v n="$SHARDS" 'BEGIN { printf "%d shards in turn and the merge: %.2f s wall\n", n, b - a }'
   cmp "$work/one/vowels.csv" "$work/sharded/vowels.csv" && echo "  merged table equals the single run's"
+fi
+if [ -n "${SLURM_TASKS:-}" ]; then
+  slurm_local_start "$work/slurm"
+  for n in $SLURM_TASKS; do
+    start=$(date +%s.%N)
+    line=$(scripts/slurm-corpus.sh --tasks "$n" --partition debug --time 30 --mem 200M \
+      --exe "$exe" "$@" "$work/corpus/manifest.csv" "$work/slurm-$n")
+    merge=$(sed -n 's/.*, merge \([0-9]*\);.*/\1/p' <<<"$line")
+    slurm_local_wait "$merge"
+    end=$(date +%s.%N)
+    awk -v a="$start" -v b="$end" -v n="$n" -v len="$total" \
+      'BEGIN { printf "Slurm array of %d tasks and the merge: %.2f s wall, %.0fx real time\n", n, b - a, len / (b - a) }'
+    cmp "$work/one/vowels.csv" "$work/slurm-$n/vowels.csv" && echo "  merged table equals the single run's"
+  done
 fi

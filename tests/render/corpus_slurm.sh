@@ -15,14 +15,9 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/corpus-slurm.XXXXXX")
 chmod 755 "$work"
-ctld= slurmd_pid=
+. "$here/scripts/slurm-local.sh"
 stop_cluster() {
-  if [ -n "$ctld" ] && kill -0 "$ctld" 2>/dev/null; then
-    scontrol shutdown >/dev/null 2>&1 || true
-    for _ in $(seq 40); do kill -0 "$ctld" 2>/dev/null || kill -0 "$slurmd_pid" 2>/dev/null || break; sleep 0.25; done
-  fi
-  for p in $ctld $slurmd_pid; do kill -KILL "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  slurm_local_stop
   rm -rf "$work"
 }
 trap stop_cluster EXIT
@@ -63,61 +58,9 @@ with open(os.path.join(root, "manifest.csv"), "w") as m:
 PY
 "$exe" corpus --quiet "$work/corpus/manifest.csv" "$work/out-one" || fail "the single-machine run failed"
 
-# The cluster, on two free private ports.
-free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
-}
-mkdir -p "$work/slurm/state" "$work/slurm/spool"
-: >"$work/slurm/plugstack.conf"
-export SLURM_CONF=$work/slurm/slurm.conf
-cat >"$SLURM_CONF" <<CONF
-ClusterName=quenvistest
-SlurmctldHost=localhost
-SlurmctldPort=$(free_port)
-SlurmdPort=$(free_port)
-SlurmUser=root
-SlurmdUser=root
-AuthType=auth/none
-CredType=cred/none
-StateSaveLocation=$work/slurm/state
-SlurmdSpoolDir=$work/slurm/spool
-SlurmctldPidFile=$work/slurm/slurmctld.pid
-SlurmdPidFile=$work/slurm/slurmd.pid
-SlurmctldLogFile=$work/slurm/slurmctld.log
-SlurmdLogFile=$work/slurm/slurmd.log
-PlugStackConfig=$work/slurm/plugstack.conf
-MailProg=/bin/true
-ProctrackType=proctrack/linuxproc
-TaskPlugin=task/none
-SelectType=select/cons_tres
-SelectTypeParameters=CR_Core
-AccountingStorageType=accounting_storage/none
-JobCompType=jobcomp/none
-JobAcctGatherType=jobacct_gather/none
-MpiDefault=none
-ReturnToService=2
-SchedulerParameters=batch_sched_delay=0,sched_min_interval=0
-NodeName=$(hostname -s) NodeAddr=127.0.0.1 CPUs=2 Sockets=1 CoresPerSocket=2 ThreadsPerCore=1 RealMemory=2000
-PartitionName=debug Nodes=ALL Default=YES State=UP
-CONF
-slurmctld -D -i -f "$SLURM_CONF" >/dev/null 2>&1 &
-ctld=$!
-slurmd -D -f "$SLURM_CONF" >/dev/null 2>&1 &
-slurmd_pid=$!
-for _ in $(seq 120); do
-  kill -0 "$ctld" 2>/dev/null || fail "slurmctld ended at start"
-  [ "$(sinfo -h -o %T 2>/dev/null | head -1)" = idle ] && break
-  sleep 0.25
-done
-[ "$(sinfo -h -o %T | head -1)" = idle ] || fail "the node never became idle"
+slurm_local_start "$work/slurm" || fail "the cluster did not start"
 
-wait_gone() {  # JOBID: until squeue no longer lists it
-  for _ in $(seq 600); do
-    [ -z "$(squeue -h -j "$1" 2>/dev/null)" ] && return 0
-    sleep 0.2
-  done
-  fail "job $1 still queued after 2 minutes"
-}
+wait_gone() { slurm_local_wait "$1" || fail "job $1 still queued after 2 minutes"; }
 
 line=$("$here/scripts/slurm-corpus.sh" --tasks 4 --partition debug --time 5 --mem 200M \
   --exe "$exe" "$work/corpus/manifest.csv" "$work/out-slurm") || fail "slurm-corpus.sh failed"
