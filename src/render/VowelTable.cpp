@@ -270,21 +270,24 @@ CTokenMeasurer::CTokenMeasurer(std::vector<TVowelToken>& Tokens) : FTokens(Token
 void CTokenMeasurer::Complete(const TPoint& Point) {
   // A hair of slack for times computed two ways.
   constexpr double reach = MeasureReachS + 1e-9;
-  std::vector<double> f0, f[3], b[3];
-  for (const TAnalysis& a : FRecent) {
-    if (std::fabs(a.Centre - Point.Time) > reach) continue;
-    if (a.Formants.F0 > 0) f0.push_back(a.Formants.F0);
-    for (int i = 0; i < 3; ++i)
-      if (a.Formants.F[i] > 0) {
-        f[i].push_back(a.Formants.F[i]);
-        b[i].push_back(a.Formants.B[i]);
-      }
-  }
+  // Field 0 is F0, 1..3 the formants, 4..6 their bandwidths; a bandwidth
+  // counts only with its formant.
+  auto median = [&](int Field) {
+    FValues.clear();
+    for (const TAnalysis& a : FRecent) {
+      if (std::fabs(a.Centre - Point.Time) > reach) continue;
+      const TFormants& f = a.Formants;
+      const double v = Field == 0 ? f.F0 : Field <= 3 ? f.F[Field - 1] : f.B[Field - 4];
+      const double known = Field == 0 ? f.F0 : f.F[(Field - 1) % 3];
+      if (known > 0 && v > 0) FValues.push_back(v);
+    }
+    return Median(FValues);
+  };
   TPointMeasure& m = FTokens[Point.Token].Points[Point.Index];
-  m.F0 = Median(f0);
+  m.F0 = median(0);
   for (int i = 0; i < 3; ++i) {
-    m.F[i] = Median(f[i]);
-    m.B[i] = Median(b[i]);
+    m.F[i] = median(1 + i);
+    m.B[i] = median(4 + i);
   }
 }
 

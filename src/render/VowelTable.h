@@ -57,6 +57,8 @@ class CTokenMeasurer {
   std::vector<TPoint> FPoints;  // by time
   std::size_t FNext = 0;        // the first point not completed
   std::vector<TAnalysis> FRecent;
+  // The values of one point, kept to spare an allocation per point.
+  std::vector<double> FValues;
 };
 
 // The table's header line (with its newline).
