@@ -2,8 +2,11 @@
 // words, with TextGrids written to match.
 #include <gtest/gtest.h>
 #include <sndfile.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -396,6 +399,67 @@ TEST_F(CorpusTest, ShardsMergeIntoTheSameTableAndResumeSkipsWhatIsDone) {
   const TResult noShard = Run({"corpus", "--shard", "3", corpus, sharded}, "env -u SLURM_ARRAY_TASK_ID");
   EXPECT_EQ(noShard.Status, 2);
   EXPECT_EQ(noShard.Err, "quenvis-render: --shard 3: which shard? give I/3 or set SLURM_ARRAY_TASK_ID\n");
+}
+
+// A task told to stop (SIGTERM, as a scheduler preempts) ends at once by
+// that signal, keeping the recordings it finished and writing no table; a
+// run with --resume measures only the rest, into the same table as one
+// uninterrupted run.
+TEST_F(CorpusTest, StoppedRunKeepsWhatItFinishedAndResumes) {
+  const fs::path corpus = Dir / "corpus";
+  std::string manifest = "recording,textgrid,speaker\n";
+  for (int i = 0; i < 12; ++i) {
+    TRecordingSpec r = Good[static_cast<std::size_t>(i) % Good.size()];
+    r.Name = "r" + std::to_string(i) + ".wav";
+    // Long enough that the stop comes while most are still to do.
+    for (int k = 0; k < 3; ++k) r.Words.push_back(r.Words[static_cast<std::size_t>(k) % 2]);
+    Make(r, corpus / r.Name, corpus / ("r" + std::to_string(i) + ".TextGrid"));
+    manifest += r.Name + ",r" + std::to_string(i) + ".TextGrid," + r.Speaker + "\n";
+  }
+  std::ofstream(corpus / "m.csv") << manifest;
+  const fs::path whole = Dir / "whole", stopped = Dir / "stopped";
+  ASSERT_EQ(Run({"corpus", corpus / "m.csv", whole}).Status, 0);
+
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  const fs::path err = Dir / "err.txt";
+  if (child == 0) {
+    ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), STDERR_FILENO);
+    ::execl(QUENVIS_RENDER_EXE, QUENVIS_RENDER_EXE, "corpus", "--jobs", "1",
+            (corpus / "m.csv").c_str(), stopped.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  auto parts = [&] {
+    std::size_t n = 0;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(stopped / "parts", ec))
+      n += e.path().extension() == ".part";
+    return n;
+  };
+  for (int i = 0; i < 2000 && parts() == 0; ++i) ::usleep(5000);
+  ::kill(child, SIGTERM);
+  int status = 0;
+  pid_t ended = 0;
+  for (int i = 0; i < 500 && ended == 0; ++i) {
+    ended = ::waitpid(child, &status, WNOHANG);
+    if (ended == 0) ::usleep(10000);
+  }
+  if (ended == 0) {
+    ::kill(child, SIGKILL);
+    ::waitpid(child, &status, 0);
+  }
+  EXPECT_EQ(ended, child) << "still running 5 s after SIGTERM";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  const std::size_t kept = parts();
+  EXPECT_GE(kept, 1u);
+  EXPECT_LT(kept, 12u);
+  EXPECT_FALSE(fs::exists(stopped / "vowels.csv"));
+  EXPECT_EQ(Bytes(err), "quenvis-render: " + (corpus / "m.csv").string() +
+                            ": interrupted; the recordings measured so far are kept (run again "
+                            "with --resume)\n");
+
+  ASSERT_EQ(Run({"corpus", "--resume", corpus / "m.csv", stopped}).Status, 0);
+  EXPECT_EQ(Bytes(stopped / "vowels.csv"), Bytes(whole / "vowels.csv"));
 }
 
 }  // namespace
