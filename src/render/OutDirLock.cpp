@@ -55,9 +55,13 @@ std::string COutDirLock::Lock(const std::string& Dir) {
     do r = ::flock(FFd, LOCK_EX | LOCK_NB);
     while (r != 0 && errno == EINTR);
     if (r != 0) {
-      if (errno != EWOULDBLOCK)
-        return Dir + ": cannot lock the folder: " +
-               std::error_code(errno, std::generic_category()).message();
+      // Some network file systems lock only files open for writing, or not
+      // at all: there the run goes on unlocked, as it did before locks.
+      if (errno != EWOULDBLOCK) {
+        ::close(FFd);
+        FFd = -1;
+        return {};
+      }
       const long other = FlockHolder(held.st_dev, held.st_ino);
       return Dir + ": another quenvis-render is writing into this folder" +
              (other > 0 ? " (process " + std::to_string(other) + ")" : std::string()) +

@@ -15,8 +15,9 @@ class COutDirLock {
   COutDirLock(const COutDirLock&) = delete;
   COutDirLock& operator=(const COutDirLock&) = delete;
 
-  // Locks the existing folder Dir. Returns an empty string, or one line
-  // naming the folder and, when it can be found, the process holding it.
+  // Locks the existing folder Dir. Returns an empty string (also where the
+  // file system cannot lock), or one line naming the folder and, when it can
+  // be found, the process holding it.
   std::string Lock(const std::string& Dir);
 
  private:
