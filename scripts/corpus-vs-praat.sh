@@ -68,10 +68,16 @@ PRAAT
 
 seconds=$(python3 -c "print($per * 4 * 12 * 0.4)")
 t0=$(date +%s.%N)
-"$exe" corpus --quiet --labels arpabet "$work/corpus/manifest.csv" "$work/q"
+/usr/bin/time -f '%U %S %M' -o "$work/time-q" \
+  "$exe" corpus --quiet --labels arpabet "$work/corpus/manifest.csv" "$work/q"
 t1=$(date +%s.%N)
-praat --run "$work/vowels.praat" "$work/list.txt" "$work/praat.csv"
+/usr/bin/time -f '%U %S %M' -o "$work/time-p" praat --run "$work/vowels.praat" "$work/list.txt" "$work/praat.csv"
 t2=$(date +%s.%N)
+read -r qu qs qm <"$work/time-q"
+read -r pu ps pm <"$work/time-p"
+awk -v qu="$qu" -v qs="$qs" -v qm="$qm" -v pu="$pu" -v ps="$ps" -v pm="$pm" 'BEGIN {
+  printf "CPU time: quenvis-render %.2f s, Praat %.2f s; peak memory %.1f MB and %.1f MB\n",
+    qu + qs, pu + ps, qm / 1024, pm / 1024 }'
 python3 - "$work/q/vowels.csv" "$work/praat.csv" "$work/corpus/truth.csv" "$t0" "$t1" "$t2" "$seconds" <<'PY'
 import csv, statistics, sys
 q, p, truth = sys.argv[1:4]

@@ -297,7 +297,7 @@ int RunCorpusCommand(const std::vector<std::string>& Args, int ErrFd,
   for (std::size_t i = 0; i < manifest.Entries.size(); ++i) {
     const TManifestEntry& e = manifest.Entries[i];
     if (options.Shards > 0 && !InShard(e, options.Shard, options.Shards)) continue;
-    if (options.Resume && ::access(PartPath(parts, EntryKey(e, i)).c_str(), F_OK) == 0) continue;
+    if (options.Resume && PartComplete(PartPath(parts, EntryKey(e, i)), EntryKey(e, i))) continue;
     todo.push_back(i);
   }
   std::atomic<std::size_t> next{0};

@@ -113,11 +113,13 @@ class CAtomicFile {
     if (std::fwrite(Text.data(), 1, Text.size(), FFile) != Text.size() && !FError)
       FError = errno ? errno : EIO;
   }
-  int Commit() {
+  // Sync: on disk before the rename, for what must survive a machine's
+  // crash; a part need not, the merge and --resume tell a damaged one.
+  int Commit(bool Sync = true) {
     int error = FError;
     if (std::fflush(FFile) != 0 && !error) error = errno;
     if (!error && ::fchmod(::fileno(FFile), 0644) != 0) error = errno;
-    if (!error && ::fsync(::fileno(FFile)) != 0) error = errno;
+    if (!error && Sync && ::fsync(::fileno(FFile)) != 0) error = errno;
     if (std::fclose(FFile) != 0 && !error) error = errno;
     FFile = nullptr;
     if (!error && ::rename(FTemp.c_str(), FPath.c_str()) != 0) error = errno;
@@ -131,11 +133,11 @@ class CAtomicFile {
   int FError = 0;
 };
 
-int WriteAtomically(const std::string& Path, const std::string& Text) {
+int WriteAtomically(const std::string& Path, const std::string& Text, bool Sync = true) {
   CAtomicFile f;
   if (const int e = f.Open(Path); e != 0) return e;
   f.Write(Text);
-  return f.Commit();
+  return f.Commit(Sync);
 }
 
 bool ReadLines(const std::string& Path, std::vector<std::string>& Lines) {
@@ -387,7 +389,14 @@ int WritePart(const std::string& Path, const std::string& Key, const TManifestEn
     }
   }
   text += "end\n";
-  return WriteAtomically(Path, text);
+  return WriteAtomically(Path, text, false);
+}
+
+bool PartComplete(const std::string& Path, const std::string& Key) {
+  std::string speaker;
+  std::vector<TPartToken> tokens;
+  std::vector<std::string> problems;
+  return ReadPart(Path, Key, speaker, tokens, problems).empty();
 }
 
 int WriteCorpusIndex(const std::string& PartsDir, const TManifest& Manifest) {

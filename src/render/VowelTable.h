@@ -72,6 +72,10 @@ std::string VowelTableRow(const TManifestEntry& Entry, const TVowelToken& Token)
 int WritePart(const std::string& Path, const std::string& Key, const TManifestEntry& Entry,
               const std::vector<TVowelToken>& Tokens, const std::string& Problem);
 
+// Whether the part at Path is entry Key's and whole (a machine that crashed
+// may leave a part cut short).
+bool PartComplete(const std::string& Path, const std::string& Key);
+
 // The entries and header a merge needs, as a run of any shard leaves them.
 int WriteCorpusIndex(const std::string& PartsDir, const TManifest& Manifest);
 
