@@ -27,18 +27,21 @@ std::string SystemError(int Error) {
 }
 
 // Numbers as every lab's R or Python reads them: '.' whatever the locale.
+// Room for any finite double in fixed notation (a TextGrid may hold 1e300).
+constexpr std::size_t NumberRoom = 400;
+
 void AppendFixed(std::string& Line, double v, int Decimals) {
-  char text[64];
+  char text[NumberRoom];
   const double unit = std::pow(10.0, -Decimals) / 2;
   if (std::fabs(v) < unit) v = 0;  // no "-0.0"
   const auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed, Decimals);
-  Line.append(text, r.ptr);
+  if (r.ec == std::errc()) Line.append(text, r.ptr);
 }
 // The shortest text that reads back as v (times as the TextGrid gave them).
 void AppendShortest(std::string& Line, double v) {
-  char text[64];
+  char text[NumberRoom];
   const auto r = std::to_chars(text, text + sizeof text, v, std::chars_format::fixed);
-  Line.append(text, r.ptr);
+  if (r.ec == std::errc()) Line.append(text, r.ptr);
 }
 void AppendHz(std::string& Line, double v) {
   Line += ',';
@@ -380,8 +383,9 @@ int WritePart(const std::string& Path, const std::string& Key, const TManifestEn
         for (std::size_t p = 0; p < t.Points.size(); ++p) {
           if (p) text += ',';
           if (t.Points[p].F[formant] > 0) {
-            char v[64];
-            text.append(v, std::to_chars(v, v + sizeof v, t.Points[p].F[formant]).ptr);
+            char v[64];  // shortest round trip: never more than 24 characters
+            const auto r = std::to_chars(v, v + sizeof v, t.Points[p].F[formant]);
+            if (r.ec == std::errc()) text.append(v, r.ptr);
           }
         }
       }
