@@ -5,10 +5,13 @@
 # naming what is missing, the task resubmitted, and the merged table equal
 # byte for byte to one run on this machine.
 #   corpus_slurm.sh QUENVIS_RENDER
-# Exit 77 (skipped) when Slurm is not installed (scripts/setup.sh installs it).
+# Exit 77 (skipped) when Slurm is not installed (scripts/setup.sh installs it)
+# or the test is not run as root.
 set -euo pipefail
 exe=$(realpath "$1")
 here=$(cd "$(dirname "$0")/../.." && pwd)
+# The daemons run as root here, as on the test machines.
+[ "$(id -u)" = 0 ] || { echo "corpus_slurm: needs root for its private slurmctld; skipped"; exit 77; }
 for tool in slurmctld slurmd sbatch squeue scontrol scancel sinfo sox python3; do
   command -v "$tool" >/dev/null || { echo "corpus_slurm: $tool not installed; skipped"; exit 77; }
 done
