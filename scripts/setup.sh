@@ -16,6 +16,7 @@ packages=(
   # and telephone prompts by women in three languages and an Italian man.
   sound-theme-freedesktop asterisk-prompt-es-co asterisk-prompt-fr-armelle
   asterisk-core-sounds-it-gsm asterisk-core-sounds-ru-gsm
+  slurm-wlm
 )
 if [ "${1:-}" = --fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

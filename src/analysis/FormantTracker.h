@@ -81,6 +81,10 @@ class CFormantTracker {
   // From the centre of the analysed stretch (the two spectra's frames,
   // filter delays included) to the end of the latest input, in input frames.
   static constexpr int CentreLag = CHarmonicSpectrum::Frame + FrameStep + HalfbandTaps / 2;
+  // The input frames one analysis reads back from the end of the latest
+  // input (the two spectra's frames and the filter's reach); its centre
+  // lies CentreLag frames back, in the middle.
+  static constexpr int SpanFrames = 2 * (CHarmonicSpectrum::Frame + FrameStep) + HalfbandTaps - 1;
 
  private:
   static constexpr int Rate2Len = CHarmonicSpectrum::Frame + FrameStep;

@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <optional>
 #include <system_error>
 
+#include "analysis/FormantSteps.h"
 #include "analysis/FormantTracker.h"
 #include "display/FrameRenderer.h"
 #include "render/ChartImage.h"
@@ -112,10 +114,8 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
     if (power && !power->Ok()) return CannotWrite(out, powerName, power->Error());
     return {};
   };
-  // The hop in frames, a multiple of 4 as the estimator's decimation needs.
-  const int hop = 4 * static_cast<int>(std::nearbyint(Options.FormantStepMs * SampleRate / 4000.0));
-  int sinceAnalysis = 0;
-  std::int64_t consumed = 0, row = 0;
+  std::optional<CFormantSteps> steps;
+  if (Options.FormantStepMs > 0) steps.emplace(p->Formants, Options.FormantStepMs);
   std::int64_t b = 0;
   for (std::int32_t frames = reader.Next(p->Block); frames > 0; ++b) {
     if (stopped()) return input + ": interrupted";
@@ -132,25 +132,14 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
       spectrogram.SetTrackPoint(zone2Track, found.Zone2Peak * double(SampleRate) / FFTSize);
     }
     TFormants estimate;
-    if (hop == 0) {
+    if (!steps) {
       estimate = p->Formants.Process(p->Block.data());
       formants.Add(b, estimate);
     } else {
-      // Analyses at every hop boundary within the block's frames.
-      const int fed = (frames + 3) / 4 * 4;
-      for (int at = 0; at < fed;) {
-        const int n = std::min(fed - at, hop - sinceAnalysis);
-        p->Formants.Feed(p->Block.data() + static_cast<std::size_t>(at) * 4, n);
-        at += n;
-        consumed += n;
-        sinceAnalysis += n;
-        if (sinceAnalysis < hop) continue;
-        sinceAnalysis = 0;
-        estimate = p->Formants.Analyse();
-        const double centre =
-            static_cast<double>(consumed - CFormantTracker::CentreLag) / SampleRate;
-        if (centre >= 0) formants.AddAt(row++, centre, estimate);
-      }
+      steps->Feed(p->Block.data(), frames, [&](std::int64_t Row, double Centre, const TFormants& f) {
+        formants.AddAt(Row, Centre, f);
+      });
+      estimate = steps->Last();
     }
     if (!chart.Add(estimate)) return CannotWrite(out, "chart.png", errno);
     if (estimate.Voiced) {

@@ -104,6 +104,30 @@ bool LogSaysCut(SNDFILE* f) {
   return false;
 }
 
+// libsndfile reads through these rather than through the descriptor itself:
+// sf_open_fd closes a descriptor it refuses, even when told not to, so the
+// reader could not know whether the number is still its own.
+sf_count_t VioLength(void* Fd) {
+  struct stat st {};
+  return ::fstat(*static_cast<int*>(Fd), &st) == 0 ? st.st_size : -1;
+}
+sf_count_t VioSeek(sf_count_t Offset, int Whence, void* Fd) {
+  return ::lseek(*static_cast<int*>(Fd), Offset, Whence);
+}
+sf_count_t VioRead(void* Data, sf_count_t Count, void* Fd) {
+  auto* to = static_cast<char*>(Data);
+  sf_count_t got = 0;
+  while (got < Count) {
+    const ssize_t n = ::read(*static_cast<int*>(Fd), to + got, static_cast<std::size_t>(Count - got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += n;
+  }
+  return got;
+}
+sf_count_t VioWrite(const void*, sf_count_t, void*) { return 0; }
+sf_count_t VioTell(void* Fd) { return ::lseek(*static_cast<int*>(Fd), 0, SEEK_CUR); }
+
 }  // namespace
 
 std::string InputName(const std::string& Path) {
@@ -148,7 +172,9 @@ std::string CRecordingReader::Open(const std::string& Path) {
   if (st.st_size == 0) return FName + ": is empty";
 
   SF_INFO info{};
-  FFile.reset(sf_open_fd(FFd, SFM_READ, &info, SF_FALSE));
+  // The descriptor stays the reader's whatever libsndfile decides.
+  FIo = {VioLength, VioSeek, VioRead, VioWrite, VioTell};
+  FFile.reset(sf_open_virtual(&FIo, SFM_READ, &info, &FFd));
   // libsndfile's own text for this is a global, shared with other threads.
   if (!FFile) return FName + ": not a sound file that can be read (unknown or damaged format)";
   if (info.samplerate < MinRate || info.samplerate > MaxRate)

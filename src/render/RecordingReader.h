@@ -71,7 +71,10 @@ class CRecordingReader {
   std::int64_t ReadFloats(std::int64_t Frames);
 
   std::unique_ptr<SNDFILE, TSndFileCloser> FFile;
+  // The reader's own descriptor, closed only by the destructor: libsndfile
+  // reads it through FIo.
   int FFd = -1;
+  SF_VIRTUAL_IO FIo{};
   const std::atomic<bool>* FStop = nullptr;
   std::string FName, FError;
   int FChannels = 0, FRate = 0;

@@ -10,7 +10,9 @@
 #include <system_error>
 #include <thread>
 
+#include "render/CorpusCommand.h"
 #include "render/OfflineRender.h"
+#include "render/OutDirLock.h"
 #include "render/RecordingReader.h"
 #include "render/RenderConsole.h"
 #include "render/RenderOptions.h"
@@ -67,7 +69,9 @@ class CProgressSum {
 }  // namespace
 
 int RunRenderCommand(const std::vector<std::string>& Args, int ErrFd,
-                     const std::atomic<bool>* Stop) {
+                     const std::atomic<bool>* Stop, bool StdinReadable) {
+  if (!Args.empty() && Args.front() == "corpus")
+    return RunCorpusCommand({Args.begin() + 1, Args.end()}, ErrFd, Stop);
   TRenderOptions options;
   const std::string parseError = ParseRenderOptions(Args, options);
   CConsole console(ErrFd, !options.Quiet && ::isatty(ErrFd) != 0);
@@ -84,16 +88,29 @@ int RunRenderCommand(const std::vector<std::string>& Args, int ErrFd,
     return error != 0 ? 2 : 0;
   }
 
+  if (!StdinReadable &&
+      std::find(options.Inputs.begin(), options.Inputs.end(), "-") != options.Inputs.end()) {
+    console.Line("standard input: is closed or not open for reading; give the recording as a "
+                 "file or through a pipe");
+    return 2;
+  }
+
   // With several inputs each gets a folder of its own, and the inputs are
-  // spread over the cores; a failure does not stop the others. Their OUTDIR
-  // is made here, once, and removed at the end if it was made and nothing
-  // went into it.
+  // spread over the cores; a failure does not stop the others. OUTDIR is
+  // made here, once, locked against other runs for the whole run, and
+  // removed at the end if it was made and nothing went into it.
   const std::size_t count = options.Inputs.size();
   std::vector<std::string> made;
-  if (count > 1) {
+  COutDirLock lock;
+  if (!options.OutDir.empty()) {
     if (const int e = MakeFolders(options.OutDir, made); e != 0) {
       console.Line(options.OutDir + ": cannot create the folder: " +
                    std::error_code(e, std::generic_category()).message());
+      return 2;
+    }
+    if (std::string e = lock.Lock(options.OutDir); !e.empty()) {
+      RemoveEmptyFolders(made);
+      console.Line(e);
       return 2;
     }
   }

@@ -114,7 +114,10 @@ std::string RenderUsage() {
   u += "  -h, --help          show this text\n";
   u += "  --version           show the version\n";
   u += "Each failure is reported on one line and its OUTDIR gets no files; the exit\n"
-       "status is then 2, after the other inputs have been rendered.\n";
+       "status is then 2, after the other inputs have been rendered. One run at a\n"
+       "time writes into an OUTDIR; a second is refused.\n"
+       "quenvis-render corpus ... measures the vowels of an aligned corpus into one\n"
+       "table (see quenvis-render corpus --help; an input named corpus is ./corpus).\n";
   return u;
 }
 

@@ -37,6 +37,15 @@ int SeparateStderr() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Before anything opens a descriptor: a closed standard input would
+  // otherwise be whatever the program opens first (an event descriptor of
+  // Qt's, which never ends). It is held by /dev/null instead, and "-" refused.
+  const int inFlags = ::fcntl(STDIN_FILENO, F_GETFL);
+  const bool stdinReadable = inFlags != -1 && (inFlags & O_ACCMODE) != O_WRONLY;
+  if (inFlags == -1) {
+    const int null = ::open("/dev/null", O_RDONLY);
+    if (null > STDIN_FILENO) ::close(null);
+  }
   const std::vector<std::string> args(argv + 1, argv + argc);
   qInstallMessageHandler(DropQtMessage);
   const int err = SeparateStderr();
@@ -66,7 +75,7 @@ int main(int argc, char** argv) {
   int qtArgc = 3;
   const QGuiApplication gui(qtArgc, qtArgv);
 
-  const int status = quenvis::RunRenderCommand(args, err, &stop);
+  const int status = quenvis::RunRenderCommand(args, err, &stop, stdinReadable);
 
   pthread_kill(watcher.native_handle(), SIGUSR1);
   watcher.join();

@@ -608,7 +608,7 @@ TEST_F(RenderTest, SignalsEndTheRunAtAnyPointAndLeaveNothing) {
 TEST_F(RenderTest, EarlierRunsLeftoversAreRemovedAndNothingElse) {
   const fs::path out = Dir / "out";
   const fs::path longFile = Wave("long.wav", 44100 * 120, {18});
-  // A run that is under way (stopped, but alive) and one killed outright.
+  // Runs that are killed outright, or stopped while under way.
   auto startAndWait = [&](int Private) {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -624,14 +624,11 @@ TEST_F(RenderTest, EarlierRunsLeftoversAreRemovedAndNothingElse) {
   fs::create_directories(out / "spectrogram-009.png");  // a folder: not ours
   Put(out / "notes.txt", "mine");
   Put(out / "spectrogram-x.png", "mine");
-  const std::size_t own = Listing(out).size();
-  const pid_t alive = startAndWait(static_cast<int>(own) + 1);
-  ::kill(alive, SIGSTOP);
-  const std::vector<std::string> withAlive = Listing(out);
-  const pid_t killed = startAndWait(static_cast<int>(own) + 2);
+  const std::vector<std::string> own = Listing(out);
+  const pid_t killed = startAndWait(static_cast<int>(own.size()) + 1);
   ::kill(killed, SIGKILL);
   ::waitpid(killed, nullptr, 0);
-  ASSERT_EQ(Listing(out).size(), own + 2);
+  ASSERT_EQ(Listing(out).size(), own.size() + 1);
 
   // An earlier run with more outputs: pages and the power table.
   const fs::path pages =
@@ -639,20 +636,32 @@ TEST_F(RenderTest, EarlierRunsLeftoversAreRemovedAndNothingElse) {
   const TResult first = Run({"--power-format", "npy", pages, out});
   ASSERT_EQ(first.Status, 0) << first.Err;
   EXPECT_TRUE(fs::exists(out / "spectrogram-002.png") && fs::exists(out / "power.npy"));
-  // The killed run's folder went, with one note; the live one's stays.
+  // The killed run's folder went, with one note.
   EXPECT_EQ(std::count(first.Err.begin(), first.Err.end(), '\n'), 1) << first.Err;
   EXPECT_NE(first.Err.find("removed 1 private folder"), std::string::npos) << first.Err;
 
-  const TResult r = Run({Wave("short.wav", 9000, {18}), out});
+  // A run under way (stopped, but alive) keeps the folder: another is
+  // refused and touches nothing.
+  const pid_t alive = startAndWait(static_cast<int>(Listing(out).size()) + 1);
+  ::kill(alive, SIGSTOP);
+  const std::vector<std::string> withAlive = Listing(out);
+  const fs::path shortFile = Wave("short.wav", 9000, {18});
+  const TResult refused = Run({shortFile, out});
+  EXPECT_EQ(refused.Status, 2);
+  EXPECT_NE(refused.Err.find("(process " + std::to_string(alive) + ")"), std::string::npos)
+      << refused.Err;
+  EXPECT_EQ(Listing(out), withAlive);
   ::kill(alive, SIGKILL);
   ::waitpid(alive, nullptr, 0);
+
+  // Once it is gone, its folder is a leftover like the killed one's.
+  const TResult r = Run({shortFile, out});
   ASSERT_EQ(r.Status, 0) << r.Err;
-  std::vector<std::string> expected = withAlive;
+  std::vector<std::string> expected = own;
   for (const std::string& name : AllOutputs) expected.push_back(name);
   std::sort(expected.begin(), expected.end());
-  std::vector<std::string> now = Listing(out);
-  EXPECT_EQ(now, expected);
-  EXPECT_EQ(r.Err, "");
+  EXPECT_EQ(Listing(out), expected);
+  EXPECT_NE(r.Err.find("removed 1 private folder"), std::string::npos) << r.Err;
 }
 
 TEST_F(RenderTest, AnyRateAndChannelCountReachesTheRightBins) {
@@ -909,7 +918,13 @@ TEST_F(RenderTest, FormantStepGivesRowsAtTheirFrameCentres) {
     const double seconds = static_cast<double>(mono.size()) / 44100;
     // Rows start once a whole analysis frame lies within the recording.
     const double centreLag = quenvis::CFormantTracker::CentreLag / 44100.0;
-    EXPECT_NEAR(static_cast<double>(rows.size() - 1), (seconds - centreLag) / hop, 1.5) << ms;
+    const double span = quenvis::CFormantTracker::SpanFrames / 44100.0;
+    EXPECT_NEAR(static_cast<double>(rows.size() - 1), (seconds - span) / hop + 1, 1.5) << ms;
+    ASSERT_GT(rows.size(), 1u);
+    // The first row is the first analysis whose frame starts at or after 0.
+    const double first = std::stod(rows[1][1]);
+    EXPECT_GE(first - centreLag, -1e-9) << ms;
+    EXPECT_LT(first - centreLag, hop) << ms;
     int voicedInVowel = 0, vowelRows = 0;
     for (std::size_t i = 1; i < rows.size(); ++i) {
       ASSERT_EQ(rows[i].size(), 11u);
@@ -959,6 +974,71 @@ TEST_F(RenderTest, SeveralInputsRenderIntoTheirOwnFoldersDespiteOneFailure) {
   EXPECT_TRUE(Listing(elsewhere).empty());
   EXPECT_TRUE(fs::is_symlink(planted / "a"));
   EXPECT_EQ(Listing(planted / "b"), AllOutputs);
+}
+
+// A second run into a folder another run is writing into is refused at
+// once, naming that run; the first completes its set.
+TEST_F(RenderTest, SecondRunIntoABusyFolderIsRefusedAndTheFirstCompletes) {
+  const fs::path a = Wave("a.wav", 9000, {18, 100});
+  const fs::path b = Wave("b.wav", 9000, {30});
+  const fs::path fifo = Dir / "fifo", out = Dir / "out";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const pid_t first = ::fork();
+  ASSERT_GE(first, 0);
+  if (first == 0) {
+    ::execl(QUENVIS_RENDER_EXE, QUENVIS_RENDER_EXE, "--quiet", "--power", fifo.c_str(), out.c_str(),
+            static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  // The first run holds the folder while it waits for its input.
+  TResult second{0, ""};
+  for (int i = 0; i < 40 && second.Status != 2; ++i) {
+    ::usleep(50000);
+    second = Run({b, out});
+  }
+  EXPECT_EQ(second.Status, 2);
+  EXPECT_NE(second.Err.find(out.string() + ": another quenvis-render is writing into this folder "
+                                           "(process " + std::to_string(first) + ")"),
+            std::string::npos)
+      << second.Err;
+  EXPECT_EQ(std::count(second.Err.begin(), second.Err.end(), '\n'), 1) << second.Err;
+  {
+    // Not blocking: a first run that has ended would leave no reader.
+    const int feed = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    EXPECT_GE(feed, 0) << "the first run is no longer waiting for its input";
+    if (feed >= 0) {
+      ::fcntl(feed, F_SETFL, 0);
+      const std::string data = Bytes(a);
+      EXPECT_EQ(::write(feed, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+      ::close(feed);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(first, &status, 0), first);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::vector<std::string> all = AllOutputs;
+  all.push_back("power.csv");
+  std::sort(all.begin(), all.end());
+  EXPECT_EQ(Listing(out), all);
+  // Once it is done, the folder is free again.
+  EXPECT_EQ(Run({b, out}).Status, 0);
+}
+
+// Standard input that was closed, or opened only for writing, is refused
+// rather than waited on.
+TEST_F(RenderTest, ClosedStandardInputIsRefused) {
+  for (const std::string redirect : {"<&-", "0>/dev/null"}) {
+    const fs::path out = Dir / "out", err = Dir / "err.txt";
+    const std::string cmd = "timeout -s KILL 20 '" QUENVIS_RENDER_EXE "' - '" + out.string() +
+                            "' " + redirect + " 2>'" + err.string() + "'";
+    const int raw = std::system(cmd.c_str());
+    EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, 2) << redirect;
+    EXPECT_EQ(Bytes(err),
+              "quenvis-render: standard input: is closed or not open for reading; give the "
+              "recording as a file or through a pipe\n")
+        << redirect;
+    EXPECT_FALSE(fs::exists(out)) << redirect;
+  }
 }
 
 TEST_F(RenderTest, HelpAndVersionOfBothProgramsNeedNoDisplay) {
