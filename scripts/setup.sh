@@ -12,6 +12,8 @@ packages=(
   libpulse-dev pulseaudio pulseaudio-utils procps
   xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
   espeak-ng sox time libeigen3-dev
+  librsvg2-bin man-db bsdextrautils desktop-file-utils appstream lintian mmdebstrap
+  pipewire pipewire-pulse wireplumber
 )
 if [ "${1:-}" = --fuzz ]; then
   packages+=(clang libclang-rt-14-dev)
