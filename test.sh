@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Set-up, build, and the whole test suite: the normal build, then the same
 # tests built with AddressSanitizer and UndefinedBehaviorSanitizer, then a
-# short run of both fuzz targets (clang, libFuzzer, ASan+UBSan).
+# short run of both fuzz targets (clang, libFuzzer, ASan+UBSan), then the
+# normal build's Debian package, checked by lintian and installed and run in
+# a clean Debian 12 root.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh --fuzz
@@ -16,4 +18,10 @@ echo "== tests (sanitizer build)"
 ctest --test-dir build-asan --output-on-failure -j 2 || status=1
 echo "== fuzzing (30 s per target)"
 ctest --test-dir build-fuzz --output-on-failure -L fuzz || status=1
+echo "== the package in a clean Debian 12 root"
+if deb=$(scripts/package.sh --from build | tail -n 1); then
+  scripts/chroot-test.sh "$deb" || status=1
+else
+  status=1
+fi
 exit $status

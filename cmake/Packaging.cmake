@@ -6,9 +6,9 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_CONTACT "The Quenvis developers <quenvis@users.noreply.github.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "live spectrum, pitch, formants and vowel chart for voice work")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-  "live spectrum, pitch, formants and vowel chart for voice work
-Quenvis shows the live spectrum of the sound entering a capture device and
+# CPack puts the summary first: the description is the text below it.
+set(CPACK_PACKAGE_DESCRIPTION
+  "Quenvis shows the live spectrum of the sound entering a capture device and
 follows the voice in it: its pitch, as a frequency and as a note, and its
 first two formants, drawn as a moving dot on a vowel chart among reference
 vowels. Takes can be recorded and reviewed on the chart. It is made for
