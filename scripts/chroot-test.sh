@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs a Quenvis package in a clean Debian 12 root and runs it there:
 #   chroot-test.sh DEB
+#   chroot-test.sh prepare   only makes the bare Debian 12 root, if it is not
+#                            cached yet (./test.sh does this while it builds)
 # First, in a root holding only what the package's dependencies bring,
 # dpkg -i (which fails on a missing dependency), --version of both programs,
 # quenvis-render on a recording and quenvis on it without a display. Then, in
@@ -13,8 +15,13 @@
 # changed, needs the network. Needs root (chroot, mounts).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-deb=$(readlink -f "${1:?usage: chroot-test.sh DEB}")
-[ -f "$deb" ] || { echo "chroot-test: no $deb" >&2; exit 1; }
+prepare_only=false
+if [ "${1:-}" = prepare ]; then
+  prepare_only=true
+else
+  deb=$(readlink -f "${1:?usage: chroot-test.sh DEB | prepare}")
+  [ -f "$deb" ] || { echo "chroot-test: no $deb" >&2; exit 1; }
+fi
 [ "$(id -u)" -eq 0 ] || { echo "chroot-test: needs root" >&2; exit 1; }
 command -v mmdebstrap >/dev/null || { echo "chroot-test: mmdebstrap is not installed (scripts/setup.sh)" >&2; exit 1; }
 cache=${QUENVIS_CHROOT_CACHE:-$HOME/.cache/quenvis-chroot}
@@ -64,13 +71,18 @@ layer() {
   rm -rf --one-file-system "$root"
 }
 
+base=$cache/bookworm-base.tar
+if $prepare_only; then
+  layer "$base" ""
+  exit 0
+fi
+
 apt_get='DEBIAN_FRONTEND=noninteractive apt-get -y -q -o Dpkg::Use-Pty=0'
 deps=$(dpkg-deb -f "$deb" Depends)
 key=$(printf '%s\n' "$deps" | sha256sum | cut -c1-16)
 tools="xvfb xauth xdotool x11-utils imagemagick pulseaudio pulseaudio-utils espeak-ng sox procps"
 tools_key=$(printf '%s %s\n' "$key" "$tools" | sha256sum | cut -c1-16)
 
-base=$cache/bookworm-base.tar
 layer "$base" ""
 # What the package pulls in, and nothing of its own: installed with apt
 # (which fetches the dependencies), then removed.
