@@ -6,10 +6,13 @@
 # a clean Debian 12 root.
 set -euo pipefail
 cd "$(dirname "$0")"
+# The package test makes a chroot: root's work.
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
 scripts/setup.sh --fuzz
 # The package test's Debian root comes from the network: made meanwhile.
 mkdir -p build
-scripts/chroot-test.sh prepare >build/chroot-prepare.log 2>&1 &
+"${as_root[@]}" scripts/chroot-test.sh prepare >build/chroot-prepare.log 2>&1 &
 prepare=$!
 scripts/build.sh build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQUENVIS_SANITIZE=ON -DQUENVIS_BENCH=OFF
@@ -25,7 +28,7 @@ ctest --test-dir build-fuzz --output-on-failure -L fuzz || status=1
 echo "== the package in a clean Debian 12 root"
 wait $prepare || cat build/chroot-prepare.log >&2
 if deb=$(scripts/package.sh --from build | tail -n 1); then
-  scripts/chroot-test.sh "$deb" || status=1
+  "${as_root[@]}" scripts/chroot-test.sh "$deb" || status=1
 else
   status=1
 fi
