@@ -27,12 +27,20 @@
 # which Qt shows as the device name, is "Quenvis test input" unless
 # QUENVIS_PULSE_DESCRIPTION names it otherwise at start. Whatever is
 # played into the sink comes out of the source.
+#
+# With QUENVIS_SOUND_SERVER=pipewire (scripts/pipewire-private.sh sets it),
+# the server is PipeWire instead: pipewire, wireplumber and pipewire-pulse on
+# a private session bus, which PulseAudio clients reach the same way, with
+# the same sink and source. server.pid is then pipewire-pulse's, the process
+# the clients talk to.
 set -euo pipefail
 
 script=$(readlink -f "$0")
 sink=quenvis_sink
 source=quenvis_mic
 description=${QUENVIS_PULSE_DESCRIPTION:-Quenvis test input}
+server=${QUENVIS_SOUND_SERVER:-pulseaudio}
+case $server in pulseaudio|pipewire) ;; *) echo "pulse-private: unknown server $server" >&2; exit 2 ;; esac
 
 usage() { sed -n '5,23p' "$script" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 
@@ -43,6 +51,11 @@ exports() {
   echo "export PULSE_STATE_PATH=$dir/state"
   echo "export PULSE_CLIENTCONFIG=$dir/client.conf"
   echo "export PULSE_COOKIE=$dir/cookie"
+  if [ "$server" = pipewire ]; then
+    # pw-cli and pw-dump find the PipeWire daemon here.
+    echo "export PIPEWIRE_RUNTIME_DIR=$dir/runtime"
+    echo "export QUENVIS_SOUND_SERVER=pipewire"
+  fi
 }
 
 
@@ -57,14 +70,18 @@ start() {
   eval "$(exports "$dir")"
   export XDG_RUNTIME_DIR=$dir/runtime HOME=$dir
   rm -f "$dir/native"
-  # -n: no default script, so only the modules below are loaded.
-  pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n \
-    --disable-shm=yes --log-target=file:"$dir/server.log" \
-    --load="module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
-    --load="module-null-sink sink_name=$sink rate=44100 channels=2 sink_properties=device.description=Quenvis_test_sink" \
-    --load="module-remap-source source_name=$source master=$sink.monitor channels=2 source_properties='device.description=\"$description\"'" \
-    </dev/null >/dev/null 2>&1 &
-  echo $! > "$dir/server.pid"
+  if [ "$server" = pipewire ]; then
+    start_pipewire "$dir"
+  else
+    # -n: no default script, so only the modules below are loaded.
+    pulseaudio --daemonize=no --exit-idle-time=-1 --use-pid-file=no -n \
+      --disable-shm=yes --log-target=file:"$dir/server.log" \
+      --load="module-native-protocol-unix socket=$dir/native auth-anonymous=1" \
+      --load="module-null-sink sink_name=$sink rate=44100 channels=2 sink_properties=device.description=Quenvis_test_sink" \
+      --load="module-remap-source source_name=$source master=$sink.monitor channels=2 source_properties='device.description=\"$description\"'" \
+      </dev/null >/dev/null 2>&1 &
+    echo $! > "$dir/server.pid"
+  fi
   local i
   for i in $(seq 100); do
     if pactl info >/dev/null 2>&1 && pactl list short sources 2>/dev/null | grep -q "$source"; then
@@ -75,6 +92,33 @@ start() {
   done
   echo "pulse-private: the server did not come up; log in $dir/server.log" >&2
   stop "$dir"; exit 1
+}
+
+# PipeWire's three processes, each in the background with a pid file; the
+# sink and the source are then made through pipewire-pulse, as pactl would.
+start_pipewire() {
+  local dir=$1 i
+  export XDG_CONFIG_HOME=$dir/config XDG_STATE_HOME=$dir/state XDG_DATA_HOME=$dir/data
+  # wireplumber needs a session bus; it must not be the desktop's.
+  dbus-daemon --session --nofork --address="unix:path=$dir/bus" </dev/null >/dev/null 2>"$dir/bus.log" &
+  echo $! > "$dir/bus.pid"
+  export DBUS_SESSION_BUS_ADDRESS=unix:path=$dir/bus
+  mkdir -p "$dir/config/pipewire/pipewire-pulse.conf.d"
+  printf 'pulse.properties = { server.address = [ "unix:%s/native" ] }\n' "$dir" \
+    > "$dir/config/pipewire/pipewire-pulse.conf.d/quenvis.conf"
+  for i in $(seq 50); do [ -S "$dir/bus" ] && break; sleep 0.1; done
+  pipewire </dev/null >/dev/null 2>"$dir/pipewire.log" &
+  echo $! > "$dir/pipewire.pid"
+  for i in $(seq 50); do [ -S "$dir/runtime/pipewire-0" ] && break; sleep 0.1; done
+  wireplumber </dev/null >/dev/null 2>"$dir/wireplumber.log" &
+  echo $! > "$dir/wireplumber.pid"
+  pipewire-pulse </dev/null >/dev/null 2>"$dir/server.log" &
+  echo $! > "$dir/server.pid"
+  for i in $(seq 100); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+  pactl load-module module-null-sink sink_name=$sink rate=44100 channels=2 \
+    sink_properties=device.description=Quenvis_test_sink >/dev/null || return 0
+  pactl load-module module-remap-source source_name=$source master=$sink.monitor channels=2 \
+    "source_properties='device.description=\"$description\"'" >/dev/null || return 0
 }
 
 # True while a process of the pid file is running. A pid written as "-N"
@@ -108,7 +152,11 @@ stop() {
   dir=$(readlink -f "$1")
   end_pid "$dir/tone.pid" KILL
   end_pid "$dir/server.pid" "${2:-TERM}"
-  rm -f "$dir/native"
+  # PipeWire's other processes, when it is PipeWire.
+  end_pid "$dir/wireplumber.pid" "${2:-TERM}"
+  end_pid "$dir/pipewire.pid" "${2:-TERM}"
+  end_pid "$dir/bus.pid" TERM
+  rm -f "$dir/native" "$dir/bus"
 }
 
 tone() {

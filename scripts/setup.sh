@@ -17,6 +17,8 @@ packages=(
   sound-theme-freedesktop asterisk-prompt-es-co asterisk-prompt-fr-armelle
   asterisk-core-sounds-it-gsm asterisk-core-sounds-ru-gsm
   slurm-wlm
+  librsvg2-bin man-db bsdextrautils desktop-file-utils appstream lintian mmdebstrap
+  pipewire pipewire-pulse wireplumber
 )
 if [ "${1:-}" = --fuzz ]; then
   packages+=(clang libclang-rt-14-dev)

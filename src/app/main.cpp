@@ -1,5 +1,6 @@
 // Quenvis: live spectrum and two-formant tracker.
 #include <QApplication>
+#include <QIcon>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -49,7 +50,10 @@ int main(int argc, char** argv) {
   qInstallMessageHandler(previous);
   QApplication::setOrganizationName(QStringLiteral("Quenvis"));
   QApplication::setApplicationName(QStringLiteral("Quenvis"));
-  QApplication::setDesktopFileName(QStringLiteral("quenvis"));
+  QApplication::setDesktopFileName(QStringLiteral("io.github.quenvis.Quenvis"));
+  // Found once the package has put the icon into the theme; X11 window
+  // managers take the window's icon from here, not from the desktop entry.
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("io.github.quenvis.Quenvis")));
   // The main window is a tool window, which Qt does not count as the last
   // window; its destruction is what ends the program.
   QApplication::setQuitOnLastWindowClosed(false);
