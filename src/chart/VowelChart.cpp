@@ -99,6 +99,10 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   connect(FOpen, &QPushButton::clicked, this, &TVowelChart::AskForRecording);
   connect(FTakes, &TTakeRecorder::stateChanged, this, &TVowelChart::UpdateRecordMark);
   connect(FTakes, &TTakeRecorder::problem, this, &TVowelChart::TakeProblem);
+  connect(FTakes, &TTakeRecorder::saved, this,
+          [this](const QString& Path) { FStatus->setText(QStringLiteral("Saved ") + Path); });
+  connect(FTakes, &TTakeRecorder::nothingKept, this,
+          [this](const QString& Message) { FStatus->setText(Message); });
 
   connect(FVoiceList, &QComboBox::activated, this,
           [this](int Index) {
@@ -158,7 +162,7 @@ TVowelChart::~TVowelChart() { Remember(); }
 void TVowelChart::AddBlock(const TChartBlock& Block) {
   const TFormants& f = Block.Formants;
   if (FTakes->Recording()) {
-    FTakes->Add(Block.Samples, Block.Frames, f);
+    if (Block.Frames > 0) FTakes->Add(Block.Samples, Block.Frames, f);
     UpdateRecordMark();
   }
   AddEstimate({f.Voiced && f.F[0] > 0 && f.F[1] > 0, f.F0, f.F[0], f.F[1]});
@@ -294,17 +298,33 @@ void TVowelChart::Remember() const {
 namespace quenvis {
 
 void TVowelChart::ShowTimeline(bool Shown) {
+  FPlaying = Shown;
   FTimeline->setVisible(Shown);
 }
 
+QString TVowelChart::Status() const { return FStatus->text(); }
+
 void TVowelChart::ToggleRecording() {
   if (FTakes->Recording()) {
+    // "Saved" comes once the files are closed and hold sound.
     FTakes->Stop();
-    FStatus->setText(QStringLiteral("Saved ") + FTakes->LastPath());
+    FStatus->setText(QStringLiteral("Saving ") + FTakes->LastPath());
     return;
   }
+  if (PrepareTake) {
+    const QString why = PrepareTake();
+    if (!why.isEmpty()) {
+      TakeProblem(QStringLiteral("Cannot record: ") + why);
+      UpdateRecordMark();
+      return;
+    }
+  }
   const QString error = FTakes->Start();
-  if (!error.isEmpty()) TakeProblem(QStringLiteral("Cannot record: ") + error);
+  if (!error.isEmpty())
+    TakeProblem(QStringLiteral("Cannot record: ") + error);
+  else
+    FStatus->setText(FPlaying ? QStringLiteral("Recording the sound being played")
+                              : QStringLiteral("Recording"));
   UpdateRecordMark();
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "analysis/FormantTracker.h"
@@ -93,6 +94,13 @@ class TVowelChart : public QWidget {
   void ShowTimeline(bool Shown);
   // Record and R: starts or ends a take.
   void ToggleRecording();
+  // Set by the main window: called as a take starts, it makes blocks come
+  // (starts capture when it is stopped) and sets the analysis afresh, so
+  // that the take's table is what quenvis-render writes for its file.
+  // Returns an empty string, or why no blocks can come.
+  std::function<QString()> PrepareTake;
+  // The status line's text.
+  QString Status() const;
   // Capture has ended (Why says how, when by itself): so does the take.
   void CaptureEnded(const QString& Why);
   // The latest message about takes (also shown in a box).
@@ -137,6 +145,7 @@ class TVowelChart : public QWidget {
   TTimeline* FTimeline;
   QString FTakeMessage;
   int FShownSecond = -1;
+  bool FPlaying = false;  // a recording plays in the place of capture
 };
 
 }  // namespace quenvis
