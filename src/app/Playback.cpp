@@ -127,6 +127,7 @@ void TPlayback::ShowPosition() {
   t.SetLength(FFile->Length());
   t.SetPosition(FFile->Position());
   t.SetPaused(FFile->Paused());
+  t.SetDropouts(FFile->Dropouts());
 }
 
 }  // namespace quenvis

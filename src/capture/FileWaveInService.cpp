@@ -17,6 +17,8 @@ constexpr double BlockSeconds = double(BlockFrames) / SampleRate;
 // Behind by more than this, the pace starts again from where it is rather
 // than hurrying to catch up.
 constexpr std::int64_t MostBehind = 4;
+// Blocks of sound written ahead of the picture at most (about 190 ms).
+constexpr std::int64_t LeadBlocks = 4;
 
 }  // namespace
 
@@ -134,7 +136,7 @@ void TFileWaveInService::Seek(double Seconds) {
   const std::int64_t last = std::max<std::int64_t>(0, (Complete() ? Blocks() : FExpected) - 1);
   const double block = std::floor(std::clamp(Seconds, 0.0, 1e9) / BlockSeconds);
   FNext = std::clamp<std::int64_t>(std::int64_t(block), 0, last);
-  FOutput->Flush();
+  FlushSound();
   Rebase();
   if (OnPosition) OnPosition();
   if (IsStarted() && !FPaused) {
@@ -154,9 +156,10 @@ void TFileWaveInService::SetPaused(bool Paused) {
   if (!Paused && FPaused && Complete() && FNext >= LoopEnd())
     FNext = FLoop && FLoopTo > FLoopFrom ? FLoopFrom : 0;  // at the end: from the start again
   FPaused = Paused;
+  FCountUnderruns = false;
   if (Paused) {
     FTimer.stop();
-    FOutput->Flush();
+    FlushSound();
   } else {
     Rebase();
     if (IsStarted()) Schedule();
@@ -204,6 +207,8 @@ MMRESULT TFileWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& Form
 MMRESULT TFileWaveInService::DoStart() {
   const double rate = std::nearbyint(SampleRate * FSpeed);
   FSounding = FOutput->Open(static_cast<std::uint32_t>(rate));
+  FAudioNext = FNext;
+  FCountUnderruns = false;
   Rebase();
   // The stream counts as started only after this returns.
   if (FPacing) FTimer.start(0);
@@ -227,7 +232,7 @@ bool TFileWaveInService::Deliver() {
   if (FNext >= LoopEnd()) {
     if (FLoop && FLoopTo > FLoopFrom) {
       FNext = FLoopFrom;
-      FOutput->Flush();
+      FlushSound();
       Rebase();
     } else {
       // The end of the take: wait there.
@@ -250,10 +255,41 @@ bool TFileWaveInService::Deliver() {
   FHanded[std::size_t(FHandedAt)] = {to, FNext};
   FHandedAt ^= 1;
   ++FNext;
-  if (FSounding) FOutput->Write(block, uint32_t(BlockBytes));
+  if (FSounding) {
+    // A stream that ran dry while blocks came one after another: a dropout.
+    const std::int64_t underruns = FOutput->Underruns();
+    if (FCountUnderruns) FDropouts += underruns - FSeenUnderruns;
+    FSeenUnderruns = underruns;
+    FCountUnderruns = true;
+    FeedSound();
+  }
   Filled(uint32_t(BlockBytes));
   if (OnPosition) OnPosition();
   return true;
+}
+
+void TFileWaveInService::FlushSound() {
+  FOutput->Flush();
+  FAudioNext = FNext;
+  FCountUnderruns = false;
+}
+
+void TFileWaveInService::FeedSound() {
+  // The sound of the blocks being shown was written before: what a late
+  // timer delays is the picture, not what is heard.
+  if (FAudioNext < FNext - 1) FAudioNext = FNext - 1;
+  const std::int64_t until = std::min({LoopEnd(), Blocks(), FNext + LeadBlocks});
+  while (FAudioNext < until && FOutput->Room() >= std::uint32_t(BlockBytes)) {
+    const unsigned char* block;
+    {
+      std::lock_guard lock(FChunksLock);
+      block = FChunks[std::size_t(FAudioNext / ChunkBlocks)]
+                  ->Blocks[std::size_t(FAudioNext % ChunkBlocks)]
+                  .data();
+    }
+    FOutput->Write(block, uint32_t(BlockBytes));
+    ++FAudioNext;
+  }
 }
 
 void TFileWaveInService::Pump() {
@@ -261,9 +297,28 @@ void TFileWaveInService::Pump() {
   const double due = double(FBaseBlock) + double(FClock.elapsed()) * 1e-3 * FSpeed / BlockSeconds;
   if (due - double(FNext) > double(MostBehind)) Rebase();
   while (double(FNext) <=
-         double(FBaseBlock) + double(FClock.elapsed()) * 1e-3 * FSpeed / BlockSeconds)
+         double(FBaseBlock) + double(FClock.elapsed()) * 1e-3 * FSpeed / BlockSeconds) {
+    if (!SoundWritten()) {
+      // The output takes no more yet (a sink waking up): the picture waits
+      // for the sound rather than the sound being skipped.
+      FWaitingForSound = true;
+      FTimer.start(5);
+      return;
+    }
+    if (FWaitingForSound) {
+      FWaitingForSound = false;
+      Rebase();
+    }
     if (!Deliver()) break;
+  }
   Schedule();
+}
+
+bool TFileWaveInService::SoundWritten() {
+  if (!FSounding || FNext >= std::min(LoopEnd(), Blocks())) return true;
+  if (FAudioNext < FNext) FAudioNext = FNext;
+  if (FAudioNext == FNext) FeedSound();
+  return FAudioNext > FNext;
 }
 
 void TFileWaveInService::Schedule() {

@@ -84,6 +84,10 @@ class TFileWaveInService : public TWaveInStreamService {
   // Hands out up to Blocks blocks now (as many as buffers are queued).
   int Step(int Blocks);
 
+  // Times the sound ran dry while playing on (not after a pause, a seek or
+  // the end).
+  std::int64_t Dropouts() const noexcept { return FDropouts; }
+
   // After each block handed out, and after a seek.
   std::function<void()> OnPosition;
 
@@ -100,6 +104,11 @@ class TFileWaveInService : public TWaveInStreamService {
   void StopDecoding();
   bool Deliver();
   void Pump();
+  void FeedSound();
+  // Whether the sound of the block handed out next is written (or none is
+  // to be); writes ahead when it can.
+  bool SoundWritten();
+  void FlushSound();
   void Rebase();
   void Schedule();
   std::int64_t LoopEnd() const noexcept;
@@ -126,6 +135,10 @@ class TFileWaveInService : public TWaveInStreamService {
   bool FLoop = false;
   std::int64_t FLoopFrom = 0, FLoopTo = 0;
   bool FSounding = false;
+  std::int64_t FAudioNext = 0;  // the block whose sound is written next
+  std::int64_t FSeenUnderruns = 0, FDropouts = 0;
+  bool FCountUnderruns = false;
+  bool FWaitingForSound = false;
   struct THanded {
     const void* Buffer = nullptr;
     std::int64_t Block = 0;

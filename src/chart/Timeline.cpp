@@ -79,6 +79,14 @@ void TTimeline::SetPaused(bool Paused) {
   UpdateText();
 }
 
+void TTimeline::SetDropouts(long long Count) {
+  if (Count == FDropouts) return;
+  FDropouts = Count;
+  UpdateText();
+}
+
+QString TTimeline::Text() const { return FTime->text(); }
+
 void TTimeline::Select(double From, double To) {
   FFrom = std::clamp(std::min(From, To), 0.0, FLength);
   FTo = std::clamp(std::max(From, To), 0.0, FLength);
@@ -109,6 +117,9 @@ void TTimeline::UpdateText() {
   QString text = TimelineTime(FPosition) + QStringLiteral(" / ") + TimelineTime(FLength);
   if (FLoop) text += QStringLiteral("  loop");
   if (FPaused) text += QStringLiteral("  paused");
+  if (FDropouts > 0)
+    text += FDropouts == 1 ? QStringLiteral("  1 dropout")
+                           : QStringLiteral("  %1 dropouts").arg(FDropouts);
   FTime->setText(text);
 }
 

@@ -24,6 +24,8 @@ class TTimeline : public QWidget {
   void SetLength(double Seconds);
   void SetPosition(double Seconds);
   void SetPaused(bool Paused);
+  // Times the sound ran dry while playing: shown when any.
+  void SetDropouts(long long Count);
   double Length() const noexcept { return FLength; }
   double Position() const noexcept { return FPosition; }
   bool Looping() const noexcept { return FLoop; }
@@ -32,6 +34,7 @@ class TTimeline : public QWidget {
   double SelectionTo() const noexcept { return FTo; }
   void Select(double From, double To);
   double Speed() const noexcept;
+  QString Text() const;
   void SetSpeed(double Speed);
 
   // Seconds for a place on the bar.
@@ -64,6 +67,7 @@ class TTimeline : public QWidget {
   double FAnchor = -1;  // where a Shift-drag began, -1 when none
   bool FLoop = false;
   bool FPaused = false;
+  long long FDropouts = 0;
   double FShownSecond = -1;
   QLabel* FTime;
   QComboBox* FSpeed;
