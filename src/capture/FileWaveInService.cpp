@@ -19,6 +19,8 @@ constexpr double BlockSeconds = double(BlockFrames) / SampleRate;
 constexpr std::int64_t MostBehind = 4;
 // Blocks of sound written ahead of the picture at most (about 190 ms).
 constexpr std::int64_t LeadBlocks = 4;
+// How long the output stream outlives the playing.
+constexpr int KeepOutputMs = 3000;
 
 }  // namespace
 
@@ -32,6 +34,8 @@ TFileWaveInService::TFileWaveInService(std::unique_ptr<CSoundOutput> Output, QOb
   FTimer.setSingleShot(true);
   FTimer.setTimerType(Qt::PreciseTimer);
   connect(&FTimer, &QTimer::timeout, this, &TFileWaveInService::Pump);
+  FCloseOutput.setSingleShot(true);
+  connect(&FCloseOutput, &QTimer::timeout, this, [this] { FOutput->Close(); });
 }
 
 TFileWaveInService::~TFileWaveInService() {
@@ -41,6 +45,7 @@ TFileWaveInService::~TFileWaveInService() {
 
 void TFileWaveInService::SetOutput(std::unique_ptr<CSoundOutput> Output) {
   if (IsOpen()) return;
+  FCloseOutput.stop();
   FOutput->Close();
   FOutput = Output ? std::move(Output) : std::make_unique<CSilentOutput>();
 }
@@ -205,6 +210,7 @@ MMRESULT TFileWaveInService::DoOpen(uint32_t DeviceId, const TWaveFormatEx& Form
 }
 
 MMRESULT TFileWaveInService::DoStart() {
+  FCloseOutput.stop();
   const double rate = std::nearbyint(SampleRate * FSpeed);
   FSounding = FOutput->Open(static_cast<std::uint32_t>(rate));
   FAudioNext = FNext;
@@ -217,7 +223,11 @@ MMRESULT TFileWaveInService::DoStart() {
 
 void TFileWaveInService::DoStop() {
   FTimer.stop();
-  FOutput->Close();
+  // The stream goes a little later: while it is there the sound server keeps
+  // its output running at a short latency, and a capture started now from
+  // that output's monitor (or a device clocked with it) delivers at once
+  // instead of after the server's longest sleep (up to 2 s).
+  FCloseOutput.start(KeepOutputMs);
   FSounding = false;
 }
 

@@ -149,6 +149,7 @@ class TFileWaveInService : public TWaveInStreamService {
   QElapsedTimer FClock;
   std::int64_t FBaseBlock = 0;
   QTimer FTimer;
+  QTimer FCloseOutput;
 };
 
 }  // namespace quenvis

@@ -95,8 +95,14 @@ class CPulseSoundOutput final : public CSoundOutput {
       if (!FLoop || pa_threaded_mainloop_start(FLoop) < 0) return false;
     }
     TLock lock(FLoop);
-    FRate = Rate;
     FWanted = true;
+    if (FStream && pa_stream_get_state(FStream) == PA_STREAM_READY && FRate == Rate) {
+      // The stream kept after the last playing serves again, as the server
+      // keeps the output at its latency meanwhile.
+      if (pa_operation* o = pa_stream_flush(FStream, nullptr, nullptr)) pa_operation_unref(o);
+      return true;
+    }
+    FRate = Rate;
     DropStream();
     if (FContext && !PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext))) {
       pa_context_set_state_callback(FContext, nullptr, nullptr);

@@ -207,7 +207,6 @@ TEST(PlaybackPulse, PlaysWithoutGapsAtFullSpeed) {
       last = i;
     }
   ASSERT_LT(first, last) << "nothing heard";
-  std::fprintf(stderr, "heard %zu..%zu of %zu\n", first, last, n);
   // A silence of a millisecond or more inside the tone is a gap; the tone
   // itself is near zero for a few microseconds only.
   int gaps = 0;
@@ -220,6 +219,56 @@ TEST(PlaybackPulse, PlaysWithoutGapsAtFullSpeed) {
   EXPECT_NEAR(double(last - first) / 44100, Seconds, 0.05);
   EXPECT_EQ(file.Dropouts(), 0);
   EXPECT_EQ(form.Chart->Timeline().Text().contains(QStringLiteral("dropout")), false);
+}
+
+// Start while a recording plays goes back to capture at once: the first
+// captured block comes within 300 ms, also from the monitor of an output
+// that nothing else plays into (an idle sink sleeps for up to 2 s).
+TEST(PlaybackPulse, StartAfterPlaybackCapturesWithin300Ms) {
+  ASSERT_FALSE(qEnvironmentVariableIsEmpty("QUENVIS_PULSE_DIR"))
+      << "run through scripts/pulse-private.sh run";
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("short.wav"));
+  {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    const std::vector<std::int16_t> frames(2 * 44100 * 3, 1000);
+    sf_writef_short(f, frames.data(), 44100 * 3);
+    sf_close(f);
+  }
+  TPulseWaveInService live;
+  TForm1 form(&live);
+  const int input = form.CB_Pilotes->findText(InputName, Qt::MatchContains);
+  ASSERT_GE(input, 0);
+  form.CB_Pilotes->setCurrentIndex(input);
+  int captured = 0;
+  auto inner = form.Recorder->OnData;
+  form.Recorder->OnData = [&](void* Data, int32_t Bytes, int32_t Frames, int32_t& Done) {
+    inner(Data, Bytes, Frames, Done);
+    if (!form.Playback->Active()) ++captured;
+  };
+  // Capture, then a recording, then capture again, twice.
+  form.Bt_startClick(nullptr);
+  ASSERT_TRUE(RunUntil([&] { return captured >= 3; }, 5000));
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(form.OpenRecording(path), QString());
+    TFileWaveInService& file = form.Playback->File();
+    ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && form.Playback->Active(); }, 5000));
+    RunFor(1000);
+    const int before = captured;
+    QElapsedTimer t;
+    t.start();
+    form.Bt_startClick(nullptr);
+    ASSERT_TRUE(RunUntil([&] { return captured > before; }, 5000));
+    EXPECT_LE(t.elapsed(), 300) << "round " << round;
+    RunFor(200);
+  }
+  form.Bt_stopClick(nullptr);
+  RunUntil([&] { return !form.Recorder->IsBusy(); }, 3000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, TakesPulse,
