@@ -65,6 +65,7 @@ std::string TFileWaveInService::Load(const std::string& Path) {
     std::lock_guard lock(FChunksLock);
     FChunks.clear();
     FDecodeError.clear();
+    FEndsEarly = false;
   }
   FDecoded.store(0);
   FComplete.store(false);
@@ -89,6 +90,7 @@ std::string TFileWaveInService::Load(const std::string& Path) {
       if (r->Next(chunk->Blocks[std::size_t(b % ChunkBlocks)]) == 0) {
         std::lock_guard lock(FChunksLock);
         FDecodeError = r->Error();
+        FEndsEarly = r->EndedEarly();
         break;
       }
       FDecoded.store(b + 1, std::memory_order_release);
@@ -96,6 +98,11 @@ std::string TFileWaveInService::Load(const std::string& Path) {
     FComplete.store(true, std::memory_order_release);
   });
   return {};
+}
+
+bool TFileWaveInService::EndsEarly() const {
+  std::lock_guard lock(FChunksLock);
+  return FEndsEarly;
 }
 
 std::string TFileWaveInService::DecodeError() const {
@@ -154,6 +161,7 @@ void TFileWaveInService::Seek(double Seconds) {
     Deliver();
     FSounding = sounding;
     FPaused = true;
+    if (OnPosition) OnPosition();  // still paused
   }
 }
 

@@ -62,6 +62,8 @@ class TFileWaveInService : public TWaveInStreamService {
   bool Complete() const noexcept { return FComplete.load(std::memory_order_acquire); }
   // Why decoding ended early, once Complete; empty when it did not.
   std::string DecodeError() const;
+  // Once Complete: the file holds less than its header announced (cut short).
+  bool EndsEarly() const;
   // The take's length: what the header announces until all is decoded.
   double Length() const noexcept;
   // The time at the end of the block last handed out.
@@ -125,6 +127,7 @@ class TFileWaveInService : public TWaveInStreamService {
   std::atomic<std::int64_t> FDecoded{0};
   std::atomic<bool> FComplete{false};
   std::string FDecodeError;  // under FChunksLock
+  bool FEndsEarly = false;   // under FChunksLock
   std::int64_t FExpected = -1;
 
   // Playing.

@@ -34,6 +34,7 @@ class TTimeline : public QWidget {
   double SelectionTo() const noexcept { return FTo; }
   void Select(double From, double To);
   double Speed() const noexcept;
+  // The time, the selection and the state as shown.
   QString Text() const;
   void SetSpeed(double Speed);
 
@@ -68,12 +69,12 @@ class TTimeline : public QWidget {
   bool FLoop = false;
   bool FPaused = false;
   long long FDropouts = 0;
-  double FShownSecond = -1;
+  double FShownTenth = -1;
   QLabel* FTime;
   QComboBox* FSpeed;
 };
 
-// "1:05": minutes and seconds.
+// "1:05.3": minutes, seconds and tenths.
 QString TimelineTime(double Seconds);
 
 }  // namespace quenvis

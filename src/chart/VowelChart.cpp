@@ -304,6 +304,18 @@ void TVowelChart::ShowTimeline(bool Shown) {
 
 QString TVowelChart::Status() const { return FStatus->text(); }
 
+void TVowelChart::SetPlayingName(const QString& Name, bool EndsEarly) {
+  const QString title = QStringLiteral("Quenvis vowel chart");
+  if (Name.isEmpty()) {
+    setWindowTitle(title);
+    return;
+  }
+  setWindowTitle(Name + (EndsEarly ? QStringLiteral(" (cut short)") : QString()) +
+                 QStringLiteral(" - ") + title);
+  if (EndsEarly)
+    FStatus->setText(Name + QStringLiteral(": the file ends early; it plays what it holds"));
+}
+
 void TVowelChart::ToggleRecording() {
   if (FTakes->Recording()) {
     // "Saved" comes once the files are closed and hold sound.

@@ -92,6 +92,9 @@ class TVowelChart : public QWidget {
   TTakeRecorder& Takes() noexcept { return *FTakes; }
   TTimeline& Timeline() noexcept { return *FTimeline; }
   void ShowTimeline(bool Shown);
+  // The file playing in the place of capture, named in the title (none when
+  // empty); one that ends before its header said is called cut short.
+  void SetPlayingName(const QString& Name, bool EndsEarly = false);
   // Record and R: starts or ends a take.
   void ToggleRecording();
   // Set by the main window: called as a take starts, it makes blocks come

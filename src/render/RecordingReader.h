@@ -48,6 +48,8 @@ class CRecordingReader {
   std::int64_t ExpectedBlocks() const noexcept;
   // Frames of the file read so far, at its own rate.
   std::int64_t FramesRead() const noexcept { return FFramesRead; }
+  // Once reading is over: the file held less than its header announced.
+  bool EndedEarly() const noexcept { return FEndedEarly; }
   // Lines for the user once reading is over (the file ended early, ...).
   std::vector<std::string> Notes() const;
 

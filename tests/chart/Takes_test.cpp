@@ -459,6 +459,50 @@ TEST_P(TakeCrash, LeavesAFileReadableUpToTheLastSecond) {
 
 INSTANTIATE_TEST_SUITE_P(Formats, TakeCrash, ::testing::Values("flac", "wav"));
 
+// A file cut short (its header announces more than it holds) plays what it
+// holds and is named as such; the desktop entry opens the files it reads.
+TEST(TakePlayback, CutShortFileIsNamedAsSuchAndTheDesktopEntryOpensFiles) {
+  TSetup s;
+  const QString wav = s.Dir.filePath(QStringLiteral("cut.wav"));
+  {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(QFile::encodeName(wav).constData(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    const std::vector<short> frames(2 * 44100, 300);
+    sf_writef_short(f, frames.data(), 44100);
+    sf_close(f);
+  }
+  ASSERT_TRUE(QFile::resize(wav, 44 + 4 * 20000));
+  TFileWaveInService& file = s.Form->Playback->File();
+  file.SetPacing(false);
+  ASSERT_EQ(s.Form->OpenRecording(wav), QString());
+  ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && file.Complete(); }, 15000));
+  EXPECT_EQ(file.Step(1), 1);
+  RunFor(50);
+  EXPECT_EQ(s.Chart->windowTitle(), QStringLiteral("cut.wav (cut short) - Quenvis vowel chart"));
+  EXPECT_TRUE(s.Chart->Status().contains(QStringLiteral("the file ends early")))
+      << s.Chart->Status().toStdString();
+  // Back to capture: no file named.
+  s.Form->Bt_startClick(nullptr);
+  ASSERT_TRUE(RunUntil([&] { return s.Form->Recorder->IsRecording() && !s.Form->Playback->Active(); },
+                       15000));
+  EXPECT_EQ(s.Chart->windowTitle(), QStringLiteral("Quenvis vowel chart"));
+
+  QFile entry(QStringLiteral(QUENVIS_SOURCE_DIR "/data/quenvis.desktop"));
+  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+  const QString text = QString::fromUtf8(entry.readAll());
+  EXPECT_TRUE(text.contains(QStringLiteral("\nExec=quenvis %f\n")));
+  const qsizetype at = text.indexOf(QStringLiteral("\nMimeType="));
+  ASSERT_GE(at, 0);
+  const QStringList types = text.mid(at + 10).section(u'\n', 0, 0).split(u';', Qt::SkipEmptyParts);
+  for (const char* type : {"audio/flac", "audio/x-wav", "audio/ogg", "audio/mpeg", "audio/x-aiff"})
+    EXPECT_TRUE(types.contains(QString::fromLatin1(type))) << type;
+  for (const QString& type : types) EXPECT_TRUE(type.startsWith(QStringLiteral("audio/"))) << type.toStdString();
+}
+
 // Played back, a recording gives the chart the estimates quenvis-render
 // writes for it, block for block: the take of the playback holds them.
 TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
@@ -566,6 +610,9 @@ TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
   };
   ASSERT_TRUE(step(10));
   EXPECT_DOUBLE_EQ(t.Position(), 10 * block);
+  // Tenths of a second, and the file's name in the window's title.
+  EXPECT_TRUE(t.Text().startsWith(QStringLiteral("0:00.4 / 0:12.0"))) << t.Text().toStdString();
+  EXPECT_EQ(s.Chart->windowTitle(), QStringLiteral("silence.wav - Quenvis vowel chart"));
   t.Step(TTimeline::StepSeconds);  // Right
   EXPECT_DOUBLE_EQ(file.Position(), std::floor((10 * block + 5) / block) * block);
   t.Step(-3 * TTimeline::StepSeconds);  // Left, past the start
@@ -574,6 +621,9 @@ TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
   EXPECT_DOUBLE_EQ(t.Position(), std::floor(7.0 / block) * block);
 
   // L with a selection loops it; again stops looping.
+  t.Select(2.0, 3.25);
+  EXPECT_TRUE(t.Text().contains(QStringLiteral("sel 0:02.0-0:03.2 (0:01.2)")))
+      << t.Text().toStdString();
   t.Select(2.0, 3.0);
   t.ToggleLoop();
   EXPECT_TRUE(file.Looping());
@@ -599,6 +649,7 @@ TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
   ASSERT_TRUE(RunUntil([&] { return s.Blocks == shown + 1; }, 10000));
   EXPECT_DOUBLE_EQ(t.Position(), (std::floor(4.0 / block) + 1) * block);
   EXPECT_TRUE(file.Paused());
+  EXPECT_TRUE(t.Text().contains(QStringLiteral("paused"))) << t.Text().toStdString();
   emit s.Chart->playPauseRequested();
   EXPECT_TRUE(step(1));
 
