@@ -15,6 +15,7 @@
 #include "chart/VowelPlane.h"
 
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QSplitter;
@@ -119,6 +120,7 @@ class TVowelChart : public QWidget {
   void dragEnterEvent(QDragEnterEvent* Event) override;
   void dropEvent(QDropEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
 
  private:
   void SaveWithDialog();
@@ -128,6 +130,7 @@ class TVowelChart : public QWidget {
   void UpdateRecordMark();
   void TakeProblem(const QString& Message);
   void BuildTakeSettings();
+  void PlaceToolbar();
 
   bool FPaused = false;
   QString FReferencePath;
@@ -148,7 +151,11 @@ class TVowelChart : public QWidget {
   TTimeline* FTimeline;
   QString FTakeMessage;
   int FShownSecond = -1;
-  bool FPlaying = false;  // a recording plays in the place of capture
+  bool FPlaying = false;
+  QWidget* FRefsBox;
+  QWidget* FTakesBox;
+  QGridLayout* FToolbar;
+  bool FNarrowToolbar = false;  // a recording plays in the place of capture
 };
 
 }  // namespace quenvis
