@@ -51,7 +51,11 @@ void TFileWaveInService::SetOutput(std::unique_ptr<CSoundOutput> Output) {
 }
 
 void TFileWaveInService::StopDecoding() {
-  FStopDecoding.store(true);
+  {
+    std::lock_guard lock(FChunksLock);
+    FStopDecoding.store(true);
+  }
+  FDecodeWake.notify_all();
   if (FDecoder.joinable()) FDecoder.join();
   FStopDecoding.store(false);
 }
@@ -66,38 +70,115 @@ std::string TFileWaveInService::Load(const std::string& Path) {
     FChunks.clear();
     FDecodeError.clear();
     FEndsEarly = false;
+    FFirst = 0;
+    FSeekTo = -1;
   }
   FDecoded.store(0);
+  FTotal.store(-1);
   FComplete.store(false);
   FExpected = reader->ExpectedBlocks();
   FPath = Path;
   FLoaded = true;
   FNext = 0;
+  FPlayBlock.store(0);
   FPaused = false;
   FLoop = false;
-  FDecoder = std::thread([this, r = std::move(reader)]() mutable {
-    for (std::int64_t b = 0; !FStopDecoding.load(std::memory_order_relaxed); ++b) {
-      if (b % ChunkBlocks == 0) {
-        auto chunk = std::make_unique<TChunk>();
-        std::lock_guard lock(FChunksLock);
-        FChunks.push_back(std::move(chunk));
-      }
-      TChunk* chunk;
-      {
-        std::lock_guard lock(FChunksLock);
-        chunk = FChunks.back().get();
-      }
-      if (r->Next(chunk->Blocks[std::size_t(b % ChunkBlocks)]) == 0) {
-        std::lock_guard lock(FChunksLock);
-        FDecodeError = r->Error();
-        FEndsEarly = r->EndedEarly();
-        break;
-      }
-      FDecoded.store(b + 1, std::memory_order_release);
-    }
-    FComplete.store(true, std::memory_order_release);
-  });
+  FDecoder = std::thread([this, r = std::move(reader)]() mutable { Decode(*r); });
   return {};
+}
+
+void TFileWaveInService::Decode(CRecordingReader& Reader) {
+  std::int64_t b = 0;
+  bool ended = false;
+  std::unique_ptr<TChunk> spare;
+  for (;;) {
+    if (!spare) spare = std::make_unique<TChunk>();
+    TChunk* chunk = nullptr;
+    std::int64_t seekTo = -1;
+    {
+      std::unique_lock lock(FChunksLock);
+      // Decodes ahead of the playing as far as AheadChunks, and lets go of
+      // what lies more than BehindChunks behind it: memory stays bounded
+      // whatever the length.
+      FDecodeWake.wait(lock, [&] {
+        return FStopDecoding.load() || FSeekTo >= 0 ||
+               (!ended && b / ChunkBlocks <= FPlayBlock.load() / ChunkBlocks + AheadChunks);
+      });
+      if (FStopDecoding.load()) return;
+      const std::int64_t keepFrom =
+          std::max<std::int64_t>(0, FPlayBlock.load() / ChunkBlocks - BehindChunks);
+      for (std::int64_t c = FFirst / ChunkBlocks; c < keepFrom && c < std::int64_t(FChunks.size());
+           ++c)
+        FChunks[std::size_t(c)].reset();
+      FFirst = std::max(FFirst, std::min(keepFrom * ChunkBlocks, FDecoded.load()));
+      if (FSeekTo >= 0) {
+        // Somewhere not decoded: decoding starts again at its chunk.
+        seekTo = FSeekTo / ChunkBlocks * ChunkBlocks;
+        FSeekTo = -1;
+        for (auto& c : FChunks) c.reset();
+        FFirst = seekTo;
+        FDecoded.store(seekTo, std::memory_order_release);
+      } else {
+        const auto c = std::size_t(b / ChunkBlocks);
+        if (FChunks.size() <= c) FChunks.resize(c + 1);
+        if (!FChunks[c]) FChunks[c] = std::move(spare);
+        chunk = FChunks[c].get();
+      }
+    }
+    if (seekTo >= 0) {
+      b = seekTo;
+      ended = !Reader.Seek(seekTo * BlockFrames);
+      continue;
+    }
+    if (Reader.Next(chunk->Blocks[std::size_t(b % ChunkBlocks)]) == 0) {
+      std::lock_guard lock(FChunksLock);
+      FDecodeError = Reader.Error();
+      FEndsEarly = Reader.EndedEarly();
+      FTotal.store(b, std::memory_order_release);
+      FComplete.store(true, std::memory_order_release);
+      ended = true;
+      continue;
+    }
+    FDecoded.store(++b, std::memory_order_release);
+  }
+}
+
+bool TFileWaveInService::Available(std::int64_t Block) const {
+  std::lock_guard lock(FChunksLock);
+  return Block >= FFirst && Block < FDecoded.load(std::memory_order_acquire);
+}
+
+void TFileWaveInService::NeedBlock(std::int64_t Block) {
+  {
+    std::lock_guard lock(FChunksLock);
+    if (Block >= FFirst && Block < FDecoded.load(std::memory_order_acquire)) return;
+    // Blocks the decoder is about to reach are waited for.
+    const std::int64_t next = FDecoded.load(std::memory_order_acquire);
+    if (!(Block >= next && Block < next + ChunkBlocks && Block >= FFirst)) FSeekTo = Block;
+  }
+  FDecodeWake.notify_all();
+}
+
+void TFileWaveInService::SetPlayBlock(std::int64_t Block) {
+  const std::int64_t before = FPlayBlock.exchange(Block);
+  if (before / ChunkBlocks != Block / ChunkBlocks) FDecodeWake.notify_all();
+}
+
+bool TFileWaveInService::CopyBlock(std::int64_t Block, void* To) const {
+  // Under the lock: a seek elsewhere may let go of the piece meanwhile.
+  std::lock_guard lock(FChunksLock);
+  if (Block < FFirst || Block >= FDecoded.load(std::memory_order_acquire)) return false;
+  const TChunk* c = FChunks[std::size_t(Block / ChunkBlocks)].get();
+  if (!c) return false;
+  std::memcpy(To, c->Blocks[std::size_t(Block % ChunkBlocks)].data(), std::size_t(BlockBytes));
+  return true;
+}
+
+std::size_t TFileWaveInService::HeldBytes() const {
+  std::lock_guard lock(FChunksLock);
+  std::size_t n = 0;
+  for (const auto& c : FChunks) n += c ? sizeof(TChunk) : 0;
+  return n;
 }
 
 bool TFileWaveInService::EndsEarly() const {
@@ -117,6 +198,11 @@ MMRESULT TFileWaveInService::waveInGetDevCaps(uint32_t DeviceId, TWaveInCaps& Ca
   Caps.dwFormats = WAVE_FORMAT_4S16;
   Caps.wChannels = 2;
   return MMSYSERR_NOERROR;
+}
+
+std::int64_t TFileWaveInService::Blocks() const noexcept {
+  return Complete() ? FTotal.load(std::memory_order_acquire)
+                    : FDecoded.load(std::memory_order_acquire);
 }
 
 double TFileWaveInService::Length() const noexcept {
@@ -148,6 +234,8 @@ void TFileWaveInService::Seek(double Seconds) {
   const std::int64_t last = std::max<std::int64_t>(0, (Complete() ? Blocks() : FExpected) - 1);
   const double block = std::floor(std::clamp(Seconds, 0.0, 1e9) / BlockSeconds);
   FNext = std::clamp<std::int64_t>(std::int64_t(block), 0, last);
+  SetPlayBlock(FNext);
+  NeedBlock(FNext);
   FlushSound();
   Rebase();
   if (OnPosition) OnPosition();
@@ -259,17 +347,15 @@ bool TFileWaveInService::Deliver() {
       return false;
     }
   }
-  if (FNext >= Blocks()) return false;  // not decoded yet
+  SetPlayBlock(FNext);
+  if (!Available(FNext)) {  // not decoded yet
+    NeedBlock(FNext);
+    return false;
+  }
   uint32_t room = 0;
   char* to = FillPointer(room);
   if (to == nullptr || room < uint32_t(BlockBytes)) return false;
-  const unsigned char* block;
-  {
-    std::lock_guard lock(FChunksLock);
-    block =
-        FChunks[std::size_t(FNext / ChunkBlocks)]->Blocks[std::size_t(FNext % ChunkBlocks)].data();
-  }
-  std::memcpy(to, block, std::size_t(BlockBytes));
+  if (!CopyBlock(FNext, to)) return false;
   FHanded[std::size_t(FHandedAt)] = {to, FNext};
   FHandedAt ^= 1;
   ++FNext;
@@ -296,16 +382,10 @@ void TFileWaveInService::FeedSound() {
   // The sound of the blocks being shown was written before: what a late
   // timer delays is the picture, not what is heard.
   if (FAudioNext < FNext - 1) FAudioNext = FNext - 1;
-  const std::int64_t until = std::min({LoopEnd(), Blocks(), FNext + LeadBlocks});
+  const std::int64_t until = std::min(LoopEnd(), FNext + LeadBlocks);
   while (FAudioNext < until && FOutput->Room() >= std::uint32_t(BlockBytes)) {
-    const unsigned char* block;
-    {
-      std::lock_guard lock(FChunksLock);
-      block = FChunks[std::size_t(FAudioNext / ChunkBlocks)]
-                  ->Blocks[std::size_t(FAudioNext % ChunkBlocks)]
-                  .data();
-    }
-    FOutput->Write(block, uint32_t(BlockBytes));
+    if (!CopyBlock(FAudioNext, FSoundBlock.data())) break;
+    FOutput->Write(FSoundBlock.data(), uint32_t(BlockBytes));
     ++FAudioNext;
   }
 }
@@ -333,7 +413,7 @@ void TFileWaveInService::Pump() {
 }
 
 bool TFileWaveInService::SoundWritten() {
-  if (!FSounding || FNext >= std::min(LoopEnd(), Blocks())) return true;
+  if (!FSounding || FNext >= LoopEnd() || !Available(FNext)) return true;
   if (FAudioNext < FNext) FAudioNext = FNext;
   if (FAudioNext == FNext) FeedSound();
   return FAudioNext > FNext;
@@ -345,7 +425,7 @@ void TFileWaveInService::Schedule() {
   // Without a queued buffer, BufferAdded goes on; undecoded sound is waited for.
   if (FillPointer(room) == nullptr) return;
   double wait = 10;
-  if (FNext < Blocks())
+  if (Available(FNext))
     wait = (double(FNext - FBaseBlock) * BlockSeconds / FSpeed) * 1e3 - double(FClock.elapsed());
   FTimer.start(int(std::clamp(std::ceil(wait), 0.0, 1000.0)));
 }

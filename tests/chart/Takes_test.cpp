@@ -503,6 +503,74 @@ TEST(TakePlayback, CutShortFileIsNamedAsSuchAndTheDesktopEntryOpensFiles) {
   for (const QString& type : types) EXPECT_TRUE(type.startsWith(QStringLiteral("audio/"))) << type.toStdString();
 }
 
+// The memory this process holds, in bytes.
+std::int64_t ResidentBytes() {
+  QFile status(QStringLiteral("/proc/self/status"));
+  if (!status.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : status.readAll().split('\n'))
+    if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ')[0].toLongLong() * 1024;
+  return -1;
+}
+
+// A long recording plays from the file: what is decoded stays within 100 MB
+// whatever the length, and a seek anywhere plays from there.
+TEST(TakePlayback, LongRecordingPlaysWithBoundedMemory) {
+  TSetup s;
+  // 20 minutes of silence, a sparse file: nothing to write, 212 MB decoded.
+  const std::int64_t frames = 44100LL * 60 * 20;
+  const QString wav = s.Dir.filePath(QStringLiteral("long.wav"));
+  {
+    QFile f(wav);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    auto u32 = [&](std::uint32_t v) {
+      const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+      f.write(b, 4);
+    };
+    auto u16 = [&](std::uint16_t v) {
+      const char b[2] = {char(v), char(v >> 8)};
+      f.write(b, 2);
+    };
+    const auto data = std::uint32_t(frames * 4);
+    f.write("RIFF", 4);
+    u32(36 + data);
+    f.write("WAVEfmt ", 8);
+    u32(16);
+    u16(1);
+    u16(2);
+    u32(44100);
+    u32(44100 * 4);
+    u16(4);
+    u16(16);
+    f.write("data", 4);
+    u32(data);
+    ASSERT_TRUE(f.resize(44 + std::int64_t(data)));
+  }
+  const std::int64_t before = ResidentBytes();
+  ASSERT_GT(before, 0);
+  TFileWaveInService& file = s.Form->Playback->File();
+  file.SetPacing(false);
+  ASSERT_EQ(s.Form->OpenRecording(wav), QString());
+  ASSERT_TRUE(RunUntil([&] { return file.IsStarted(); }, 15000));
+  // Decoding runs ahead until it stops by itself.
+  std::int64_t decoded = -1;
+  for (int i = 0; i < 100 && file.Blocks() != decoded; ++i) {
+    decoded = file.Blocks();
+    RunFor(150);
+  }
+  constexpr std::int64_t Limit = 100LL << 20;
+  EXPECT_LT(ResidentBytes() - before, Limit);
+  const double block = double(BlockFrames) / SampleRate;
+  EXPECT_NEAR(file.Length(), 1200.0, 1.0);
+
+  // Near the end, then near the start again.
+  for (const double at : {1140.0, 10.0}) {
+    emit s.Chart->Timeline().seekRequested(at);
+    ASSERT_TRUE(RunUntil([&] { return file.Step(1) == 1; }, 15000)) << at;
+    EXPECT_NEAR(file.Position(), at, 2 * block);
+    EXPECT_LT(ResidentBytes() - before, Limit);
+  }
+}
+
 // Played back, a recording gives the chart the estimates quenvis-render
 // writes for it, block for block: the take of the playback holds them.
 TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
