@@ -174,13 +174,6 @@ bool TFileWaveInService::CopyBlock(std::int64_t Block, void* To) const {
   return true;
 }
 
-std::size_t TFileWaveInService::HeldBytes() const {
-  std::lock_guard lock(FChunksLock);
-  std::size_t n = 0;
-  for (const auto& c : FChunks) n += c ? sizeof(TChunk) : 0;
-  return n;
-}
-
 bool TFileWaveInService::EndsEarly() const {
   std::lock_guard lock(FChunksLock);
   return FEndsEarly;

@@ -99,9 +99,6 @@ class TFileWaveInService : public TWaveInStreamService {
   // the end).
   std::int64_t Dropouts() const noexcept { return FDropouts; }
 
-  // Bytes of decoded sound held.
-  std::size_t HeldBytes() const;
-
   // After each block handed out, and after a seek.
   std::function<void()> OnPosition;
 
