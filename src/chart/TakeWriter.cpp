@@ -260,8 +260,9 @@ bool CTakeWriter::WriteLines(std::int64_t OnDisk) {
 
 void CTakeWriter::Sync() {
   if (FWav) {
-    sf_command(FSound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+    // The frames first: the header never counts frames a power cut loses.
     ::fdatasync(FSoundFd);
+    sf_command(FSound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
   } else if (!FFlac->Sync()) {
     SetFault("cannot write the take: " + SystemError(FFlac->Error()));
     return;
