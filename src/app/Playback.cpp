@@ -1,5 +1,6 @@
 #include "app/Playback.h"
 
+#include <QFileInfo>
 #include <QMessageBox>
 
 #include "app/UIQuenvis.h"
@@ -59,6 +60,7 @@ QString TPlayback::Open(const QString& Path) {
   FForm.Chart->Timeline().Select(0, 0);
   FForm.Chart->Timeline().SetSpeed(FFile->Speed());
   if (FForm.Chart->Timeline().Looping()) FForm.Chart->Timeline().ToggleLoop();
+  FToldEndsEarly = false;
   FWant = EWant::File;
   Apply();
   return {};
@@ -87,7 +89,10 @@ void TPlayback::Apply() {
   const EWant want = FWant;
   FRouter->UseFile(want == EWant::File);
   recorder.SetDeviceFree(want == EWant::File);
-  if (FForm.Chart) FForm.Chart->ShowTimeline(want == EWant::File);
+  if (FForm.Chart) {
+    FForm.Chart->ShowTimeline(want == EWant::File);
+    FForm.Chart->SetPlayingName(want == EWant::File ? PlayingName() : QString());
+  }
   // Start as the button does, with the analysis starting afresh.
   FStarting = true;
   FForm.Bt_startClick(&FForm);
@@ -118,6 +123,7 @@ void TPlayback::Attach(TVowelChart& Chart) {
     if (FRouter->UsingFile()) FFile->Seek(S);
   });
   Chart.ShowTimeline(FRouter->UsingFile());
+  Chart.SetPlayingName(FRouter->UsingFile() ? PlayingName() : QString());
   ShowPosition();
 }
 
@@ -127,6 +133,15 @@ void TPlayback::ShowPosition() {
   t.SetLength(FFile->Length());
   t.SetPosition(FFile->Position());
   t.SetPaused(FFile->Paused());
+  t.SetDropouts(FFile->Dropouts());
+  if (!FToldEndsEarly && FRouter->UsingFile() && FFile->Complete() && FFile->EndsEarly()) {
+    FToldEndsEarly = true;
+    FForm.Chart->SetPlayingName(PlayingName(), true);
+  }
+}
+
+QString TPlayback::PlayingName() const {
+  return QFileInfo(QString::fromStdString(FFile->Path())).fileName();
 }
 
 }  // namespace quenvis

@@ -48,6 +48,7 @@ class TPlayback : public QObject {
   enum class EWant { Nothing, File, Live };
   void Apply();
   void ShowPosition();
+  QString PlayingName() const;
 
   TForm1& FForm;
   std::unique_ptr<CWaveInService> FOwnedLive;
@@ -55,6 +56,7 @@ class TPlayback : public QObject {
   std::unique_ptr<CWaveInRouter> FRouter;
   EWant FWant = EWant::Nothing;
   bool FStarting = false;  // Apply is pressing Start
+  bool FToldEndsEarly = false;
 };
 
 }  // namespace quenvis

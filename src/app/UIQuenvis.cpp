@@ -20,6 +20,7 @@
 #include <QShortcut>
 #include <QTime>
 #include <cmath>
+#include <cstring>
 
 #include "analysis/FormantTracker.h"
 #include "analysis/UFFT_iterative_tabs.h"
@@ -300,6 +301,7 @@ void TForm1::ShowChart() {
   if (!Chart) {
     Chart = new TVowelChart();
     Playback->Attach(*Chart);
+    Chart->PrepareTake = [this] { return PrepareTake(); };
   }
   if (!Formants) Formants = std::make_unique<CFormantTracker>(Chart->FormantVoice());
   Chart->show();
@@ -391,6 +393,12 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, s
   // them; its estimator chooses its ceiling from the voice it hears unless
   // the chart's voice fixes it (remade only when that changes).
   TChartBlock toChart;
+  if (Frames >= 0 && Frames < BlockFrames) {
+    // What the buffer held before is no part of a short block: analysed as
+    // silence, as quenvis-render pads a file's short last block.
+    std::memset(static_cast<unsigned char*>(Data) + std::size_t(Frames) * 4, 0,
+                std::size_t(BlockFrames - Frames) * 4);
+  }
   if (Chart && Chart->isVisible() && Formants) {
     if (Formants->Voice() != Chart->FormantVoice())
       Formants = std::make_unique<CFormantTracker>(Chart->FormantVoice());
@@ -508,14 +516,32 @@ bool TForm1::StartCapture() {
   return Recorder->Start();
 }
 
-void TForm1::Bt_startClick(QObject* /*Sender*/) {
+QString TForm1::PrepareTake() {
+  // The take's first block is analysed as quenvis-render analyses a file's.
+  if (Formants) Formants->Reset();
+  // During playback the take is of the sound played.
+  if (Playback->Active() || FStartQueued) return {};
+  if (Recorder->IsBusy() && !Recorder->IsStopping()) return {};
+  if (PressStart()) return {};
+  return QStringLiteral("capture could not start: ") + QString::fromLatin1(StartFailure());
+}
+
+const char* TForm1::StartFailure() const {
+  return Recorder->DeviceCount() == 0                         ? "no device"
+         : Recorder->StartResult() == MMSYSERR_NODRIVER ? "the sound server is not running"
+                                                        : "the device could not be opened";
+}
+
+void TForm1::Bt_startClick(QObject* /*Sender*/) { PressStart(); }
+
+bool TForm1::PressStart() {
   FResumeDevice = -1;
   FStartQueued = false;
   // While a recording plays, Start goes back to capture.
-  if (Playback->Leave()) return;
+  if (Playback->Leave()) return true;
   const QVariant selected = CB_Pilotes->currentData();
   if (selected.isValid()) FChosenDevice = selected.toInt();
-  if (StartCapture()) return;
+  if (StartCapture()) return true;
   const MMRESULT result = Recorder->StartResult();
   if (result == MMSYSERR_ALLOCATED) {
     // Refused while Stop is still closing the device: it starts once closed.
@@ -524,13 +550,12 @@ void TForm1::Bt_startClick(QObject* /*Sender*/) {
       FStartQueued = true;
       if (!Recorder->IsBusy())
         QMetaObject::invokeMethod(this, &TForm1::RunQueuedStart, Qt::QueuedConnection);
+      return true;
     }
-    return;
+    return Recorder->IsRecording();
   }
-  const char* why = Recorder->DeviceCount() == 0  ? "no device"
-                    : result == MMSYSERR_NODRIVER ? "the sound server is not running"
-                                                  : "the device could not be opened";
-  AddLine(QStringLiteral("Start: ") + QString::fromLatin1(why));
+  AddLine(QStringLiteral("Start: ") + QString::fromLatin1(StartFailure()));
+  return false;
 }
 
 void TForm1::Bt_stopClick(QObject* /*Sender*/) {

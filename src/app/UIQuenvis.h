@@ -150,6 +150,12 @@ class TForm1 : public QWidget {
   void ShowNewestLine();
   // Start's work; true when capture has started.
   bool StartCapture();
+  // Start's button; false when capture cannot start (the reason is shown).
+  bool PressStart();
+  // The chart's Record: capture started when stopped, the analysis afresh.
+  QString PrepareTake();
+  // Why Start failed, in a few words.
+  const char* StartFailure() const;
   void RunQueuedStart();
   void ResumeIfBack();
 

@@ -5,14 +5,17 @@
 // the chosen speed, and their sound goes to the default output at the same
 // pace (slower playback plays the same frames at a lower rate: lower pitch).
 //
-// The file is decoded on a thread of its own into memory, so playing can
-// begin with the first block and seeking is immediate. A block is handed
+// The file is decoded on a thread of its own, a little ahead of the playing
+// (about 95 s) and kept a little behind it (about 24 s), so that memory stays
+// bounded whatever the length; a seek elsewhere makes the decoder seek in
+// the file. A block is handed
 // out whole: the short last block of a file is filled with silence, as
 // quenvis-render analyses it.
 //
 // Playing stops at the end of the take (or goes back to the start of the
 // loop); the stream stays open, so seeking back plays on.
 
+#include "analysis/Common.h"
 #include "capture/SoundOutput.h"
 #include "capture/UMyMMSystem.h"
 
@@ -22,6 +25,7 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,11 +36,15 @@
 
 namespace quenvis {
 
+class CRecordingReader;
+
 class TFileWaveInService : public TWaveInStreamService {
   Q_OBJECT
  public:
-  // Blocks of each piece of decoded sound.
+  // Blocks of each piece of decoded sound (2 MB, about 12 s).
   static constexpr int ChunkBlocks = 256;
+  // Pieces decoded ahead of the playing, and kept behind it.
+  static constexpr int AheadChunks = 8, BehindChunks = 2;
 
   // Output: where the sound goes; none plays nothing.
   explicit TFileWaveInService(std::unique_ptr<CSoundOutput> Output = nullptr,
@@ -57,11 +65,14 @@ class TFileWaveInService : public TWaveInStreamService {
   MMRESULT waveInGetDevCaps(uint32_t DeviceId, TWaveInCaps& Caps) override;
 
   // Playing, all on the UI thread. Times are seconds of the take.
-  // Blocks decoded so far, and whether that is all of them.
-  std::int64_t Blocks() const noexcept { return FDecoded.load(std::memory_order_acquire); }
+  // The take's blocks once Complete (its end was decoded), until then the
+  // end of what is decoded.
+  std::int64_t Blocks() const noexcept;
   bool Complete() const noexcept { return FComplete.load(std::memory_order_acquire); }
   // Why decoding ended early, once Complete; empty when it did not.
   std::string DecodeError() const;
+  // Once Complete: the file holds less than its header announced (cut short).
+  bool EndsEarly() const;
   // The take's length: what the header announces until all is decoded.
   double Length() const noexcept;
   // The time at the end of the block last handed out.
@@ -84,6 +95,10 @@ class TFileWaveInService : public TWaveInStreamService {
   // Hands out up to Blocks blocks now (as many as buffers are queued).
   int Step(int Blocks);
 
+  // Times the sound ran dry while playing on (not after a pause, a seek or
+  // the end).
+  std::int64_t Dropouts() const noexcept { return FDropouts; }
+
   // After each block handed out, and after a seek.
   std::function<void()> OnPosition;
 
@@ -96,10 +111,21 @@ class TFileWaveInService : public TWaveInStreamService {
 
  private:
   struct TChunk;
-  void Decode(std::string Path);
+  void Decode(CRecordingReader& Reader);
+  bool Available(std::int64_t Block) const;
+  // Asks the decoder for Block (seeking when it is far from what it decodes).
+  void NeedBlock(std::int64_t Block);
+  void SetPlayBlock(std::int64_t Block);
+  // Copies the decoded block to To; false when it is not there.
+  bool CopyBlock(std::int64_t Block, void* To) const;
   void StopDecoding();
   bool Deliver();
   void Pump();
+  void FeedSound();
+  // Whether the sound of the block handed out next is written (or none is
+  // to be); writes ahead when it can.
+  bool SoundWritten();
+  void FlushSound();
   void Rebase();
   void Schedule();
   std::int64_t LoopEnd() const noexcept;
@@ -113,9 +139,15 @@ class TFileWaveInService : public TWaveInStreamService {
   std::atomic<bool> FStopDecoding{false};
   mutable std::mutex FChunksLock;
   std::vector<std::unique_ptr<TChunk>> FChunks;
-  std::atomic<std::int64_t> FDecoded{0};
+  std::condition_variable FDecodeWake;
+  std::atomic<std::int64_t> FDecoded{0};  // the end of the decoded blocks
+  std::atomic<std::int64_t> FTotal{-1};   // once Complete
+  std::atomic<std::int64_t> FPlayBlock{0};
+  std::int64_t FFirst = 0;                // the first decoded block held, under FChunksLock
+  std::int64_t FSeekTo = -1;              // asked of the decoder, under FChunksLock
   std::atomic<bool> FComplete{false};
   std::string FDecodeError;  // under FChunksLock
+  bool FEndsEarly = false;   // under FChunksLock
   std::int64_t FExpected = -1;
 
   // Playing.
@@ -126,6 +158,11 @@ class TFileWaveInService : public TWaveInStreamService {
   bool FLoop = false;
   std::int64_t FLoopFrom = 0, FLoopTo = 0;
   bool FSounding = false;
+  std::int64_t FAudioNext = 0;  // the block whose sound is written next
+  std::array<unsigned char, BlockBytes> FSoundBlock{};
+  std::int64_t FSeenUnderruns = 0, FDropouts = 0;
+  bool FCountUnderruns = false;
+  bool FWaitingForSound = false;
   struct THanded {
     const void* Buffer = nullptr;
     std::int64_t Block = 0;
@@ -136,6 +173,7 @@ class TFileWaveInService : public TWaveInStreamService {
   QElapsedTimer FClock;
   std::int64_t FBaseBlock = 0;
   QTimer FTimer;
+  QTimer FCloseOutput;
 };
 
 }  // namespace quenvis

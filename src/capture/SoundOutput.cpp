@@ -7,6 +7,7 @@
 #include <QMediaDevices>
 
 #include <algorithm>
+#include <atomic>
 
 #if defined(QUENVIS_HAVE_PULSE)
 #include <pulse/pulseaudio.h>
@@ -18,6 +19,11 @@ namespace {
 
 constexpr std::uint32_t FrameBytes = 4;
 constexpr std::uint32_t BlockBytesOut = 2048 * FrameBytes;
+// The latency asked of the stream: about 190 ms, of which the server leaves
+// the client a queue of 100 ms or more, enough for a late timer or a busy
+// window. Playing starts with a block queued.
+constexpr std::uint32_t QueueBytes = 4 * BlockBytesOut;
+constexpr std::uint32_t StartBytes = BlockBytesOut;  // about 46 ms
 
 // Qt Multimedia's sink, pushed to. A change of rate makes a new sink.
 class CQtSoundOutput final : public CSoundOutput {
@@ -31,7 +37,7 @@ class CQtSoundOutput final : public CSoundOutput {
     const QAudioDevice device = QMediaDevices::defaultAudioOutput();
     if (device.isNull() || !device.isFormatSupported(format)) return false;
     FSink = std::make_unique<QAudioSink>(device, format);
-    FSink->setBufferSize(int(4 * BlockBytesOut));
+    FSink->setBufferSize(int(QueueBytes));
     FDevice = FSink->start();
     FRate = Rate;
     return FDevice != nullptr;
@@ -40,6 +46,9 @@ class CQtSoundOutput final : public CSoundOutput {
     if (!FDevice) return;
     const auto room = std::min<qint64>(FSink->bytesFree(), Bytes);
     if (room > 0) FDevice->write(static_cast<const char*>(Frames), room - room % FrameBytes);
+  }
+  std::uint32_t Room() override {
+    return FSink ? std::uint32_t(std::max<qint64>(0, FSink->bytesFree())) : 0;
   }
   void SetRate(std::uint32_t Rate) override {
     if (FSink && Rate != FRate) Open(Rate);
@@ -86,8 +95,14 @@ class CPulseSoundOutput final : public CSoundOutput {
       if (!FLoop || pa_threaded_mainloop_start(FLoop) < 0) return false;
     }
     TLock lock(FLoop);
-    FRate = Rate;
     FWanted = true;
+    if (FStream && pa_stream_get_state(FStream) == PA_STREAM_READY && FRate == Rate) {
+      // The stream kept after the last playing serves again, as the server
+      // keeps the output at its latency meanwhile.
+      if (pa_operation* o = pa_stream_flush(FStream, nullptr, nullptr)) pa_operation_unref(o);
+      return true;
+    }
+    FRate = Rate;
     DropStream();
     if (FContext && !PA_CONTEXT_IS_GOOD(pa_context_get_state(FContext))) {
       pa_context_set_state_callback(FContext, nullptr, nullptr);
@@ -115,6 +130,16 @@ class CPulseSoundOutput final : public CSoundOutput {
     if (n >= FrameBytes)
       pa_stream_write(FStream, Frames, n - n % FrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
   }
+
+  std::uint32_t Room() override {
+    if (!FLoop) return 0;
+    TLock lock(FLoop);
+    if (!FStream || pa_stream_get_state(FStream) != PA_STREAM_READY) return 0;
+    const size_t room = pa_stream_writable_size(FStream);
+    return room == size_t(-1) ? 0 : std::uint32_t(std::min<size_t>(room, QueueBytes));
+  }
+
+  std::int64_t Underruns() const override { return FUnderruns.load(std::memory_order_relaxed); }
 
   void SetRate(std::uint32_t Rate) override {
     if (!FLoop) return;
@@ -157,21 +182,26 @@ class CPulseSoundOutput final : public CSoundOutput {
     const pa_sample_spec spec{PA_SAMPLE_S16LE, FRate, 2};
     FStream = pa_stream_new(FContext, "Quenvis playback", &spec, nullptr);
     if (!FStream) return;
-    // A short queue keeps the sound close to the picture; playing starts
-    // with two blocks queued.
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
-    attr.tlength = 3 * BlockBytesOut;
-    attr.prebuf = 2 * BlockBytesOut;
+    attr.tlength = QueueBytes;
+    attr.prebuf = StartBytes;
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(-1);
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_VARIABLE_RATE);
+    pa_stream_set_underflow_callback(
+        FStream,
+        [](pa_stream*, void* Self) {
+          static_cast<CPulseSoundOutput*>(Self)->FUnderruns.fetch_add(1, std::memory_order_relaxed);
+        },
+        this);
     if (pa_stream_connect_playback(FStream, nullptr, &attr, flags, nullptr, nullptr) < 0)
       DropStream();
   }
 
   void DropStream() {
     if (!FStream) return;
+    pa_stream_set_underflow_callback(FStream, nullptr, nullptr);
     pa_stream_disconnect(FStream);
     pa_stream_unref(FStream);
     FStream = nullptr;
@@ -182,6 +212,7 @@ class CPulseSoundOutput final : public CSoundOutput {
   pa_stream* FStream = nullptr;
   std::uint32_t FRate = 44100;
   bool FWanted = false;
+  std::atomic<std::int64_t> FUnderruns{0};
 };
 #endif
 

@@ -1,7 +1,8 @@
 #pragma once
 // Where a recording's sound goes while it plays: the default output device.
-// Stereo signed 16-bit frames, written as the picture shows them; a write
-// that finds the device's queue full drops the rest rather than wait.
+// Stereo signed 16-bit frames, written ahead of the picture as far as Room
+// allows, so that the stream's queue covers the scheduling's jitter; a write
+// that finds the queue full drops the rest rather than wait.
 #include <cstdint>
 #include <memory>
 
@@ -14,6 +15,10 @@ class CSoundOutput {
   // same frames at a lower rate); false when nothing can play.
   virtual bool Open(std::uint32_t Rate) = 0;
   virtual void Write(const void* Frames, std::uint32_t Bytes) = 0;
+  // Bytes that can be written now without dropping any.
+  virtual std::uint32_t Room() = 0;
+  // Times the stream ran dry since it was opened.
+  virtual std::int64_t Underruns() const { return 0; }
   virtual void SetRate(std::uint32_t Rate) = 0;
   // Drops what is queued and not yet heard (pause, seek).
   virtual void Flush() = 0;
@@ -25,6 +30,7 @@ class CSilentOutput final : public CSoundOutput {
  public:
   bool Open(std::uint32_t) override { return true; }
   void Write(const void*, std::uint32_t) override {}
+  std::uint32_t Room() override { return 1u << 30; }
   void SetRate(std::uint32_t) override {}
   void Flush() override {}
   void Close() override {}

@@ -90,7 +90,18 @@ void TTakeRecorder::WriterEvent() {
       message += (message.isEmpty() ? QString() : QStringLiteral("; ")) +
                  QStringLiteral("%1 blocks were lost (the disk was too slow)").arg(w.LostBlocks());
     const QString path = QString::fromStdString(w.SoundPath());
+    const bool kept = w.Kept();
     it = FClosing.erase(it);
+    if (!kept) {
+      // No file is left, so none is named.
+      const QString why = message.isEmpty() ? QStringLiteral("no sound came in") : message;
+      if (message.isEmpty())
+        emit nothingKept(QStringLiteral("Nothing was recorded: ") + why);
+      else
+        emit problem(QStringLiteral("Recording ended: ") + why +
+                     QStringLiteral("\nNothing was recorded; no file was kept."));
+      continue;
+    }
     if (!message.isEmpty())
       emit problem(QStringLiteral("Recording ended: ") + message + QStringLiteral("\nKept: ") +
                    path);

@@ -46,8 +46,10 @@ class TTakeRecorder : public QObject {
   void stateChanged();
   // A take ended by itself or lost blocks: one message for the user.
   void problem(const QString& Message);
-  // A take's files are closed.
+  // A take's files are closed and hold its sound.
   void saved(const QString& Path);
+  // A take ended with no sound: it left no files.
+  void nothingKept(const QString& Message);
 
  private:
   void WriterEvent();

@@ -98,11 +98,9 @@ std::string CTakeWriter::Start(const std::string& Folder, const std::string& Ste
     FSoundFd = CreateNew(FSoundPath);
     error = errno;
     if (FSoundFd >= 0) {
-      const int table = CreateNew(FTablePath);
+      FTableFd = CreateNew(FTablePath);
       error = errno;
-      if (table >= 0) FTable = ::fdopen(table, "wb");
-      if (!FTable) {
-        if (table >= 0) ::close(table);
+      if (FTableFd < 0) {
         ::close(FSoundFd);
         FSoundFd = -1;
         ::unlink(FSoundPath.c_str());
@@ -114,23 +112,31 @@ std::string CTakeWriter::Start(const std::string& Folder, const std::string& Ste
   }
   if (FSoundFd < 0) return FSoundPath + ": cannot create: " + SystemError(error);
 
-  SF_INFO info{};
-  info.samplerate = SampleRate;
-  info.channels = 2;
-  info.format = (FWav ? SF_FORMAT_WAV : SF_FORMAT_FLAC) | SF_FORMAT_PCM_16;
-  FSound = sf_open_fd(FSoundFd, SFM_WRITE, &info, SF_FALSE);
-  if (FSound && !FWav) {
-    // A light compression: the file is a little larger, the writing much cheaper.
-    double level = 0.0;
-    sf_command(FSound, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
+  std::string why;
+  if (FWav) {
+    SF_INFO info{};
+    info.samplerate = SampleRate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    FSound = sf_open_fd(FSoundFd, SFM_WRITE, &info, SF_FALSE);
+    if (!FSound) why = sf_strerror(nullptr);
+  } else {
+    FFlac = std::make_unique<CFlacTakeEncoder>();
+    why = FFlac->Open(FSoundFd);
   }
-  if (!FSound || std::fputs(FormantsColumns, FTable) < 0) {
-    const std::string why = FSound ? "cannot write the table" : sf_strerror(nullptr);
+  const std::size_t columns = std::strlen(FormantsColumns);
+  if (why.empty() && ::write(FTableFd, FormantsColumns, columns) != ssize_t(columns))
+    why = "cannot write the table: " + SystemError(errno);
+  if (!why.empty()) {
     Close();
     ::unlink(FSoundPath.c_str());
     ::unlink(FTablePath.c_str());
     return FSoundPath + ": " + why;
   }
+  FTableBytes = std::int64_t(columns);
+  // A few seconds of lines: no allocation while writing.
+  FPending.reserve(std::size_t(QueueBlocks) * 128);
+  FPendingLines.reserve(std::size_t(QueueBlocks) * 2);
   FThread = std::thread([this] { Run(); });
   return {};
 }
@@ -146,7 +152,8 @@ bool CTakeWriter::Push(const void* Samples, std::int32_t Frames,
     return false;
   }
   TSlot& slot = FSlots[std::size_t(head % QueueBlocks)];
-  slot.Frames = std::clamp(Frames, 0, BlockFrames);
+  if (Frames <= 0) return true;
+  slot.Frames = std::min(Frames, BlockFrames);
   std::memcpy(slot.Samples.data(), Samples, std::size_t(slot.Frames) * 4);
   slot.Formants = Formants;
   FHead.store(head + 1, std::memory_order_release);
@@ -197,23 +204,71 @@ bool CTakeWriter::WriteSlot(const TSlot& Slot, std::int64_t Block) {
   for (std::size_t i = 0; i < std::size_t(Slot.Frames) * 2; ++i)
     FFrames[i] =
         static_cast<std::int16_t>(static_cast<std::uint16_t>(s[2 * i] | s[2 * i + 1] << 8));
-  const sf_count_t written = sf_writef_short(FSound, FFrames.data(), Slot.Frames);
-  if (written > 0) FWrittenFrames.fetch_add(written, std::memory_order_relaxed);
-  if (written != Slot.Frames || sf_error(FSound) != SF_ERR_NO_ERROR) {
-    SetFault(std::string("cannot write the take: ") + sf_strerror(FSound));
+  bool ok;
+  std::string why;
+  if (FWav) {
+    const sf_count_t written = sf_writef_short(FSound, FFrames.data(), Slot.Frames);
+    if (written > 0) FWrittenFrames.fetch_add(written, std::memory_order_relaxed);
+    ok = written == Slot.Frames && sf_error(FSound) == SF_ERR_NO_ERROR;
+    if (!ok) why = sf_strerror(FSound);
+  } else {
+    ok = FFlac->Write(FFrames.data(), Slot.Frames);
+    if (ok) FWrittenFrames.fetch_add(Slot.Frames, std::memory_order_relaxed);
+    else why = SystemError(FFlac->Error());
+  }
+  if (!ok) {
+    SetFault("cannot write the take: " + why);
     return false;
   }
+  FFramesTaken += Slot.Frames;
   FormantsLine(*FLine, Block, Slot.Formants);
-  if (!FLine->WriteTo(FTable)) {
-    SetFault("cannot write the take's formants: " + SystemError(errno));
-    return false;
+  FLine->AppendTo(FPending);
+  FPendingLines.push_back({FPending.size(), FFramesTaken});
+  return true;
+}
+
+std::int64_t CTakeWriter::FramesOnDisk() const noexcept {
+  // libsndfile hands WAV frames to the file as they come.
+  return FWav ? FWrittenFrames.load(std::memory_order_relaxed)
+              : (FFlac ? FFlac->FramesOnDisk() : 0);
+}
+
+bool CTakeWriter::WriteLines(std::int64_t OnDisk) {
+  std::size_t lines = 0;
+  while (lines < FPendingLines.size() && FPendingLines[lines].FramesEnd <= OnDisk) ++lines;
+  if (lines == 0) return true;
+  const std::size_t bytes = FPendingLines[lines - 1].End;
+  for (std::size_t done = 0; done < bytes;) {
+    const ssize_t n = ::pwrite(FTableFd, FPending.data() + done, bytes - done,
+                               off_t(FTableBytes + std::int64_t(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int error = n < 0 ? errno : ENOSPC;
+      // Whole lines only: a line cut short goes.
+      if (::ftruncate(FTableFd, off_t(FTableBytes)) != 0) error = errno;
+      SetFault("cannot write the take's formants: " + SystemError(error));
+      return false;
+    }
+    done += std::size_t(n);
   }
+  FTableBytes += std::int64_t(bytes);
+  FPending.erase(0, bytes);
+  FPendingLines.erase(FPendingLines.begin(), FPendingLines.begin() + std::ptrdiff_t(lines));
+  for (TPendingLine& l : FPendingLines) l.End -= bytes;
   return true;
 }
 
 void CTakeWriter::Sync() {
-  if (FWav) sf_command(FSound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
-  if (std::fflush(FTable) != 0) SetFault("cannot write the take's formants: " + SystemError(errno));
+  if (FWav) {
+    // The frames first: the header never counts frames a power cut loses.
+    ::fdatasync(FSoundFd);
+    sf_command(FSound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
+  } else if (!FFlac->Sync()) {
+    SetFault("cannot write the take: " + SystemError(FFlac->Error()));
+    return;
+  }
+  if (!WriteLines(FramesOnDisk())) return;
+  ::fdatasync(FTableFd);
   if (!FolderStillThere()) {
     FVanished = true;
     SetFault(FFolder + ": the folder was removed while recording");
@@ -232,14 +287,26 @@ void CTakeWriter::Close() {
     sf_close(FSound);  // the header's final counts
     FSound = nullptr;
   }
-  if (FTable) std::fflush(FTable);
-  if (FSoundFd >= 0 && !FVanished && !FolderStillThere()) FVanished = true;
+  if (FFlac) {
+    if (!FFlac->Close() && !FFaulted.load(std::memory_order_relaxed))
+      SetFault("cannot write the take: " + SystemError(FFlac->Error()));
+  }
+  if (FTableFd >= 0) WriteLines(FramesOnDisk());
+  FKept = FSoundFd >= 0 && FTableFd >= 0 && FramesOnDisk() > 0;
+  if (FSoundFd >= 0 && !FKept) {
+    // Nothing was recorded: no file to find later that holds nothing.
+    if (!FVanished && FolderStillThere()) {
+      ::unlink(FSoundPath.c_str());
+      ::unlink(FTablePath.c_str());
+    }
+    FVanished = false;
+  }
+  if (FSoundFd >= 0 && FKept && !FVanished && !FolderStillThere()) FVanished = true;
   if (FVanished && FSoundFd >= 0) {
     // The open files still hold the take: write them again where they were.
     std::error_code ec;
     std::filesystem::create_directories(FFolder, ec);
-    const bool saved =
-        CopyTo(FSoundFd, FSoundPath) && (!FTable || CopyTo(::fileno(FTable), FTablePath));
+    const bool saved = CopyTo(FSoundFd, FSoundPath) && CopyTo(FTableFd, FTablePath);
     const std::string where =
         saved ? "; the take was saved again in " + FFolder : "; the take could not be saved again";
     if (FFaulted.load(std::memory_order_relaxed))
@@ -252,9 +319,11 @@ void CTakeWriter::Close() {
     ::close(FSoundFd);
     FSoundFd = -1;
   }
-  if (FTable) {
-    std::fclose(FTable);
-    FTable = nullptr;
+  FFlac.reset();
+  if (FTableFd >= 0) {
+    ::fdatasync(FTableFd);
+    ::close(FTableFd);
+    FTableFd = -1;
   }
 }
 

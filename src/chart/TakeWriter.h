@@ -5,16 +5,16 @@
 //
 // The UI thread hands blocks over through a bounded queue of preallocated
 // slots and never waits: a block that finds the queue full is lost and
-// counted. About once a second the writer makes what it has written readable
-// after a crash: a WAV header is brought up to date; a FLAC stream needs
-// nothing, since libsndfile hands every encoded frame to the file at once
-// and its header's sample count of 0 means "unknown" to readers, so a crash
-// loses at most the frame being encoded (0.1 s). The table is flushed at the
-// same time.
+// counted. About once a second the writer makes what it has written durable
+// and readable after a kill or a power cut: the sound is synced, then its
+// header (WAV or FLAC) gets the length synced, then the table gets the lines
+// of the blocks whose sound is on disk, whole lines only, so that it never
+// runs past the sound.
 //
 // A fault (disk full, the folder gone) ends the writing; the file keeps what
-// was written, and a file whose folder was removed is put back in a folder
-// made again at the same place.
+// was written up to its last whole frame, and a file whose folder was removed
+// is put back in a folder made again at the same place. A take with no sound
+// on disk leaves no files.
 #include <sndfile.h>
 
 #include <array>
@@ -30,6 +30,7 @@
 
 #include "analysis/Common.h"
 #include "analysis/FormantTracker.h"
+#include "chart/FlacTakeEncoder.h"
 
 namespace quenvis {
 
@@ -60,8 +61,9 @@ class CTakeWriter {
   const std::string& SoundPath() const noexcept { return FSoundPath; }
   const std::string& TablePath() const noexcept { return FTablePath; }
 
-  // UI thread. Frames of the block's BlockFrames hold sound. False when the
-  // block was lost (queue full) or the writing has ended.
+  // UI thread. Frames of the block's BlockFrames hold sound; a block without
+  // any is no part of the take. False when the block was lost (queue full)
+  // or the writing has ended.
   bool Push(const void* Samples, std::int32_t Frames, const TFormants& Formants) noexcept;
   // Ends the take once the queue is written; returns at once.
   void Finish() noexcept;
@@ -78,6 +80,8 @@ class CTakeWriter {
   std::int64_t WrittenFrames() const noexcept {
     return FWrittenFrames.load(std::memory_order_relaxed);
   }
+  // Once Done: whether the take's files were kept (they hold sound).
+  bool Kept() const noexcept { return FKept; }
 
  private:
   struct TSlot {
@@ -88,6 +92,9 @@ class CTakeWriter {
   void Run();
   bool WriteSlot(const TSlot& Slot, std::int64_t Block);
   void Sync();
+  std::int64_t FramesOnDisk() const noexcept;
+  // Appends to the table the pending lines of blocks whose sound is on disk.
+  bool WriteLines(std::int64_t FramesOnDisk);
   bool FolderStillThere() const;
   void Close();
   void SetFault(std::string Text);
@@ -103,9 +110,21 @@ class CTakeWriter {
   // The writing thread's own from Start on.
   std::string FFolder, FSoundPath, FTablePath;
   int FSoundFd = -1;
-  SNDFILE* FSound = nullptr;
+  SNDFILE* FSound = nullptr;  // WAV
+  std::unique_ptr<CFlacTakeEncoder> FFlac;
   bool FWav = false;
-  std::FILE* FTable = nullptr;
+  int FTableFd = -1;
+  std::int64_t FTableBytes = 0;  // whole lines on disk
+  // Lines not yet in the table, and where each ends with the frames of
+  // sound its block ends at.
+  std::string FPending;
+  struct TPendingLine {
+    std::size_t End;
+    std::int64_t FramesEnd;
+  };
+  std::vector<TPendingLine> FPendingLines;
+  std::int64_t FFramesTaken = 0;
+  bool FKept = false;
   std::unique_ptr<CLine> FLine;
   std::vector<std::int16_t> FFrames;
   bool FVanished = false;

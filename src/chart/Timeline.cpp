@@ -13,13 +13,16 @@ namespace quenvis {
 namespace {
 
 constexpr int BarMargin = 8;
-constexpr int ControlsWidth = 230;  // the time text and the speed list, at the right
 
 }  // namespace
 
 QString TimelineTime(double Seconds) {
-  const auto t = static_cast<long long>(std::floor(std::clamp(Seconds, 0.0, 1e7)));
-  return QStringLiteral("%1:%2").arg(t / 60).arg(t % 60, 2, 10, QLatin1Char('0'));
+  // Tenths, cut rather than rounded: the place never shows past itself.
+  const auto t = static_cast<long long>(std::floor(std::clamp(Seconds, 0.0, 1e7) * 10 + 1e-6));
+  return QStringLiteral("%1:%2.%3")
+      .arg(t / 600)
+      .arg(t / 10 % 60, 2, 10, QLatin1Char('0'))
+      .arg(t % 10);
 }
 
 TTimeline::TTimeline(QWidget* Parent) : QWidget(Parent) {
@@ -40,7 +43,10 @@ TTimeline::TTimeline(QWidget* Parent) : QWidget(Parent) {
 }
 
 QRectF TTimeline::BarRect() const {
-  return QRectF(BarMargin, 10, std::max(20, width() - ControlsWidth - 2 * BarMargin), 14);
+  // Up to the time text and the speed list at the right, wherever the
+  // layout put them.
+  const int controls = FTime->isVisible() ? FTime->x() : width() - 230;
+  return QRectF(BarMargin, 10, std::max(20, controls - 2 * BarMargin), 14);
 }
 
 double TTimeline::TimeAt(double X) const noexcept {
@@ -69,8 +75,8 @@ void TTimeline::SetPosition(double Seconds) {
   update(QRectF(std::min(before, after) - 2, 0, std::abs(after - before) + 4, height())
              .toAlignedRect()
              .intersected(QRect(0, 0, int(bar.right()) + 3, height())));
-  // The text shows whole seconds: made again only when they change.
-  if (std::floor(FPosition) != FShownSecond) UpdateText();
+  // The text shows tenths: made again only when they change.
+  if (std::floor(FPosition * 10) != FShownTenth) UpdateText();
 }
 
 void TTimeline::SetPaused(bool Paused) {
@@ -79,10 +85,19 @@ void TTimeline::SetPaused(bool Paused) {
   UpdateText();
 }
 
+void TTimeline::SetDropouts(long long Count) {
+  if (Count == FDropouts) return;
+  FDropouts = Count;
+  UpdateText();
+}
+
+QString TTimeline::Text() const { return FTime->text(); }
+
 void TTimeline::Select(double From, double To) {
   FFrom = std::clamp(std::min(From, To), 0.0, FLength);
   FTo = std::clamp(std::max(From, To), 0.0, FLength);
   update();
+  UpdateText();
 }
 
 double TTimeline::Speed() const noexcept { return FSpeed->currentData().toDouble(); }
@@ -105,10 +120,17 @@ void TTimeline::ToggleLoop() {
 }
 
 void TTimeline::UpdateText() {
-  FShownSecond = std::floor(FPosition);
+  FShownTenth = std::floor(FPosition * 10);
   QString text = TimelineTime(FPosition) + QStringLiteral(" / ") + TimelineTime(FLength);
+  if (FTo > FFrom)
+    text += QStringLiteral("  sel ") + TimelineTime(FFrom) + QStringLiteral("-") +
+            TimelineTime(FTo) + QStringLiteral(" (") + TimelineTime(FTo - FFrom) +
+            QStringLiteral(")");
   if (FLoop) text += QStringLiteral("  loop");
   if (FPaused) text += QStringLiteral("  paused");
+  if (FDropouts > 0)
+    text += FDropouts == 1 ? QStringLiteral("  1 dropout")
+                           : QStringLiteral("  %1 dropouts").arg(FDropouts);
   FTime->setText(text);
 }
 

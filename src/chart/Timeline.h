@@ -24,6 +24,8 @@ class TTimeline : public QWidget {
   void SetLength(double Seconds);
   void SetPosition(double Seconds);
   void SetPaused(bool Paused);
+  // Times the sound ran dry while playing: shown when any.
+  void SetDropouts(long long Count);
   double Length() const noexcept { return FLength; }
   double Position() const noexcept { return FPosition; }
   bool Looping() const noexcept { return FLoop; }
@@ -32,6 +34,8 @@ class TTimeline : public QWidget {
   double SelectionTo() const noexcept { return FTo; }
   void Select(double From, double To);
   double Speed() const noexcept;
+  // The time, the selection and the state as shown.
+  QString Text() const;
   void SetSpeed(double Speed);
 
   // Seconds for a place on the bar.
@@ -64,12 +68,13 @@ class TTimeline : public QWidget {
   double FAnchor = -1;  // where a Shift-drag began, -1 when none
   bool FLoop = false;
   bool FPaused = false;
-  double FShownSecond = -1;
+  long long FDropouts = 0;
+  double FShownTenth = -1;
   QLabel* FTime;
   QComboBox* FSpeed;
 };
 
-// "1:05": minutes and seconds.
+// "1:05.3": minutes, seconds and tenths.
 QString TimelineTime(double Seconds);
 
 }  // namespace quenvis

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -47,16 +48,25 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   for (QWidget* w : {static_cast<QWidget*>(FVoiceList), static_cast<QWidget*>(FLoad),
                      static_cast<QWidget*>(FBuiltIn)})
     w->setFocusPolicy(Qt::NoFocus);
-  auto* bar = new QHBoxLayout;
-  bar->setContentsMargins(6, 3, 6, 3);
-  bar->addWidget(new QLabel(QStringLiteral("Voice:"), this));
-  bar->addWidget(FVoiceList);
-  bar->addWidget(FLoad);
-  bar->addWidget(FBuiltIn);
-  bar->addWidget(FStatus, 1);
+  // Two groups: the references and the takes, side by side, or the takes
+  // on a second row when the window is too narrow for both. The status line
+  // takes what is left and never widens the window.
+  FRefsBox = new QWidget(this);
+  auto* refs = new QHBoxLayout(FRefsBox);
+  refs->setContentsMargins(0, 0, 0, 0);
+  refs->addWidget(new QLabel(QStringLiteral("Voice:"), FRefsBox));
+  refs->addWidget(FVoiceList);
+  refs->addWidget(FLoad);
+  refs->addWidget(FBuiltIn);
+  FStatus->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  FTakesBox = new QWidget(this);
+  auto* bar = new QHBoxLayout(FTakesBox);
+  bar->setContentsMargins(0, 0, 0, 0);
+  FToolbar = new QGridLayout;
+  FToolbar->setContentsMargins(6, 3, 6, 3);
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
-  column->addLayout(bar);
+  column->addLayout(FToolbar);
   // The plane above, the spectrogram below; the user sets the share.
   FPlane = new TVowelPlane(this);
   FSpectrogram = new TSpectrogramView(this);
@@ -91,6 +101,10 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   bar->addWidget(FRecord);
   bar->addWidget(FOpen);
   bar->addWidget(FTakeSettings);
+  PlaceToolbar();
+  setMinimumWidth(std::max(minimumWidth(), std::max(FRefsBox->minimumSizeHint().width(),
+                                                    FTakesBox->minimumSizeHint().width()) +
+                                               12));
   FTimeline = new TTimeline(this);
   FTimeline->hide();
   column->addWidget(FTimeline);
@@ -99,6 +113,10 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   connect(FOpen, &QPushButton::clicked, this, &TVowelChart::AskForRecording);
   connect(FTakes, &TTakeRecorder::stateChanged, this, &TVowelChart::UpdateRecordMark);
   connect(FTakes, &TTakeRecorder::problem, this, &TVowelChart::TakeProblem);
+  connect(FTakes, &TTakeRecorder::saved, this,
+          [this](const QString& Path) { FStatus->setText(QStringLiteral("Saved ") + Path); });
+  connect(FTakes, &TTakeRecorder::nothingKept, this,
+          [this](const QString& Message) { FStatus->setText(Message); });
 
   connect(FVoiceList, &QComboBox::activated, this,
           [this](int Index) {
@@ -158,7 +176,7 @@ TVowelChart::~TVowelChart() { Remember(); }
 void TVowelChart::AddBlock(const TChartBlock& Block) {
   const TFormants& f = Block.Formants;
   if (FTakes->Recording()) {
-    FTakes->Add(Block.Samples, Block.Frames, f);
+    if (Block.Frames > 0) FTakes->Add(Block.Samples, Block.Frames, f);
     UpdateRecordMark();
   }
   AddEstimate({f.Voiced && f.F[0] > 0 && f.F[1] > 0, f.F0, f.F[0], f.F[1], f.Clipped});
@@ -271,6 +289,23 @@ void TVowelChart::SaveWithDialog() {
                          QStringLiteral("Could not write ") + path);
 }
 
+void TVowelChart::PlaceToolbar() {
+  const bool narrow = width() < FRefsBox->minimumSizeHint().width() +
+                                    FTakesBox->minimumSizeHint().width() + 60;
+  if (FToolbar->count() > 0 && narrow == FNarrowToolbar) return;
+  FNarrowToolbar = narrow;
+  for (QWidget* w : {FRefsBox, static_cast<QWidget*>(FStatus), FTakesBox}) FToolbar->removeWidget(w);
+  FToolbar->addWidget(FRefsBox, 0, 0);
+  FToolbar->addWidget(FStatus, 0, 1);
+  FToolbar->addWidget(FTakesBox, narrow ? 1 : 0, narrow ? 0 : 2, Qt::AlignLeft);
+  FToolbar->setColumnStretch(1, 1);
+}
+
+void TVowelChart::resizeEvent(QResizeEvent* Event) {
+  PlaceToolbar();
+  QWidget::resizeEvent(Event);
+}
+
 void TVowelChart::closeEvent(QCloseEvent* Event) {
   // The chart hands the blocks over: a take ends with it.
   FTakes->Stop();
@@ -294,17 +329,45 @@ void TVowelChart::Remember() const {
 namespace quenvis {
 
 void TVowelChart::ShowTimeline(bool Shown) {
+  FPlaying = Shown;
   FTimeline->setVisible(Shown);
+}
+
+QString TVowelChart::Status() const { return FStatus->text(); }
+
+void TVowelChart::SetPlayingName(const QString& Name, bool EndsEarly) {
+  const QString title = QStringLiteral("Quenvis vowel chart");
+  if (Name.isEmpty()) {
+    setWindowTitle(title);
+    return;
+  }
+  setWindowTitle(Name + (EndsEarly ? QStringLiteral(" (cut short)") : QString()) +
+                 QStringLiteral(" - ") + title);
+  if (EndsEarly)
+    FStatus->setText(Name + QStringLiteral(": the file ends early; it plays what it holds"));
 }
 
 void TVowelChart::ToggleRecording() {
   if (FTakes->Recording()) {
+    // "Saved" comes once the files are closed and hold sound.
     FTakes->Stop();
-    FStatus->setText(QStringLiteral("Saved ") + FTakes->LastPath());
+    FStatus->setText(QStringLiteral("Saving ") + FTakes->LastPath());
     return;
   }
+  if (PrepareTake) {
+    const QString why = PrepareTake();
+    if (!why.isEmpty()) {
+      TakeProblem(QStringLiteral("Cannot record: ") + why);
+      UpdateRecordMark();
+      return;
+    }
+  }
   const QString error = FTakes->Start();
-  if (!error.isEmpty()) TakeProblem(QStringLiteral("Cannot record: ") + error);
+  if (!error.isEmpty())
+    TakeProblem(QStringLiteral("Cannot record: ") + error);
+  else
+    FStatus->setText(FPlaying ? QStringLiteral("Recording the sound being played")
+                              : QStringLiteral("Recording"));
   UpdateRecordMark();
 }
 

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "analysis/FormantTracker.h"
@@ -14,6 +15,7 @@
 #include "chart/VowelPlane.h"
 
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class QSplitter;
@@ -91,8 +93,18 @@ class TVowelChart : public QWidget {
   TTakeRecorder& Takes() noexcept { return *FTakes; }
   TTimeline& Timeline() noexcept { return *FTimeline; }
   void ShowTimeline(bool Shown);
+  // The file playing in the place of capture, named in the title (none when
+  // empty); one that ends before its header said is called cut short.
+  void SetPlayingName(const QString& Name, bool EndsEarly = false);
   // Record and R: starts or ends a take.
   void ToggleRecording();
+  // Set by the main window: called as a take starts, it makes blocks come
+  // (starts capture when it is stopped) and sets the analysis afresh, so
+  // that the take's table is what quenvis-render writes for its file.
+  // Returns an empty string, or why no blocks can come.
+  std::function<QString()> PrepareTake;
+  // The status line's text.
+  QString Status() const;
   // Capture has ended (Why says how, when by itself): so does the take.
   void CaptureEnded(const QString& Why);
   // The latest message about takes (also shown in a box).
@@ -108,6 +120,7 @@ class TVowelChart : public QWidget {
   void dragEnterEvent(QDragEnterEvent* Event) override;
   void dropEvent(QDropEvent* Event) override;
   void closeEvent(QCloseEvent* Event) override;
+  void resizeEvent(QResizeEvent* Event) override;
 
  private:
   void SaveWithDialog();
@@ -117,6 +130,7 @@ class TVowelChart : public QWidget {
   void UpdateRecordMark();
   void TakeProblem(const QString& Message);
   void BuildTakeSettings();
+  void PlaceToolbar();
 
   bool FPaused = false;
   QString FReferencePath;
@@ -137,6 +151,11 @@ class TVowelChart : public QWidget {
   TTimeline* FTimeline;
   QString FTakeMessage;
   int FShownSecond = -1;
+  bool FPlaying = false;
+  QWidget* FRefsBox;
+  QWidget* FTakesBox;
+  QGridLayout* FToolbar;
+  bool FNarrowToolbar = false;  // a recording plays in the place of capture
 };
 
 }  // namespace quenvis

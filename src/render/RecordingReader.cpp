@@ -344,6 +344,20 @@ std::int32_t CRecordingReader::Next(TSampleBlock& Block) {
   return static_cast<std::int32_t>(got);
 }
 
+bool CRecordingReader::Seek(std::int64_t Frame) {
+  if (!FFile || !FError.empty() || Frame < 0) return false;
+  const double at = FResampler ? std::nearbyint(double(Frame) * FRate / SampleRate) : double(Frame);
+  if (!(at >= 0 && at < 9e15)) return false;
+  const auto to = static_cast<sf_count_t>(at);
+  if (sf_seek(FFile.get(), to, SEEK_SET) < 0) return false;
+  FFramesRead = to;
+  FEnded = FFlushed = false;
+  FPending.clear();
+  FPendingAt = 0;
+  if (FResampler) soxr_clear(FResampler.get());
+  return true;
+}
+
 std::vector<std::string> CRecordingReader::Notes() const {
   std::vector<std::string> notes;
   if (FRate != SampleRate && FRate > 0)

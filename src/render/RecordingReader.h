@@ -42,12 +42,18 @@ class CRecordingReader {
   // whatever its header claimed. Error() tells whether the end was a failure.
   std::int32_t Next(TSampleBlock& Block);
   const std::string& Error() const noexcept { return FError; }
+  // Goes to Frame (at 44 100 Hz) of the recording, so that Next reads from
+  // there; a resampled recording starts its resampling afresh. False when
+  // the input cannot go there.
+  bool Seek(std::int64_t Frame);
 
   // Blocks (after resampling) the header announces, -1 when it does not say
   // (streams, some encodings). Only a hint: headers lie.
   std::int64_t ExpectedBlocks() const noexcept;
   // Frames of the file read so far, at its own rate.
   std::int64_t FramesRead() const noexcept { return FFramesRead; }
+  // Once reading is over: the file held less than its header announced.
+  bool EndedEarly() const noexcept { return FEndedEarly; }
   // Lines for the user once reading is over (the file ended early, ...).
   std::vector<std::string> Notes() const;
 

@@ -83,6 +83,7 @@ class CLine {
   bool WriteTo(std::FILE* f) const noexcept {
     return std::fwrite(FText.data(), 1, FLength, f) == FLength;
   }
+  void AppendTo(std::string& Text) const { Text.append(FText.data(), FLength); }
 
  private:
   std::array<char, FFTSize * 32> FText{};

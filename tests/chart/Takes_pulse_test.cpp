@@ -6,12 +6,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cmath>
 #include <cstring>
@@ -23,6 +25,7 @@
 #include "capture/PulseWaveInService.h"
 #include "capture/UWaveRecorder.h"
 #include "chart/TakeRecorder.h"
+#include "chart/Timeline.h"
 #include "chart/VowelChart.h"
 #include "render/RecordingReader.h"
 #include "support/QtTestMain.h"
@@ -135,6 +138,137 @@ TEST_P(TakesPulse, TheTakeHoldsWhatWasCapturedAndPlaysBack) {
   EXPECT_GE(loud, int(take.size() / BlockBytes) / 2) << heard << " blocks heard";
   listener->Stop();
   RunUntil([&] { return !listener->IsBusy(); }, 3000);
+}
+
+// A recording played at 1x through the sink is heard whole: the sink's
+// monitor, recorded by another program, has the tone from its start to its
+// end without a silence.
+TEST(PlaybackPulse, PlaysWithoutGapsAtFullSpeed) {
+  ASSERT_FALSE(qEnvironmentVariableIsEmpty("QUENVIS_PULSE_DIR"))
+      << "run through scripts/pulse-private.sh run";
+  QTemporaryDir dir;
+  constexpr double Seconds = 4.0;
+  const QString path = dir.filePath(QStringLiteral("tone.wav"));
+  {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<std::int16_t> frames(std::size_t(2 * 44100 * Seconds));
+    for (std::size_t i = 0; i < frames.size() / 2; ++i)
+      frames[2 * i] = frames[2 * i + 1] =
+          static_cast<std::int16_t>(std::nearbyint(16000 * std::sin(2 * M_PI * 440 * double(i) / 44100)));
+    sf_writef_short(f, frames.data(), sf_count_t(frames.size() / 2));
+    sf_close(f);
+  }
+  const QString heardPath = dir.filePath(QStringLiteral("heard.raw"));
+  QProcess recorder;
+  recorder.setStandardOutputFile(heardPath);
+  recorder.start(QStringLiteral("parec"),
+                 {QStringLiteral("--device=quenvis_sink.monitor"), QStringLiteral("--raw"),
+                  QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
+                  QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
+  ASSERT_TRUE(recorder.waitForStarted(5000));
+  // Silence played all along keeps the null sink running at a short latency,
+  // as a desktop's sink runs: an idle one wakes only every second or two.
+  QProcess silence;
+  silence.setStandardInputFile(QStringLiteral("/dev/zero"));
+  silence.start(QStringLiteral("pacat"),
+                {QStringLiteral("--playback"), QStringLiteral("--raw"),
+                 QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
+                 QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=40")});
+  ASSERT_TRUE(silence.waitForStarted(5000));
+  RunFor(400);
+
+  TPulseWaveInService live;
+  TForm1 form(&live);
+  ASSERT_EQ(form.OpenRecording(path), QString());
+  TFileWaveInService& file = form.Playback->File();
+  ASSERT_TRUE(RunUntil([&] { return file.IsStarted(); }, 8000));
+  ASSERT_TRUE(RunUntil([&] { return file.Paused(); }, 15000));  // at its end
+  RunFor(600);
+  recorder.terminate();
+  silence.terminate();
+  ASSERT_TRUE(recorder.waitForFinished(5000));
+  ASSERT_TRUE(silence.waitForFinished(5000));
+
+  QFile heard(heardPath);
+  ASSERT_TRUE(heard.open(QIODevice::ReadOnly));
+  const QByteArray raw = heard.readAll();
+  const auto* p = reinterpret_cast<const unsigned char*>(raw.constData());
+  const std::size_t n = std::size_t(raw.size()) / 4;
+  auto left = [&](std::size_t i) { return static_cast<std::int16_t>(p[4 * i] | p[4 * i + 1] << 8); };
+  std::size_t first = n, last = 0;
+  for (std::size_t i = 0; i < n; ++i)
+    if (std::abs(left(i)) > 8000) {
+      first = std::min(first, i);
+      last = i;
+    }
+  ASSERT_LT(first, last) << "nothing heard";
+  // A silence of a millisecond or more inside the tone is a gap; the tone
+  // itself is near zero for a few microseconds only.
+  int gaps = 0;
+  std::size_t quiet = 0;
+  for (std::size_t i = first; i <= last; ++i) {
+    quiet = std::abs(left(i)) < 500 ? quiet + 1 : 0;
+    if (quiet == 44) ++gaps;
+  }
+  EXPECT_EQ(gaps, 0);
+  EXPECT_NEAR(double(last - first) / 44100, Seconds, 0.05);
+  EXPECT_EQ(file.Dropouts(), 0);
+  EXPECT_EQ(form.Chart->Timeline().Text().contains(QStringLiteral("dropout")), false);
+}
+
+// Start while a recording plays goes back to capture at once: the first
+// captured block comes within 300 ms, also from the monitor of an output
+// that nothing else plays into (an idle sink sleeps for up to 2 s).
+TEST(PlaybackPulse, StartAfterPlaybackCapturesWithin300Ms) {
+  ASSERT_FALSE(qEnvironmentVariableIsEmpty("QUENVIS_PULSE_DIR"))
+      << "run through scripts/pulse-private.sh run";
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("short.wav"));
+  {
+    SF_INFO info{};
+    info.samplerate = 44100;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(path.toUtf8().constData(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    const std::vector<std::int16_t> frames(2 * 44100 * 3, 1000);
+    sf_writef_short(f, frames.data(), 44100 * 3);
+    sf_close(f);
+  }
+  TPulseWaveInService live;
+  TForm1 form(&live);
+  const int input = form.CB_Pilotes->findText(InputName, Qt::MatchContains);
+  ASSERT_GE(input, 0);
+  form.CB_Pilotes->setCurrentIndex(input);
+  int captured = 0;
+  auto inner = form.Recorder->OnData;
+  form.Recorder->OnData = [&](void* Data, int32_t Bytes, int32_t Frames, int32_t& Done) {
+    inner(Data, Bytes, Frames, Done);
+    if (!form.Playback->Active()) ++captured;
+  };
+  // Capture, then a recording, then capture again, twice.
+  form.Bt_startClick(nullptr);
+  ASSERT_TRUE(RunUntil([&] { return captured >= 3; }, 5000));
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(form.OpenRecording(path), QString());
+    TFileWaveInService& file = form.Playback->File();
+    ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && form.Playback->Active(); }, 5000));
+    RunFor(1000);
+    const int before = captured;
+    QElapsedTimer t;
+    t.start();
+    form.Bt_startClick(nullptr);
+    ASSERT_TRUE(RunUntil([&] { return captured > before; }, 5000));
+    EXPECT_LE(t.elapsed(), 300) << "round " << round;
+    RunFor(200);
+  }
+  form.Bt_stopClick(nullptr);
+  RunUntil([&] { return !form.Recorder->IsBusy(); }, 3000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, TakesPulse,

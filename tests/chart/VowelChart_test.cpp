@@ -2,6 +2,7 @@
 #include <QImage>
 #include <QPaintEvent>
 #include <QScreen>
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -35,6 +36,7 @@ class VowelChartTest : public QObject {
   void savesAPngWithTheReferenceVowels();
   void blocksRepaintOnlyWhatTheyChange();
   void voiceListFixesTheCeilingOrLeavesItToTheEstimator();
+  void smallWindowShowsEveryControlWhole();
 };
 
 namespace {
@@ -299,6 +301,29 @@ void VowelChartTest::voiceListFixesTheCeilingOrLeavesItToTheEstimator() {
     QCOMPARE(again.FormantVoice(), r.Formant);
     QCOMPARE(again.Voice(), r.Shown);
   }
+}
+
+// At 480x400 (a small laptop's split screen) every button and list of the
+// chart is inside the window and at least as wide as its text needs.
+void VowelChartTest::smallWindowShowsEveryControlWhole() {
+  TVowelChart chart;
+  chart.resize(480, 400);
+  chart.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&chart));
+  QCOMPARE(chart.width(), 480);
+  const QRect inside = chart.rect();
+  int checked = 0;
+  for (QWidget* w : chart.findChildren<QWidget*>()) {
+    if (!w->isVisible() || (!qobject_cast<QAbstractButton*>(w) && !qobject_cast<QComboBox*>(w)))
+      continue;
+    const QRect r(w->mapTo(&chart, QPoint(0, 0)), w->size());
+    QVERIFY2(inside.contains(r), qPrintable(w->objectName() + QStringLiteral(" ") +
+                                            w->property("text").toString()));
+    QVERIFY2(w->width() >= w->minimumSizeHint().width(),
+             qPrintable(w->property("text").toString()));
+    ++checked;
+  }
+  QVERIFY(checked >= 6);
 }
 
 QTEST_MAIN(VowelChartTest)
