@@ -45,14 +45,25 @@ int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0,
   const double shortest = ShortestPeriod * Rate, longest = LongestPeriod * Rate;
   if (period < std::max(shortest, 2.0) || period > longest) return 0;
   // The anchor: the strongest peak of the last two periods, on whichever
-  // side of zero the waveform reaches further (its pulses' side).
-  const int last = Count - 2;
-  const int first = std::max(2, last - static_cast<int>(2 * period));
-  if (last - first < 3) return 0;
-  const int hi = Strongest(X, first, last, 1.0), lo = Strongest(X, first, last, -1.0);
-  const double sign = Slope(X, hi) >= -Slope(X, lo) ? 1.0 : -1.0;
-  const int anchor = sign > 0 ? hi : lo;
-  if (anchor == first || anchor == last) return 0;
+  // side of zero the waveform reaches further (its pulses' side). One on
+  // the stretch's edge may be a slope (or a peak cut off by the end): the
+  // stretch is narrowed from that side.
+  int last = Count - 2;
+  int first = std::max(2, last - static_cast<int>(2 * period));
+  double sign = 1;
+  int anchor = -1;
+  for (int attempt = 0; attempt < 3 && last - first >= 3; ++attempt) {
+    const int hi = Strongest(X, first, last, 1.0), lo = Strongest(X, first, last, -1.0);
+    if (attempt == 0) sign = Slope(X, hi) >= -Slope(X, lo) ? 1.0 : -1.0;
+    const int best = sign > 0 ? hi : lo;
+    if (best != first && best != last) {
+      anchor = best;
+      break;
+    }
+    const int narrow = std::max(2, static_cast<int>(period / 4));
+    (best == last ? last : first) += best == last ? -narrow : narrow;
+  }
+  if (anchor < 0) return 0;
   double at = 0, peak = 0;
   Vertex(X, anchor, sign, at, peak);
   if (!(peak > 0)) return 0;
