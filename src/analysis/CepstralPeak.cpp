@@ -3,6 +3,8 @@
 #include <fftw3.h>
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <mutex>
 #include <new>
@@ -16,6 +18,21 @@ namespace quenvis {
 namespace {
 constexpr int Half = CCepstralPeak::Size / 2;
 constexpr double Tiny = 1e-30;  // keeps the logarithms of silence finite
+
+// 10 log10 of a positive normal X to within 1e-5 dB, several times faster
+// than the library's: the exponent from the bits, the mantissa's logarithm
+// from an odd series in (m - 1) / (m + 1) over m in [0.707, 1.414).
+inline double FastDb(double X) noexcept {
+  auto bits = std::bit_cast<std::uint64_t>(X);
+  auto exponent = static_cast<int>((bits >> 52) & 0x7FF) - 1023;
+  bits = (bits & 0x000FFFFFFFFFFFFFull) | 0x3FF0000000000000ull;
+  double m = std::bit_cast<double>(bits);
+  if (m > std::numbers::sqrt2) m *= 0.5, ++exponent;
+  const double z = (m - 1) / (m + 1), z2 = z * z;
+  const double ln = 2 * z * (1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7 + z2 * (1.0 / 9)))));
+  constexpr double dbPerLn = 10 / std::numbers::ln10, dbPerOctave = 10 * std::numbers::log10e * std::numbers::ln2;
+  return dbPerLn * ln + dbPerOctave * exponent;
+}
 }  // namespace
 
 CCepstralPeak::CCepstralPeak() {
@@ -71,7 +88,7 @@ double CCepstralPeak::Measure(const double* X) noexcept {
     // The log power spectrum (dB), real and even: its transform is the cepstrum.
     for (int k = 0; k <= Half; ++k) {
       const double p = spec[k][0] * spec[k][0] + spec[k][1] * spec[k][1];
-      spec[k][0] = 10 * std::log10(p + Tiny);
+      spec[k][0] = FastDb(p + Tiny);
       spec[k][1] = 0;
     }
     fftw_execute(static_cast<fftw_plan>(FBackward));
@@ -83,10 +100,12 @@ double CCepstralPeak::Measure(const double* X) noexcept {
   // Averaged over the frames, then over Smooth bins of quefrency, as power:
   // in dB the cepstrum's zero crossings would swamp the averages.
   constexpr int side = Smooth / 2;
+  double run = 0;
+  for (int j = 0; j < Smooth - 1; ++j) run += FSum[static_cast<std::size_t>(j)];
   for (int q = side; q + side <= Top; ++q) {
-    double s = 0;
-    for (int j = -side; j <= side; ++j) s += FSum[static_cast<std::size_t>(q + j)];
-    FSmooth[static_cast<std::size_t>(q)] = 10 * std::log10(s / (Smooth * Frames) + Tiny);
+    run += FSum[static_cast<std::size_t>(q + side)];
+    FSmooth[static_cast<std::size_t>(q)] = FastDb(run / (Smooth * Frames) + Tiny);
+    run -= FSum[static_cast<std::size_t>(q - side)];
   }
   // The trend: a straight line by the incomplete Theil regression, the
   // median slope of pairs half the range apart.

@@ -12,6 +12,7 @@ namespace {
 // formant's ringing peak be taken for the next period.
 constexpr double Nearest = 0.8, Farthest = 1.25;
 constexpr double QuietShare = 0.2;
+constexpr double NearReach = 0.4;  // share of the window searched first
 
 inline double Slope(const double* X, int I) noexcept { return X[I] - X[I - 1]; }
 
@@ -74,12 +75,21 @@ int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0,
   FAmp[static_cast<std::size_t>(slot)] = peak;
   double strongest = peak;
   while (slot > 0) {
-    const int from = static_cast<int>(std::ceil(at - Farthest * period));
-    const int to = static_cast<int>(std::floor(at - Nearest * period));
-    if (from < oldest || to - from < 2) break;
-    const int i = Strongest(X, from, to, sign);
-    // A peak on the window's edge is a slope: the periodicity is lost.
-    if (i == from || i == to) break;
+    // Near the last period first, as a steady voice is, then as far as the
+    // voice report lets a period change.
+    int i = -1;
+    for (const double reach : {NearReach, 1.0}) {
+      const int from = static_cast<int>(std::ceil(at - (1 + reach * (Farthest - 1)) * period));
+      const int to = static_cast<int>(std::floor(at - (1 - reach * (1 - Nearest)) * period));
+      if (from < oldest || to - from < 2) break;
+      const int best = Strongest(X, from, to, sign);
+      // A peak on the window's edge is a slope.
+      if (best != from && best != to) {
+        i = best;
+        break;
+      }
+    }
+    if (i < 0) break;  // the periodicity is lost
     double t = 0, a = 0;
     Vertex(X, i, sign, t, a);
     if (!(a > QuietShare * strongest)) break;

@@ -9,7 +9,7 @@
 namespace quenvis {
 
 namespace {
-constexpr double Step = 0.05;  // Hz, of the rate's search before refining
+constexpr double CoarseStep = 0.25, Step = 0.05;  // Hz, of the rate's searches
 }
 
 double CVibrato::Fit(double Hz, double& Amplitude) const noexcept {
@@ -73,25 +73,27 @@ TVibrato CVibrato::Measure(const CPeriodMarks& Marks, double Seconds) noexcept {
     total += y * y;
   }
   if (!(total > 0)) return out;
-  double bestHz = 0, best = -1, amplitude = 0;
-  const int steps = static_cast<int>(std::nearbyint((MaxRate - MinRate) / Step));
-  std::array<double, 3> around{};
-  double previous = 0, beforePrevious = 0;
-  for (int i = 0; i <= steps; ++i) {
-    const double e = Fit(MinRate + i * Step, amplitude);
-    if (e > best) {
-      best = e;
-      bestHz = MinRate + i * Step;
-      around = {beforePrevious, previous, e};
+  // A coarse search, then a fine one around its best: the fit's peak is
+  // about 1 / Seconds wide, wider than the coarse step.
+  double amplitude = 0;
+  const auto search = [&](double From, double To, double By, double& Best) {
+    double bestHz = From;
+    Best = -1;
+    const int steps = static_cast<int>(std::nearbyint((To - From) / By));
+    for (int i = 0; i <= steps; ++i) {
+      const double hz = From + i * By;
+      if (const double e = Fit(hz, amplitude); e > Best) Best = e, bestHz = hz;
     }
-    beforePrevious = previous;
-    previous = e;
-  }
+    return bestHz;
+  };
+  double best = 0;
+  const double coarse = search(MinRate, MaxRate, CoarseStep, best);
   // The peak on the band's edge is a slower or faster movement, not vibrato.
-  if (bestHz <= MinRate + Step / 2 || bestHz >= MaxRate - Step / 2) return out;
-  const double after = Fit(bestHz + Step, amplitude);
-  const double curve = around[1] - 2 * best + after;
-  const double shift = curve < 0 ? std::clamp(0.5 * (around[1] - after) / curve, -0.5, 0.5) : 0.0;
+  if (coarse <= MinRate + CoarseStep / 2 || coarse >= MaxRate - CoarseStep / 2) return out;
+  const double bestHz = search(coarse - CoarseStep, coarse + CoarseStep, Step, best);
+  const double before = Fit(bestHz - Step, amplitude), after = Fit(bestHz + Step, amplitude);
+  const double curve = before - 2 * best + after;
+  const double shift = curve < 0 ? std::clamp(0.5 * (before - after) / curve, -0.5, 0.5) : 0.0;
   const double rate = bestHz + shift * Step;
   const double explained = Fit(rate, amplitude);
   const double regularity = std::clamp(explained / total, 0.0, 1.0);

@@ -36,7 +36,7 @@ class CVoiceMeasures {
   static constexpr double SampleRate = CFormantTracker::SampleRate;
   static constexpr int BlockFrames = CFormantTracker::BlockFrames;
   static constexpr double JitterSeconds = 1.0;   // looked back over
-  static constexpr double VibratoSeconds = 2.0;
+  static constexpr double VibratoSeconds = 1.5;
 
   CVoiceMeasures();  // sizes everything; std::bad_alloc when it cannot
   CVoiceMeasures(const CVoiceMeasures&) = delete;
