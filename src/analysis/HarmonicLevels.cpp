@@ -21,7 +21,7 @@ double Level(const CHarmonicSpectrum& S, double Hz, double F0) noexcept {
 
 // The level of the harmonic nearest Formant.
 double LevelNear(const CHarmonicSpectrum& S, double Formant, double F0) noexcept {
-  if (!(Formant > 0)) return NoMeasure;
+  if (!(Formant > 0) || !(Formant < Rate / 2)) return NoMeasure;
   const double h = std::max(1.0, std::nearbyint(Formant / F0));
   return Level(S, h * F0, F0);
 }
@@ -46,7 +46,8 @@ THarmonicLevels CHarmonicLevels::Measure(const CHarmonicSpectrum& S, const TForm
   out.H1H2 = h1 - h2;
   out.H1A1 = h1 - LevelNear(S, F.F[0], f0);
   out.H1A3 = h1 - LevelNear(S, F.F[2], f0);
-  if (F.F[0] > 0 && F.B[0] > 0 && F.F[1] > 0 && F.B[1] > 0 && Measured(out.H1H2)) {
+  const auto known = [](double Hz) { return Hz > 0 && Hz < Rate / 2; };
+  if (known(F.F[0]) && known(F.B[0]) && known(F.F[1]) && known(F.B[1]) && Measured(out.H1H2)) {
     double boost1 = 0, boost2 = 0;
     for (std::size_t i = 0; i < 2; ++i) {
       boost1 += ResonatorGain(f0, F.F[i], F.B[i]);

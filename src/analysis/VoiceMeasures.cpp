@@ -61,7 +61,11 @@ TVoice CVoiceMeasures::Analyse(const TFormants& Formants) noexcept {
   out.SingingPowerRatio = balance.SingingPowerRatio;
   out.AlphaRatio = balance.AlphaRatio;
   out.Cpps = FCepstrum.Measure(FRate4.data());
-  if (!Formants.Voiced || !(Formants.F0 > 0)) return out;
+  // A pitch the estimator cannot give is no pitch: every measure of periods
+  // is sized by it.
+  if (!Formants.Voiced || !(Formants.F0 >= CPitchEstimator::MinF0) ||
+      !(Formants.F0 <= CPitchEstimator::MaxF0))
+    return out;
   out.Voiced = true;
   const THarmonicLevels levels = CHarmonicLevels::Measure(FSpectrum, Formants);
   out.H1H2 = levels.H1H2;

@@ -6,6 +6,8 @@
 #include <complex>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
@@ -226,6 +228,44 @@ TEST(VoiceMeasures, SilenceAndShortVoiceMeasureNothing) {
   // The voice itself is measured.
   EXPECT_TRUE(Measured(voice.back().Hnr));
   EXPECT_TRUE(Measured(voice.back().Cpps));
+}
+
+// Whatever the blocks and whatever an estimator hands over, every measure is
+// a finite number or unknown, and the measures of periods need a pitch the
+// estimator could give.
+TEST(VoiceMeasures, BadInputGivesNoNonFinite) {
+  constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  const double pitches[] = {nan, inf, -inf, -100, 0, 1e-300, 5, 59, 1101, 1e300, 150};
+  std::mt19937 rng(3);
+  std::uniform_int_distribution<int> any(-32768, 32767);
+  auto voice = std::make_unique<CVoiceMeasures>();
+  std::vector<unsigned char> block(4 * CVoiceMeasures::BlockFrames);
+  for (int b = 0; b < 120; ++b) {
+    // Noise, full-scale square waves, silence, and a short feed now and then.
+    for (std::size_t i = 0; i < block.size() / 4; ++i) {
+      const int v = b % 3 == 0 ? any(rng) : b % 3 == 1 ? ((i / 37) % 2 ? 32767 : -32768) : 0;
+      for (std::size_t c = 0; c < 2; ++c) {
+        block[4 * i + 2 * c] = static_cast<unsigned char>(v & 0xFF);
+        block[4 * i + 2 * c + 1] = static_cast<unsigned char>((v >> 8) & 0xFF);
+      }
+    }
+    TFormants f;
+    f.Voiced = b % 2 == 0;
+    f.F0 = pitches[static_cast<std::size_t>(b) % std::size(pitches)];
+    f.F = {b % 5 == 0 ? nan : 500.0, b % 7 == 0 ? 1e300 : 1500.0, -1};
+    f.B = {b % 4 == 0 ? inf : 80.0, 0, 100};
+    voice->Feed(block.data(), b % 10 == 9 ? 7 : CVoiceMeasures::BlockFrames);
+    const TVoice v = voice->Analyse(f);
+    for (const double x : {v.Cpps, v.Hnr, v.H1H2, v.H1H2Corrected, v.H1A1, v.H1A3, v.JitterPct,
+                           v.ShimmerPct, v.ShimmerDb, v.VibratoHz, v.VibratoCents,
+                           v.VibratoRegularity, v.SingingPowerRatio, v.AlphaRatio})
+      EXPECT_FALSE(std::isinf(x)) << b;
+    if (!(f.F0 >= 60 && f.F0 <= 1100)) {
+      EXPECT_FALSE(v.Voiced || Measured(v.Hnr) || Measured(v.JitterPct) || Measured(v.H1H2)) << b;
+    }
+    EXPECT_FALSE(Measured(v.H1A1) && !(f.F[0] > 0 && f.F[0] < 11025)) << b;
+  }
 }
 
 TEST(VoiceMeasures, AnalyseAllocatesNothing) {
