@@ -14,7 +14,11 @@ constexpr double Nearest = 0.8, Farthest = 1.25;
 constexpr double QuietShare = 0.2;
 constexpr double NearReach = 0.4;  // share of the window searched first
 
-inline double Slope(const double* X, int I) noexcept { return X[I] - X[I - 1]; }
+// The slope over a few samples: a first difference would lift the noise
+// above 5 kHz as much as the voice's edges, and noise moves a peak.
+constexpr int SlopeSpan = 8;
+
+inline double Slope(const double* X, int I) noexcept { return X[I] - X[I - SlopeSpan]; }
 
 // The vertex of the parabola through the slope at I-1, I, I+1 (times Sign).
 void Vertex(const double* X, int I, double Sign, double& At,
@@ -41,7 +45,7 @@ int Strongest(const double* X, int Lo, int Hi, double Sign) noexcept {
 int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0,
                        double Seconds) noexcept {
   FCount = 0;
-  if (!(F0 > 0) || !(Rate > 0) || Count < 8) return 0;
+  if (!(F0 > 0) || !(Rate > 0) || Count < 4 * SlopeSpan) return 0;
   double period = Rate / F0;
   const double shortest = ShortestPeriod * Rate, longest = LongestPeriod * Rate;
   if (period < std::max(shortest, 2.0) || period > longest) return 0;
@@ -50,7 +54,7 @@ int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0,
   // the stretch's edge may be a slope (or a peak cut off by the end): the
   // stretch is narrowed from that side.
   int last = Count - 2;
-  int first = std::max(2, last - static_cast<int>(2 * period));
+  int first = std::max(SlopeSpan + 1, last - static_cast<int>(2 * period));
   double sign = 1;
   int anchor = -1;
   for (int attempt = 0; attempt < 3 && last - first >= 3; ++attempt) {
@@ -68,7 +72,7 @@ int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0,
   double at = 0, peak = 0;
   Vertex(X, anchor, sign, at, peak);
   if (!(peak > 0)) return 0;
-  const double oldest = std::max(2.0, Count - Seconds * Rate);
+  const double oldest = std::max(SlopeSpan + 2.0, Count - Seconds * Rate);
   // Filled from the end backwards, then moved to the front.
   int slot = MaxMarks - 1;
   FTime[static_cast<std::size_t>(slot)] = at;

@@ -89,6 +89,28 @@ TEST(VoiceMeasures, JitterOfSyntheticVoices) {
     }
 }
 
+// Noise moves peaks: at 30 dB a low voice's jitter still reads true within
+// 0.2 points, and a steady one under 0.3 % (the marks' slope spans several
+// samples, which keeps the hiss out of it).
+TEST(VoiceMeasures, JitterOfALowVoiceIn30dBNoise) {
+  for (const double jitter : {0.0, 1.0}) {
+    TVowel v = OpenVowel(110, 1.6);
+    v.Jitter = UniformToLocal * jitter / 100;
+    v.SnrDb = 30;
+    v.Seed = 7;
+    test::TPulses pulses;
+    const auto voice = Measure(test::Synthesize(v, &pulses));
+    const double end = EndOf(voice);
+    const double truth = test::PulseJitter(pulses, end - CVoiceMeasures::JitterSeconds, end);
+    ASSERT_TRUE(Measured(voice.back().JitterPct)) << jitter;
+    if (jitter > 0) {
+      EXPECT_NEAR(voice.back().JitterPct, truth, 0.2);
+    } else {
+      EXPECT_LT(voice.back().JitterPct, 0.3);
+    }
+  }
+}
+
 TEST(VoiceMeasures, ShimmerOfSyntheticVoices) {
   for (const double f0 : Pitches)
     for (const double shimmer : {0.0, 3.0, 6.0}) {
@@ -101,8 +123,8 @@ TEST(VoiceMeasures, ShimmerOfSyntheticVoices) {
       const double truth = test::PulseShimmer(pulses, end - CVoiceMeasures::JitterSeconds, end);
       const TVoice& last = voice.back();
       ASSERT_TRUE(Measured(last.ShimmerPct)) << f0 << " Hz, " << shimmer << " %";
-      // The ringing adds to a high voice's peaks too (up to a quarter more).
-      const double tolerance = f0 < 400 ? 1.0 : std::max(1.0, truth / 4);
+      // The ringing adds to a high voice's peaks too (up to 30 % more).
+      const double tolerance = f0 < 400 ? 1.0 : std::max(1.0, 0.3 * truth);
       EXPECT_NEAR(last.ShimmerPct, truth, tolerance) << f0 << " Hz, " << shimmer << " %";
       // In dB, a small relative change d is 8.69 d dB.
       EXPECT_NEAR(last.ShimmerDb, 20 * std::log10(1 + truth / 100), 0.1 + 0.02 * shimmer)
