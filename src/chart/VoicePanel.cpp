@@ -1,7 +1,6 @@
 #include "chart/VoicePanel.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -63,88 +62,114 @@ void TVoicePanel::Add(const TVoice& V, double F0) {
   FF0 = F0 > 0 ? F0 : 0.0;
   FNext = (FNext + 1) % HistoryBlocks;
   FFilled = std::min(FFilled + 1, HistoryBlocks);
-  update();
+  // Ten repaints a second are enough to read numbers by, at half the cost.
+  if (++FUnpainted >= 2) {
+    FUnpainted = 0;
+    update();
+  }
+}
+
+namespace {
+constexpr double Head = 22;  // the F0 line's height
+constexpr int Columns = 4, Rows = 2;
+}  // namespace
+
+QRectF TVoicePanel::TileBox(int M) const {
+  const double w = width() / double(Columns), h = (height() - Head) / Rows;
+  return QRectF((M % Columns) * w, Head + (M / Columns) * h, w, h).adjusted(3, 3, -3, -3);
+}
+
+QRectF TVoicePanel::NumberBox(const QRectF& Box) {
+  return {Box.left() + 6, Box.top() + 14, Box.width() - 12, Box.height() * 0.32};
+}
+
+QRectF TVoicePanel::StripBox(const QRectF& Box) {
+  const QRectF n = NumberBox(Box);
+  return {Box.left() + 6, n.bottom() + 2, Box.width() - 12, Box.height() * 0.22};
+}
+
+// What does not change from block to block: the tiles, their titles, hints
+// and strip frames, painted once per size.
+void TVoicePanel::PaintBackground() {
+  const qreal ratio = devicePixelRatioF();
+  FBackground = QImage((QSizeF(size()) * ratio).toSize(), QImage::Format_ARGB32_Premultiplied);
+  FBackground.setDevicePixelRatio(ratio);
+  FBackgroundSize = size();
+  QPainter p(&FBackground);
+  p.fillRect(rect(), QColor(24, 24, 28));
+  QFont font = this->font();
+  for (int m = 0; m < Measures; ++m) {
+    const TTile& tile = Tiles[static_cast<std::size_t>(m)];
+    const QRectF box = TileBox(m), strip = StripBox(box);
+    p.fillRect(box, QColor(36, 36, 42));
+    font.setPointSizeF(9);
+    p.setFont(font);
+    p.setPen(QColor(170, 170, 180));
+    p.drawText(box.adjusted(6, 2, -6, 0), Qt::AlignTop | Qt::AlignLeft, QString::fromLatin1(tile.Title));
+    p.setPen(QColor(60, 60, 70));
+    p.drawRect(strip);
+    font.setPointSizeF(7.5);
+    p.setFont(font);
+    p.setPen(QColor(150, 150, 150));
+    p.drawText(QRectF(box.left() + 6, strip.bottom() + 2, box.width() - 12, box.bottom() - strip.bottom() - 2),
+               Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, QString::fromLatin1(tile.Hint));
+  }
 }
 
 void TVoicePanel::paintEvent(QPaintEvent* /*Event*/) {
+  if (FBackgroundSize != size() || FBackground.devicePixelRatio() != devicePixelRatioF())
+    PaintBackground();
   QPainter p(this);
-  p.fillRect(rect(), QColor(24, 24, 28));
-  p.setRenderHint(QPainter::Antialiasing);
-  const double head = 22;
+  p.drawImage(QPointF(0, 0), FBackground);
   QFont font = p.font();
   font.setPointSizeF(10);
   p.setFont(font);
   p.setPen(QColor(220, 220, 220));
-  const std::string note = FF0 > 0 ? NoteName(FF0) : std::string();
   const QString f0 = FF0 > 0 ? QStringLiteral("F0 %1 Hz  %2")
                                    .arg(FF0, 0, 'f', 1)
-                                   .arg(QString::fromStdString(note))
+                                   .arg(QString::fromStdString(NoteName(FF0)))
                              : QStringLiteral("F0 -");
-  p.drawText(QRectF(8, 0, width() - 16, head), Qt::AlignVCenter | Qt::AlignLeft, f0);
-  constexpr int columns = 4, rows = 2;
-  const double w = width() / double(columns), h = (height() - head) / rows;
-  for (int m = 0; m < Measures; ++m)
-    PaintTile(p, QRectF((m % columns) * w, head + (m / columns) * h, w, h).adjusted(3, 3, -3, -3), m);
+  p.drawText(QRectF(8, 0, width() - 16, Head), Qt::AlignVCenter | Qt::AlignLeft, f0);
+  // The numbers, as large as the tiles allow.
+  font.setPointSizeF(std::clamp(NumberBox(TileBox(0)).height() * 0.45, 8.0, 28.0));
+  font.setBold(true);
+  p.setFont(font);
+  for (int m = 0; m < Measures; ++m) PaintTile(p, TileBox(m), m);
 }
 
-void TVoicePanel::PaintTile(QPainter& p, const QRectF& Box, int M) const {
+void TVoicePanel::PaintTile(QPainter& p, const QRectF& Box, int M) {
   const TTile& tile = Tiles[static_cast<std::size_t>(M)];
-  p.fillRect(Box, QColor(36, 36, 42));
   const bool grey = FGrey[static_cast<std::size_t>(M)];
-  const QColor text = grey ? QColor(110, 110, 110) : QColor(240, 240, 240);
-  QFont font = p.font();
-  font.setPointSizeF(9);
-  p.setFont(font);
-  p.setPen(QColor(170, 170, 180));
-  p.drawText(Box.adjusted(6, 2, -6, 0), Qt::AlignTop | Qt::AlignLeft, QString::fromLatin1(tile.Title));
-  // The number, as large as the tile allows.
   const double value = FLast[static_cast<std::size_t>(M)];
   QString number = Measured(value) ? QString::number(value, 'f', tile.Decimals) : QStringLiteral("-");
   number += QStringLiteral(" ") + QString::fromUtf8(tile.Unit);
   if (M == Vibrato && Measured(value) && Measured(FVibratoCents))
     number += QStringLiteral(" \u00B1%1 c").arg(FVibratoCents, 0, 'f', 0);
-  const QRectF numberBox(Box.left() + 6, Box.top() + 14, Box.width() - 12, Box.height() * 0.32);
-  font.setPointSizeF(std::clamp(numberBox.height() * 0.45, 8.0, 28.0));
-  font.setBold(true);
-  p.setFont(font);
-  p.setPen(text);
-  p.drawText(numberBox, Qt::AlignVCenter | Qt::AlignLeft, number);
-  // The strip: the last ten seconds, scaled to what they hold.
-  const QRectF strip(Box.left() + 6, numberBox.bottom() + 2, Box.width() - 12, Box.height() * 0.22);
+  p.setPen(grey ? QColor(110, 110, 110) : QColor(240, 240, 240));
+  p.drawText(NumberBox(Box), Qt::AlignVCenter | Qt::AlignLeft, number);
+  // The strip: the last ten seconds, scaled to what they hold; a gap where
+  // a block gave nothing.
+  const QRectF strip = StripBox(Box);
   const auto& h = FHistory[static_cast<std::size_t>(M)];
   float lo = std::numeric_limits<float>::max(), hi = -lo;
   for (const float v : h)
     if (std::isfinite(v)) lo = std::min(lo, v), hi = std::max(hi, v);
-  p.setPen(QColor(60, 60, 70));
-  p.drawRect(strip);
-  if (hi >= lo) {
-    if (hi - lo < 1e-3f) hi = lo + 1, lo -= 1;
-    QPainterPath path;
-    bool drawing = false;
-    for (int i = 0; i < FFilled; ++i) {
-      const int at = (FNext - FFilled + i + HistoryBlocks) % HistoryBlocks;
-      const float v = h[static_cast<std::size_t>(at)];
-      if (!std::isfinite(v)) {
-        drawing = false;
-        continue;
-      }
-      const QPointF pt(strip.left() + strip.width() * (HistoryBlocks - FFilled + i) / (HistoryBlocks - 1),
-                       strip.bottom() - strip.height() * (v - lo) / (hi - lo));
-      if (drawing)
-        path.lineTo(pt);
-      else
-        path.moveTo(pt);
-      drawing = true;
+  if (hi < lo) return;
+  if (hi - lo < 1e-3f) hi = lo + 1, lo -= 1;
+  p.setPen(QPen(grey ? QColor(90, 110, 130) : QColor(90, 180, 255), 0));
+  int run = 0;
+  for (int i = 0; i <= FFilled; ++i) {
+    const int at = (FNext - FFilled + i + HistoryBlocks) % HistoryBlocks;
+    const float v = i < FFilled ? h[static_cast<std::size_t>(at)] : Unknown;
+    if (std::isfinite(v)) {
+      FPoints[static_cast<std::size_t>(run++)] =
+          QPointF(strip.left() + strip.width() * (HistoryBlocks - FFilled + i) / (HistoryBlocks - 1),
+                  strip.bottom() - strip.height() * (v - lo) / (hi - lo));
+      continue;
     }
-    p.setPen(QPen(grey ? QColor(90, 110, 130) : QColor(90, 180, 255), 1.5));
-    p.drawPath(path);
+    if (run > 1) p.drawPolyline(FPoints.data(), run);
+    run = 0;
   }
-  font.setBold(false);
-  font.setPointSizeF(7.5);
-  p.setFont(font);
-  p.setPen(QColor(150, 150, 150));
-  p.drawText(QRectF(Box.left() + 6, strip.bottom() + 2, Box.width() - 12, Box.bottom() - strip.bottom() - 2),
-             Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, QString::fromLatin1(tile.Hint));
 }
 
 }  // namespace quenvis

@@ -3,6 +3,8 @@
 // hint (what it means, which way is healthier) and a 10-second history strip
 // under it, and F0 as a note. A value the latest block could not give (an
 // unvoiced or too short stretch) stays, greyed.
+#include <QImage>
+#include <QPointF>
 #include <QWidget>
 #include <array>
 
@@ -33,10 +35,18 @@ class TVoicePanel : public QWidget {
   void paintEvent(QPaintEvent* Event) override;
 
  private:
-  void PaintTile(class QPainter& Painter, const QRectF& Box, int Measure) const;
+  QRectF TileBox(int Measure) const;
+  static QRectF NumberBox(const QRectF& Tile);
+  static QRectF StripBox(const QRectF& Tile);
+  void PaintBackground();
+  void PaintTile(class QPainter& Painter, const QRectF& Box, int Measure);
+
+  QImage FBackground;
+  QSize FBackgroundSize;
+  std::array<QPointF, HistoryBlocks> FPoints{};
 
   std::array<std::array<float, HistoryBlocks>, Measures> FHistory{};
-  int FNext = 0, FFilled = 0;
+  int FNext = 0, FFilled = 0, FUnpainted = 0;
   std::array<double, Measures> FLast{};
   std::array<bool, Measures> FGrey{};
   double FVibratoCents = NoMeasure, FF0 = 0;
