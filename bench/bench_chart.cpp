@@ -70,10 +70,11 @@ int main(int argc, char** argv) {
               reporter.Median("BM_ChartBlock/800/600"), reporter.Median("BM_ChartBlock/1600/1200"));
   const double panel = reporter.Median("BM_VoicePanelBlock");
   // The pane repaints every second block.
-  std::printf("voice pane per repaint (median): %.3f ms, %.2f %% of a core at %.1f repaints a "
-              "second (goal, with the measures' own cost: 0.5 %%)\n",
-              panel, panel / 10 * double(SampleRate) / BlockFrames / 2,
-              double(SampleRate) / BlockFrames / 2);
+  std::printf(
+      "voice pane per repaint (median): %.3f ms, %.2f %% of a core at %.1f repaints a "
+      "second (goal, with the measures' own cost: 0.5 %%)\n",
+      panel, panel / 10 * double(SampleRate) / BlockFrames / 2,
+      double(SampleRate) / BlockFrames / 2);
   benchmark::Shutdown();
   return 0;
 }

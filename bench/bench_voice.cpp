@@ -76,7 +76,8 @@ void BM_VoiceMeasures(benchmark::State& State) {
   const TInput& in = Input(static_cast<int>(State.range(0)));
   auto voice = std::make_unique<CVoiceMeasures>();
   // A warm history, as a voice that has sung for a while.
-  for (std::size_t i = 0; i < in.Blocks.size(); ++i) voice->Process(in.Blocks[i].data(), in.Formants[i]);
+  for (std::size_t i = 0; i < in.Blocks.size(); ++i)
+    voice->Process(in.Blocks[i].data(), in.Formants[i]);
   std::size_t i = 0, vibrato = 0, jitter = 0, runs = 0;
   for (auto _ : State) {
     const TVoice v = voice->Process(in.Blocks[i].data(), in.Formants[i]);
@@ -119,10 +120,11 @@ int main(int argc, char** argv) {
     const std::string name = "BM_VoiceMeasures/" + std::to_string(p);
     const double voice = reporter.Median(name);
     if (voice > 0)
-      std::printf("Voice measures at %s Hz: %.3f ms per block (goal <= 0.2); %.2f x the "
-                  "spectrum's Process (%.3f ms)\n",
-                  p == 0 ? "110" : "440", voice, reporter.PairedRatio(name, "BM_SpectrumProcess"),
-                  spectrum);
+      std::printf(
+          "Voice measures at %s Hz: %.3f ms per block (goal <= 0.2); %.2f x the "
+          "spectrum's Process (%.3f ms)\n",
+          p == 0 ? "110" : "440", voice, reporter.PairedRatio(name, "BM_SpectrumProcess"),
+          spectrum);
   }
   benchmark::Shutdown();
   return 0;

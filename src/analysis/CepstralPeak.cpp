@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <mutex>
 #include <new>
 #include <numbers>
@@ -30,7 +30,8 @@ inline double FastDb(double X) noexcept {
   if (m > std::numbers::sqrt2) m *= 0.5, ++exponent;
   const double z = (m - 1) / (m + 1), z2 = z * z;
   const double ln = 2 * z * (1 + z2 * (1.0 / 3 + z2 * (1.0 / 5 + z2 * (1.0 / 7 + z2 * (1.0 / 9)))));
-  constexpr double dbPerLn = 10 / std::numbers::ln10, dbPerOctave = 10 * std::numbers::log10e * std::numbers::ln2;
+  constexpr double dbPerLn = 10 / std::numbers::ln10,
+                   dbPerOctave = 10 * std::numbers::log10e * std::numbers::ln2;
   return dbPerLn * ln + dbPerOctave * exponent;
 }
 }  // namespace
@@ -113,9 +114,9 @@ double CCepstralPeak::Measure(const double* X) noexcept {
   const int hi = static_cast<int>(TrendTo * Rate);
   const int half = (hi - lo + 1) / 2;
   for (int i = 0; i < half; ++i)
-    FSlopes[static_cast<std::size_t>(i)] =
-        (FSmooth[static_cast<std::size_t>(lo + i + half)] - FSmooth[static_cast<std::size_t>(lo + i)]) /
-        half;
+    FSlopes[static_cast<std::size_t>(i)] = (FSmooth[static_cast<std::size_t>(lo + i + half)] -
+                                            FSmooth[static_cast<std::size_t>(lo + i)]) /
+                                           half;
   auto* mid = FSlopes.data() + half / 2;
   std::nth_element(FSlopes.data(), mid, FSlopes.data() + half);
   const double slope = *mid;

@@ -14,14 +14,14 @@ namespace quenvis {
 class CCepstralPeak {
  public:
   static constexpr double Rate = 11025;
-  static constexpr int Size = 2048;      // transform length
-  static constexpr int Window = 1102;    // samples: twice the effective length
-  static constexpr int Frames = 5;       // averaged over time
+  static constexpr int Size = 2048;           // transform length
+  static constexpr int Window = 1102;         // samples: twice the effective length
+  static constexpr int Frames = 5;            // averaged over time
   static constexpr double FrameStep = 0.002;  // s
   static constexpr int Span = Window + static_cast<int>((Frames - 1) * FrameStep * Rate) + 2;
-  static constexpr double MinPitch = 60, MaxPitch = 330;          // peak search, Hz
-  static constexpr double TrendFrom = 0.001, TrendTo = 0.05;      // s
-  static constexpr double QuefrencySmoothing = 0.001;             // s
+  static constexpr double MinPitch = 60, MaxPitch = 330;      // peak search, Hz
+  static constexpr double TrendFrom = 0.001, TrendTo = 0.05;  // s
+  static constexpr double QuefrencySmoothing = 0.001;         // s
 
   CCepstralPeak();  // plans the transforms; std::bad_alloc when FFTW cannot
   ~CCepstralPeak();
@@ -37,7 +37,7 @@ class CCepstralPeak {
   static constexpr int Smooth = 11;  // bins: 0.001 s, odd
   static constexpr int Top = static_cast<int>(TrendTo * Rate) + Smooth / 2 + 1;
   double* FIn;
-  void* FSpec;      // fftw_complex[Size / 2 + 1]
+  void* FSpec;  // fftw_complex[Size / 2 + 1]
   double* FCep;
   void* FForward;   // fftw_plan
   void* FBackward;  // fftw_plan

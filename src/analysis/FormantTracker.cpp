@@ -87,7 +87,8 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   // 22 050 -> 11 025 Hz.
   const int new4 = Frames / 4;
   std::memmove(FRate4.data(), FRate4.data() + new4, (FRate4.size() - new4) * sizeof(double));
-  HalfbandDecimate(FRate2.data() + FRate2.size() - new2 - tail, FRate4.data() + FRate4.size() - new4, new4);
+  HalfbandDecimate(FRate2.data() + FRate2.size() - new2 - tail,
+                   FRate4.data() + FRate4.size() - new4, new4);
 }
 
 TFormants CFormantTracker::Analyse() noexcept {

@@ -9,9 +9,9 @@ namespace quenvis {
 
 class CHarmonicity {
  public:
-  static constexpr double MinPitch = 75;       // Hz: the window's length
-  static constexpr double MaxHnr = 100;        // dB, for a perfectly periodic frame
-  static constexpr double LagReach = 0.08;     // lags within this share of the period
+  static constexpr double MinPitch = 75;    // Hz: the window's length
+  static constexpr double MaxHnr = 100;     // dB, for a perfectly periodic frame
+  static constexpr double LagReach = 0.08;  // lags within this share of the period
   // X: the window's first sample, followed by at least Window(Rate) +
   // (1 + LagReach) Rate / F0 + 2 more. NaN when the correlation is not positive.
   static double Measure(const double* X, double Rate, double F0) noexcept;

@@ -21,10 +21,8 @@ constexpr int SlopeSpan = 8;
 inline double Slope(const double* X, int I) noexcept { return X[I] - X[I - SlopeSpan]; }
 
 // The vertex of the parabola through the slope at I-1, I, I+1 (times Sign).
-void Vertex(const double* X, int I, double Sign, double& At,
-            double& Peak) noexcept {
-  const double a = Sign * Slope(X, I - 1), b = Sign * Slope(X, I),
-               c = Sign * Slope(X, I + 1);
+void Vertex(const double* X, int I, double Sign, double& At, double& Peak) noexcept {
+  const double a = Sign * Slope(X, I - 1), b = Sign * Slope(X, I), c = Sign * Slope(X, I + 1);
   const double curve = a - 2 * b + c;
   const double shift = curve < 0 ? std::clamp(0.5 * (a - c) / curve, -0.5, 0.5) : 0.0;
   At = I + shift;

@@ -9,7 +9,9 @@ namespace quenvis {
 
 namespace {
 
-int Bin(double Hz) noexcept { return static_cast<int>(std::nearbyint(Hz / CHarmonicSpectrum::BinHz)); }
+int Bin(double Hz) noexcept {
+  return static_cast<int>(std::nearbyint(Hz / CHarmonicSpectrum::BinHz));
+}
 
 // Bins from From up to (not including) To.
 double Strongest(const CHarmonicSpectrum& S, double From, double To) noexcept {

@@ -4,17 +4,15 @@
 #include <cmath>
 #include <cstring>
 
-#include "analysis/Harmonicity.h"
 #include "analysis/HarmonicLevels.h"
+#include "analysis/Harmonicity.h"
 #include "analysis/JitterShimmer.h"
 #include "analysis/PitchEstimator.h"
 #include "analysis/SpectralBalance.h"
 
 namespace quenvis {
 
-CVoiceMeasures::CVoiceMeasures() : FIn(2 * static_cast<std::size_t>(History), 0.0) {
-  Reset();
-}
+CVoiceMeasures::CVoiceMeasures() : FIn(2 * static_cast<std::size_t>(History), 0.0) { Reset(); }
 
 void CVoiceMeasures::Reset() noexcept {
   std::fill(FIn.begin(), FIn.end(), 0.0);
@@ -78,8 +76,8 @@ TVoice CVoiceMeasures::Analyse(const TFormants& Formants) noexcept {
   const double* end = FIn.data() + FEnd;
   const int span = CHarmonicity::Window(SampleRate) +
                    static_cast<int>((1 + CHarmonicity::LagReach) * SampleRate / Formants.F0) + 3;
-  out.Hnr = CHarmonicity::Measure(end - CFormantTracker::CentreLag - span / 2, SampleRate,
-                                  Formants.F0);
+  out.Hnr =
+      CHarmonicity::Measure(end - CFormantTracker::CentreLag - span / 2, SampleRate, Formants.F0);
 
   FMarks.Find(end - History, History, SampleRate, Formants.F0, VibratoSeconds);
   const TJitterShimmer js = CJitterShimmer::Measure(FMarks, JitterSeconds);

@@ -20,12 +20,12 @@ namespace quenvis {
 // a stretch of voice for the measures of periods (0.5 s for jitter and
 // shimmer, 1 s for vibrato, which also needs the pitch to swing at 3-9 Hz).
 struct TVoice {
-  double Cpps = NoMeasure;              // dB
-  double Hnr = NoMeasure;               // dB
+  double Cpps = NoMeasure;                                                                 // dB
+  double Hnr = NoMeasure;                                                                  // dB
   double H1H2 = NoMeasure, H1H2Corrected = NoMeasure, H1A1 = NoMeasure, H1A3 = NoMeasure;  // dB
-  double JitterPct = NoMeasure;         // local, %
-  double ShimmerPct = NoMeasure;        // local, %
-  double ShimmerDb = NoMeasure;         // local, dB
+  double JitterPct = NoMeasure;   // local, %
+  double ShimmerPct = NoMeasure;  // local, %
+  double ShimmerDb = NoMeasure;   // local, dB
   double VibratoHz = NoMeasure, VibratoCents = NoMeasure, VibratoRegularity = NoMeasure;
   double SingingPowerRatio = NoMeasure, AlphaRatio = NoMeasure;  // dB
   bool Voiced = false;
@@ -35,7 +35,7 @@ class CVoiceMeasures {
  public:
   static constexpr double SampleRate = CFormantTracker::SampleRate;
   static constexpr int BlockFrames = CFormantTracker::BlockFrames;
-  static constexpr double JitterSeconds = 1.0;   // looked back over
+  static constexpr double JitterSeconds = 1.0;  // looked back over
   static constexpr double VibratoSeconds = 1.5;
 
   CVoiceMeasures();  // sizes everything; std::bad_alloc when it cannot

@@ -105,13 +105,15 @@ void TVoicePanel::PaintBackground() {
     font.setPointSizeF(9);
     p.setFont(font);
     p.setPen(QColor(170, 170, 180));
-    p.drawText(box.adjusted(6, 2, -6, 0), Qt::AlignTop | Qt::AlignLeft, QString::fromLatin1(tile.Title));
+    p.drawText(box.adjusted(6, 2, -6, 0), Qt::AlignTop | Qt::AlignLeft,
+               QString::fromLatin1(tile.Title));
     p.setPen(QColor(60, 60, 70));
     p.drawRect(strip);
     font.setPointSizeF(7.5);
     p.setFont(font);
     p.setPen(QColor(150, 150, 150));
-    p.drawText(QRectF(box.left() + 6, strip.bottom() + 2, box.width() - 12, box.bottom() - strip.bottom() - 2),
+    p.drawText(QRectF(box.left() + 6, strip.bottom() + 2, box.width() - 12,
+                      box.bottom() - strip.bottom() - 2),
                Qt::AlignTop | Qt::AlignLeft | Qt::TextWordWrap, QString::fromLatin1(tile.Hint));
   }
 }
@@ -141,7 +143,8 @@ void TVoicePanel::PaintTile(QPainter& p, const QRectF& Box, int M) {
   const TTile& tile = Tiles[static_cast<std::size_t>(M)];
   const bool grey = FGrey[static_cast<std::size_t>(M)];
   const double value = FLast[static_cast<std::size_t>(M)];
-  QString number = Measured(value) ? QString::number(value, 'f', tile.Decimals) : QStringLiteral("-");
+  QString number =
+      Measured(value) ? QString::number(value, 'f', tile.Decimals) : QStringLiteral("-");
   number += QStringLiteral(" ") + QString::fromUtf8(tile.Unit);
   if (M == Vibrato && Measured(value) && Measured(FVibratoCents))
     number += QStringLiteral(" \u00B1%1 c").arg(FVibratoCents, 0, 'f', 0);
@@ -162,9 +165,9 @@ void TVoicePanel::PaintTile(QPainter& p, const QRectF& Box, int M) {
     const int at = (FNext - FFilled + i + HistoryBlocks) % HistoryBlocks;
     const float v = i < FFilled ? h[static_cast<std::size_t>(at)] : Unknown;
     if (std::isfinite(v)) {
-      FPoints[static_cast<std::size_t>(run++)] =
-          QPointF(strip.left() + strip.width() * (HistoryBlocks - FFilled + i) / (HistoryBlocks - 1),
-                  strip.bottom() - strip.height() * (v - lo) / (hi - lo));
+      FPoints[static_cast<std::size_t>(run++)] = QPointF(
+          strip.left() + strip.width() * (HistoryBlocks - FFilled + i) / (HistoryBlocks - 1),
+          strip.bottom() - strip.height() * (v - lo) / (hi - lo));
       continue;
     }
     if (run > 1) p.drawPolyline(FPoints.data(), run);

@@ -160,9 +160,9 @@ int WriteAndClose(int Fd, const char* Data, std::size_t Size) {
 }  // namespace
 
 bool IsOutputName(const std::string& Name) {
-  for (const char* fixed : {"spectrum.png", "plot.png", "spectrogram.png", "peaks.csv",
-                            "formants.csv", "chart.png", "power.csv", "power.npy",
-                            "voice.csv", "summary.csv"})
+  for (const char* fixed :
+       {"spectrum.png", "plot.png", "spectrogram.png", "peaks.csv", "formants.csv", "chart.png",
+        "power.csv", "power.npy", "voice.csv", "summary.csv"})
     if (Name == fixed) return true;
   constexpr std::string_view head = "spectrogram-", tail = ".png";
   const std::string_view n(Name);

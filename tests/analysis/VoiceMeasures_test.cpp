@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <complex>
 #include <cmath>
+#include <complex>
 #include <cstdint>
 #include <iterator>
 #include <limits>
@@ -217,7 +217,8 @@ TEST(VoiceMeasures, SpectralBalanceOfWhiteNoise) {
   std::mt19937 rng(7);
   std::normal_distribution<double> white(0, 3000);
   std::vector<std::int16_t> mono(44100);
-  for (auto& s : mono) s = static_cast<std::int16_t>(std::clamp(std::nearbyint(white(rng)), -32767.0, 32767.0));
+  for (auto& s : mono)
+    s = static_cast<std::int16_t>(std::clamp(std::nearbyint(white(rng)), -32767.0, 32767.0));
   const auto voice = Measure(mono);
   EXPECT_NEAR(MedianFrom(voice, 0.1, &TVoice::AlphaRatio), 10 * std::log10(4000.0 / 950), 0.5);
   EXPECT_NEAR(MedianFrom(voice, 0.1, &TVoice::SingingPowerRatio), 0, 3);

@@ -137,9 +137,9 @@ class RenderTest : public ::testing::Test {
   }
 
   fs::path Dir;
-  const std::vector<std::string> AllOutputs = {
-      "chart.png",    "formants.csv", "peaks.csv", "plot.png", "spectrogram.png",
-      "spectrum.png", "summary.csv",  "voice.csv"};
+  const std::vector<std::string> AllOutputs = {"chart.png",   "formants.csv",    "peaks.csv",
+                                               "plot.png",    "spectrogram.png", "spectrum.png",
+                                               "summary.csv", "voice.csv"};
 };
 
 TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
@@ -951,11 +951,11 @@ TEST_F(RenderTest, VoiceMeasuresFollowTheFormantsRows) {
     const TResult r = Run(args);
     ASSERT_EQ(r.Status, 0) << r.Err;
     const auto rows = Csv(out / "voice.csv"), formants = Csv(out / "formants.csv");
-    ASSERT_EQ(rows[0], (std::vector<std::string>{
-                           "block", "time_s", "cpps_db", "hnr_db", "h1_h2_db", "h1c_h2c_db",
-                           "h1_a1_db", "h1_a3_db", "jitter_pct", "shimmer_pct", "shimmer_db",
-                           "vibrato_hz", "vibrato_cents", "vibrato_regularity", "spr_db",
-                           "alpha_db", "voiced"}));
+    ASSERT_EQ(rows[0],
+              (std::vector<std::string>{"block", "time_s", "cpps_db", "hnr_db", "h1_h2_db",
+                                        "h1c_h2c_db", "h1_a1_db", "h1_a3_db", "jitter_pct",
+                                        "shimmer_pct", "shimmer_db", "vibrato_hz", "vibrato_cents",
+                                        "vibrato_regularity", "spr_db", "alpha_db", "voiced"}));
     ASSERT_EQ(rows.size(), formants.size()) << step;
     int middle = 0;
     for (std::size_t i = 1; i < rows.size(); ++i) {
@@ -979,8 +979,8 @@ TEST_F(RenderTest, VoiceMeasuresFollowTheFormantsRows) {
     EXPECT_GT(middle, step.empty() ? 15 : 70) << step;
     const auto summary = Csv(out / "summary.csv");
     ASSERT_EQ(summary.size(), 15u) << step;
-    EXPECT_EQ(summary[0], (std::vector<std::string>{"measure", "unit", "count", "median", "q1",
-                                                    "q3", "iqr"}));
+    EXPECT_EQ(summary[0],
+              (std::vector<std::string>{"measure", "unit", "count", "median", "q1", "q3", "iqr"}));
     const auto& jitterRow = summary[7];
     ASSERT_EQ(jitterRow[0], "jitter");
     EXPECT_GT(std::stoi(jitterRow[2]), middle) << step;

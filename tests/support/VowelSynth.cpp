@@ -45,8 +45,7 @@ void AddRoom(std::vector<double>& X, double Rt60) {
 
 double PitchAt(const TVowel& Vowel, double T) {
   if (Vowel.Vibrato && Vowel.VibratoCents > 0)
-    return Vowel.F0 *
-           std::exp2(Vowel.VibratoCents / 1200 * std::sin(TwoPi * Vowel.VibratoHz * T));
+    return Vowel.F0 * std::exp2(Vowel.VibratoCents / 1200 * std::sin(TwoPi * Vowel.VibratoHz * T));
   return Vowel.F0 *
          (Vowel.Vibrato ? 1 + Vowel.VibratoDepth * std::sin(TwoPi * Vowel.VibratoHz * T) : 1.0);
 }
