@@ -95,14 +95,29 @@ std::string CTakeWriter::Start(const std::string& Folder, const std::string& Ste
     const std::string stem = n == 1 ? Stem : Stem + "-" + std::to_string(n);
     FSoundPath = base + stem + (FWav ? ".wav" : ".flac");
     FTablePath = base + stem + ".formants.csv";
+    FVoicePath = base + stem + ".voice.csv";
     FSoundFd = CreateNew(FSoundPath);
     error = errno;
     if (FSoundFd >= 0) {
       const int table = CreateNew(FTablePath);
       error = errno;
       if (table >= 0) FTable = ::fdopen(table, "wb");
-      if (!FTable) {
-        if (table >= 0) ::close(table);
+      const int voice = FTable ? CreateNew(FVoicePath) : -1;
+      if (FTable) error = errno;
+      if (voice >= 0) FVoice = ::fdopen(voice, "wb");
+      if (!FTable || !FVoice) {
+        if (FTable) {
+          std::fclose(FTable);
+          FTable = nullptr;
+          ::unlink(FTablePath.c_str());
+        } else if (table >= 0) {
+          ::close(table);
+          ::unlink(FTablePath.c_str());
+        }
+        if (voice >= 0) {
+          ::close(voice);
+          ::unlink(FVoicePath.c_str());
+        }
         ::close(FSoundFd);
         FSoundFd = -1;
         ::unlink(FSoundPath.c_str());
@@ -124,19 +139,20 @@ std::string CTakeWriter::Start(const std::string& Folder, const std::string& Ste
     double level = 0.0;
     sf_command(FSound, SFC_SET_COMPRESSION_LEVEL, &level, sizeof level);
   }
-  if (!FSound || std::fputs(FormantsColumns, FTable) < 0) {
-    const std::string why = FSound ? "cannot write the table" : sf_strerror(nullptr);
+  if (!FSound || std::fputs(FormantsColumns, FTable) < 0 || std::fputs(VoiceColumns, FVoice) < 0) {
+    const std::string why = FSound ? "cannot write the tables" : sf_strerror(nullptr);
     Close();
     ::unlink(FSoundPath.c_str());
     ::unlink(FTablePath.c_str());
+    ::unlink(FVoicePath.c_str());
     return FSoundPath + ": " + why;
   }
   FThread = std::thread([this] { Run(); });
   return {};
 }
 
-bool CTakeWriter::Push(const void* Samples, std::int32_t Frames,
-                       const TFormants& Formants) noexcept {
+bool CTakeWriter::Push(const void* Samples, std::int32_t Frames, const TFormants& Formants,
+                       const TVoice& Voice) noexcept {
   if (FStop.load(std::memory_order_relaxed) || FFaulted.load(std::memory_order_acquire) ||
       !FThread.joinable())
     return false;
@@ -149,6 +165,7 @@ bool CTakeWriter::Push(const void* Samples, std::int32_t Frames,
   slot.Frames = std::clamp(Frames, 0, BlockFrames);
   std::memcpy(slot.Samples.data(), Samples, std::size_t(slot.Frames) * 4);
   slot.Formants = Formants;
+  slot.Voice = Voice;
   FHead.store(head + 1, std::memory_order_release);
   if ((head + 1) % WakeBlocks == 0) FWake.release();
   return true;
@@ -208,12 +225,19 @@ bool CTakeWriter::WriteSlot(const TSlot& Slot, std::int64_t Block) {
     SetFault("cannot write the take's formants: " + SystemError(errno));
     return false;
   }
+  VoiceLine(*FLine, Block, Slot.Voice);
+  if (!FLine->WriteTo(FVoice)) {
+    SetFault("cannot write the take's voice measures: " + SystemError(errno));
+    return false;
+  }
   return true;
 }
 
 void CTakeWriter::Sync() {
   if (FWav) sf_command(FSound, SFC_UPDATE_HEADER_NOW, nullptr, 0);
   if (std::fflush(FTable) != 0) SetFault("cannot write the take's formants: " + SystemError(errno));
+  if (std::fflush(FVoice) != 0)
+    SetFault("cannot write the take's voice measures: " + SystemError(errno));
   if (!FolderStillThere()) {
     FVanished = true;
     SetFault(FFolder + ": the folder was removed while recording");
@@ -233,13 +257,15 @@ void CTakeWriter::Close() {
     FSound = nullptr;
   }
   if (FTable) std::fflush(FTable);
+  if (FVoice) std::fflush(FVoice);
   if (FSoundFd >= 0 && !FVanished && !FolderStillThere()) FVanished = true;
   if (FVanished && FSoundFd >= 0) {
     // The open files still hold the take: write them again where they were.
     std::error_code ec;
     std::filesystem::create_directories(FFolder, ec);
-    const bool saved =
-        CopyTo(FSoundFd, FSoundPath) && (!FTable || CopyTo(::fileno(FTable), FTablePath));
+    const bool saved = CopyTo(FSoundFd, FSoundPath) &&
+                       (!FTable || CopyTo(::fileno(FTable), FTablePath)) &&
+                       (!FVoice || CopyTo(::fileno(FVoice), FVoicePath));
     const std::string where =
         saved ? "; the take was saved again in " + FFolder : "; the take could not be saved again";
     if (FFaulted.load(std::memory_order_relaxed))
@@ -255,6 +281,10 @@ void CTakeWriter::Close() {
   if (FTable) {
     std::fclose(FTable);
     FTable = nullptr;
+  }
+  if (FVoice) {
+    std::fclose(FVoice);
+    FVoice = nullptr;
   }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Writes a take to disk on a thread of its own: the sound as captured (FLAC
-// or WAV, 44 100 Hz stereo 16-bit) and its formants.csv, in the columns
-// quenvis-render writes.
+// or WAV, 44 100 Hz stereo 16-bit) and its formants.csv and voice.csv, in
+// the columns quenvis-render writes.
 //
 // The UI thread hands blocks over through a bounded queue of preallocated
 // slots and never waits: a block that finds the queue full is lost and
@@ -9,8 +9,8 @@
 // after a crash: a WAV header is brought up to date; a FLAC stream needs
 // nothing, since libsndfile hands every encoded frame to the file at once
 // and its header's sample count of 0 means "unknown" to readers, so a crash
-// loses at most the frame being encoded (0.1 s). The table is flushed at the
-// same time.
+// loses at most the frame being encoded (0.1 s). The tables are flushed at
+// the same time.
 //
 // A fault (disk full, the folder gone) ends the writing; the file keeps what
 // was written, and a file whose folder was removed is put back in a folder
@@ -30,6 +30,7 @@
 
 #include "analysis/Common.h"
 #include "analysis/FormantTracker.h"
+#include "analysis/VoiceMeasures.h"
 
 namespace quenvis {
 
@@ -53,16 +54,19 @@ class CTakeWriter {
   CTakeWriter(const CTakeWriter&) = delete;
   CTakeWriter& operator=(const CTakeWriter&) = delete;
 
-  // Creates Folder (with its parents) if needed and the take's two files,
-  // Stem.flac or Stem.wav and Stem.formants.csv (Stem-2... when taken), and
-  // starts the writing thread. Returns an empty string or one line why not.
+  // Creates Folder (with its parents) if needed and the take's files,
+  // Stem.flac or Stem.wav, Stem.formants.csv and Stem.voice.csv (Stem-2...
+  // when taken), and starts the writing thread. Returns an empty string or
+  // one line why not.
   std::string Start(const std::string& Folder, const std::string& Stem, ETakeFormat Format);
   const std::string& SoundPath() const noexcept { return FSoundPath; }
   const std::string& TablePath() const noexcept { return FTablePath; }
+  const std::string& VoicePath() const noexcept { return FVoicePath; }
 
   // UI thread. Frames of the block's BlockFrames hold sound. False when the
   // block was lost (queue full) or the writing has ended.
-  bool Push(const void* Samples, std::int32_t Frames, const TFormants& Formants) noexcept;
+  bool Push(const void* Samples, std::int32_t Frames, const TFormants& Formants,
+            const TVoice& Voice = {}) noexcept;
   // Ends the take once the queue is written; returns at once.
   void Finish() noexcept;
 
@@ -84,6 +88,7 @@ class CTakeWriter {
     std::array<unsigned char, BlockBytes> Samples;
     std::int32_t Frames;
     TFormants Formants;
+    TVoice Voice;
   };
   void Run();
   bool WriteSlot(const TSlot& Slot, std::int64_t Block);
@@ -101,11 +106,12 @@ class CTakeWriter {
   std::string FFault;
 
   // The writing thread's own from Start on.
-  std::string FFolder, FSoundPath, FTablePath;
+  std::string FFolder, FSoundPath, FTablePath, FVoicePath;
   int FSoundFd = -1;
   SNDFILE* FSound = nullptr;
   bool FWav = false;
   std::FILE* FTable = nullptr;
+  std::FILE* FVoice = nullptr;
   std::unique_ptr<CLine> FLine;
   std::vector<std::int16_t> FFrames;
   bool FVanished = false;

@@ -164,20 +164,22 @@ TVowelChart::~TVowelChart() { Remember(); }
 
 void TVowelChart::AddBlock(const TChartBlock& Block) {
   const TFormants& f = Block.Formants;
+  // The measures look back over seconds: they take every block, paused or
+  // not, whole as the formant estimator does, and start afresh where the
+  // stream jumps (a recording sought).
+  if (Block.Time >= 0 && std::abs(Block.Time - FNextTime) > 0.5 * BlockFrames / SampleRate)
+    FVoiceMeasures->Reset();
+  TVoice voice;
+  if (Block.Samples) {
+    FVoiceMeasures->Feed(Block.Samples, BlockFrames);
+    voice = FVoiceMeasures->Analyse(f);
+    if (!FPaused) FVoicePanel->Add(voice, f.Voiced ? f.F0 : 0.0);
+  }
   if (FTakes->Recording()) {
-    FTakes->Add(Block.Samples, Block.Frames, f);
+    FTakes->Add(Block.Samples, Block.Frames, f, voice);
     UpdateRecordMark();
   }
   AddEstimate({f.Voiced && f.F[0] > 0 && f.F[1] > 0, f.F0, f.F[0], f.F[1]});
-  // The measures look back over seconds: they take every block, paused or
-  // not, and start afresh where the stream jumps (a recording sought).
-  if (Block.Time >= 0 && std::abs(Block.Time - FNextTime) > 0.5 * BlockFrames / SampleRate)
-    FVoiceMeasures->Reset();
-  if (Block.Samples && Block.Frames > 0) {
-    FVoiceMeasures->Feed(Block.Samples, Block.Frames);
-    const TVoice voice = FVoiceMeasures->Analyse(f);
-    if (!FPaused) FVoicePanel->Add(voice, f.Voiced ? f.F0 : 0.0);
-  }
   const double time = Block.Time >= 0 ? Block.Time : FNextTime;
   FNextTime = time + double(BlockFrames) / SampleRate;
   if (FPaused || !Block.Power) return;

@@ -475,8 +475,12 @@ void VoiceLineAt(CLine& l, std::int64_t Row, double TimeS, const TVoice& v) noex
   l.Char('\n');
 }
 
+void VoiceLine(CLine& l, std::int64_t Block, const TVoice& v) noexcept {
+  VoiceLineAt(l, Block, static_cast<double>((Block + 1) * BlockFrames) / SampleRate, v);
+}
+
 void CVoiceWriter::Add(std::int64_t Block, const TVoice& v) {
-  VoiceLineAt(Line(), Block, static_cast<double>((Block + 1) * BlockFrames) / SampleRate, v);
+  VoiceLine(Line(), Block, v);
   WriteLine();
 }
 

@@ -148,6 +148,8 @@ inline constexpr const char* VoiceColumns =
     "block,time_s,cpps_db,hnr_db,h1_h2_db,h1c_h2c_db,h1_a1_db,h1_a3_db,jitter_pct,shimmer_pct,"
     "shimmer_db,vibrato_hz,vibrato_cents,vibrato_regularity,spr_db,alpha_db,voiced\n";
 void VoiceLineAt(CLine& Line, std::int64_t Row, double TimeS, const TVoice& Voice) noexcept;
+// A block's line, at the block's time as in formants.csv.
+void VoiceLine(CLine& Line, std::int64_t Block, const TVoice& Voice) noexcept;
 
 class CVoiceWriter : public CTableFile {
  public:

@@ -282,6 +282,15 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   const QByteArray a = ours.readAll(), b = theirs.readAll();
   EXPECT_GT(b.count('\n'), 40);
   EXPECT_EQ(a.toStdString(), b.toStdString());
+  // And the voice measures, taken live on the same blocks.
+  const QString sound = s.Chart->Takes().LastPath();
+  QFile ourVoice(sound.left(sound.lastIndexOf(u'.')) + QStringLiteral(".voice.csv"));
+  QFile theirVoice(QString::fromStdString(options.OutDir) + QStringLiteral("/voice.csv"));
+  ASSERT_TRUE(ourVoice.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(theirVoice.open(QIODevice::ReadOnly));
+  const QByteArray c = ourVoice.readAll(), d = theirVoice.readAll();
+  EXPECT_EQ(c.count('\n'), b.count('\n'));
+  EXPECT_EQ(c.toStdString(), d.toStdString());
   // The picture saw the file's sound itself.
   std::vector<unsigned char> expected(s.Taken.size(), 0);
   for (std::size_t i = 0; i < mono.size() && 4 * i + 3 < expected.size(); ++i)
