@@ -24,18 +24,30 @@ class CFormantSteps {
   // is reported, rows numbered from 0.
   template <typename TRow>
   void Feed(const unsigned char* Block, int Frames, TRow&& Row) {
+    Feed(Block, Frames, [](const unsigned char*, int) {},
+         [&](bool Reported, std::int64_t R, double Centre, const TFormants& F) {
+           if (Reported) Row(R, Centre, F);
+         });
+  }
+  // The same, for analyses that ride along (the voice measures): Chunk(data,
+  // frames) gets each piece the tracker is fed, and Analysed(reported, row,
+  // centre, formants) every analysis, reported or not (row then -1).
+  template <typename TChunk, typename TAnalysed>
+  void Feed(const unsigned char* Block, int Frames, TChunk&& Chunk, TAnalysed&& Analysed) {
     const int fed = (Frames + 3) / 4 * 4;
     for (int at = 0; at < fed;) {
       const int n = fed - at < FHop - FSince ? fed - at : FHop - FSince;
       FTracker.Feed(Block + static_cast<std::size_t>(at) * 4, n);
+      Chunk(Block + static_cast<std::size_t>(at) * 4, n);
       at += n;
       FConsumed += n;
       FSince += n;
       if (FSince < FHop) continue;
       FSince = 0;
       FLast = FTracker.Analyse();
-      if (FConsumed >= CFormantTracker::SpanFrames)
-        Row(FRow++, CentreSeconds(), static_cast<const TFormants&>(FLast));
+      const bool reported = FConsumed >= CFormantTracker::SpanFrames;
+      Analysed(reported, reported ? FRow++ : std::int64_t{-1}, CentreSeconds(),
+               static_cast<const TFormants&>(FLast));
     }
   }
 

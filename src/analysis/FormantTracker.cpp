@@ -5,6 +5,8 @@
 #include <cstring>
 #include <numbers>
 
+#include "analysis/Halfband.h"
+
 namespace quenvis {
 
 std::optional<EVoice> ParseVoice(std::string_view Name) noexcept {
@@ -16,8 +18,6 @@ std::optional<EVoice> ParseVoice(std::string_view Name) noexcept {
 
 namespace {
 
-constexpr double Pi = std::numbers::pi;
-constexpr int HalfbandTaps = CFormantTracker::HalfbandTaps;
 constexpr int SpecFrame = CHarmonicSpectrum::Frame;
 
 double CeilingOf(EVoice Voice) noexcept {
@@ -30,39 +30,6 @@ double CeilingOf(EVoice Voice) noexcept {
       break;
   }
   return 5500;
-}
-
-// Half-band low-pass (Blackman-windowed sinc, unity gain at DC) for each
-// decimation by two; its odd taps away from the centre are zero.
-struct THalfband {
-  std::array<double, HalfbandTaps> H{};
-  THalfband() {
-    double sum = 0;
-    constexpr int centre = HalfbandTaps / 2;
-    for (int n = 0; n < HalfbandTaps; ++n) {
-      const int m = n - centre;
-      const double ideal = m == 0 ? 0.5 : std::sin(Pi * m / 2) / (Pi * m);
-      const double x = 2 * Pi * (n + 1) / (HalfbandTaps + 1);
-      const double w = 0.42 - 0.5 * std::cos(x) + 0.08 * std::cos(2 * x);
-      H[static_cast<std::size_t>(n)] = (m % 2 == 0 && m != 0) ? 0.0 : ideal * w;
-      sum += H[static_cast<std::size_t>(n)];
-    }
-    for (double& v : H) v /= sum;
-  }
-};
-const THalfband Halfband;
-
-// Decimates by two: Out[k] = sum_j h[j] In[2k + j], over the centre tap and
-// the even ones (the rest are zero).
-void Decimate(const double* In, double* Out, int Count) noexcept {
-  static_assert(HalfbandTaps % 4 == 3, "centre tap odd, outer taps even");
-  const auto& h = Halfband.H;
-  for (int k = 0; k < Count; ++k) {
-    const double* x = In + 2 * k;
-    double acc = h[HalfbandTaps / 2] * x[HalfbandTaps / 2];
-    for (int j = 0; j < HalfbandTaps; j += 2) acc += h[static_cast<std::size_t>(j)] * x[j];
-    Out[k] = acc;
-  }
 }
 
 // A voice this high has too few harmonics for the all-pole model (its poles
@@ -169,11 +136,12 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   // 44 100 -> 22 050 Hz, keeping the next filter's tail.
   const int new2 = Frames / 2;
   std::memmove(FRate2.data(), FRate2.data() + new2, (FRate2.size() - new2) * sizeof(double));
-  Decimate(FIn.data(), FRate2.data() + FRate2.size() - new2, new2);
+  HalfbandDecimate(FIn.data(), FRate2.data() + FRate2.size() - new2, new2);
   // 22 050 -> 11 025 Hz.
   const int new4 = Frames / 4;
   std::memmove(FRate4.data(), FRate4.data() + new4, (FRate4.size() - new4) * sizeof(double));
-  Decimate(FRate2.data() + FRate2.size() - new2 - tail, FRate4.data() + FRate4.size() - new4, new4);
+  HalfbandDecimate(FRate2.data() + FRate2.size() - new2 - tail,
+                   FRate4.data() + FRate4.size() - new4, new4);
 }
 
 TFormants CFormantTracker::Analyse() noexcept {

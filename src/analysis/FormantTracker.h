@@ -14,6 +14,7 @@
 #include "analysis/AllPoleFit.h"
 #include "analysis/CeilingChoice.h"
 #include "analysis/FormantTrack.h"
+#include "analysis/Halfband.h"
 #include "analysis/HarmonicPeaks.h"
 #include "analysis/PitchEstimator.h"
 #include "analysis/ResonanceFit.h"
@@ -75,7 +76,7 @@ class CFormantTracker {
 
   static constexpr int BlockFrames = 2048;
   static constexpr double SampleRate = 44100.0;
-  static constexpr int HalfbandTaps = 31;
+  static constexpr int HalfbandTaps = quenvis::HalfbandTaps;
   static constexpr int FrameStep = 256;  // between the two spectra, at 22 050 Hz
   static constexpr int MinHarmonics = 5;
   // From the centre of the analysed stretch (the two spectra's frames,

@@ -23,20 +23,19 @@ constexpr double NoiseOverSubtraction = 8;
 constexpr double NoiseFloorShare = 0.01;  // what a peak keeps at least
 constexpr double MinWeight = 0.05;        // of a peak lost in the noise, in the fit
 
-// FFTW's planner is not re-entrant; trackers may be built on several threads.
-std::mutex& PlannerLock() {
-  static std::mutex lock;
-  return lock;
-}
-
 int BinOf(double Hz) noexcept {
   return static_cast<int>(std::nearbyint(std::clamp(Hz / BinHz, 0.0, double(Half))));
 }
 
 }  // namespace
 
+std::mutex& FftwPlannerLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 CHarmonicSpectrum::CHarmonicSpectrum() {
-  const std::lock_guard<std::mutex> hold(PlannerLock());
+  const std::lock_guard<std::mutex> hold(FftwPlannerLock());
   FIn = fftw_alloc_real(Size);
   auto* out = fftw_alloc_complex(Half + 1);
   FOut = out;
@@ -52,7 +51,7 @@ CHarmonicSpectrum::CHarmonicSpectrum() {
 }
 
 CHarmonicSpectrum::~CHarmonicSpectrum() {
-  const std::lock_guard<std::mutex> hold(PlannerLock());
+  const std::lock_guard<std::mutex> hold(FftwPlannerLock());
   fftw_destroy_plan(static_cast<fftw_plan>(FPlan));
   fftw_free(FOut);
   fftw_free(FIn);

@@ -3,6 +3,7 @@
 // peaks read from it: their frequencies, their powers with the noise taken
 // off, and how far each stands clear of the noise.
 #include <array>
+#include <mutex>
 
 namespace quenvis {
 
@@ -10,6 +11,10 @@ inline constexpr int MaxHarmonics = 128;
 // Hz; above it a voice has few harmonics: too few for an all-pole model, and
 // a noise peak taken for a weak one weighs much among them.
 inline constexpr double FewHarmonicsF0 = 330;
+
+// FFTW's planner is not re-entrant, and analysers may be built on several
+// threads: whatever plans or destroys a plan holds this.
+std::mutex& FftwPlannerLock();
 
 struct THarmonics {
   int Count = 0;

@@ -58,10 +58,10 @@ QString TTakeRecorder::Start() {
   return {};
 }
 
-void TTakeRecorder::Add(const void* Samples, std::int32_t Frames,
-                        const TFormants& Formants) noexcept {
+void TTakeRecorder::Add(const void* Samples, std::int32_t Frames, const TFormants& Formants,
+                        const TVoice& Voice) noexcept {
   if (!FCurrent) return;
-  if (FCurrent->Push(Samples, Frames, Formants)) FFrames += Frames;
+  if (FCurrent->Push(Samples, Frames, Formants, Voice)) FFrames += Frames;
 }
 
 void TTakeRecorder::Stop(const QString& Why) {

@@ -33,7 +33,8 @@ class TTakeRecorder : public QObject {
   void Stop(const QString& Why = {});
   bool Recording() const noexcept { return FCurrent != nullptr; }
   // One analysed block; never waits.
-  void Add(const void* Samples, std::int32_t Frames, const TFormants& Formants) noexcept;
+  void Add(const void* Samples, std::int32_t Frames, const TFormants& Formants,
+           const TVoice& Voice = {}) noexcept;
   // Seconds of sound in the take so far.
   double Elapsed() const noexcept { return double(FFrames) / SampleRate; }
   // The file of the latest take.

@@ -95,11 +95,21 @@ std::string CTakeWriter::Start(const std::string& Folder, const std::string& Ste
     const std::string stem = n == 1 ? Stem : Stem + "-" + std::to_string(n);
     FSoundPath = base + stem + (FWav ? ".wav" : ".flac");
     FTablePath = base + stem + ".formants.csv";
+    FVoicePath = base + stem + ".voice.csv";
     FSoundFd = CreateNew(FSoundPath);
     error = errno;
     if (FSoundFd >= 0) {
       FTableFd = CreateNew(FTablePath);
       error = errno;
+      if (FTableFd >= 0) {
+        FVoiceFd = CreateNew(FVoicePath);
+        error = errno;
+        if (FVoiceFd < 0) {
+          ::close(FTableFd);
+          FTableFd = -1;
+          ::unlink(FTablePath.c_str());
+        }
+      }
       if (FTableFd < 0) {
         ::close(FSoundFd);
         FSoundFd = -1;
@@ -125,24 +135,30 @@ std::string CTakeWriter::Start(const std::string& Folder, const std::string& Ste
     why = FFlac->Open(FSoundFd);
   }
   const std::size_t columns = std::strlen(FormantsColumns);
-  if (why.empty() && ::write(FTableFd, FormantsColumns, columns) != ssize_t(columns))
-    why = "cannot write the table: " + SystemError(errno);
+  const std::size_t voiceColumns = std::strlen(VoiceColumns);
+  if (why.empty() && (::write(FTableFd, FormantsColumns, columns) != ssize_t(columns) ||
+                      ::write(FVoiceFd, VoiceColumns, voiceColumns) != ssize_t(voiceColumns)))
+    why = "cannot write the tables: " + SystemError(errno);
   if (!why.empty()) {
     Close();
     ::unlink(FSoundPath.c_str());
     ::unlink(FTablePath.c_str());
+    ::unlink(FVoicePath.c_str());
     return FSoundPath + ": " + why;
   }
   FTableBytes = std::int64_t(columns);
+  FVoiceBytes = std::int64_t(voiceColumns);
   // A few seconds of lines: no allocation while writing.
   FPending.reserve(std::size_t(QueueBlocks) * 128);
   FPendingLines.reserve(std::size_t(QueueBlocks) * 2);
+  FVoicePending.reserve(std::size_t(QueueBlocks) * 192);
+  FVoiceEnds.reserve(std::size_t(QueueBlocks) * 2);
   FThread = std::thread([this] { Run(); });
   return {};
 }
 
-bool CTakeWriter::Push(const void* Samples, std::int32_t Frames,
-                       const TFormants& Formants) noexcept {
+bool CTakeWriter::Push(const void* Samples, std::int32_t Frames, const TFormants& Formants,
+                       const TVoice& Voice) noexcept {
   if (FStop.load(std::memory_order_relaxed) || FFaulted.load(std::memory_order_acquire) ||
       !FThread.joinable())
     return false;
@@ -156,6 +172,7 @@ bool CTakeWriter::Push(const void* Samples, std::int32_t Frames,
   slot.Frames = std::min(Frames, BlockFrames);
   std::memcpy(slot.Samples.data(), Samples, std::size_t(slot.Frames) * 4);
   slot.Formants = Formants;
+  slot.Voice = Voice;
   FHead.store(head + 1, std::memory_order_release);
   if ((head + 1) % WakeBlocks == 0) FWake.release();
   return true;
@@ -224,6 +241,9 @@ bool CTakeWriter::WriteSlot(const TSlot& Slot, std::int64_t Block) {
   FormantsLine(*FLine, Block, Slot.Formants);
   FLine->AppendTo(FPending);
   FPendingLines.push_back({FPending.size(), FFramesTaken});
+  VoiceLine(*FLine, Block, Slot.Voice);
+  FLine->AppendTo(FVoicePending);
+  FVoiceEnds.push_back(FVoicePending.size());
   return true;
 }
 
@@ -233,28 +253,48 @@ std::int64_t CTakeWriter::FramesOnDisk() const noexcept {
               : (FFlac ? FFlac->FramesOnDisk() : 0);
 }
 
+// Appends Bytes of Pending at Offset of Fd; a line cut short (a full disk)
+// is taken off again. 0 or an errno value.
+static int AppendWhole(int Fd, const std::string& Pending, std::size_t Bytes,
+                       std::int64_t Offset) {
+  for (std::size_t done = 0; done < Bytes;) {
+    const ssize_t n =
+        ::pwrite(Fd, Pending.data() + done, Bytes - done, off_t(Offset + std::int64_t(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      int error = n < 0 ? errno : ENOSPC;
+      if (::ftruncate(Fd, off_t(Offset)) != 0) error = errno;
+      return error;
+    }
+    done += std::size_t(n);
+  }
+  return 0;
+}
+
 bool CTakeWriter::WriteLines(std::int64_t OnDisk) {
   std::size_t lines = 0;
   while (lines < FPendingLines.size() && FPendingLines[lines].FramesEnd <= OnDisk) ++lines;
   if (lines == 0) return true;
   const std::size_t bytes = FPendingLines[lines - 1].End;
-  for (std::size_t done = 0; done < bytes;) {
-    const ssize_t n = ::pwrite(FTableFd, FPending.data() + done, bytes - done,
-                               off_t(FTableBytes + std::int64_t(done)));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      int error = n < 0 ? errno : ENOSPC;
-      // Whole lines only: a line cut short goes.
-      if (::ftruncate(FTableFd, off_t(FTableBytes)) != 0) error = errno;
-      SetFault("cannot write the take's formants: " + SystemError(error));
-      return false;
-    }
-    done += std::size_t(n);
+  if (const int error = AppendWhole(FTableFd, FPending, bytes, FTableBytes); error != 0) {
+    SetFault("cannot write the take's formants: " + SystemError(error));
+    return false;
+  }
+  // The voice table keeps to the same blocks.
+  const std::size_t voiceBytes = FVoiceEnds[lines - 1];
+  if (const int error = AppendWhole(FVoiceFd, FVoicePending, voiceBytes, FVoiceBytes);
+      error != 0) {
+    SetFault("cannot write the take's voice measures: " + SystemError(error));
+    return false;
   }
   FTableBytes += std::int64_t(bytes);
   FPending.erase(0, bytes);
   FPendingLines.erase(FPendingLines.begin(), FPendingLines.begin() + std::ptrdiff_t(lines));
   for (TPendingLine& l : FPendingLines) l.End -= bytes;
+  FVoiceBytes += std::int64_t(voiceBytes);
+  FVoicePending.erase(0, voiceBytes);
+  FVoiceEnds.erase(FVoiceEnds.begin(), FVoiceEnds.begin() + std::ptrdiff_t(lines));
+  for (std::size_t& e : FVoiceEnds) e -= voiceBytes;
   return true;
 }
 
@@ -269,6 +309,7 @@ void CTakeWriter::Sync() {
   }
   if (!WriteLines(FramesOnDisk())) return;
   ::fdatasync(FTableFd);
+  ::fdatasync(FVoiceFd);
   if (!FolderStillThere()) {
     FVanished = true;
     SetFault(FFolder + ": the folder was removed while recording");
@@ -291,13 +332,14 @@ void CTakeWriter::Close() {
     if (!FFlac->Close() && !FFaulted.load(std::memory_order_relaxed))
       SetFault("cannot write the take: " + SystemError(FFlac->Error()));
   }
-  if (FTableFd >= 0) WriteLines(FramesOnDisk());
-  FKept = FSoundFd >= 0 && FTableFd >= 0 && FramesOnDisk() > 0;
+  if (FTableFd >= 0 && FVoiceFd >= 0) WriteLines(FramesOnDisk());
+  FKept = FSoundFd >= 0 && FTableFd >= 0 && FVoiceFd >= 0 && FramesOnDisk() > 0;
   if (FSoundFd >= 0 && !FKept) {
     // Nothing was recorded: no file to find later that holds nothing.
     if (!FVanished && FolderStillThere()) {
       ::unlink(FSoundPath.c_str());
       ::unlink(FTablePath.c_str());
+      ::unlink(FVoicePath.c_str());
     }
     FVanished = false;
   }
@@ -306,7 +348,8 @@ void CTakeWriter::Close() {
     // The open files still hold the take: write them again where they were.
     std::error_code ec;
     std::filesystem::create_directories(FFolder, ec);
-    const bool saved = CopyTo(FSoundFd, FSoundPath) && CopyTo(FTableFd, FTablePath);
+    const bool saved = CopyTo(FSoundFd, FSoundPath) && CopyTo(FTableFd, FTablePath) &&
+                       CopyTo(FVoiceFd, FVoicePath);
     const std::string where =
         saved ? "; the take was saved again in " + FFolder : "; the take could not be saved again";
     if (FFaulted.load(std::memory_order_relaxed))
@@ -324,6 +367,11 @@ void CTakeWriter::Close() {
     ::fdatasync(FTableFd);
     ::close(FTableFd);
     FTableFd = -1;
+  }
+  if (FVoiceFd >= 0) {
+    ::fdatasync(FVoiceFd);
+    ::close(FVoiceFd);
+    FVoiceFd = -1;
   }
 }
 

@@ -1,15 +1,15 @@
 #pragma once
 // Writes a take to disk on a thread of its own: the sound as captured (FLAC
-// or WAV, 44 100 Hz stereo 16-bit) and its formants.csv, in the columns
-// quenvis-render writes.
+// or WAV, 44 100 Hz stereo 16-bit) and its formants.csv and voice.csv, in
+// the columns quenvis-render writes.
 //
 // The UI thread hands blocks over through a bounded queue of preallocated
 // slots and never waits: a block that finds the queue full is lost and
 // counted. About once a second the writer makes what it has written durable
 // and readable after a kill or a power cut: the sound is synced, then its
-// header (WAV or FLAC) gets the length synced, then the table gets the lines
-// of the blocks whose sound is on disk, whole lines only, so that it never
-// runs past the sound.
+// header (WAV or FLAC) gets the length synced, then the tables get the lines
+// of the blocks whose sound is on disk, whole lines only, so that they never
+// run past the sound.
 //
 // A fault (disk full, the folder gone) ends the writing; the file keeps what
 // was written up to its last whole frame, and a file whose folder was removed
@@ -30,6 +30,7 @@
 
 #include "analysis/Common.h"
 #include "analysis/FormantTracker.h"
+#include "analysis/VoiceMeasures.h"
 #include "chart/FlacTakeEncoder.h"
 
 namespace quenvis {
@@ -54,17 +55,20 @@ class CTakeWriter {
   CTakeWriter(const CTakeWriter&) = delete;
   CTakeWriter& operator=(const CTakeWriter&) = delete;
 
-  // Creates Folder (with its parents) if needed and the take's two files,
-  // Stem.flac or Stem.wav and Stem.formants.csv (Stem-2... when taken), and
-  // starts the writing thread. Returns an empty string or one line why not.
+  // Creates Folder (with its parents) if needed and the take's files,
+  // Stem.flac or Stem.wav, Stem.formants.csv and Stem.voice.csv (Stem-2...
+  // when taken), and starts the writing thread. Returns an empty string or
+  // one line why not.
   std::string Start(const std::string& Folder, const std::string& Stem, ETakeFormat Format);
   const std::string& SoundPath() const noexcept { return FSoundPath; }
   const std::string& TablePath() const noexcept { return FTablePath; }
+  const std::string& VoicePath() const noexcept { return FVoicePath; }
 
   // UI thread. Frames of the block's BlockFrames hold sound; a block without
   // any is no part of the take. False when the block was lost (queue full)
   // or the writing has ended.
-  bool Push(const void* Samples, std::int32_t Frames, const TFormants& Formants) noexcept;
+  bool Push(const void* Samples, std::int32_t Frames, const TFormants& Formants,
+            const TVoice& Voice = {}) noexcept;
   // Ends the take once the queue is written; returns at once.
   void Finish() noexcept;
 
@@ -88,6 +92,7 @@ class CTakeWriter {
     std::array<unsigned char, BlockBytes> Samples;
     std::int32_t Frames;
     TFormants Formants;
+    TVoice Voice;
   };
   void Run();
   bool WriteSlot(const TSlot& Slot, std::int64_t Block);
@@ -108,12 +113,12 @@ class CTakeWriter {
   std::string FFault;
 
   // The writing thread's own from Start on.
-  std::string FFolder, FSoundPath, FTablePath;
+  std::string FFolder, FSoundPath, FTablePath, FVoicePath;
   int FSoundFd = -1;
   SNDFILE* FSound = nullptr;  // WAV
   std::unique_ptr<CFlacTakeEncoder> FFlac;
   bool FWav = false;
-  int FTableFd = -1;
+  int FTableFd = -1, FVoiceFd = -1;
   std::int64_t FTableBytes = 0;  // whole lines on disk
   // Lines not yet in the table, and where each ends with the frames of
   // sound its block ends at.
@@ -125,6 +130,10 @@ class CTakeWriter {
   std::vector<TPendingLine> FPendingLines;
   std::int64_t FFramesTaken = 0;
   bool FKept = false;
+  // The voice table's lines, one per pending formants line (same blocks).
+  std::int64_t FVoiceBytes = 0;
+  std::string FVoicePending;
+  std::vector<std::size_t> FVoiceEnds;
   std::unique_ptr<CLine> FLine;
   std::vector<std::int16_t> FFrames;
   bool FVanished = false;

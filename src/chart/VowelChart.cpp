@@ -23,11 +23,13 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <cmath>
 
 #include "analysis/Common.h"
 #include "chart/SonogramView.h"
 #include "chart/TakeRecorder.h"
 #include "chart/Timeline.h"
+#include "chart/VoicePanel.h"
 
 namespace quenvis {
 
@@ -35,7 +37,7 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   setObjectName(QStringLiteral("VowelChart"));
   setWindowTitle(QStringLiteral("Quenvis vowel chart"));
   setMinimumSize(360, 300);
-  resize(800, 600 + ToolbarHeight + 240);
+  resize(800, 600 + ToolbarHeight + 480);
 
   // The toolbar takes no keyboard focus, so Space and C always reach the chart.
   FVoiceList = new QComboBox(this);
@@ -67,16 +69,21 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->addLayout(FToolbar);
-  // The plane above, the spectrogram below; the user sets the share.
+  // The plane above, the voice measures and the spectrogram below; the user
+  // sets the shares.
   FPlane = new TVowelPlane(this);
+  FVoicePanel = new TVoicePanel(this);
+  FVoiceMeasures = std::make_unique<CVoiceMeasures>();
   FSpectrogram = new TSpectrogramView(this);
   FSplitter = new QSplitter(Qt::Vertical, this);
   FSplitter->setChildrenCollapsible(false);
   FSplitter->addWidget(FPlane);
+  FSplitter->addWidget(FVoicePanel);
   FSplitter->addWidget(FSpectrogram);
   FSplitter->setStretchFactor(0, 5);
   FSplitter->setStretchFactor(1, 2);
-  FSplitter->setSizes({600, 240});
+  FSplitter->setStretchFactor(2, 2);
+  FSplitter->setSizes({600, 240, 240});
   column->addWidget(FSplitter, 1);
   setFocusPolicy(Qt::StrongFocus);
 
@@ -175,8 +182,19 @@ TVowelChart::~TVowelChart() { Remember(); }
 
 void TVowelChart::AddBlock(const TChartBlock& Block) {
   const TFormants& f = Block.Formants;
+  // The measures look back over seconds: they take every block, paused or
+  // not, whole as the formant estimator does, and start afresh where the
+  // stream jumps (a recording sought).
+  if (Block.Time >= 0 && std::abs(Block.Time - FNextTime) > 0.5 * BlockFrames / SampleRate)
+    FVoiceMeasures->Reset();
+  TVoice voice;
+  if (Block.Samples) {
+    FVoiceMeasures->Feed(Block.Samples, BlockFrames);
+    voice = FVoiceMeasures->Analyse(f);
+    if (!FPaused) FVoicePanel->Add(voice, f.Voiced ? f.F0 : 0.0);
+  }
   if (FTakes->Recording()) {
-    if (Block.Frames > 0) FTakes->Add(Block.Samples, Block.Frames, f);
+    if (Block.Frames > 0) FTakes->Add(Block.Samples, Block.Frames, f, voice);
     UpdateRecordMark();
   }
   AddEstimate({f.Voiced && f.F[0] > 0 && f.F[1] > 0, f.F0, f.F[0], f.F[1], f.Clipped});
@@ -363,11 +381,14 @@ void TVowelChart::ToggleRecording() {
     }
   }
   const QString error = FTakes->Start();
-  if (!error.isEmpty())
+  if (!error.isEmpty()) {
     TakeProblem(QStringLiteral("Cannot record: ") + error);
-  else
+  } else {
+    // The take's measures start afresh, as quenvis-render's do on its file.
+    FVoiceMeasures->Reset();
     FStatus->setText(FPlaying ? QStringLiteral("Recording the sound being played")
                               : QStringLiteral("Recording"));
+  }
   UpdateRecordMark();
 }
 

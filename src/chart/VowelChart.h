@@ -1,16 +1,18 @@
 #pragma once
 // The vowel chart window: the newest voiced estimate as a dot with a fading
 // two-second trail over reference vowels, and a readout of F1, F2 and F0;
-// below it, on the other side of a splitter, the live spectrogram with the
-// tracks.
+// below it, on the other sides of a splitter, the voice measures and the
+// live spectrogram with the tracks.
 #include <QImage>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "analysis/FormantTracker.h"
+#include "analysis/VoiceMeasures.h"
 #include "chart/VowelChartPainter.h"
 #include "chart/VowelPlane.h"
 
@@ -40,6 +42,7 @@ struct TChartBlock {
 };
 
 class TSpectrogramView;
+class TVoicePanel;
 
 class TVowelChart : public QWidget {
   Q_OBJECT
@@ -84,9 +87,10 @@ class TVowelChart : public QWidget {
   // The newest voiced point still on the trail, if any.
   bool LatestPoint(double& F1, double& F2) const;
 
-  // The two halves of the window.
+  // The parts of the window.
   TVowelPlane* Plane() const noexcept { return FPlane; }
   TSpectrogramView* Spectrogram() const noexcept { return FSpectrogram; }
+  TVoicePanel* VoicePanel() const noexcept { return FVoicePanel; }
 
   // Takes: recording what the chart is given, and the timeline of a
   // recording being played (shown only then).
@@ -136,6 +140,9 @@ class TVowelChart : public QWidget {
   QString FReferencePath;
   TVowelPlane* FPlane;
   TSpectrogramView* FSpectrogram;
+  TVoicePanel* FVoicePanel;
+  // Measured on every block, shown unless paused.
+  std::unique_ptr<CVoiceMeasures> FVoiceMeasures;
   QSplitter* FSplitter;
   double FNextTime = 0;  // stream time of a block that brings none
   QComboBox* FVoiceList;  // "auto", then the voices

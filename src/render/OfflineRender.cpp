@@ -19,6 +19,7 @@
 #include "render/RenderConsole.h"
 #include "render/RenderOutputs.h"
 #include "render/Sonogram.h"
+#include "render/VoiceSummary.h"
 
 namespace quenvis {
 
@@ -40,6 +41,7 @@ struct TPipeline {
   CNoFrameHost Host;
   CFrameRenderer Renderer{Settings, Rate, FFT, Surfaces, Host};
   CFormantTracker Formants;
+  CVoiceMeasures Voice;
   TSampleBlock Block{};
 };
 
@@ -87,6 +89,9 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
   if (!peaks.Open(out.Create("peaks.csv"))) return CannotWrite(out, "peaks.csv", errno);
   CFormantsWriter formants;
   if (!formants.Open(out.Create("formants.csv"))) return CannotWrite(out, "formants.csv", errno);
+  CVoiceWriter voice;
+  if (!voice.Open(out.Create("voice.csv"))) return CannotWrite(out, "voice.csv", errno);
+  CVoiceSummary summary;
   std::unique_ptr<CPowerWriter> power;
   const bool npy = Options.PowerFormat == TPowerFormat::Npy;
   const std::string powerName = npy ? "power.npy" : "power.csv";
@@ -111,6 +116,7 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
   auto tablesFailed = [&]() -> std::string {
     if (!peaks.Ok()) return CannotWrite(out, "peaks.csv", peaks.Error());
     if (!formants.Ok()) return CannotWrite(out, "formants.csv", formants.Error());
+    if (!voice.Ok()) return CannotWrite(out, "voice.csv", voice.Error());
     if (power && !power->Ok()) return CannotWrite(out, powerName, power->Error());
     return {};
   };
@@ -135,10 +141,20 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
     if (!steps) {
       estimate = p->Formants.Process(p->Block.data());
       formants.Add(b, estimate);
+      const TVoice measures = p->Voice.Process(p->Block.data(), estimate);
+      voice.Add(b, measures);
+      summary.Add(measures);
     } else {
-      steps->Feed(p->Block.data(), frames, [&](std::int64_t Row, double Centre, const TFormants& f) {
-        formants.AddAt(Row, Centre, f);
-      });
+      steps->Feed(
+          p->Block.data(), frames,
+          [&](const unsigned char* Data, int Frames) { p->Voice.Feed(Data, Frames); },
+          [&](bool Reported, std::int64_t Row, double Centre, const TFormants& f) {
+            const TVoice measures = p->Voice.Analyse(f);
+            if (!Reported) return;
+            formants.AddAt(Row, Centre, f);
+            voice.AddAt(Row, Centre, measures);
+            summary.Add(measures);
+          });
       estimate = steps->Last();
     }
     if (!chart.Add(estimate)) return CannotWrite(out, "chart.png", errno);
@@ -167,12 +183,18 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
   if (chartImage.isNull()) return out.Shown("chart.png") + ": cannot paint it";
   if (const int e = SavePng(std::move(chartImage), out.Create("chart.png")); e != 0)
     return CannotWrite(out, "chart.png", e);
+  if (!summary.Write(out.Create("summary.csv"))) return CannotWrite(out, "summary.csv", errno);
   peaks.Close();
   formants.Close();
+  voice.Close();
   if (power) power->Close();
   if (std::string e = tablesFailed(); !e.empty()) return e;
   if (stopped()) return input + ": interrupted";
   if (std::string e = out.Commit(); !e.empty()) return e;
+  if (Hooks.VoiceLine) {
+    const std::string line = summary.Line();
+    *Hooks.VoiceLine = line.empty() ? line : input + ": " + line;
+  }
   if (Hooks.Notes) {
     for (std::string& n : reader.Notes()) Hooks.Notes->push_back(std::move(n));
     for (const std::string& n : out.Notes()) Hooks.Notes->push_back(n);
@@ -197,14 +219,17 @@ std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& H
 std::string RenderRecording(const TRenderOptions& Options, bool ShowProgress) {
   CConsole console(STDERR_FILENO, ShowProgress && ::isatty(STDERR_FILENO));
   std::vector<std::string> notes;
+  std::string voice;
   TRenderHooks hooks;
   hooks.Notes = &notes;
+  hooks.VoiceLine = &voice;
   hooks.Progress = [&](std::int64_t Done, std::int64_t Expected) {
     console.Progress(Done, Expected);
   };
   std::string error = RenderRecording(Options, hooks);
   console.EndProgress();
   for (const std::string& n : notes) console.Line(n);
+  if (console.ShowsProgress() && !voice.empty()) console.Line(voice);
   return error;
 }
 

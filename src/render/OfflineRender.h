@@ -1,7 +1,8 @@
 #pragma once
 // Runs the live view's per-block pipeline and the formant estimator over a
 // recording and writes the images of the last block, the spectrogram, the
-// vowel chart and the per-block peaks and formants (and power) as files.
+// vowel chart, the per-block peaks, formants and voice measures (and power)
+// as files, and a summary of the voice measures.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -19,6 +20,9 @@ struct TRenderHooks {
   // Receives lines for the user (resampling, a file that ended early), only
   // when the rendering succeeded.
   std::vector<std::string>* Notes = nullptr;
+  // Receives the voice measures' summary line ("NAME: voice (medians): ..."),
+  // empty when nothing was voiced, only when the rendering succeeded.
+  std::string* VoiceLine = nullptr;
   // When it becomes true the rendering stops and leaves nothing behind.
   const std::atomic<bool>* Stop = nullptr;
 };
@@ -29,7 +33,7 @@ struct TRenderHooks {
 std::string RenderRecording(const TRenderOptions& Options, const TRenderHooks& Hooks);
 
 // The same, with the notes and (when ShowProgress is set and stderr is a
-// terminal) a progress line on stderr.
+// terminal) a progress line on stderr, ending with the voice summary.
 std::string RenderRecording(const TRenderOptions& Options, bool ShowProgress);
 
 }  // namespace quenvis

@@ -126,14 +126,18 @@ int RunRenderCommand(const std::vector<std::string>& Args, int ErrFd,
       one.Input = options.Inputs[i];
       if (count > 1) one.OutSub = InputOutputName(one.Input);
       std::vector<std::string> notes;
+      std::string voice;
       TRenderHooks hooks;
       hooks.Notes = &notes;
+      hooks.VoiceLine = &voice;
       hooks.Stop = Stop;
       hooks.Progress = [&](std::int64_t Done, std::int64_t Expected) {
         progress.Update(i, Done, Expected);
       };
       const std::string error = RenderRecording(one, hooks);
       for (const std::string& n : notes) console.Line(n);
+      // Beside the progress line, where the user watches the run.
+      if (console.ShowsProgress() && !voice.empty()) console.Line(voice);
       if (!error.empty()) {
         failed = true;
         console.Line(error);

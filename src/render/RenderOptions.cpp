@@ -80,6 +80,10 @@ std::string RenderUsage() {
       "                   (empty where unknown), whether the block is voiced, and how\n"
       "                   far F1 and F2 can be trusted (confidence, 0-1; 0 where they\n"
       "                   are missing or clipping hides them)\n"
+      "  voice.csv        on formants.csv's rows: CPPS, HNR, H1-H2 (raw and corrected),\n"
+      "                   H1-A1, H1-A3, jitter, shimmer, vibrato, singing power ratio\n"
+      "                   and alpha ratio (empty where unknown)\n"
+      "  summary.csv      each voice measure's median and quartiles over the voiced rows\n"
       "  chart.png        the vowel chart (F2 across, F1 down) with the reference\n"
       "                   vowels of --voice and a dot for every voiced block, pale\n"
       "                   yellow for the earliest blocks fading to dark red for the latest\n"
@@ -102,8 +106,9 @@ std::string RenderUsage() {
        VoiceName(DefaultVoice) + "]\n";
   u += "  --formant-step MS  a formant analysis every MS ms (" + std::to_string(MinFormantStepMs) +
        ".." + std::to_string(MaxFormantStepMs) +
-       "); formants.csv's time_s is then\n"
-       "                      the centre of each analysis frame [one per block]\n";
+       "); formants.csv's and voice.csv's\n"
+       "                      time_s is then the centre of each analysis frame\n"
+       "                      [one per block]\n";
   u += "  --chart-size WxH    chart.png's size in pixels, each side " +
        std::to_string(MinChartSide) + ".." + std::to_string(MaxChartSide) + " [" +
        std::to_string(TRenderOptions{}.ChartWidth) + "x" +

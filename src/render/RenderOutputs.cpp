@@ -13,6 +13,7 @@
 #include <bit>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <random>
 #include <string_view>
@@ -159,8 +160,9 @@ int WriteAndClose(int Fd, const char* Data, std::size_t Size) {
 }  // namespace
 
 bool IsOutputName(const std::string& Name) {
-  for (const char* fixed : {"spectrum.png", "plot.png", "spectrogram.png", "peaks.csv",
-                            "formants.csv", "chart.png", "power.csv", "power.npy"})
+  for (const char* fixed :
+       {"spectrum.png", "plot.png", "spectrogram.png", "peaks.csv", "formants.csv", "chart.png",
+        "power.csv", "power.npy", "voice.csv", "summary.csv"})
     if (Name == fixed) return true;
   constexpr std::string_view head = "spectrogram-", tail = ".png";
   const std::string_view n(Name);
@@ -442,6 +444,50 @@ void CFormantsWriter::Add(std::int64_t Block, const TFormants& f) {
 
 void CFormantsWriter::AddAt(std::int64_t Row, double TimeS, const TFormants& f) {
   FormantsLineAt(Line(), Row, TimeS, f);
+  WriteLine();
+}
+
+bool CVoiceWriter::Open(int Fd) {
+  if (!CTableFile::Open(Fd)) return false;
+  Check(std::fputs(VoiceColumns, FFile) >= 0);
+  return true;
+}
+
+void VoiceLineAt(CLine& l, std::int64_t Row, double TimeS, const TVoice& v) noexcept {
+  l.Clear();
+  l.Number(Row);
+  l.Char(',');
+  l.Number(TimeS);
+  auto value = [&](double x, int Decimals) {
+    l.Char(',');
+    // Beyond this a value is not a measure but a failure; it is left out.
+    if (Measured(x) && std::abs(x) < 1e6) l.Fixed(x, Decimals);
+  };
+  for (const double x : {v.Cpps, v.Hnr, v.H1H2, v.H1H2Corrected, v.H1A1, v.H1A3}) value(x, 2);
+  value(v.JitterPct, 3);
+  value(v.ShimmerPct, 3);
+  value(v.ShimmerDb, 3);
+  value(v.VibratoHz, 2);
+  value(v.VibratoCents, 1);
+  value(v.VibratoRegularity, 3);
+  value(v.SingingPowerRatio, 2);
+  value(v.AlphaRatio, 2);
+  l.Char(',');
+  l.Char(v.Voiced ? '1' : '0');
+  l.Char('\n');
+}
+
+void VoiceLine(CLine& l, std::int64_t Block, const TVoice& v) noexcept {
+  VoiceLineAt(l, Block, static_cast<double>((Block + 1) * BlockFrames) / SampleRate, v);
+}
+
+void CVoiceWriter::Add(std::int64_t Block, const TVoice& v) {
+  VoiceLine(Line(), Block, v);
+  WriteLine();
+}
+
+void CVoiceWriter::AddAt(std::int64_t Row, double TimeS, const TVoice& v) {
+  VoiceLineAt(Line(), Row, TimeS, v);
   WriteLine();
 }
 

@@ -10,6 +10,7 @@
 
 #include "analysis/Common.h"
 #include "analysis/FormantTracker.h"
+#include "analysis/VoiceMeasures.h"
 #include "analysis/ZonePeakTracker.h"
 #include "display/DXCommon.h"
 
@@ -139,6 +140,23 @@ class CFormantsWriter : public CTableFile {
   bool Open(int Fd) override;
   void Add(std::int64_t Block, const TFormants& Formants);
   void AddAt(std::int64_t Row, double TimeS, const TFormants& Formants);
+};
+
+// voice.csv: the voice measures of each analysis, on the rows of
+// formants.csv (the same block or row number and time); unknown values are
+// left empty. Decibels to a hundredth, jitter and shimmer % to a thousandth.
+inline constexpr const char* VoiceColumns =
+    "block,time_s,cpps_db,hnr_db,h1_h2_db,h1c_h2c_db,h1_a1_db,h1_a3_db,jitter_pct,shimmer_pct,"
+    "shimmer_db,vibrato_hz,vibrato_cents,vibrato_regularity,spr_db,alpha_db,voiced\n";
+void VoiceLineAt(CLine& Line, std::int64_t Row, double TimeS, const TVoice& Voice) noexcept;
+// A block's line, at the block's time as in formants.csv.
+void VoiceLine(CLine& Line, std::int64_t Block, const TVoice& Voice) noexcept;
+
+class CVoiceWriter : public CTableFile {
+ public:
+  bool Open(int Fd) override;
+  void Add(std::int64_t Block, const TVoice& Voice);
+  void AddAt(std::int64_t Row, double TimeS, const TVoice& Voice);
 };
 
 // The 4096 log10 power values of every block.

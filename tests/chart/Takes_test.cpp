@@ -305,7 +305,7 @@ TEST(TakeRecord, StartsCaptureAndKeepsOnlyTakesWithSound) {
   EXPECT_TRUE(s.Chart->Status().startsWith(QStringLiteral("Nothing was recorded")))
       << s.Chart->Status().toStdString();
   EXPECT_TRUE(s.Problems.isEmpty());
-  EXPECT_EQ(QDir(s.Folder).entryList(QDir::Files).size(), 2);
+  EXPECT_EQ(QDir(s.Folder).entryList(QDir::Files).size(), 3);  // the first take: sound and two tables
 
   TSetup none(ETakeFormat::Flac, {});
   none.Chart->ToggleRecording();
@@ -318,7 +318,9 @@ TEST(TakeRecord, StartsCaptureAndKeepsOnlyTakesWithSound) {
 }
 
 // quenvis-render's formants.csv for Path, with the chart's voices.
-QByteArray RenderedTable(TSetup& S, const QString& Path) {
+// Table: formants.csv or voice.csv of quenvis-render's outputs for Path.
+QByteArray RenderedTable(TSetup& S, const QString& Path,
+                         const QString& Table = QStringLiteral("formants.csv")) {
   TRenderOptions options;
   options.Input = Path.toStdString();
   options.OutDir = S.Dir.filePath(QStringLiteral("render-") + QFileInfo(Path).baseName()).toStdString();
@@ -328,7 +330,7 @@ QByteArray RenderedTable(TSetup& S, const QString& Path) {
     ADD_FAILURE() << e;
     return {};
   }
-  QFile f(QString::fromStdString(options.OutDir) + QStringLiteral("/formants.csv"));
+  QFile f(QString::fromStdString(options.OutDir) + QStringLiteral("/") + Table);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
@@ -381,6 +383,10 @@ TEST(TakeTable, StartedMidSpeechIsQuenvisRendersTableOfTheTake) {
   const QByteArray ours = FileBytes(TablePath(take));
   EXPECT_EQ(ours.count('\n'), 26);
   EXPECT_EQ(ours.toStdString(), RenderedTable(s, take).toStdString());
+  // The voice measures start afresh with the take too.
+  const QByteArray voice = FileBytes(take.left(take.lastIndexOf(u'.')) + QStringLiteral(".voice.csv"));
+  EXPECT_EQ(voice.toStdString(),
+            RenderedTable(s, take, QStringLiteral("voice.csv")).toStdString());
 }
 
 // Capture ended by an unplugged device in the middle of a block: the take's
@@ -627,6 +633,15 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   const QByteArray a = ours.readAll(), b = theirs.readAll();
   EXPECT_GT(b.count('\n'), 40);
   EXPECT_EQ(a.toStdString(), b.toStdString());
+  // And the voice measures, taken live on the same blocks.
+  const QString sound = s.Chart->Takes().LastPath();
+  QFile ourVoice(sound.left(sound.lastIndexOf(u'.')) + QStringLiteral(".voice.csv"));
+  QFile theirVoice(QString::fromStdString(options.OutDir) + QStringLiteral("/voice.csv"));
+  ASSERT_TRUE(ourVoice.open(QIODevice::ReadOnly));
+  ASSERT_TRUE(theirVoice.open(QIODevice::ReadOnly));
+  const QByteArray c = ourVoice.readAll(), d = theirVoice.readAll();
+  EXPECT_EQ(c.count('\n'), b.count('\n'));
+  EXPECT_EQ(c.toStdString(), d.toStdString());
   // The picture saw the file's sound itself.
   std::vector<unsigned char> expected(s.Taken.size(), 0);
   for (std::size_t i = 0; i < mono.size() && 4 * i + 3 < expected.size(); ++i)

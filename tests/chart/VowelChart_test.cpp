@@ -17,7 +17,9 @@
 #include "chart/NoteName.h"
 #include "chart/ReferenceVowels.h"
 #include "chart/SonogramView.h"
+#include "chart/VoicePanel.h"
 #include "chart/VowelChart.h"
+#include "support/VowelSynth.h"
 
 using namespace quenvis;
 
@@ -37,6 +39,7 @@ class VowelChartTest : public QObject {
   void blocksRepaintOnlyWhatTheyChange();
   void voiceListFixesTheCeilingOrLeavesItToTheEstimator();
   void smallWindowShowsEveryControlWhole();
+  void voicePanelShowsTheMeasuresGreysAndFreezes();
 };
 
 namespace {
@@ -324,6 +327,61 @@ void VowelChartTest::smallWindowShowsEveryControlWhole() {
     ++checked;
   }
   QVERIFY(checked >= 6);
+}
+
+// A sung vowel through the chart as capture gives it: the panel shows its
+// vibrato and HNR; paused, it keeps them; in silence after, the last values
+// stay, greyed.
+void VowelChartTest::voicePanelShowsTheMeasuresGreysAndFreezes() {
+  test::TVowel vowel;
+  vowel.F0 = 200;
+  vowel.F = {700, 1220, 2600, 3300, 4200};
+  vowel.Vibrato = true;
+  vowel.VibratoHz = 5.5;
+  vowel.VibratoCents = 60;
+  vowel.Seconds = 2.5;
+  std::vector<std::int16_t> mono = test::Synthesize(vowel);
+  const std::size_t vowelEnd = mono.size() / BlockFrames * BlockFrames;
+  mono.resize(vowelEnd + 40 * BlockFrames, 0);
+  TVowelChart chart;
+  chart.resize(800, 900);
+  chart.show();
+  QVERIFY(QTest::qWaitForWindowExposed(&chart));
+  CFormantTracker tracker;
+  TVoicePanel& panel = *chart.VoicePanel();
+  const auto feed = [&](std::size_t From, std::size_t To) {
+    for (std::size_t first = From; first < To; first += BlockFrames) {
+      const auto block = test::StereoBlock(mono, first);
+      TChartBlock b;
+      b.Samples = block.data();
+      b.Frames = BlockFrames;
+      b.Formants = tracker.Process(block.data());
+      chart.AddBlock(b);
+    }
+  };
+  feed(0, vowelEnd);
+  QVERIFY(!panel.Greyed(TVoicePanel::Vibrato));
+  QVERIFY(std::abs(panel.Shown(TVoicePanel::Vibrato) - 5.5) < 0.3);
+  QVERIFY(!panel.Greyed(TVoicePanel::Hnr));
+  QVERIFY(panel.Shown(TVoicePanel::Hnr) > 20);
+  const double hnr = panel.Shown(TVoicePanel::Hnr);
+  // The panel paints its numbers and strips (light pixels on the dark ground).
+  const QImage shot = panel.grab().toImage();
+  int light = 0;
+  for (int y = 0; y < shot.height(); y += 2)
+    for (int x = 0; x < shot.width(); x += 2) light += qGray(shot.pixel(x, y)) > 200;
+  QVERIFY(light > 50);
+  QTest::keyClick(&chart, Qt::Key_Space);
+  QVERIFY(chart.Paused());
+  feed(vowelEnd, vowelEnd + 20 * BlockFrames);
+  QCOMPARE(panel.Shown(TVoicePanel::Hnr), hnr);
+  QVERIFY(!panel.Greyed(TVoicePanel::Hnr));
+  QTest::keyClick(&chart, Qt::Key_Space);
+  feed(vowelEnd + 20 * BlockFrames, mono.size());
+  QCOMPARE(panel.Shown(TVoicePanel::Hnr), hnr);
+  QVERIFY(panel.Greyed(TVoicePanel::Hnr));
+  QVERIFY(panel.Greyed(TVoicePanel::Vibrato));
+  QVERIFY(panel.Greyed(TVoicePanel::Cpps));
 }
 
 QTEST_MAIN(VowelChartTest)

@@ -137,8 +137,9 @@ class RenderTest : public ::testing::Test {
   }
 
   fs::path Dir;
-  const std::vector<std::string> AllOutputs = {"chart.png", "formants.csv",    "peaks.csv",
-                                               "plot.png",  "spectrogram.png", "spectrum.png"};
+  const std::vector<std::string> AllOutputs = {"chart.png",   "formants.csv",    "peaks.csv",
+                                               "plot.png",    "spectrogram.png", "spectrum.png",
+                                               "summary.csv", "voice.csv"};
 };
 
 TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
@@ -188,7 +189,7 @@ TEST_F(RenderTest, TwoTonesGivePeakBinsAndMarksAtTheExpectedPixels) {
   EXPECT_EQ(plot.pixel(35, 187), 0xFFFFFF00u);
   EXPECT_EQ(plot.pixel(30, 182), 0xFF000000u);
   // Nothing else was left in the output folder.
-  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 6);
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 8);
 }
 
 TEST_F(RenderTest, MonoFeedsBothChannelsAndOptionsApply) {
@@ -943,6 +944,71 @@ TEST_F(RenderTest, FormantStepGivesRowsAtTheirFrameCentres) {
     }
     EXPECT_GT(vowelRows, 0.8 / (ms / 1000.0)) << ms;
     EXPECT_EQ(voicedInVowel, vowelRows) << ms;
+  }
+}
+
+// voice.csv on the rows of formants.csv, per block and with --formant-step:
+// nothing in the silences, the measures of a rough vowel in its middle, and
+// their medians in summary.csv.
+TEST_F(RenderTest, VoiceMeasuresFollowTheFormantsRows) {
+  quenvis::test::TVowel vowel{.F0 = 130, .F = {700, 1220, 2600, 3300, 4200}, .Seconds = 2};
+  vowel.Jitter = 0.015;  // 1 % local
+  constexpr double lead = 0.5, tail = 0.5;
+  std::vector<short> mono(static_cast<std::size_t>(lead * 44100));
+  quenvis::test::TPulses pulses;
+  const std::vector<std::int16_t> sound = quenvis::test::Synthesize(vowel, &pulses);
+  const double jitter = quenvis::test::PulseJitter(pulses, 0, vowel.Seconds);
+  mono.insert(mono.end(), sound.begin(), sound.end());
+  mono.resize(mono.size() + static_cast<std::size_t>(tail * 44100));
+  const fs::path in = Dir / "rough.wav";
+  SNDFILE* f = Create(in, 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+  sf_writef_short(f, mono.data(), static_cast<sf_count_t>(mono.size()));
+  sf_close(f);
+  for (const std::string step : {"", "10"}) {
+    const fs::path out = Dir / ("rough" + step);
+    std::vector<std::string> args = {in, out};
+    if (!step.empty()) args.insert(args.begin(), {"--formant-step", step});
+    const TResult r = Run(args);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const auto rows = Csv(out / "voice.csv"), formants = Csv(out / "formants.csv");
+    ASSERT_EQ(rows[0],
+              (std::vector<std::string>{"block", "time_s", "cpps_db", "hnr_db", "h1_h2_db",
+                                        "h1c_h2c_db", "h1_a1_db", "h1_a3_db", "jitter_pct",
+                                        "shimmer_pct", "shimmer_db", "vibrato_hz", "vibrato_cents",
+                                        "vibrato_regularity", "spr_db", "alpha_db", "voiced"}));
+    ASSERT_EQ(rows.size(), formants.size()) << step;
+    int middle = 0;
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+      const auto& row = rows[i];
+      ASSERT_EQ(row.size(), 17u) << step << " row " << i;
+      EXPECT_EQ(row[0], formants[i][0]);
+      EXPECT_EQ(row[1], formants[i][1]);
+      EXPECT_EQ(row[16], formants[i][9]) << step << " row " << i;
+      const double t = std::stod(row[1]);
+      if (t < lead - 0.1 || t > lead + vowel.Seconds + 0.15) {
+        EXPECT_EQ(std::count(row.begin() + 2, row.begin() + 16, ""), 14) << step << " row " << i;
+      } else if (t > lead + 1.0 && t < lead + vowel.Seconds - 0.1) {
+        ++middle;
+        ASSERT_EQ(row[16], "1") << step << " row " << i;
+        EXPECT_NEAR(std::stod(row[8]), jitter, 0.35) << step << " row " << i;
+        EXPECT_GT(std::stod(row[3]), 3) << step << " row " << i;  // jitter is its only noise
+        EXPECT_GT(std::stod(row[2]), 5) << step << " row " << i;
+        EXPECT_EQ(row[11], "") << step << " row " << i;  // no vibrato
+      }
+    }
+    EXPECT_GT(middle, step.empty() ? 15 : 70) << step;
+    const auto summary = Csv(out / "summary.csv");
+    ASSERT_EQ(summary.size(), 15u) << step;
+    EXPECT_EQ(summary[0],
+              (std::vector<std::string>{"measure", "unit", "count", "median", "q1", "q3", "iqr"}));
+    const auto& jitterRow = summary[7];
+    ASSERT_EQ(jitterRow[0], "jitter");
+    EXPECT_GT(std::stoi(jitterRow[2]), middle) << step;
+    EXPECT_NEAR(std::stod(jitterRow[3]), jitter, 0.3) << step;
+    EXPECT_LE(std::stod(jitterRow[4]), std::stod(jitterRow[3]));
+    EXPECT_NEAR(std::stod(jitterRow[6]), std::stod(jitterRow[5]) - std::stod(jitterRow[4]), 2e-3);
+    EXPECT_EQ(summary[10][0], "vibrato_rate");
+    EXPECT_EQ(summary[10][2], "0") << step;
   }
 }
 

@@ -48,24 +48,36 @@ double PitchAt(const TVowel& Vowel, double T) {
       Vowel.GlideSeconds > 0
           ? std::clamp((T - Vowel.GlideStart) / Vowel.GlideSeconds, 0.0, 1.0) * Vowel.GlideOctaves
           : 0.0;
+  if (Vowel.Vibrato && Vowel.VibratoCents > 0)
+    return Vowel.F0 * std::exp2(glide + Vowel.VibratoCents / 1200 *
+                                            std::sin(TwoPi * Vowel.VibratoHz * T));
   return Vowel.F0 * std::exp2(glide) *
          (Vowel.Vibrato ? 1 + Vowel.VibratoDepth * std::sin(TwoPi * Vowel.VibratoHz * T) : 1.0);
 }
 
-std::vector<std::int16_t> Synthesize(const TVowel& Vowel) {
+std::vector<std::int16_t> Synthesize(const TVowel& Vowel, TPulses* Pulses) {
   const auto count = static_cast<std::size_t>(Vowel.Seconds * SynthRate);
   std::vector<double> x(count + 1, 0.0);
   double phase = 0.999;  // first pulse at once
   std::mt19937 rough(Vowel.Seed + 1000);
   std::uniform_real_distribution<double> jitter(-Vowel.Jitter, Vowel.Jitter);
+  std::mt19937 uneven(Vowel.Seed + 2000);
+  std::uniform_real_distribution<double> shimmer(-Vowel.Shimmer, Vowel.Shimmer);
+  if (Pulses) *Pulses = {};
   for (std::size_t n = 1; n <= count; ++n) {
     const double step = PitchAt(Vowel, static_cast<double>(n) / SynthRate) / SynthRate;
     phase += step;
     if (phase >= 1) {
       phase -= 1;
       const double late = phase / step;  // the pulse fell this far before sample n
-      x[n - 1] += late;
-      x[n] += 1 - late;
+      const double size = Vowel.Shimmer > 0 ? 1 + shimmer(uneven) : 1.0;
+      x[n - 1] += late * size;
+      x[n] += (1 - late) * size;
+      if (Pulses) {
+        // x[k] holds sample k - 1 of the output.
+        Pulses->Time.push_back((static_cast<double>(n) - 1 - late) / SynthRate);
+        Pulses->Size.push_back(size);
+      }
       // The next period is longer or shorter by its share of jitter.
       if (Vowel.Jitter > 0) phase -= jitter(rough);
     }
@@ -144,6 +156,34 @@ std::vector<std::int16_t> Synthesize(const TVowel& Vowel) {
     out[n] = static_cast<std::int16_t>(
         std::clamp(std::nearbyint(x[n + 1] / peak * 32768 * Vowel.Peak), -32768.0, 32767.0));
   return out;
+}
+
+namespace {
+// Mean absolute difference of consecutive values over their mean, in %.
+double LocalVariation(const std::vector<double>& V) {
+  if (V.size() < 2) return 0;
+  double diff = 0, sum = 0;
+  for (std::size_t i = 0; i < V.size(); ++i) {
+    sum += V[i];
+    if (i > 0) diff += std::abs(V[i] - V[i - 1]);
+  }
+  return 100 * (diff / static_cast<double>(V.size() - 1)) / (sum / static_cast<double>(V.size()));
+}
+}  // namespace
+
+double PulseJitter(const TPulses& Pulses, double From, double To) {
+  std::vector<double> periods;
+  for (std::size_t i = 1; i < Pulses.Time.size(); ++i)
+    if (Pulses.Time[i - 1] >= From && Pulses.Time[i] <= To)
+      periods.push_back(Pulses.Time[i] - Pulses.Time[i - 1]);
+  return LocalVariation(periods);
+}
+
+double PulseShimmer(const TPulses& Pulses, double From, double To) {
+  std::vector<double> sizes;
+  for (std::size_t i = 0; i < Pulses.Time.size(); ++i)
+    if (Pulses.Time[i] >= From && Pulses.Time[i] <= To) sizes.push_back(Pulses.Size[i]);
+  return LocalVariation(sizes);
 }
 
 std::vector<unsigned char> StereoBlock(const std::vector<std::int16_t>& Mono, std::size_t First,

@@ -1,0 +1,72 @@
+#pragma once
+// Every voice measure of one moment, from the blocks the formant estimator
+// takes and its result for them: CPPS, HNR, the harmonic levels, jitter and
+// shimmer, vibrato, and the spectral balance. Feed it what the estimator is
+// fed, and Analyse with what the estimator's Analyse returned.
+#include <array>
+#include <cstddef>
+#include <vector>
+
+#include "analysis/CepstralPeak.h"
+#include "analysis/FormantTracker.h"
+#include "analysis/HarmonicPeaks.h"
+#include "analysis/PeriodMarks.h"
+#include "analysis/Vibrato.h"
+#include "analysis/VoiceMeasure.h"
+
+namespace quenvis {
+
+// NaN where a measure is unknown: silence, an unvoiced moment, or too short
+// a stretch of voice for the measures of periods (0.5 s for jitter and
+// shimmer, 1 s for vibrato, which also needs the pitch to swing at 3-9 Hz).
+struct TVoice {
+  double Cpps = NoMeasure;                                                                 // dB
+  double Hnr = NoMeasure;                                                                  // dB
+  double H1H2 = NoMeasure, H1H2Corrected = NoMeasure, H1A1 = NoMeasure, H1A3 = NoMeasure;  // dB
+  double JitterPct = NoMeasure;   // local, %
+  double ShimmerPct = NoMeasure;  // local, %
+  double ShimmerDb = NoMeasure;   // local, dB
+  double VibratoHz = NoMeasure, VibratoCents = NoMeasure, VibratoRegularity = NoMeasure;
+  double SingingPowerRatio = NoMeasure, AlphaRatio = NoMeasure;  // dB
+  bool Voiced = false;
+};
+
+class CVoiceMeasures {
+ public:
+  static constexpr double SampleRate = CFormantTracker::SampleRate;
+  static constexpr int BlockFrames = CFormantTracker::BlockFrames;
+  static constexpr double JitterSeconds = 1.0;  // looked back over
+  static constexpr double VibratoSeconds = 1.5;
+
+  CVoiceMeasures();  // sizes everything; std::bad_alloc when it cannot
+  CVoiceMeasures(const CVoiceMeasures&) = delete;
+  CVoiceMeasures& operator=(const CVoiceMeasures&) = delete;
+
+  void Reset() noexcept;
+  // As CFormantTracker::Feed and Process.
+  void Feed(const void* Data, int Frames) noexcept;
+  TVoice Analyse(const TFormants& Formants) noexcept;
+  TVoice Process(const void* Block, const TFormants& Formants) noexcept {
+    Feed(Block, BlockFrames);
+    return Analyse(Formants);
+  }
+
+ private:
+  static constexpr int History = static_cast<int>(VibratoSeconds * SampleRate) + 2048;
+  static constexpr int Rate2Len = CHarmonicSpectrum::Frame;
+  static constexpr int Tail = HalfbandTaps - 1;
+
+  // Mono at 44 100 Hz: the latest History samples end at FEnd; a buffer
+  // twice as long moves them back only when it fills.
+  std::vector<double> FIn;
+  std::size_t FEnd = 0;
+  std::array<double, Rate2Len + Tail> FRate2{};
+  std::array<double, CCepstralPeak::Span> FRate4{};
+
+  CHarmonicSpectrum FSpectrum;
+  CCepstralPeak FCepstrum;
+  CPeriodMarks FMarks;
+  CVibrato FVibrato;
+};
+
+}  // namespace quenvis
