@@ -164,7 +164,7 @@ def nearest_row(ours, times, t):
 
 
 FIGURES = [
-    # key, heading, unit, better ("min": higher is better, "max": lower is better), issue's target
+    # key, heading, unit, better ("min": higher is better, "max": lower is better), target
     ("pitch_ok", "F0 ok", "%", "min", 97.0),
     ("pitch_gross", "F0>20%", "%", "max", 1.0),
     ("unvoiced_voiced", "UV->V", "%", "max", 3.0),
