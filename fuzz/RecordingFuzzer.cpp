@@ -116,8 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
   Require(error.find('\n') == std::string::npos, "error message of more than one line");
   if (error.empty()) {
     // The fixed outputs, and the spectrogram as one picture or numbered pages.
-    std::vector<std::string> expected = {"chart.png", "formants.csv", "peaks.csv", "plot.png",
-                                         "spectrum.png"};
+    std::vector<std::string> expected = {"chart.png",   "formants.csv", "peaks.csv", "plot.png",
+                                         "spectrum.png", "summary.csv",  "voice.csv"};
     if (options.WritePower) expected.push_back("power.csv");
     std::vector<std::string> names = Listing(out), pages;
     for (const std::string& n : names)

@@ -62,7 +62,7 @@ kill -- "-$player_pid" 2>/dev/null || true
 player_pid=
 "$app" --chart "$take" >>"$work/app.log" 2>&1 &
 app_pid=$!
-chart=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis vowel chart' | head -n1)
+chart=$(timeout 20 xdotool search --sync --onlyvisible --name 'Quenvis vowel chart$' | head -n1)
 [ -n "$chart" ] || { echo "demo: the chart did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
 sleep 2.5
 xdotool windowraise "$chart"

@@ -33,7 +33,8 @@ from concurrent.futures import ThreadPoolExecutor
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 
-OUTPUTS = {"chart.png", "formants.csv", "peaks.csv", "plot.png", "spectrum.png"}
+OUTPUTS = {"chart.png", "formants.csv", "peaks.csv", "plot.png", "spectrum.png", "summary.csv",
+           "voice.csv"}
 
 CONVERTER = r"""
 #include <sndfile.h>

@@ -254,6 +254,11 @@ TEST(PlaybackPulse, StartAfterPlaybackCapturesWithin300Ms) {
   // Capture, then a recording, then capture again, twice.
   form.Bt_startClick(nullptr);
   ASSERT_TRUE(RunUntil([&] { return captured >= 3; }, 5000));
+#if defined(__SANITIZE_ADDRESS__)
+  constexpr qint64 StartBound = 1500;
+#else
+  constexpr qint64 StartBound = 300;
+#endif
   for (int round = 0; round < 2; ++round) {
     ASSERT_EQ(form.OpenRecording(path), QString());
     TFileWaveInService& file = form.Playback->File();
@@ -264,7 +269,9 @@ TEST(PlaybackPulse, StartAfterPlaybackCapturesWithin300Ms) {
     t.start();
     form.Bt_startClick(nullptr);
     ASSERT_TRUE(RunUntil([&] { return captured > before; }, 5000));
-    EXPECT_LE(t.elapsed(), 300) << "round " << round;
+    // The fault was a sleeping server's 2 s; the sanitizer build's own slowness
+    // on a loaded machine needs more than the 300 ms an optimised build keeps.
+    EXPECT_LE(t.elapsed(), StartBound) << "round " << round;
     RunFor(200);
   }
   form.Bt_stopClick(nullptr);
