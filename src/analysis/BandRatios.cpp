@@ -1,4 +1,4 @@
-#include "analysis/SpectralBalance.h"
+#include "analysis/BandRatios.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,7 +32,7 @@ double Ratio(double Over, double Under) noexcept {
 
 }  // namespace
 
-TSpectralBalance CSpectralBalance::Measure(const CHarmonicSpectrum& S) noexcept {
+TBandRatios CBandRatios::Measure(const CHarmonicSpectrum& S) noexcept {
   return {Ratio(Strongest(S, 2000, 4000), Strongest(S, 0, 2000)),
           Ratio(Energy(S, 1000, 5000), Energy(S, 50, 1000))};
 }

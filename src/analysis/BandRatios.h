@@ -1,5 +1,5 @@
 #pragma once
-// The singer's formant and the spectral balance: the singing power ratio,
+// The singer's formant and the tilt of the spectrum: the singing power ratio,
 // the level of the strongest peak at 2-4 kHz against that of the strongest
 // at 0-2 kHz, and the alpha ratio, the energy at 1-5 kHz against that at
 // 50 Hz-1 kHz (both dB, usually negative: nearer 0 is more ring).
@@ -7,13 +7,13 @@
 
 namespace quenvis {
 
-struct TSpectralBalance {
+struct TBandRatios {
   double SingingPowerRatio, AlphaRatio;  // dB; NaN for silence
 };
 
-class CSpectralBalance {
+class CBandRatios {
  public:
-  static TSpectralBalance Measure(const CHarmonicSpectrum& Spectrum) noexcept;
+  static TBandRatios Measure(const CHarmonicSpectrum& Spectrum) noexcept;
 };
 
 }  // namespace quenvis

@@ -8,7 +8,7 @@
 #include "analysis/Harmonicity.h"
 #include "analysis/JitterShimmer.h"
 #include "analysis/PitchEstimator.h"
-#include "analysis/SpectralBalance.h"
+#include "analysis/BandRatios.h"
 
 namespace quenvis {
 
@@ -52,12 +52,12 @@ TVoice CVoiceMeasures::Analyse(const TFormants& Formants) noexcept {
   const double* latest = FRate2.data() + FRate2.size() - CHarmonicSpectrum::Frame;
   double power = 0;
   for (int i = 0; i < CHarmonicSpectrum::Frame; ++i) power += latest[i] * latest[i];
-  // Silence measures nothing: its spectrum's balance is the noise's.
+  // Silence measures nothing: its spectrum's bands are the noise's.
   if (std::sqrt(power / CHarmonicSpectrum::Frame) < CPitchEstimator::MinLevel) return out;
   FSpectrum.Compute(latest);
-  const TSpectralBalance balance = CSpectralBalance::Measure(FSpectrum);
-  out.SingingPowerRatio = balance.SingingPowerRatio;
-  out.AlphaRatio = balance.AlphaRatio;
+  const TBandRatios bands = CBandRatios::Measure(FSpectrum);
+  out.SingingPowerRatio = bands.SingingPowerRatio;
+  out.AlphaRatio = bands.AlphaRatio;
   out.Cpps = FCepstrum.Measure(FRate4.data());
   // A pitch the estimator cannot give is no pitch: every measure of periods
   // is sized by it.

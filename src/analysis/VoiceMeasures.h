@@ -1,8 +1,8 @@
 #pragma once
 // Every voice measure of one moment, from the blocks the formant estimator
 // takes and its result for them: CPPS, HNR, the harmonic levels, jitter and
-// shimmer, vibrato, and the spectral balance. Feed it what the estimator is
-// fed, and Analyse with what the estimator's Analyse returned.
+// shimmer, vibrato, and the band ratios of ring and tilt. Feed it what the
+// estimator is fed, and Analyse with what the estimator's Analyse returned.
 #include <array>
 #include <cstddef>
 #include <vector>

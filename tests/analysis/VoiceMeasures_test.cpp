@@ -213,7 +213,7 @@ TEST(VoiceMeasures, ResonatorGain) {
 
 // White noise has equal power per hertz: the energy of 1-5 kHz is 4000/950
 // of 50 Hz-1 kHz's, and the strongest bins of the two bands are alike.
-TEST(VoiceMeasures, SpectralBalanceOfWhiteNoise) {
+TEST(VoiceMeasures, BandRatiosOfWhiteNoise) {
   std::mt19937 rng(7);
   std::normal_distribution<double> white(0, 3000);
   std::vector<std::int16_t> mono(44100);
