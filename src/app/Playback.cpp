@@ -9,7 +9,7 @@
 #include "capture/WaveInRouter.h"
 #include "capture/WaveInServiceChoice.h"
 #include "chart/SonogramView.h"
-#include "chart/Timeline.h"
+#include "takes/Timeline.h"
 #include "chart/VowelChart.h"
 
 namespace quenvis {

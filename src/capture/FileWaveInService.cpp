@@ -7,7 +7,7 @@
 #include <cstring>
 #include <limits>
 
-#include "render/RecordingReader.h"
+#include "io/RecordingReader.h"
 
 namespace quenvis {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "chart/NoteName.h"
+#include "chartdraw/NoteName.h"
 
 namespace quenvis {
 

@@ -27,8 +27,8 @@
 
 #include "analysis/Common.h"
 #include "chart/SonogramView.h"
-#include "chart/TakeRecorder.h"
-#include "chart/Timeline.h"
+#include "takes/TakeRecorder.h"
+#include "takes/Timeline.h"
 #include "chart/VoicePanel.h"
 
 namespace quenvis {

@@ -13,7 +13,7 @@
 
 #include "analysis/FormantTracker.h"
 #include "analysis/VoiceMeasures.h"
-#include "chart/VowelChartPainter.h"
+#include "chartdraw/VowelChartPainter.h"
 #include "chart/VowelPlane.h"
 
 class QComboBox;

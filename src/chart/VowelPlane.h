@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <array>
 
-#include "chart/VowelChartPainter.h"
+#include "chartdraw/VowelChartPainter.h"
 
 namespace quenvis {
 

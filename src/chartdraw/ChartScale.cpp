@@ -1,4 +1,4 @@
-#include "chart/ChartScale.h"
+#include "chartdraw/ChartScale.h"
 
 #include <cmath>
 

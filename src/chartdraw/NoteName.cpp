@@ -1,4 +1,4 @@
-#include "chart/NoteName.h"
+#include "chartdraw/NoteName.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "chart/ReferenceVowels.h"
+#include "chartdraw/ReferenceVowels.h"
 
 #include <charconv>
 #include <cmath>

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "chart/ChartScale.h"
+#include "chartdraw/ChartScale.h"
 
 namespace quenvis {
 

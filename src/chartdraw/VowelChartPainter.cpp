@@ -1,4 +1,4 @@
-#include "chart/VowelChartPainter.h"
+#include "chartdraw/VowelChartPainter.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "analysis/Common.h"
-#include "chart/NoteName.h"
+#include "chartdraw/NoteName.h"
 
 namespace quenvis {
 

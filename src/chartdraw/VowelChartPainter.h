@@ -8,8 +8,8 @@
 #include <QString>
 #include <vector>
 
-#include "chart/ChartScale.h"
-#include "chart/ReferenceVowels.h"
+#include "chartdraw/ChartScale.h"
+#include "chartdraw/ReferenceVowels.h"
 
 class QPainter;
 

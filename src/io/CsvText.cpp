@@ -1,4 +1,4 @@
-#include "render/CsvText.h"
+#include "io/CsvText.h"
 
 namespace quenvis {
 

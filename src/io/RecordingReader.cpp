@@ -1,4 +1,4 @@
-#include "render/RecordingReader.h"
+#include "io/RecordingReader.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "render/RenderOutputs.h"
+#include "io/RenderOutputs.h"
 
 #include <dirent.h>
 #include <fcntl.h>

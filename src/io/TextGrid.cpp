@@ -1,4 +1,4 @@
-#include "render/TextGrid.h"
+#include "io/TextGrid.h"
 
 #include <cerrno>
 #include <charconv>

@@ -6,7 +6,7 @@
 #include <array>
 
 #include "analysis/Common.h"
-#include "chart/VowelChartPainter.h"
+#include "chartdraw/VowelChartPainter.h"
 
 namespace quenvis {
 

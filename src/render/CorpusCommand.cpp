@@ -16,10 +16,10 @@
 #include "analysis/FormantSteps.h"
 #include "render/Manifest.h"
 #include "render/OutDirLock.h"
-#include "render/RecordingReader.h"
+#include "io/RecordingReader.h"
 #include "render/RenderConsole.h"
-#include "render/RenderOutputs.h"
-#include "render/TextGrid.h"
+#include "io/RenderOutputs.h"
+#include "io/TextGrid.h"
 #include "render/VowelTable.h"
 
 namespace quenvis {

@@ -10,7 +10,7 @@
 #include <system_error>
 #include <unordered_map>
 
-#include "render/CsvText.h"
+#include "io/CsvText.h"
 
 namespace quenvis {
 

@@ -15,9 +15,9 @@
 #include "analysis/FormantTracker.h"
 #include "display/FrameRenderer.h"
 #include "render/ChartImage.h"
-#include "render/RecordingReader.h"
+#include "io/RecordingReader.h"
 #include "render/RenderConsole.h"
-#include "render/RenderOutputs.h"
+#include "io/RenderOutputs.h"
 #include "render/Sonogram.h"
 #include "render/VoiceSummary.h"
 

@@ -13,10 +13,10 @@
 #include "render/CorpusCommand.h"
 #include "render/OfflineRender.h"
 #include "render/OutDirLock.h"
-#include "render/RecordingReader.h"
+#include "io/RecordingReader.h"
 #include "render/RenderConsole.h"
 #include "render/RenderOptions.h"
-#include "render/RenderOutputs.h"
+#include "io/RenderOutputs.h"
 
 namespace quenvis {
 

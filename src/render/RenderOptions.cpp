@@ -3,7 +3,7 @@
 #include <charconv>
 #include <optional>
 
-#include "chart/ChartScale.h"
+#include "chartdraw/ChartScale.h"
 
 namespace quenvis {
 

@@ -14,7 +14,7 @@
 #include <memory>
 #include <system_error>
 
-#include "render/CsvText.h"
+#include "io/CsvText.h"
 
 namespace quenvis {
 

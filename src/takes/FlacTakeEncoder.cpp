@@ -1,4 +1,4 @@
-#include "chart/FlacTakeEncoder.h"
+#include "takes/FlacTakeEncoder.h"
 
 #include <fcntl.h>
 #include <unistd.h>

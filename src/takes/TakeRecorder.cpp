@@ -1,4 +1,4 @@
-#include "chart/TakeRecorder.h"
+#include "takes/TakeRecorder.h"
 
 #include <QDateTime>
 #include <QDir>

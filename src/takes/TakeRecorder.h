@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "chart/TakeWriter.h"
+#include "takes/TakeWriter.h"
 
 namespace quenvis {
 

@@ -1,4 +1,4 @@
-#include "chart/TakeWriter.h"
+#include "takes/TakeWriter.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "render/RenderOutputs.h"
+#include "io/RenderOutputs.h"
 
 namespace quenvis {
 

@@ -31,7 +31,7 @@
 #include "analysis/Common.h"
 #include "analysis/FormantTracker.h"
 #include "analysis/VoiceMeasures.h"
-#include "chart/FlacTakeEncoder.h"
+#include "takes/FlacTakeEncoder.h"
 
 namespace quenvis {
 

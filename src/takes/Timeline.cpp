@@ -1,4 +1,4 @@
-#include "chart/Timeline.h"
+#include "takes/Timeline.h"
 
 #include <QComboBox>
 #include <QHBoxLayout>

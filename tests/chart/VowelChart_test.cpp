@@ -13,9 +13,9 @@
 
 #include "analysis/Common.h"
 
-#include "chart/ChartScale.h"
-#include "chart/NoteName.h"
-#include "chart/ReferenceVowels.h"
+#include "chartdraw/ChartScale.h"
+#include "chartdraw/NoteName.h"
+#include "chartdraw/ReferenceVowels.h"
 #include "chart/SonogramView.h"
 #include "chart/VoicePanel.h"
 #include "chart/VowelChart.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "render/RecordingReader.h"
+#include "io/RecordingReader.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // TextGrids as Praat writes them, and as they arrive damaged.
-#include "render/TextGrid.h"
+#include "io/TextGrid.h"
 
 #include <gtest/gtest.h>
 

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "render/CsvText.h"
+#include "io/CsvText.h"
 #include "support/VowelSynth.h"
 
 namespace {

@@ -19,7 +19,7 @@
 
 #include "analysis/AnalysisSettings.h"
 #include "analysis/FormantTracker.h"
-#include "chart/VowelChartPainter.h"
+#include "chartdraw/VowelChartPainter.h"
 #include "render/Sonogram.h"
 #include "support/VowelSynth.h"
 

@@ -24,10 +24,10 @@
 #include "app/UIQuenvis.h"
 #include "capture/PulseWaveInService.h"
 #include "capture/UWaveRecorder.h"
-#include "chart/TakeRecorder.h"
-#include "chart/Timeline.h"
+#include "takes/TakeRecorder.h"
+#include "takes/Timeline.h"
 #include "chart/VowelChart.h"
-#include "render/RecordingReader.h"
+#include "io/RecordingReader.h"
 #include "support/QtTestMain.h"
 #include "support/RunEvents.h"
 
