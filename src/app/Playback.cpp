@@ -131,7 +131,7 @@ void TPlayback::ShowPosition() {
   if (!FForm.Chart) return;
   TTimeline& t = FForm.Chart->Timeline();
   t.SetLength(FFile->Length());
-  t.SetPosition(FFile->Position());
+  t.SetPosition(FFile->HeardPosition());
   t.SetPaused(FFile->Paused());
   t.SetDropouts(FFile->Dropouts());
   if (!FToldEndsEarly && FRouter->UsingFile() && FFile->Complete() && FFile->EndsEarly()) {

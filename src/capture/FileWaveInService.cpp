@@ -205,6 +205,17 @@ double TFileWaveInService::Length() const noexcept {
 
 double TFileWaveInService::Position() const noexcept { return double(FNext) * BlockSeconds; }
 
+double TFileWaveInService::HeardPosition() {
+  const double shown = Position();
+  if (!IsStarted() || FPaused || !FSounding) return shown;
+  const double latency = FOutput->Latency();
+  if (latency < 0) return shown;
+  // Written ahead of the picture, heard after the queue: in the file's time
+  // the queue lasts its seconds times the speed.
+  const double heard = double(FAudioNext) * BlockSeconds - latency * FSpeed;
+  return std::clamp(heard, 0.0, Length());
+}
+
 double TFileWaveInService::TimeOf(const void* Buffer) const noexcept {
   // The latest first: a buffer may have been handed out twice in a row.
   for (const int i : {FHandedAt ^ 1, FHandedAt})

@@ -77,6 +77,9 @@ class TFileWaveInService : public TWaveInStreamService {
   double Length() const noexcept;
   // The time at the end of the block last handed out.
   double Position() const noexcept;
+  // Where the sound heard now is: Position less what the output still holds,
+  // while it plays and says how much; Position otherwise.
+  double HeardPosition();
   // The time at the start of the block a buffer handed out holds (of the
   // latest two), -1 for another buffer.
   double TimeOf(const void* Buffer) const noexcept;

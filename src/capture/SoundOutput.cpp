@@ -51,6 +51,11 @@ class CQtSoundOutput final : public CSoundOutput {
   std::uint32_t Room() override {
     return FSink ? std::uint32_t(std::max<qint64>(0, FSink->bytesFree())) : 0;
   }
+  double Latency() override {
+    if (!FSink || FRate == 0) return -1;
+    const qint64 queued = std::max<qint64>(0, FSink->bufferSize() - FSink->bytesFree());
+    return double(queued) / (double(FRate) * FrameBytes);
+  }
   void SetRate(std::uint32_t Rate) override {
     if (FSink && Rate != FRate) Open(Rate);
   }
@@ -142,6 +147,16 @@ class CPulseSoundOutput final : public CSoundOutput {
 
   std::int64_t Underruns() const override { return FUnderruns.load(std::memory_order_relaxed); }
 
+  double Latency() override {
+    if (!FLoop) return -1;
+    TLock lock(FLoop);
+    if (!FStream || pa_stream_get_state(FStream) != PA_STREAM_READY) return -1;
+    pa_usec_t usec = 0;
+    int negative = 0;
+    if (pa_stream_get_latency(FStream, &usec, &negative) < 0) return -1;  // no timing yet
+    return negative ? 0.0 : double(usec) / 1e6;
+  }
+
   void SetRate(std::uint32_t Rate) override {
     if (!FLoop) return;
     TLock lock(FLoop);
@@ -203,8 +218,11 @@ class CPulseSoundOutput final : public CSoundOutput {
     // late timer (19 gaps in 4 s under load): there the whole queue is asked
     // of the server instead. PulseAudio keeps the adjusted one, which its
     // null sink starts on more evenly.
+    // The timing updates give the latency that puts the timeline on what is
+    // heard rather than on what was analysed.
     const auto flags = pa_stream_flags_t((FPipeWire ? 0 : PA_STREAM_ADJUST_LATENCY) |
-                                         PA_STREAM_VARIABLE_RATE);
+                                         PA_STREAM_VARIABLE_RATE | PA_STREAM_INTERPOLATE_TIMING |
+                                         PA_STREAM_AUTO_TIMING_UPDATE);
     pa_stream_set_underflow_callback(
         FStream,
         [](pa_stream*, void* Self) {

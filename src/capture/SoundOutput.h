@@ -19,6 +19,9 @@ class CSoundOutput {
   virtual std::uint32_t Room() = 0;
   // Times the stream ran dry since it was opened.
   virtual std::int64_t Underruns() const { return 0; }
+  // Seconds between the end of what was written and what is heard now (the
+  // queue and the device); negative while unknown.
+  virtual double Latency() { return -1; }
   virtual void SetRate(std::uint32_t Rate) = 0;
   // Drops what is queued and not yet heard (pause, seek).
   virtual void Flush() = 0;

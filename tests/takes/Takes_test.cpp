@@ -662,6 +662,68 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   EXPECT_TRUE(s.Capture(2));
 }
 
+// An output that takes all it is given and holds HeldSeconds of it unheard,
+// as a sound server's queue and device do.
+class THoldingOutput final : public CSoundOutput {
+ public:
+  explicit THoldingOutput(double HeldSeconds) : FHeld(HeldSeconds) {}
+  bool Open(std::uint32_t) override { return true; }
+  void Write(const void*, std::uint32_t) override {}
+  std::uint32_t Room() override { return 1u << 30; }
+  double Latency() override { return FHeld; }
+  void SetRate(std::uint32_t) override {}
+  void Flush() override {}
+  void Close() override {}
+
+ private:
+  double FHeld;
+};
+
+// The timeline shows what is heard: the sound written, 4 blocks ahead of the
+// picture, less what the output still holds (in the file's time: fewer
+// seconds of it at half speed). Paused, nothing is held.
+TEST(TakePlayback, TimelineShowsTheSoundHeardNotTheBlockAnalysed) {
+  TSetup s(ETakeFormat::Flac, {});
+  const std::string wav = s.Dir.filePath(QStringLiteral("tone.wav")).toStdString();
+  SF_INFO info{};
+  info.samplerate = 44100;
+  info.channels = 2;
+  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
+  ASSERT_NE(f, nullptr);
+  const std::vector<short> frames(2 * 44100 * 8, 100);
+  sf_writef_short(f, frames.data(), 44100 * 8);
+  sf_close(f);
+  TFileWaveInService& file = s.Form->Playback->File();
+  constexpr double Held = 0.5;
+  file.SetOutput(std::make_unique<THoldingOutput>(Held));
+  file.SetPacing(false);
+  ASSERT_EQ(s.Form->OpenRecording(QString::fromStdString(wav)), QString());
+  ASSERT_TRUE(RunUntil([&] { return file.IsStarted() && file.Complete(); }, 15000));
+  TTimeline& t = s.Chart->Timeline();
+  const double block = double(BlockFrames) / SampleRate;
+  auto step = [&](int Blocks) {
+    for (int i = 0; i < Blocks; ++i) {
+      const int before = s.Blocks;
+      if (file.Step(1) != 1 || !RunUntil([&] { return s.Blocks > before; }, 10000)) return false;
+    }
+    return true;
+  };
+  ASSERT_TRUE(step(40));
+  const double written = file.Position() + 4 * block;
+  EXPECT_NEAR(t.Position(), written - Held, 1e-9);
+  EXPECT_LT(t.Position(), file.Position());
+
+  t.SetSpeed(0.5);
+  emit t.speedChanged(t.Speed());
+  ASSERT_TRUE(step(4));
+  EXPECT_NEAR(t.Position(), file.Position() + 4 * block - 0.5 * Held, 1e-9);
+
+  emit s.Chart->playPauseRequested();
+  ASSERT_TRUE(file.Paused());
+  EXPECT_DOUBLE_EQ(t.Position(), file.Position());
+}
+
 // The timeline and the keys drive the player; the timeline follows it. A
 // recording plays also where no capture device is listed.
 TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
