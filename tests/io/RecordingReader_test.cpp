@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "io/RecordingReader.h"
+#include "support/SoundFiles.h"
 
 namespace {
 
@@ -24,17 +25,7 @@ TEST(RecordingReader, RefusedFilesLeaveOtherDescriptorsAlone) {
   const fs::path dir = fs::temp_directory_path() / ("quenvis-reader-" + std::to_string(::getpid()));
   fs::create_directories(dir);
   const fs::path good = dir / "good.wav";
-  {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(good.c_str(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    std::vector<short> s(5000, 1000);
-    sf_writef_short(f, s.data(), static_cast<sf_count_t>(s.size()));
-    sf_close(f);
-  }
+  ASSERT_TRUE(quenvis::test::WriteWav(good, std::vector<std::int16_t>(5000, 1000)));
   struct Case {
     std::string Name, Bytes;
     bool Opens;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "io/CsvText.h"
+#include "support/SoundFiles.h"
 #include "support/VowelSynth.h"
 
 namespace {
@@ -132,14 +133,7 @@ class CorpusTest : public ::testing::Test {
     }
     const double seconds = static_cast<double>(mono.size()) / 44100;
     fs::create_directories(Wav.parent_path());
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(Wav.c_str(), SFM_WRITE, &info);
-    EXPECT_NE(f, nullptr);
-    sf_writef_short(f, mono.data(), static_cast<sf_count_t>(mono.size()));
-    sf_close(f);
+    EXPECT_TRUE(quenvis::test::WriteWav(Wav, mono)) << Wav;
     const std::string grid = TextGrid(seconds, words, phones, R.Short);
     std::ofstream(Grid, std::ios::binary) << (R.Utf16 ? ToUtf16Le(grid) : grid);
     return seconds;

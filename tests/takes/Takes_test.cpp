@@ -38,6 +38,7 @@
 #include "support/QtTestMain.h"
 #include "support/FakeWaveInService.h"
 #include "support/RunEvents.h"
+#include "support/SoundFiles.h"
 #include "support/VowelSynth.h"
 
 namespace quenvis {
@@ -339,16 +340,6 @@ QByteArray FileBytes(const QString& Path) {
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-void WriteMonoWav(const std::string& Path, const std::vector<std::int16_t>& Mono) {
-  SF_INFO info{};
-  info.samplerate = 44100;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(Path.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr);
-  ASSERT_EQ(sf_write_short(f, Mono.data(), sf_count_t(Mono.size())), sf_count_t(Mono.size()));
-  sf_close(f);
-}
 
 // A take started in the middle of a sung vowel: its table is what
 // quenvis-render writes for the take's file, from the first row.
@@ -360,7 +351,7 @@ TEST(TakeTable, StartedMidSpeechIsQuenvisRendersTableOfTheTake) {
   vowel.Vibrato = true;
   vowel.Seconds = 2.5;
   const std::string wav = s.Dir.filePath(QStringLiteral("sung.wav")).toStdString();
-  WriteMonoWav(wav, test::Synthesize(vowel));
+  ASSERT_TRUE(test::WriteWav(wav, test::Synthesize(vowel)));
   TFileWaveInService& file = s.Form->Playback->File();
   file.SetPacing(false);
   ASSERT_EQ(s.Form->OpenRecording(QString::fromStdString(wav)), QString());
@@ -470,17 +461,7 @@ INSTANTIATE_TEST_SUITE_P(Formats, TakeCrash, ::testing::Values("flac", "wav"));
 TEST(TakePlayback, CutShortFileIsNamedAsSuchAndTheDesktopEntryOpensFiles) {
   TSetup s;
   const QString wav = s.Dir.filePath(QStringLiteral("cut.wav"));
-  {
-    SF_INFO info{};
-    info.samplerate = 44100;
-    info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(QFile::encodeName(wav).constData(), SFM_WRITE, &info);
-    ASSERT_NE(f, nullptr);
-    const std::vector<short> frames(2 * 44100, 300);
-    sf_writef_short(f, frames.data(), 44100);
-    sf_close(f);
-  }
+  ASSERT_TRUE(test::WriteSteadyStereoWav(QFile::encodeName(wav).toStdString(), 1.0, 300));
   ASSERT_TRUE(QFile::resize(wav, 44 + 4 * 20000));
   TFileWaveInService& file = s.Form->Playback->File();
   file.SetPacing(false);
@@ -588,14 +569,7 @@ TEST(TakePlayback, EstimatesEqualQuenvisRenderAndStartGoesBackToCapture) {
   vowel.Seconds = 2.3;
   const std::vector<std::int16_t> mono = test::Synthesize(vowel);
   const std::string wav = s.Dir.filePath(QStringLiteral("vowel.wav")).toStdString();
-  SF_INFO info{};
-  info.samplerate = 44100;
-  info.channels = 1;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr);
-  ASSERT_EQ(sf_write_short(f, mono.data(), sf_count_t(mono.size())), sf_count_t(mono.size()));
-  sf_close(f);
+  ASSERT_TRUE(test::WriteWav(wav, mono));
 
   TRenderOptions options;
   options.Input = wav;
@@ -685,15 +659,7 @@ class THoldingOutput final : public CSoundOutput {
 TEST(TakePlayback, TimelineShowsTheSoundHeardNotTheBlockAnalysed) {
   TSetup s(ETakeFormat::Flac, {});
   const std::string wav = s.Dir.filePath(QStringLiteral("tone.wav")).toStdString();
-  SF_INFO info{};
-  info.samplerate = 44100;
-  info.channels = 2;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr);
-  const std::vector<short> frames(2 * 44100 * 8, 100);
-  sf_writef_short(f, frames.data(), 44100 * 8);
-  sf_close(f);
+  ASSERT_TRUE(test::WriteSteadyStereoWav(wav, 8.0, 100));
   TFileWaveInService& file = s.Form->Playback->File();
   constexpr double Held = 0.5;
   file.SetOutput(std::make_unique<THoldingOutput>(Held));
@@ -729,15 +695,7 @@ TEST(TakePlayback, TimelineShowsTheSoundHeardNotTheBlockAnalysed) {
 TEST(TakePlayback, TimelineSeeksStepsLoopsPausesAndSetsTheSpeed) {
   TSetup s(ETakeFormat::Flac, {});
   const std::string wav = s.Dir.filePath(QStringLiteral("silence.wav")).toStdString();
-  SF_INFO info{};
-  info.samplerate = 48000;  // resampled, as quenvis-render does
-  info.channels = 2;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  SNDFILE* f = sf_open(wav.c_str(), SFM_WRITE, &info);
-  ASSERT_NE(f, nullptr);
-  const std::vector<short> frames(2 * 48000 * 12, 100);
-  sf_writef_short(f, frames.data(), 48000 * 12);
-  sf_close(f);
+  ASSERT_TRUE(test::WriteSteadyStereoWav(wav, 12.0, 100, 48000));  // resampled, as quenvis-render does
   TFileWaveInService& file = s.Form->Playback->File();
   file.SetPacing(false);
   ASSERT_EQ(s.Form->OpenRecording(QString::fromStdString(wav)), QString());
