@@ -17,8 +17,6 @@ constexpr double BlockSeconds = double(BlockFrames) / SampleRate;
 // Behind by more than this, the pace starts again from where it is rather
 // than hurrying to catch up.
 constexpr std::int64_t MostBehind = 4;
-// Blocks of sound written ahead of the picture at most (about 190 ms).
-constexpr std::int64_t LeadBlocks = 4;
 // How long the output stream outlives the playing.
 constexpr int KeepOutputMs = 3000;
 

@@ -45,6 +45,9 @@ class TFileWaveInService : public TWaveInStreamService {
   static constexpr int ChunkBlocks = 256;
   // Pieces decoded ahead of the playing, and kept behind it.
   static constexpr int AheadChunks = 8, BehindChunks = 2;
+  // Blocks of sound written ahead of the picture at most (about 560 ms): a
+  // window or a machine busy for that long leaves no gap in the sound.
+  static constexpr int LeadBlocks = 12;
 
   // Output: where the sound goes; none plays nothing.
   explicit TFileWaveInService(std::unique_ptr<CSoundOutput> Output = nullptr,

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #if defined(QUENVIS_HAVE_PULSE)
 #include <pulse/pulseaudio.h>
@@ -21,8 +22,7 @@ namespace {
 constexpr std::uint32_t FrameBytes = 4;
 constexpr std::uint32_t BlockBytesOut = 2048 * FrameBytes;
 // The latency asked of the stream: about 190 ms, of which the server leaves
-// the client a queue of 100 ms or more, enough for a late timer or a busy
-// window. Playing starts with a block queued.
+// the client a queue of 100 ms or more. Playing starts with a block queued.
 constexpr std::uint32_t QueueBytes = 4 * BlockBytesOut;
 constexpr std::uint32_t StartBytes = BlockBytesOut;  // about 46 ms
 
@@ -76,8 +76,16 @@ class CQtSoundOutput final : public CSoundOutput {
 };
 
 #if defined(QUENVIS_HAVE_PULSE)
+// Sound held for the server beside its queue (about 560 ms): the loop's
+// thread, which sleeps until the server asks, hands it over, so a window or
+// a machine busy for longer than the server's queue leaves no gap (a queue
+// of 190 ms written by the window's thread ran dry 19 times in 10 minutes
+// with builds running). The server's own queue stays short, so what is heard
+// keeps close to the picture.
+constexpr std::uint32_t HeldBytes = 12 * BlockBytesOut;
+
 // A playback stream on the sound server, on a threaded loop of its own. The
-// calls never wait for the server: what cannot be written at once is dropped.
+// calls never wait for the server: what cannot be held at once is dropped.
 class CPulseSoundOutput final : public CSoundOutput {
  public:
   ~CPulseSoundOutput() override {
@@ -106,6 +114,8 @@ class CPulseSoundOutput final : public CSoundOutput {
       // The stream kept after the last playing serves again, as the server
       // keeps the output at its latency meanwhile.
       if (pa_operation* o = pa_stream_flush(FStream, nullptr, nullptr)) pa_operation_unref(o);
+      FHeldSize = 0;
+      FPlaying = false;
       return true;
     }
     FRate = Rate;
@@ -130,19 +140,30 @@ class CPulseSoundOutput final : public CSoundOutput {
     if (!FLoop) return;
     TLock lock(FLoop);
     if (!FStream || pa_stream_get_state(FStream) != PA_STREAM_READY) return;
-    const size_t room = pa_stream_writable_size(FStream);
-    if (room == size_t(-1)) return;
-    const size_t n = std::min<size_t>(room, Bytes);
-    if (n >= FrameBytes)
-      pa_stream_write(FStream, Frames, n - n % FrameBytes, nullptr, 0, PA_SEEK_RELATIVE);
+    // Whole frames, as far as they fit; the ring wraps at most once.
+    std::uint32_t n = std::min(Bytes, HeldBytes - FHeldSize);
+    n -= n % FrameBytes;
+    const auto* from = static_cast<const char*>(Frames);
+    std::uint32_t at = (FHeldStart + FHeldSize) % HeldBytes;
+    const std::uint32_t first = std::min(n, HeldBytes - at);
+    std::memcpy(FHeld.data() + at, from, first);
+    std::memcpy(FHeld.data(), from + first, n - first);
+    FHeldSize += n;
+    Hand();
   }
 
   std::uint32_t Room() override {
     if (!FLoop) return 0;
     TLock lock(FLoop);
     if (!FStream || pa_stream_get_state(FStream) != PA_STREAM_READY) return 0;
-    const size_t room = pa_stream_writable_size(FStream);
-    return room == size_t(-1) ? 0 : std::uint32_t(std::min<size_t>(room, QueueBytes));
+    Hand();
+    if (!FPlaying) {
+      // Until the server plays (a sink waking up), only its queue takes
+      // sound, so that the picture waits for it rather than running ahead.
+      const size_t room = pa_stream_writable_size(FStream);
+      return FHeldSize > 0 || room == size_t(-1) ? 0 : std::uint32_t(std::min<size_t>(room, QueueBytes));
+    }
+    return HeldBytes - FHeldSize;
   }
 
   std::int64_t Underruns() const override { return FUnderruns.load(std::memory_order_relaxed); }
@@ -154,7 +175,8 @@ class CPulseSoundOutput final : public CSoundOutput {
     pa_usec_t usec = 0;
     int negative = 0;
     if (pa_stream_get_latency(FStream, &usec, &negative) < 0) return -1;  // no timing yet
-    return negative ? 0.0 : double(usec) / 1e6;
+    const double held = double(FHeldSize) / (double(FRate) * FrameBytes);
+    return held + (negative ? 0.0 : double(usec) / 1e6);
   }
 
   void SetRate(std::uint32_t Rate) override {
@@ -169,6 +191,8 @@ class CPulseSoundOutput final : public CSoundOutput {
   void Flush() override {
     if (!FLoop) return;
     TLock lock(FLoop);
+    FHeldSize = 0;
+    FPlaying = false;
     if (FStream && pa_stream_get_state(FStream) == PA_STREAM_READY)
       if (pa_operation* o = pa_stream_flush(FStream, nullptr, nullptr)) pa_operation_unref(o);
   }
@@ -186,6 +210,23 @@ class CPulseSoundOutput final : public CSoundOutput {
     explicit TLock(pa_threaded_mainloop* L) : L(L) { pa_threaded_mainloop_lock(L); }
     ~TLock() { pa_threaded_mainloop_unlock(L); }
   };
+
+  // Under the loop's lock: gives the server what its queue has room for.
+  void Hand() {
+    if (!FStream || pa_stream_get_state(FStream) != PA_STREAM_READY) return;
+    while (FHeldSize >= FrameBytes) {
+      const size_t room = pa_stream_writable_size(FStream);
+      if (room == size_t(-1) || room < FrameBytes) return;
+      std::uint32_t n = std::min({std::uint32_t(std::min<size_t>(room, HeldBytes)), FHeldSize,
+                                  HeldBytes - FHeldStart});
+      n -= n % FrameBytes;
+      if (n == 0) return;
+      if (pa_stream_write(FStream, FHeld.data() + FHeldStart, n, nullptr, 0, PA_SEEK_RELATIVE) < 0)
+        return;
+      FHeldStart = (FHeldStart + n) % HeldBytes;
+      FHeldSize -= n;
+    }
+  }
 
   // Under the loop's lock.
   static void ContextState(pa_context* Context, void* Self) {
@@ -226,16 +267,29 @@ class CPulseSoundOutput final : public CSoundOutput {
     pa_stream_set_underflow_callback(
         FStream,
         [](pa_stream*, void* Self) {
-          static_cast<CPulseSoundOutput*>(Self)->FUnderruns.fetch_add(1, std::memory_order_relaxed);
+          auto* out = static_cast<CPulseSoundOutput*>(Self);
+          out->FUnderruns.fetch_add(1, std::memory_order_relaxed);
+          out->FPlaying = false;
         },
+        this);
+    pa_stream_set_write_callback(
+        FStream, [](pa_stream*, size_t, void* Self) { static_cast<CPulseSoundOutput*>(Self)->Hand(); },
+        this);
+    // Started after the first block, and again after a flush or a dry queue.
+    pa_stream_set_started_callback(
+        FStream, [](pa_stream*, void* Self) { static_cast<CPulseSoundOutput*>(Self)->FPlaying = true; },
         this);
     if (pa_stream_connect_playback(FStream, nullptr, &attr, flags, nullptr, nullptr) < 0)
       DropStream();
   }
 
   void DropStream() {
+    FHeldSize = 0;
+    FPlaying = false;
     if (!FStream) return;
     pa_stream_set_underflow_callback(FStream, nullptr, nullptr);
+    pa_stream_set_write_callback(FStream, nullptr, nullptr);
+    pa_stream_set_started_callback(FStream, nullptr, nullptr);
     pa_stream_disconnect(FStream);
     pa_stream_unref(FStream);
     FStream = nullptr;
@@ -248,6 +302,10 @@ class CPulseSoundOutput final : public CSoundOutput {
   bool FWanted = false;
   bool FPipeWire = false;  // the server is pipewire-pulse
   std::atomic<std::int64_t> FUnderruns{0};
+  // The sound held for the server: a ring, under the loop's lock.
+  std::vector<char> FHeld = std::vector<char>(HeldBytes);
+  std::uint32_t FHeldStart = 0, FHeldSize = 0;
+  bool FPlaying = false;  // the server plays the stream (under the loop's lock)
 };
 #endif
 

@@ -653,15 +653,15 @@ class THoldingOutput final : public CSoundOutput {
   double FHeld;
 };
 
-// The timeline shows what is heard: the sound written, 4 blocks ahead of the
-// picture, less what the output still holds (in the file's time: fewer
+// The timeline shows what is heard: the sound written, some blocks ahead of
+// the picture, less what the output still holds (in the file's time: fewer
 // seconds of it at half speed). Paused, nothing is held.
 TEST(TakePlayback, TimelineShowsTheSoundHeardNotTheBlockAnalysed) {
   TSetup s(ETakeFormat::Flac, {});
   const std::string wav = s.Dir.filePath(QStringLiteral("tone.wav")).toStdString();
   ASSERT_TRUE(test::WriteSteadyStereoWav(wav, 8.0, 100));
   TFileWaveInService& file = s.Form->Playback->File();
-  constexpr double Held = 0.5;
+  constexpr double Held = 1.0;
   file.SetOutput(std::make_unique<THoldingOutput>(Held));
   file.SetPacing(false);
   ASSERT_EQ(s.Form->OpenRecording(QString::fromStdString(wav)), QString());
@@ -676,14 +676,14 @@ TEST(TakePlayback, TimelineShowsTheSoundHeardNotTheBlockAnalysed) {
     return true;
   };
   ASSERT_TRUE(step(40));
-  const double written = file.Position() + 4 * block;
+  const double written = file.Position() + TFileWaveInService::LeadBlocks * block;
   EXPECT_NEAR(t.Position(), written - Held, 1e-9);
   EXPECT_LT(t.Position(), file.Position());
 
   t.SetSpeed(0.5);
   emit t.speedChanged(t.Speed());
   ASSERT_TRUE(step(4));
-  EXPECT_NEAR(t.Position(), file.Position() + 4 * block - 0.5 * Held, 1e-9);
+  EXPECT_NEAR(t.Position(), written + 4 * block - 0.5 * Held, 1e-9);
 
   emit s.Chart->playPauseRequested();
   ASSERT_TRUE(file.Paused());
