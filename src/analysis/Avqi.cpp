@@ -11,8 +11,10 @@
 #include <new>
 #include <numbers>
 
+#include "analysis/CepstralPeak.h"
 #include "analysis/FormantSteps.h"
 #include "analysis/FormantTracker.h"
+#include "analysis/Halfband.h"
 #include "analysis/HarmonicPeaks.h"
 #include "analysis/JitterShimmer.h"
 #include "analysis/PeriodMarks.h"
@@ -101,19 +103,27 @@ double BandLevel(const std::vector<double>& Level, double From, double To) {
 }
 
 // Pooled local shimmer over several stretches of marks: the voice report's
-// rules within each, no pair across two.
+// rules within each, no pair across two. A period's amplitude is the
+// waveform's largest excursion between its marks (the marks' own peaks are
+// the slope's, which noise lifts more than the voice).
 struct TShimmerSums {
   double AmpSum = 0, AmpDiff = 0, DbDiff = 0;
   int Amps = 0, Pairs = 0;
-  void Add(const CPeriodMarks& Marks) {
+  // X: the samples the marks were found in, the first End of them.
+  void Add(const CPeriodMarks& Marks, const double* X, std::size_t End) {
     double before = 0, ampBefore = 0;
+    const auto at = [&](int K) {
+      const double s = static_cast<double>(End) - Marks.Time(K) * CAvqi::Rate;
+      return static_cast<std::size_t>(std::clamp(std::nearbyint(s), 0.0, static_cast<double>(End)));
+    };
     for (int k = 0; k + 1 < Marks.Count(); ++k) {
       const double p = Marks.Time(k) - Marks.Time(k + 1);
-      const double a = Marks.Amplitude(k);
       if (p < CPeriodMarks::ShortestPeriod || p > CPeriodMarks::LongestPeriod) {
         before = 0;
         continue;
       }
+      double a = 0;
+      for (std::size_t i = at(k), to = at(k + 1); i < to; ++i) a = std::max(a, std::abs(X[i]));
       AmpSum += a;
       ++Amps;
       if (before > 0 &&
@@ -129,6 +139,31 @@ struct TShimmerSums {
     }
   }
 };
+
+// CPPS as one figure of a whole sound: the mean of the prominences of every
+// 2 ms frame, at the cepstrum's 11 025 Hz.
+double MeanCpps(const std::vector<double>& X) {
+  constexpr int tail = HalfbandTaps - 1;
+  std::vector<double> in(tail / 2, 0.0);
+  in.insert(in.end(), X.begin(), X.end());
+  in.resize(in.size() + tail, 0.0);
+  const int half = static_cast<int>((in.size() - tail) / 2);
+  std::vector<double> rate2(static_cast<std::size_t>(half) + tail / 2 + tail, 0.0);
+  HalfbandDecimate(in.data(), rate2.data() + tail / 2, half);
+  const int quarter = half / 2;
+  std::vector<double> rate4(static_cast<std::size_t>(quarter));
+  HalfbandDecimate(rate2.data(), rate4.data(), quarter);
+  auto cepstrum = std::make_unique<CCepstralPeak>();
+  double sum = 0;
+  int count = 0;
+  for (int k = 0;; ++k) {
+    const auto at = static_cast<std::size_t>(std::nearbyint(k * CCepstralPeak::FrameStep *
+                                                            CCepstralPeak::Rate));
+    if (at + CCepstralPeak::Span > rate4.size()) break;
+    if (const double c = cepstrum->Measure(rate4.data() + at); Measured(c)) sum += c, ++count;
+  }
+  return count > 0 ? sum / count : NoMeasure;
+}
 
 }  // namespace
 
@@ -335,8 +370,9 @@ EAvqiFailure CAvqi::MeasureSound(const std::vector<double>& X, TAvqi& Out) {
         });
   }
   if (hnrCount == 0 || cppsCount == 0) return EAvqiFailure::NoVoice;
-  Out.Cpps = cppsSum / cppsCount;
   Out.Hnr = hnrSum / hnrCount;
+  Out.Cpps = MeanCpps(X);
+  if (!Measured(Out.Cpps)) Out.Cpps = cppsSum / cppsCount;
 
   // Period marks over each voiced stretch, walked back from its end; a
   // stretch longer than the marks can hold is taken in pieces.
@@ -356,7 +392,7 @@ EAvqiFailure CAvqi::MeasureSound(const std::vector<double>& X, TAvqi& Out) {
     const std::size_t end = std::min(X.size(), Samples(analyses[j].Centre + hop / 2));
     if (seconds >= 0.05 && end > 0) {
       marks->Find(X.data(), static_cast<int>(end), Rate, analyses[j].F0, seconds);
-      shimmer.Add(*marks);
+      shimmer.Add(*marks, X.data(), end);
     }
     i = j + 1;
   }
