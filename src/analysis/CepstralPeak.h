@@ -16,11 +16,11 @@ namespace quenvis {
 class CCepstralPeak {
  public:
   static constexpr double Rate = 11025;
-  static constexpr int Size = 1102;           // transform length: 10 Hz bins
+  static constexpr int Size = 1104;           // transform length: the window, about 10 Hz bins
   static constexpr double MaxFrequency = 5000;
-  static constexpr int Bands = static_cast<int>(MaxFrequency * Size / Rate);  // 499
+  static constexpr int Bands = static_cast<int>(MaxFrequency * Size / Rate);  // 500
   static constexpr int CepSize = 2 * Bands;   // the cepstrum's transform
-  static constexpr double QuefrencyRate = CepSize * Rate / Size;  // 10 000: 0.1 ms steps
+  static constexpr double QuefrencyRate = CepSize * Rate / Size;  // 9 986 Hz: 0.1 ms steps
   static constexpr int Window = 1102;        // samples: twice the effective length
   static constexpr int Frames = 5;            // averaged over time
   static constexpr double FrameStep = 0.002;  // s
