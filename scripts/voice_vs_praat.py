@@ -30,7 +30,8 @@ def within(ours, theirs, limit, relative):
     if ours is None or theirs is None:
         return False
     if relative:
-        return abs(ours - theirs) <= limit * max(abs(theirs), 1e-9)
+        # Near zero a share means nothing: 0.05 points pass.
+        return abs(ours - theirs) <= max(limit * abs(theirs), 0.05)
     return abs(ours - theirs) <= limit
 
 
