@@ -103,27 +103,19 @@ double BandLevel(const std::vector<double>& Level, double From, double To) {
 }
 
 // Pooled local shimmer over several stretches of marks: the voice report's
-// rules within each, no pair across two. A period's amplitude is the
-// waveform's largest excursion between its marks (the marks' own peaks are
-// the slope's, which noise lifts more than the voice).
+// rules within each, no pair across two.
 struct TShimmerSums {
   double AmpSum = 0, AmpDiff = 0, DbDiff = 0;
   int Amps = 0, Pairs = 0;
-  // X: the samples the marks were found in, the first End of them.
-  void Add(const CPeriodMarks& Marks, const double* X, std::size_t End) {
+  void Add(const CPeriodMarks& Marks) {
     double before = 0, ampBefore = 0;
-    const auto at = [&](int K) {
-      const double s = static_cast<double>(End) - Marks.Time(K) * CAvqi::Rate;
-      return static_cast<std::size_t>(std::clamp(std::nearbyint(s), 0.0, static_cast<double>(End)));
-    };
     for (int k = 0; k + 1 < Marks.Count(); ++k) {
       const double p = Marks.Time(k) - Marks.Time(k + 1);
+      const double a = Marks.Amplitude(k);
       if (p < CPeriodMarks::ShortestPeriod || p > CPeriodMarks::LongestPeriod) {
         before = 0;
         continue;
       }
-      double a = 0;
-      for (std::size_t i = at(k), to = at(k + 1); i < to; ++i) a = std::max(a, std::abs(X[i]));
       AmpSum += a;
       ++Amps;
       if (before > 0 &&
@@ -392,7 +384,7 @@ EAvqiFailure CAvqi::MeasureSound(const std::vector<double>& X, TAvqi& Out) {
     const std::size_t end = std::min(X.size(), Samples(analyses[j].Centre + hop / 2));
     if (seconds >= 0.05 && end > 0) {
       marks->Find(X.data(), static_cast<int>(end), Rate, analyses[j].F0, seconds);
-      shimmer.Add(*marks, X.data(), end);
+      shimmer.Add(*marks);
     }
     i = j + 1;
   }

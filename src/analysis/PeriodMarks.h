@@ -24,7 +24,8 @@ class CPeriodMarks {
   int Find(const double* X, int Count, double Rate, double F0, double Seconds) noexcept;
 
   int Count() const noexcept { return FCount; }
-  // Oldest first: seconds before the end of X, and the peak's amplitude.
+  // Oldest first: seconds before the end of X, and the amplitude of the
+  // period from this mark to the next: the waveform's largest excursion.
   double Time(int I) const noexcept { return FTime[static_cast<std::size_t>(I)]; }
   double Amplitude(int I) const noexcept { return FAmp[static_cast<std::size_t>(I)]; }
 
