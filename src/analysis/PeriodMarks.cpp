@@ -65,8 +65,8 @@ double LargestExcursion(const double* X, int N) noexcept {
 
 }  // namespace
 
-int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0,
-                       double Seconds) noexcept {
+int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0, double Seconds,
+                       double AmplitudeSeconds) noexcept {
   FCount = 0;
   if (!(F0 > 0) || !(Rate > 0) || Count < 4 * SlopeSpan) return 0;
   double period = Rate / F0;
@@ -139,7 +139,8 @@ int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0,
     const int lo = std::max(0, static_cast<int>(std::ceil(FTime[from])));
     const int hi = std::min(Count, static_cast<int>(std::ceil(next)));
     FTime[to] = (Count - FTime[from]) / Rate;
-    FAmp[to] = LargestExcursion(X + lo, hi - lo);
+    const bool wanted = AmplitudeSeconds < 0 || FTime[to] <= AmplitudeSeconds;
+    FAmp[to] = wanted ? LargestExcursion(X + lo, hi - lo) : 0.0;
   }
   return FCount;
 }
