@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <new>
 #include <system_error>
 
 #include "analysis/Avqi.h"
@@ -13,6 +14,10 @@ namespace quenvis {
 
 namespace {
 
+// The index wants seconds of each; whole-recording transforms of an hour
+// would want gigabytes.
+constexpr double MaxMinutes = 10;
+
 // The whole recording as mono at 44 100 Hz, or an error line.
 std::string ReadMono(const std::string& Path, const std::atomic<bool>* Stop,
                      std::vector<double>& Out) {
@@ -20,8 +25,11 @@ std::string ReadMono(const std::string& Path, const std::atomic<bool>* Stop,
   reader.SetStop(Stop);
   if (std::string e = reader.Open(Path); !e.empty()) return e;
   TSampleBlock block;
+  const auto most = static_cast<std::size_t>(MaxMinutes * 60 * CAvqi::Rate);
   for (std::int32_t frames = reader.Next(block); frames > 0; frames = reader.Next(block)) {
     if (Stop && Stop->load()) return InputName(Path) + ": interrupted";
+    if (Out.size() > most)
+      return InputName(Path) + ": longer than 10 minutes; give the vowel and the speech alone";
     for (std::int32_t i = 0; i < frames; ++i) {
       const auto* f = block.data() + 4 * i;
       const auto l = static_cast<std::int16_t>(f[0] | (f[1] << 8));
@@ -64,7 +72,14 @@ int RunAvqiCommand(const std::vector<std::string>& Args, int ErrFd,
       return 2;
     }
   TAvqi avqi;
-  switch (CAvqi::Measure(std::move(vowel), std::move(speech), avqi)) {
+  EAvqiFailure failure = EAvqiFailure::None;
+  try {
+    failure = CAvqi::Measure(std::move(vowel), std::move(speech), avqi);
+  } catch (const std::bad_alloc&) {
+    console.Line("--avqi: not enough memory for these recordings");
+    return 2;
+  }
+  switch (failure) {
     case EAvqiFailure::None: break;
     case EAvqiFailure::VowelTooShort:
       console.Line(InputName(Args[0]) + ": the sustained vowel is shorter than 1 s (3 s are used)");

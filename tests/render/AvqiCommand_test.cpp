@@ -103,6 +103,8 @@ TEST_F(AvqiCommandTest, WhatGivesNoIndexIsOneLineAndStatus2) {
   test::TVowel vowel = pair.Voice;
   vowel.Seconds = 3.5;
   const fs::path v = Wav("vowel.wav", test::Synthesize(vowel));
+  // Eleven minutes of silence: refused while reading, not measured.
+  const fs::path tooLong = Wav("long.wav", std::vector<std::int16_t>(44100 * 660, 0));
   const fs::path notWav = Dir / "notes.txt";
   std::ofstream(notWav) << "not a recording\n";
   struct TCase {
@@ -117,6 +119,7 @@ TEST_F(AvqiCommandTest, WhatGivesNoIndexIsOneLineAndStatus2) {
       {"--avqi " + Quote(notWav) + " " + Quote(v), "quenvis-render: "},
       {"--avqi " + Quote(shortV) + " " + Quote(v), "quenvis-render: "},
       {"--avqi " + Quote(v) + " " + Quote(silence), "quenvis-render: "},
+      {"--avqi " + Quote(v) + " " + Quote(tooLong), "quenvis-render: "},
   };
   for (const TCase& c : cases) {
     std::string out, err;
@@ -130,6 +133,8 @@ TEST_F(AvqiCommandTest, WhatGivesNoIndexIsOneLineAndStatus2) {
   EXPECT_NE(err.find("shorter than 1 s"), std::string::npos) << err;
   Run("--avqi " + Quote(v) + " " + Quote(silence), out, err);
   EXPECT_NE(err.find("less than 1 s of voice"), std::string::npos) << err;
+  Run("--avqi " + Quote(v) + " " + Quote(tooLong), out, err);
+  EXPECT_NE(err.find("longer than 10 minutes"), std::string::npos) << err;
 }
 
 }  // namespace
