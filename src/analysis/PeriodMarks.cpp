@@ -133,9 +133,11 @@ int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0, doubl
   // A period's amplitude is the waveform's largest excursion between its
   // mark and the next (the last: one period on), as the voice report takes
   // it; the slope's peaks, which found the marks, lift noise more than voice.
+  const double newest =
+      FCount > 1 ? FTime[MaxMarks - 1] - FTime[MaxMarks - 2] : period;  // the last period
   for (int k = 0; k < FCount; ++k) {
     const auto from = static_cast<std::size_t>(slot + k), to = static_cast<std::size_t>(k);
-    const double next = k + 1 < FCount ? FTime[from + 1] : FTime[from] + period;
+    const double next = k + 1 < FCount ? FTime[from + 1] : FTime[from] + newest;
     const int lo = std::max(0, static_cast<int>(std::ceil(FTime[from])));
     const int hi = std::min(Count, static_cast<int>(std::ceil(next)));
     FTime[to] = (Count - FTime[from]) / Rate;
