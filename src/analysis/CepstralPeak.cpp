@@ -29,15 +29,19 @@ inline double Db(double X) noexcept {
 CCepstralPeak::CCepstralPeak() {
   const std::lock_guard<std::mutex> hold(FftwPlannerLock());
   FIn = fftw_alloc_real(Size);
-  FCep = fftw_alloc_real(Size);
+  FCep = fftw_alloc_real(CepSize);
   auto* spec = fftw_alloc_complex(Half + 1);
+  auto* logSpec = fftw_alloc_complex(Bands + 1);
   FSpec = spec;
+  FLogSpec = logSpec;
   if (FIn) std::fill_n(FIn, Size, 0.0);
   FForward = FIn && spec ? fftw_plan_dft_r2c_1d(Size, FIn, spec, FFTW_ESTIMATE) : nullptr;
-  FBackward = FCep && spec ? fftw_plan_dft_c2r_1d(Size, spec, FCep, FFTW_ESTIMATE) : nullptr;
+  FBackward =
+      FCep && logSpec ? fftw_plan_dft_c2r_1d(CepSize, logSpec, FCep, FFTW_ESTIMATE) : nullptr;
   if (!FForward || !FBackward) {
     if (FForward) fftw_destroy_plan(static_cast<fftw_plan>(FForward));
     if (FBackward) fftw_destroy_plan(static_cast<fftw_plan>(FBackward));
+    fftw_free(logSpec);
     fftw_free(spec);
     fftw_free(FCep);
     fftw_free(FIn);
@@ -55,6 +59,7 @@ CCepstralPeak::~CCepstralPeak() {
   const std::lock_guard<std::mutex> hold(FftwPlannerLock());
   fftw_destroy_plan(static_cast<fftw_plan>(FForward));
   fftw_destroy_plan(static_cast<fftw_plan>(FBackward));
+  fftw_free(FLogSpec);
   fftw_free(FSpec);
   fftw_free(FCep);
   fftw_free(FIn);
@@ -70,38 +75,44 @@ double CCepstralPeak::Measure(const double* X) noexcept {
   }
   if (!(energy > 1e-20)) return NoMeasure;
   auto* spec = static_cast<fftw_complex*>(FSpec);
+  auto* logSpec = static_cast<fftw_complex*>(FLogSpec);
   FSum.fill(0);
   for (int f = 0; f < Frames; ++f) {
     const auto first = static_cast<std::size_t>(1 + std::nearbyint(f * FrameStep * Rate));
     for (std::size_t n = 0; n < static_cast<std::size_t>(Window); ++n)
       FIn[n] = FEmph[first + n] * FWindow[n];
     fftw_execute(static_cast<fftw_plan>(FForward));
-    // The log power spectrum (dB), real and even: its transform is the cepstrum.
-    for (int k = 0; k <= Half; ++k) {
+    // The log power spectrum (dB) up to MaxFrequency, real and even: its
+    // transform is the cepstrum.
+    for (int k = 0; k <= Bands; ++k) {
       const double p = spec[k][0] * spec[k][0] + spec[k][1] * spec[k][1];
-      spec[k][0] = Db(p + Tiny);
-      spec[k][1] = 0;
+      logSpec[k][0] = Db(p + Tiny);
+      logSpec[k][1] = 0;
     }
     fftw_execute(static_cast<fftw_plan>(FBackward));
     for (std::size_t q = 0; q <= static_cast<std::size_t>(Top); ++q) {
-      const double c = FCep[q] / Size;
+      const double c = FCep[q] / CepSize;
       FSum[q] += c * c;
     }
   }
-  // Averaged over the frames, then over Smooth bins of quefrency, as power:
-  // in dB the cepstrum's zero crossings would swamp the averages.
+  // Averaged over the frames, then over 0.001 s of quefrency (Smooth taps,
+  // the outer two weighed half, so that the window is 0.001 s wide and
+  // centred), as power: in dB the cepstrum's zero crossings would swamp the
+  // averages.
   constexpr int side = Smooth / 2;
   double run = 0;
   for (int j = 0; j < Smooth - 1; ++j) run += FSum[static_cast<std::size_t>(j)];
   for (int q = side; q + side <= Top; ++q) {
     run += FSum[static_cast<std::size_t>(q + side)];
-    FSmooth[static_cast<std::size_t>(q)] = Db(run / (Smooth * Frames) + Tiny);
+    const double ends =
+        0.5 * (FSum[static_cast<std::size_t>(q - side)] + FSum[static_cast<std::size_t>(q + side)]);
+    FSmooth[static_cast<std::size_t>(q)] = Db((run - ends) / ((Smooth - 1) * Frames) + Tiny);
     run -= FSum[static_cast<std::size_t>(q - side)];
   }
   // The trend: a straight line by the incomplete Theil regression, the
   // median slope of pairs half the range apart.
-  const int lo = static_cast<int>(std::nearbyint(TrendFrom * Rate));
-  const int hi = static_cast<int>(TrendTo * Rate);
+  const int lo = static_cast<int>(std::nearbyint(TrendFrom * QuefrencyRate));
+  const int hi = static_cast<int>(TrendTo * QuefrencyRate);
   const int half = (hi - lo + 1) / 2;
   for (int i = 0; i < half; ++i)
     FSlopes[static_cast<std::size_t>(i)] = (FSmooth[static_cast<std::size_t>(lo + i + half)] -
@@ -119,8 +130,8 @@ double CCepstralPeak::Measure(const double* X) noexcept {
   std::nth_element(FSlopes.data(), mid, FSlopes.data() + points);
   const double intercept = *mid;
   // The peak, with a parabola through it.
-  const int from = static_cast<int>(std::ceil(Rate / MaxPitch));
-  const int to = static_cast<int>(std::floor(Rate / MinPitch));
+  const int from = static_cast<int>(std::ceil(QuefrencyRate / MaxPitch));
+  const int to = static_cast<int>(std::floor(QuefrencyRate / MinPitch));
   int best = from;
   for (int q = from + 1; q <= to; ++q)
     if (FSmooth[static_cast<std::size_t>(q)] > FSmooth[static_cast<std::size_t>(best)]) best = q;

@@ -20,11 +20,14 @@ class CPeriodMarks {
   // X: Count samples at Rate, the latest last; F0: the pitch at the end (Hz).
   // Marks are found back to Seconds before the end, or to where the voice
   // stops: a period that cannot be followed or a peak under a fifth of the
-  // strongest so far. Returns how many.
-  int Find(const double* X, int Count, double Rate, double F0, double Seconds) noexcept;
+  // strongest so far. Returns how many. Amplitudes are measured for the
+  // marks of the latest AmplitudeSeconds only (all when negative), 0 before.
+  int Find(const double* X, int Count, double Rate, double F0, double Seconds,
+           double AmplitudeSeconds = -1) noexcept;
 
   int Count() const noexcept { return FCount; }
-  // Oldest first: seconds before the end of X, and the peak's amplitude.
+  // Oldest first: seconds before the end of X, and the amplitude of the
+  // period from this mark to the next: the waveform's largest excursion.
   double Time(int I) const noexcept { return FTime[static_cast<std::size_t>(I)]; }
   double Amplitude(int I) const noexcept { return FAmp[static_cast<std::size_t>(I)]; }
 

@@ -79,7 +79,7 @@ TVoice CVoiceMeasures::Analyse(const TFormants& Formants) noexcept {
   out.Hnr =
       CHarmonicity::Measure(end - CFormantTracker::CentreLag - span / 2, SampleRate, Formants.F0);
 
-  FMarks.Find(end - History, History, SampleRate, Formants.F0, VibratoSeconds);
+  FMarks.Find(end - History, History, SampleRate, Formants.F0, VibratoSeconds, JitterSeconds);
   const TJitterShimmer js = CJitterShimmer::Measure(FMarks, JitterSeconds);
   out.JitterPct = js.JitterPct;
   out.ShimmerPct = js.ShimmerPct;

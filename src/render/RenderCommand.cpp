@@ -10,6 +10,7 @@
 #include <system_error>
 #include <thread>
 
+#include "render/AvqiCommand.h"
 #include "render/CorpusCommand.h"
 #include "render/OfflineRender.h"
 #include "render/OutDirLock.h"
@@ -72,6 +73,8 @@ int RunRenderCommand(const std::vector<std::string>& Args, int ErrFd,
                      const std::atomic<bool>* Stop, bool StdinReadable) {
   if (!Args.empty() && Args.front() == "corpus")
     return RunCorpusCommand({Args.begin() + 1, Args.end()}, ErrFd, Stop);
+  if (!Args.empty() && Args.front() == "--avqi")
+    return RunAvqiCommand({Args.begin() + 1, Args.end()}, ErrFd, Stop, StdinReadable);
   TRenderOptions options;
   const std::string parseError = ParseRenderOptions(Args, options);
   CConsole console(ErrFd, !options.Quiet && ::isatty(ErrFd) != 0);

@@ -122,7 +122,9 @@ std::string RenderUsage() {
        "status is then 2, after the other inputs have been rendered. One run at a\n"
        "time writes into an OUTDIR; a second is refused.\n"
        "quenvis-render corpus ... measures the vowels of an aligned corpus into one\n"
-       "table (see quenvis-render corpus --help; an input named corpus is ./corpus).\n";
+       "table (see quenvis-render corpus --help; an input named corpus is ./corpus).\n"
+       "quenvis-render --avqi VOWEL SPEECH prints the Acoustic Voice Quality Index\n"
+       "(version 03.01) of a sustained vowel and connected speech, with its measures.\n";
   return u;
 }
 
