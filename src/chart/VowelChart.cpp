@@ -113,7 +113,6 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   auto* help = new QPushButton(QStringLiteral("?"), this);
   help->setObjectName(QStringLiteral("help"));
   help->setToolTip(QStringLiteral("Keys and mouse (F1)"));
-  help->setFixedWidth(help->fontMetrics().horizontalAdvance(QStringLiteral("??")) + 16);
   for (QWidget* w : {static_cast<QWidget*>(FRecord), static_cast<QWidget*>(FOpen),
                      static_cast<QWidget*>(FTakeSettings), static_cast<QWidget*>(help)})
     w->setFocusPolicy(Qt::NoFocus);
