@@ -53,9 +53,22 @@ QString CTakeFolder::FilePath(const QString& Stem, const QString& Suffix) const 
 }
 
 QDateTime CTakeFolder::DateOfStem(const QString& Stem) {
-  if (!Stem.startsWith(TakePrefix)) return {};
-  return QDateTime::fromString(Stem.mid(TakePrefix.size(), 19),
-                               QStringLiteral("yyyy-MM-dd_HH-mm-ss"));
+  // By hand: QDateTime's own parser would take most of listing a big folder.
+  if (!Stem.startsWith(TakePrefix) || Stem.size() < TakePrefix.size() + 19) return {};
+  const QStringView d = QStringView(Stem).mid(TakePrefix.size(), 19);
+  int v[6] = {};
+  const int at[6] = {0, 5, 8, 11, 14, 17}, len[6] = {4, 2, 2, 2, 2, 2};
+  for (int i = 0; i < 6; ++i)
+    for (int k = 0; k < len[i]; ++k) {
+      const QChar c = d[at[i] + k];
+      if (!c.isDigit()) return {};
+      v[i] = v[i] * 10 + c.digitValue();
+    }
+  if (d[4] != u'-' || d[7] != u'-' || d[10] != u'_' || d[13] != u'-' || d[16] != u'-') return {};
+  const QDate date(v[0], v[1], v[2]);
+  const QTime time(v[3], v[4], v[5]);
+  if (!date.isValid() || !time.isValid()) return {};
+  return QDateTime(date, time);
 }
 
 QString CTakeFolder::List(std::vector<TTakeEntry>& Takes) const {
@@ -78,9 +91,16 @@ QString CTakeFolder::List(std::vector<TTakeEntry>& Takes) const {
     if (!take.Date.isValid()) take.Date = QFileInfo(take.SoundPath).lastModified();
     Takes.push_back(std::move(take));
   }
-  std::sort(Takes.begin(), Takes.end(), [](const TTakeEntry& a, const TTakeEntry& b) {
-    return a.Date != b.Date ? a.Date > b.Date : a.Stem < b.Stem;
+  // Compared as numbers: comparing local times converts them every time.
+  std::vector<std::pair<qint64, std::size_t>> order(Takes.size());
+  for (std::size_t i = 0; i < Takes.size(); ++i) order[i] = {Takes[i].Date.toMSecsSinceEpoch(), i};
+  std::sort(order.begin(), order.end(), [&](const auto& a, const auto& b) {
+    return a.first != b.first ? a.first > b.first : Takes[a.second].Stem < Takes[b.second].Stem;
   });
+  std::vector<TTakeEntry> sorted;
+  sorted.reserve(Takes.size());
+  for (const auto& o : order) sorted.push_back(std::move(Takes[o.second]));
+  Takes = std::move(sorted);
   return {};
 }
 
