@@ -84,6 +84,23 @@ TEST(TakeFolder, ListsTakesNewestFirstAndLeavesOtherMusicOut) {
   EXPECT_TRUE(takes.empty());
 }
 
+TEST(TakeFolder, DatesComeFromTheNamesRecordGives) {
+  const QDateTime when(QDate(2026, 12, 8), QTime(14, 5, 9));
+  const std::vector<std::pair<const char*, QDateTime>> cases = {
+      {"quenvis-2026-12-08_14-05-09", when},
+      {"quenvis-2026-12-08_14-05-09-2", when},  // a second take in the same second
+      {"quenvis-2026-12-08_14-05-09 sirens", when},
+      {"quenvis-2026-13-08_14-05-09", {}},
+      {"quenvis-2026-12-08_24-05-09", {}},
+      {"quenvis-2026-12-08_14-05", {}},
+      {"quenvis-2026-12-08 14-05-09", {}},
+      {"quenvis-2026-1a-08_14-05-09", {}},
+      {"lesson-2026-12-08_14-05-09", {}},
+  };
+  for (const auto& [stem, date] : cases)
+    EXPECT_EQ(CTakeFolder::DateOfStem(QString::fromLatin1(stem)), date) << stem;
+}
+
 TEST(TakeFolder, ThousandsOfFilesAreListed) {
   QTemporaryDir dir;
   for (int i = 0; i < 3000; ++i) {
