@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMessageBox>
@@ -82,17 +83,30 @@ TTakesList::TTakesList(QWidget* Parent) : QDialog(Parent), FFolder(QString()) {
       FOpen->click();
   });
   connect(FTable, &QTreeWidget::itemChanged, this, &TTakesList::NoteEdited);
+  // Enter on the list opens; in a note being edited it ends the editing.
+  FTable->installEventFilter(this);
   connect(FTable, &QTreeWidget::currentItemChanged, this, &TTakesList::UpdateButtons);
   const auto shortcut = [this](const QKeySequence& Keys, auto Action) {
     auto* s = new QShortcut(Keys, this);
     s->setContext(Qt::WidgetWithChildrenShortcut);
     connect(s, &QShortcut::activated, this, Action);
   };
-  shortcut(QKeySequence(Qt::Key_Return), [this] { FOpen->click(); });
   shortcut(QKeySequence(Qt::Key_F2), [this] { AskToRename(); });
   shortcut(QKeySequence::Delete, [this] { AskToDelete(); });
   shortcut(QKeySequence::Refresh, [this] { Refresh(); });
   UpdateButtons();
+}
+
+bool TTakesList::eventFilter(QObject* Watched, QEvent* Event) {
+  // A note being edited has the keys to itself: these reach the list only.
+  if (Watched == FTable && Event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(Event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      FOpen->click();
+      return true;
+    }
+  }
+  return QDialog::eventFilter(Watched, Event);
 }
 
 void TTakesList::SetFolder(const QString& Folder) {

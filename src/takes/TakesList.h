@@ -53,6 +53,9 @@ class TTakesList : public QDialog {
   QString DeleteTake(int Row);
   QString SetNote(int Row, const QString& Text);
 
+ protected:
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
+
  signals:
   void openRequested(const QString& SoundPath);
   void takeRenamed(const QString& OldSoundPath, const QString& NewSoundPath);

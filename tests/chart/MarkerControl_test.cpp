@@ -144,7 +144,16 @@ TEST(Markers, WhileRecordingThenPlayingAreKeptInTheTakesTextGrid) {
   const double at = s.Chart->Timeline().Position();
   QTest::keyClick(s.Chart, Qt::Key_M);
   ASSERT_TRUE(s.Editor().isVisible()) << s.Chart->Status().toStdString() << " at " << at;
-  s.Type(QStringLiteral("onset"), Qt::Key_Return);
+  // The window's keys edit the name meanwhile: Left moves in it, L is a letter.
+  QTest::keyClicks(&s.Editor(), QStringLiteral("onst"));
+  QTest::keyClick(&s.Editor(), Qt::Key_Left);
+  s.Type(QStringLiteral("e"), Qt::Key_Return);
+  EXPECT_EQ(s.Chart->Timeline().Position(), at);
+  // A right click finds it on the timeline, within a few pixels.
+  bool span = true;
+  EXPECT_EQ(s.Chart->Timeline().MarkerAt(s.Chart->Timeline().XOf(at) + 2, span), at);
+  EXPECT_FALSE(span);
+  EXPECT_TRUE(std::isnan(s.Chart->Timeline().MarkerAt(s.Chart->Timeline().XOf(at) + 40, span)));
   // A named selection; Escape drops an unnamed one.
   s.Chart->Timeline().Select(0.2, 0.45);
   QTest::keyClick(s.Chart, Qt::Key_M, Qt::ShiftModifier);
@@ -153,6 +162,8 @@ TEST(Markers, WhileRecordingThenPlayingAreKeptInTheTakesTextGrid) {
   EXPECT_TRUE(m.Spans().empty());
   QTest::keyClick(s.Chart, Qt::Key_M, Qt::ShiftModifier);
   s.Type(QStringLiteral("phrase"), Qt::Key_Return);
+  EXPECT_EQ(s.Chart->Timeline().MarkerAt(s.Chart->Timeline().XOf(0.3), span), 0.2);
+  EXPECT_TRUE(span);
 
   const TTextGrid g = Grid(take);
   ASSERT_EQ(g.Tiers[0].Items.size(), 3u);
