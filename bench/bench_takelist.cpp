@@ -18,9 +18,6 @@ using namespace quenvis;
 
 namespace {
 
-QString GFolder;  // made once by main
-int GTakes = 5000;
-
 void MakeFolder(const QString& Folder, int Count) {
   const std::vector<short> frames(2 * 4410, 0);
   for (int i = 0; i < Count; ++i) {
@@ -42,8 +39,8 @@ void MakeFolder(const QString& Folder, int Count) {
   }
 }
 
-void ListFolder(benchmark::State& State) {
-  const CTakeFolder folder(GFolder);
+void ListFolder(benchmark::State& State, const QString& Folder) {
+  const CTakeFolder folder(Folder);
   std::vector<TTakeEntry> takes;
   for (auto _ : State) {
     folder.List(takes);
@@ -51,19 +48,15 @@ void ListFolder(benchmark::State& State) {
   }
   State.counters["takes"] = double(takes.size());
 }
-BENCHMARK(ListFolder)->Unit(benchmark::kMillisecond);
-
-void ListShows(benchmark::State& State) {
+void ListShows(benchmark::State& State, const QString& Folder) {
   TTakesList list;
-  list.SetFolder(GFolder);
+  list.SetFolder(Folder);
   for (auto _ : State) list.Refresh();
   State.counters["takes"] = list.Count();
 }
-BENCHMARK(ListShows)->Unit(benchmark::kMillisecond);
-
-void EveryLength(benchmark::State& State) {
+void EveryLength(benchmark::State& State, const QString& Folder) {
   std::vector<TTakeEntry> takes;
-  CTakeFolder(GFolder).List(takes);
+  CTakeFolder(Folder).List(takes);
   for (auto _ : State) {
     QString problem;
     double total = 0;
@@ -72,18 +65,20 @@ void EveryLength(benchmark::State& State) {
   }
   State.counters["takes"] = double(takes.size());
 }
-BENCHMARK(EveryLength)->Unit(benchmark::kMillisecond);
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int takes = 5000;
   for (int i = 1; i < argc; ++i)
-    if (std::strncmp(argv[i], "--takes=", 8) == 0) GTakes = std::atoi(argv[i] + 8);
+    if (std::strncmp(argv[i], "--takes=", 8) == 0) takes = std::atoi(argv[i] + 8);
   QApplication app(argc, argv);
   const QTemporaryDir dir;
-  GFolder = dir.path();
-  MakeFolder(GFolder, GTakes);
+  const QString folder = dir.path();
+  MakeFolder(folder, takes);
+  for (const auto& [name, run] :
+       {std::pair{"ListFolder", &ListFolder}, {"ListShows", &ListShows}, {"EveryLength", &EveryLength}})
+    benchmark::RegisterBenchmark(name, run, folder)->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
