@@ -28,8 +28,8 @@ void MakeFolder(const QString& Folder, int Count) {
     SF_INFO info{};
     info.samplerate = 44100;
     info.channels = 2;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(QFile::encodeName(Folder + u'/' + stem + QStringLiteral(".wav")).constData(),
+    info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;  // as Record writes by default
+    SNDFILE* f = sf_open(QFile::encodeName(Folder + u'/' + stem + QStringLiteral(".flac")).constData(),
                          SFM_WRITE, &info);
     if (!f) continue;
     sf_writef_short(f, frames.data(), 4410);

@@ -206,11 +206,18 @@ double CTakeFolder::Length(const QString& SoundPath, QString& Problem) {
     Problem = QString::fromUtf8(sf_strerror(nullptr));
     return -1;
   }
+  // The last frame the header promises, read where it should be: a seek
+  // (FLAC's own, a few reads) rather than the whole file.
+  short last[64];
+  const bool whole = info.channels > 0 && info.channels <= 32 && info.frames > 0 &&
+                     sf_seek(f, info.frames - 1, SEEK_SET) == info.frames - 1 &&
+                     sf_readf_short(f, last, 1) == 1;
   sf_close(f);
   if (info.samplerate <= 0 || info.frames <= 0) {
     Problem = QStringLiteral("holds no sound");
     return -1;
   }
+  if (!whole) Problem = QStringLiteral("cut short: the file ends before its header says");
   return double(info.frames) / info.samplerate;
 }
 

@@ -49,7 +49,8 @@ class CTakeFolder {
   QString SetNote(const QString& Stem, const QString& Text) const;
 
   // Seconds of sound the header announces: negative with Problem set when
-  // the file cannot be read as sound. Reads the header only.
+  // the file cannot be read as sound; Problem also says when the file ends
+  // before its header does. Reads the header and the last frame only.
   static double Length(const QString& SoundPath, QString& Problem);
   // "quenvis-2026-12-08_14-05-09" gives its time; invalid otherwise.
   static QDateTime DateOfStem(const QString& Stem);

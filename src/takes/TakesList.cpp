@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -158,7 +159,9 @@ void TTakesList::Refresh() {
 
 void TTakesList::ReadSomeLengths() {
   FFilling = true;
-  for (int n = 0; n < LengthsPerTurn && FNextLength < FTakes.size(); ++n, ++FNextLength) {
+  QElapsedTimer turn;
+  turn.start();
+  for (; FNextLength < FTakes.size() && turn.elapsed() < MsPerTurn; ++FNextLength) {
     const TTakeEntry& take = FTakes[FNextLength];
     QTreeWidgetItem* item = FTable->topLevelItem(static_cast<int>(FNextLength));
     if (!item) continue;
@@ -170,6 +173,11 @@ void TTakesList::ReadSomeLengths() {
       for (int c = ColumnTake; c <= ColumnLength; ++c) item->setForeground(c, Marked);
     } else {
       item->setText(ColumnLength, TimelineTime(seconds));
+      if (!problem.isEmpty()) {
+        item->setText(ColumnLength, TimelineTime(seconds) + QStringLiteral(" cut short"));
+        item->setToolTip(ColumnLength, problem);
+        for (int c = ColumnTake; c <= ColumnLength; ++c) item->setForeground(c, Marked);
+      }
     }
     item->setText(ColumnNote, FFolder.Note(take.Stem).section(u'\n', 0, 0));
     item->setToolTip(ColumnNote, FFolder.Note(take.Stem));

@@ -24,8 +24,9 @@ class TTakesList : public QDialog {
 
  public:
   enum EColumn { ColumnTake, ColumnDate, ColumnLength, ColumnNote };
-  // Lengths read per turn of the event loop.
-  static constexpr int LengthsPerTurn = 40;
+  // Lengths are read for this long per turn of the event loop (a long FLAC
+  // takes a millisecond or two: its last frame is sought).
+  static constexpr int MsPerTurn = 10;
 
   explicit TTakesList(QWidget* Parent = nullptr);
 

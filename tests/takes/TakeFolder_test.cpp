@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -20,14 +21,15 @@ void Touch(const QString& Path, const QByteArray& Bytes = "x") {
   f.write(Bytes);
 }
 
-void WriteWav(const QString& Path, int Frames, int Rate = 44100) {
+void WriteWav(const QString& Path, int Frames, int Rate = 44100, int Format = SF_FORMAT_WAV) {
   SF_INFO info{};
   info.samplerate = Rate;
   info.channels = 2;
-  info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+  info.format = Format | SF_FORMAT_PCM_16;
   SNDFILE* f = sf_open(QFile::encodeName(Path).constData(), SFM_WRITE, &info);
   ASSERT_NE(f, nullptr);
-  const std::vector<short> frames(std::size_t(2 * Frames), 100);
+  std::vector<short> frames(std::size_t(2 * Frames));
+  for (std::size_t i = 0; i < frames.size(); ++i) frames[i] = short(i * 7919 % 20000 - 10000);
   sf_writef_short(f, frames.data(), Frames);
   sf_close(f);
 }
@@ -210,6 +212,15 @@ TEST(TakeFolder, NotesAndLengths) {
   QString problem;
   EXPECT_DOUBLE_EQ(CTakeFolder::Length(f.Path + QStringLiteral("/ok.wav"), problem), 3.0);
   EXPECT_EQ(problem, QString());
+  // A FLAC cut short: the length its header gives, and a word about it.
+  // (libsndfile gives a WAV the length it holds.)
+  const QString flac = f.Path + QStringLiteral("/cut.flac");
+  WriteWav(flac, 44100 * 2, 44100, SF_FORMAT_FLAC);
+  EXPECT_DOUBLE_EQ(CTakeFolder::Length(flac, problem), 2.0);
+  EXPECT_EQ(problem, QString());
+  QFile::resize(flac, QFileInfo(flac).size() / 2);
+  EXPECT_DOUBLE_EQ(CTakeFolder::Length(flac, problem), 2.0);
+  EXPECT_TRUE(problem.startsWith(QStringLiteral("cut short"))) << problem.toStdString();
   for (const char* bad : {"/empty.wav", "/scales.wav", "/missing.wav"}) {
     problem.clear();
     EXPECT_LT(CTakeFolder::Length(f.Path + QLatin1String(bad), problem), 0) << bad;

@@ -81,21 +81,30 @@ TEST(TakesList, ListsRefreshesAndMarksWhatCannotBeRead) {
   // Saved while the list is open: it shows at once.
   ASSERT_EQ(list.Count(), 1);
   EXPECT_TRUE(list.FolderText().endsWith(QStringLiteral(": 1 take")));
-  // A take cut to its header, and one that is no sound file at all.
+  // A take cut to its header, one cut in the middle, and one that is no
+  // sound file at all.
   QFile::copy(first, s.Folder + QStringLiteral("/quenvis-2025-01-01_00-00-00.flac"));
   QFile::resize(s.Folder + QStringLiteral("/quenvis-2025-01-01_00-00-00.flac"), 30);
+  QFile::copy(first, s.Folder + QStringLiteral("/quenvis-2025-01-03_00-00-00.flac"));
+  QFile::resize(s.Folder + QStringLiteral("/quenvis-2025-01-03_00-00-00.flac"),
+                QFileInfo(first).size() / 2);
   {
     QFile junk(s.Folder + QStringLiteral("/quenvis-2025-01-02_00-00-00.wav"));
     ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
     junk.write("not a sound");
   }
   list.Refresh();
-  ASSERT_EQ(list.Count(), 3);
+  ASSERT_EQ(list.Count(), 4);
   ASSERT_TRUE(RunUntil([&] { return list.LengthsRead(); }, 10000));
   QTreeWidget* table = list.Table();
   EXPECT_EQ(list.Take(0).Stem, Stem(first));  // newest first
   EXPECT_EQ(table->topLevelItem(0)->text(TTakesList::ColumnLength), QStringLiteral("0:00.9"));
-  for (int row : {1, 2}) {
+  EXPECT_EQ(table->topLevelItem(0)->foreground(TTakesList::ColumnTake), QBrush());
+  EXPECT_EQ(list.Take(1).Stem, QStringLiteral("quenvis-2025-01-03_00-00-00"));
+  EXPECT_EQ(table->topLevelItem(1)->text(TTakesList::ColumnLength),
+            QStringLiteral("0:00.9 cut short"));
+  EXPECT_NE(table->topLevelItem(1)->foreground(TTakesList::ColumnTake), QBrush());
+  for (int row : {2, 3}) {
     EXPECT_EQ(table->topLevelItem(row)->text(TTakesList::ColumnLength), QStringLiteral("unreadable"))
         << row;
     EXPECT_FALSE(table->topLevelItem(row)->toolTip(TTakesList::ColumnLength).isEmpty()) << row;
