@@ -499,7 +499,15 @@ TTakesList& TVowelChart::ShowTakesList() {
         return QStringLiteral("it is playing (Start in the main window goes back to capture)");
       return QString();
     };
-    connect(FTakesList, &TTakesList::openRequested, this, &TVowelChart::openRequested);
+    // Played while it is written, a take would record itself.
+    connect(FTakesList, &TTakesList::openRequested, this, [this](const QString& Path) {
+      if (FTakes->Recording() &&
+          QFileInfo(FTakes->LastPath()).absoluteFilePath() == QFileInfo(Path).absoluteFilePath()) {
+        FStatus->setText(QStringLiteral("That take is being recorded: end it first (R)"));
+        return;
+      }
+      emit openRequested(Path);
+    });
     connect(FTakesList, &TTakesList::takeRenamed, FMarkerControl, &TMarkerControl::TakeRenamed);
     connect(FTakesList, &TTakesList::takeRemoved, FMarkerControl, &TMarkerControl::TakeRemoved);
   }

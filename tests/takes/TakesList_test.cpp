@@ -80,6 +80,24 @@ TEST(TakesList, ListsRefreshesAndMarksWhatCannotBeRead) {
   const QString first = s.Record(20);
   // Saved while the list is open: it shows at once.
   ASSERT_EQ(list.Count(), 1);
+  // The take being written is not played (it would record itself).
+  s.Chart->ToggleRecording();
+  ASSERT_TRUE(s.Capture(2));
+  list.Refresh();
+  const int writing = list.RowOf(Stem(s.Chart->Takes().LastPath()));
+  ASSERT_GE(writing, 0);
+  emit list.openRequested(list.Take(writing).SoundPath);
+  EXPECT_TRUE(s.Chart->Status().contains(QStringLiteral("being recorded")));
+  EXPECT_TRUE(list.RenameTake(writing, QStringLiteral("x")).contains(QStringLiteral("being recorded")));
+  EXPECT_FALSE(s.Form->Playback->Active());
+  s.Chart->ToggleRecording();
+  ASSERT_TRUE(RunUntil([&] { return s.Saved == 2; }, 20000));
+  ASSERT_EQ(list.Count(), 2);
+  // Out of the way again: the rest wants one take.
+  for (const QString& f : list.Files().FilesOf(list.Take(list.RowOf(Stem(s.Chart->Takes().LastPath()))).Stem))
+    ASSERT_TRUE(QFile::remove(f));
+  list.Refresh();
+  ASSERT_EQ(list.Count(), 1);
   EXPECT_TRUE(list.FolderText().endsWith(QStringLiteral(": 1 take")));
   // A take cut to its header, one cut in the middle, and one that is no
   // sound file at all.
