@@ -29,8 +29,9 @@ void MakeFolder(const QString& Folder, int Count) {
     info.samplerate = 44100;
     info.channels = 2;
     info.format = SF_FORMAT_FLAC | SF_FORMAT_PCM_16;  // as Record writes by default
-    SNDFILE* f = sf_open(QFile::encodeName(Folder + u'/' + stem + QStringLiteral(".flac")).constData(),
-                         SFM_WRITE, &info);
+    SNDFILE* f =
+        sf_open(QFile::encodeName(Folder + u'/' + stem + QStringLiteral(".flac")).constData(),
+                SFM_WRITE, &info);
     if (!f) continue;
     sf_writef_short(f, frames.data(), 4410);
     sf_close(f);
@@ -76,8 +77,9 @@ int main(int argc, char** argv) {
   const QTemporaryDir dir;
   const QString folder = dir.path();
   MakeFolder(folder, takes);
-  for (const auto& [name, run] :
-       {std::pair{"ListFolder", &ListFolder}, {"ListShows", &ListShows}, {"EveryLength", &EveryLength}})
+  for (const auto& [name, run] : {std::pair{"ListFolder", &ListFolder},
+                                  {"ListShows", &ListShows},
+                                  {"EveryLength", &EveryLength}})
     benchmark::RegisterBenchmark(name, run, folder)->Unit(benchmark::kMillisecond);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

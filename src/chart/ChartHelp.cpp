@@ -52,7 +52,9 @@ TChartHelp::TChartHelp(QWidget* Parent) : QDialog(Parent) {
   for (int row = 0; row < static_cast<int>(keys.size()); ++row) {
     const TChartKey& k = keys[static_cast<std::size_t>(row)];
     const QString shown =
-        k.Mouse ? k.Keys : QKeySequence(k.Keys, QKeySequence::PortableText).toString(QKeySequence::NativeText);
+        k.Mouse
+            ? k.Keys
+            : QKeySequence(k.Keys, QKeySequence::PortableText).toString(QKeySequence::NativeText);
     table->setItem(row, 0, new QTableWidgetItem(shown));
     table->setItem(row, 1, new QTableWidgetItem(k.What));
   }

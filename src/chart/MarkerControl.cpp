@@ -23,7 +23,8 @@ TMarkerControl::TMarkerControl(QWidget& Window, TTakeRecorder& Takes, TTimeline&
       FMarkers(new TTakeMarkers(this)),
       FEditor(new QLineEdit(&Window)) {
   FEditor->setObjectName(QStringLiteral("markerName"));
-  FEditor->setToolTip(QStringLiteral("The marker's name: Enter keeps it, Escape leaves it unnamed"));
+  FEditor->setToolTip(
+      QStringLiteral("The marker's name: Enter keeps it, Escape leaves it unnamed"));
   FEditor->hide();
   FEditor->installEventFilter(this);
   connect(FEditor, &QLineEdit::returnPressed, this, [this] { FinishEditing(true); });
@@ -119,8 +120,9 @@ bool TMarkerControl::AddMarker() {
       nearest = std::abs(m.Time - at);
       FEditFrom = m.Time;
     }
-  Edit(EEditing::Point, QStringLiteral("Marker at %1: its name (Enter keeps it, Escape leaves it unnamed)")
-                            .arg(TimelineTime(FEditFrom)));
+  Edit(EEditing::Point,
+       QStringLiteral("Marker at %1: its name (Enter keeps it, Escape leaves it unnamed)")
+           .arg(TimelineTime(FEditFrom)));
   return true;
 }
 
@@ -152,7 +154,8 @@ void TMarkerControl::Edit(EEditing What, const QString& Prompt) {
 void TMarkerControl::PlaceEditor() {
   // Over the top of the spectrogram, where nothing needs a click meanwhile.
   const QPoint at = FSpectrogram.mapTo(&FWindow, QPoint(TSpectrogramView::Left, 2));
-  const int width = std::max(200, FSpectrogram.width() - TSpectrogramView::Left - TSpectrogramView::Right);
+  const int width =
+      std::max(200, FSpectrogram.width() - TSpectrogramView::Left - TSpectrogramView::Right);
   FEditor->setGeometry(at.x(), at.y(), width, FEditor->sizeHint().height());
 }
 
@@ -200,7 +203,8 @@ void TMarkerControl::ShowMarks() {
 
 void TMarkerControl::TakeRenamed(const QString& OldSoundPath, const QString& NewSoundPath) {
   const QString from = QFileInfo(OldSoundPath).absoluteFilePath();
-  if (FMarkers->SoundPath() == from) Open(QFileInfo(NewSoundPath).absoluteFilePath(), FMarkers->Length());
+  if (FMarkers->SoundPath() == from)
+    Open(QFileInfo(NewSoundPath).absoluteFilePath(), FMarkers->Length());
 }
 
 void TMarkerControl::TakeRemoved(const QString& SoundPath) {

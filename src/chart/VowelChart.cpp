@@ -108,7 +108,8 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   FTakeSettings = new QToolButton(this);
   FTakeSettings->setText(QStringLiteral("Takes"));
   FTakeSettings->setPopupMode(QToolButton::InstantPopup);
-  FTakeSettings->setToolTip(QStringLiteral("The takes list (Ctrl+T), the takes' format and folder"));
+  FTakeSettings->setToolTip(
+      QStringLiteral("The takes list (Ctrl+T), the takes' format and folder"));
   BuildTakeSettings();
   auto* help = new QPushButton(QStringLiteral("?"), this);
   help->setObjectName(QStringLiteral("help"));

@@ -41,8 +41,8 @@ bool Untrash(const QString& InTrash, const QString& Path) {
 
 const QStringList& CTakeFolder::Suffixes() {
   static const QStringList suffixes = {
-      QStringLiteral(".flac"),     QStringLiteral(".wav"),           QStringLiteral(".formants.csv"),
-      QStringLiteral(".voice.csv"), QStringLiteral(".note.txt"),     QStringLiteral(".TextGrid")};
+      QStringLiteral(".flac"),      QStringLiteral(".wav"),      QStringLiteral(".formants.csv"),
+      QStringLiteral(".voice.csv"), QStringLiteral(".note.txt"), QStringLiteral(".TextGrid")};
   return suffixes;
 }
 
@@ -118,7 +118,8 @@ QString CTakeFolder::CheckStem(const QString& Stem) {
   if (Stem.trimmed().isEmpty()) return QStringLiteral("a take needs a name");
   if (Stem.contains(u'/') || Stem.contains(QChar(0)))
     return QStringLiteral("a take's name cannot hold \"/\"");
-  if (Stem.startsWith(u'.')) return QStringLiteral("a name starting with a dot would hide the take");
+  if (Stem.startsWith(u'.'))
+    return QStringLiteral("a name starting with a dot would hide the take");
   if (Stem.toUtf8().size() > MaxStemBytes) return QStringLiteral("the name is too long");
   return {};
 }
@@ -171,9 +172,11 @@ QString CTakeFolder::Trash(const QString& Stem) const {
     QString message = QFileInfo(path).fileName() + QStringLiteral(" could not go to the trash (") +
                       error + QStringLiteral(")");
     if (!stuck.isEmpty())
-      return message + QStringLiteral("; these are in the trash: ") + stuck.join(QStringLiteral(", "));
-    return message + QStringLiteral(". Nothing was deleted; remove the files yourself if you mean "
-                                    "to delete them for good.");
+      return message + QStringLiteral("; these are in the trash: ") +
+             stuck.join(QStringLiteral(", "));
+    return message + QStringLiteral(
+                         ". Nothing was deleted; remove the files yourself if you mean "
+                         "to delete them for good.");
   }
   return {};
 }

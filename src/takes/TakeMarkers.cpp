@@ -37,7 +37,8 @@ QString TTakeMarkers::Open(const QString& SoundPath, double Length) {
   for (TTier& tier : grid.Tiers) {
     if (tier.Points && !havePoints && tier.Name == PointTier) {
       havePoints = true;
-      for (const TInterval& i : tier.Items) FPoints.push_back({i.Start, QString::fromStdString(i.Text)});
+      for (const TInterval& i : tier.Items)
+        FPoints.push_back({i.Start, QString::fromStdString(i.Text)});
     } else if (!tier.Points && !haveSpans && tier.Name == SpanTier) {
       haveSpans = true;
       for (const TInterval& i : tier.Items)
@@ -180,8 +181,7 @@ bool TTakeMarkers::Save() {
     emit problem(FError);
     return false;
   }
-  const std::string e =
-      WriteTextGrid(QFile::encodeName(PathFor(FSoundPath)).toStdString(), Grid());
+  const std::string e = WriteTextGrid(QFile::encodeName(PathFor(FSoundPath)).toStdString(), Grid());
   if (e.empty()) {
     FError.clear();
     return true;

@@ -76,7 +76,7 @@ class TTakeMarkers : public QObject {
 
   QString FSoundPath;
   double FLength = 0;
-  std::vector<TMarker> FPoints;   // by time
+  std::vector<TMarker> FPoints;    // by time
   std::vector<TNamedSpan> FSpans;  // by time, not overlapping
   std::vector<TTier> FOtherTiers;
   bool FKept = false;      // its TextGrid exists or is to be written

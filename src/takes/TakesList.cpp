@@ -51,7 +51,8 @@ TTakesList::TTakesList(QWidget* Parent) : QDialog(Parent), FFolder(QString()) {
   FRename = new QPushButton(QStringLiteral("Rename..."), this);
   FRename->setToolTip(QStringLiteral("Rename the take and every file beside it (F2)"));
   FDelete = new QPushButton(QStringLiteral("Move to trash"), this);
-  FDelete->setToolTip(QStringLiteral("Move the take and every file beside it to the trash (Delete)"));
+  FDelete->setToolTip(
+      QStringLiteral("Move the take and every file beside it to the trash (Delete)"));
   FReveal = new QPushButton(QStringLiteral("Show folder"), this);
   FReveal->setToolTip(QStringLiteral("Open the takes folder in the file manager"));
   auto* refresh = new QPushButton(QStringLiteral("Refresh"), this);
@@ -137,7 +138,7 @@ void TTakesList::Refresh() {
   FFolderLine->setText(!error.isEmpty() ? error
                        : FTakes.empty() ? FFolder.Path() + QStringLiteral(": no takes yet")
                        : Count() == 1   ? FFolder.Path() + QStringLiteral(": 1 take")
-                                        : FFolder.Path() + QStringLiteral(": %1 takes").arg(Count()));
+                                      : FFolder.Path() + QStringLiteral(": %1 takes").arg(Count()));
   QList<QTreeWidgetItem*> items;
   items.reserve(Count());
   for (const TTakeEntry& take : FTakes) {
@@ -258,11 +259,12 @@ void TTakesList::AskToDelete() {
   const int row = CurrentRow();
   if (row < 0) return;
   const QStringList files = FFolder.FilesOf(Take(row).Stem);
-  if (QMessageBox::question(this, QStringLiteral("Move to trash"),
-                            QStringLiteral("Move %1 and the %2 file(s) of the take to the trash?\n\n")
-                                    .arg(Take(row).Stem)
-                                    .arg(files.size()) +
-                                files.join(u'\n')) != QMessageBox::Yes)
+  if (QMessageBox::question(
+          this, QStringLiteral("Move to trash"),
+          QStringLiteral("Move %1 and the %2 file(s) of the take to the trash?\n\n")
+                  .arg(Take(row).Stem)
+                  .arg(files.size()) +
+              files.join(u'\n')) != QMessageBox::Yes)
     return;
   if (const QString error = DeleteTake(row); !error.isEmpty())
     Problem(QStringLiteral("The take was not deleted: ") + error);

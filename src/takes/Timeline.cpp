@@ -38,7 +38,9 @@ QString TimelineTime(double Seconds) {
 TTimeline::TTimeline(QWidget* Parent) : QWidget(Parent) {
   setObjectName(QStringLiteral("Timeline"));
   setFixedHeight(2 * BarTop + BarHeight);
-  setToolTip(QStringLiteral("Click or drag to go there, Shift+drag to select; right-click a marker to rename or remove it"));
+  setToolTip(
+      QStringLiteral("Click or drag to go there, Shift+drag to select; right-click a marker to "
+                     "rename or remove it"));
   FTime = new QLabel(this);
   FSpeed = new QComboBox(this);
   for (const double s : Speeds) FSpeed->addItem(QString::number(s) + QStringLiteral("x"), s);
@@ -191,8 +193,8 @@ void TTimeline::contextMenuEvent(QContextMenuEvent* Event) {
     return;
   }
   bool ok = false;
-  const QString text = QInputDialog::getText(this, QStringLiteral("Marker"), QStringLiteral("Name:"),
-                                             QLineEdit::Normal, name, &ok);
+  const QString text = QInputDialog::getText(this, QStringLiteral("Marker"),
+                                             QStringLiteral("Name:"), QLineEdit::Normal, name, &ok);
   if (ok && FMarkers) span ? FMarkers->RenameSpan(at, text) : FMarkers->RenamePoint(at, text);
 }
 

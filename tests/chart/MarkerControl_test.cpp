@@ -2,6 +2,7 @@
 // take is recorded and while it plays, Shift+M on a selection, what the
 // TextGrid beside the take then holds, and the marks on the spectrogram.
 // Also the window's keys: every one in the F1 list, every control hinted.
+#include <gtest/gtest.h>
 #include <QAbstractButton>
 #include <QComboBox>
 #include <QLineEdit>
@@ -9,7 +10,6 @@
 #include <QShortcut>
 #include <QTemporaryDir>
 #include <QTest>
-#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -207,8 +207,10 @@ TEST(ChartKeys, EveryKeyIsInTheHelpAndEveryControlHasAHint) {
     if (qobject_cast<QComboBox*>(w->parentWidget())) continue;
     EXPECT_FALSE(w->toolTip().isEmpty())
         << w->metaObject()->className() << " " << w->objectName().toStdString() << " \""
-        << (qobject_cast<QAbstractButton*>(w) ? qobject_cast<QAbstractButton*>(w)->text().toStdString()
-                                              : std::string()) << "\" has no hint";
+        << (qobject_cast<QAbstractButton*>(w)
+                ? qobject_cast<QAbstractButton*>(w)->text().toStdString()
+                : std::string())
+        << "\" has no hint";
   }
   QTest::keyClick(s.Chart, Qt::Key_F1);
   QWidget* help = s.Chart->findChild<QWidget*>(QStringLiteral("ChartHelp"));

@@ -207,10 +207,9 @@ TEST(TextGridWriting, IntervalTiersCoverTheGridWithoutGapsOrOverlaps) {
   const std::vector<TCase> cases = {
       {"empty tier", {}, {{0, 4, ""}}},
       {"gaps around", {{1, 2, "a"}}, {{0, 1, ""}, {1, 2, "a"}, {2, 4, ""}}},
-      {"gap between",
-       {{0, 1, "a"}, {3, 4, "b"}},
-       {{0, 1, "a"}, {1, 3, ""}, {3, 4, "b"}}},
-      {"overlap moves the later start", {{0, 2, "a"}, {1, 3, "b"}},
+      {"gap between", {{0, 1, "a"}, {3, 4, "b"}}, {{0, 1, "a"}, {1, 3, ""}, {3, 4, "b"}}},
+      {"overlap moves the later start",
+       {{0, 2, "a"}, {1, 3, "b"}},
        {{0, 2, "a"}, {2, 3, "b"}, {3, 4, ""}}},
       {"no length left out", {{1, 1, "a"}, {2, 3, "b"}}, {{0, 2, ""}, {2, 3, "b"}, {3, 4, ""}}},
       {"past the end cut", {{3, 9, "a"}, {5, 6, "b"}}, {{0, 3, ""}, {3, 4, "a"}}},
@@ -257,9 +256,12 @@ TEST(TextGridWriting, WrittenGridReadsBackAndReplacesTheOldOneWhole) {
   g.End = 12.345678901234567;
   // Times that need every digit, names with quotes, non-Latin text and a
   // line break.
-  g.Tiers.push_back({"markers", true,
-                     {{0.1, 0.1, "breath"}, {1.0 / 3, 1.0 / 3, "say \"ah\""},
-                      {7.25, 7.25, "тон\nвыше"}, {9, 9, ""}}});
+  g.Tiers.push_back({"markers",
+                     true,
+                     {{0.1, 0.1, "breath"},
+                      {1.0 / 3, 1.0 / 3, "say \"ah\""},
+                      {7.25, 7.25, "тон\nвыше"},
+                      {9, 9, ""}}});
   g.Tiers.push_back({"selections", false, {{2.5, 4.75, "phrase ə"}}});
   ASSERT_EQ(quenvis::WriteTextGrid(path, g), "");
   // scripts/textgrid-vs-praat.sh has Praat read the same grid.

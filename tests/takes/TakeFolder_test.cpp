@@ -4,11 +4,11 @@
 
 #include <sndfile.h>
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <vector>
 
@@ -129,7 +129,8 @@ TEST(TakeFolder, RenameMovesEveryFileOrNone) {
       {"same name", first, first, ""},
       {"clash with a take", first, QStringLiteral("quenvis-2025-12-09_10-00-00"), "already exists"},
       // scales has no TextGrid, but a file of the new name would join it.
-      {"clash with a stray file", QStringLiteral("scales"), QStringLiteral("song"), "song.flac already exists"},
+      {"clash with a stray file", QStringLiteral("scales"), QStringLiteral("song"),
+       "song.flac already exists"},
       {"empty", first, QStringLiteral("  "), "needs a name"},
       {"slash", first, QStringLiteral("a/b"), "cannot hold"},
       {"hidden", first, QStringLiteral(".a"), "dot"},

@@ -1,10 +1,10 @@
 // A take's markers and named selections, and the TextGrid they are kept in.
 #include "takes/TakeMarkers.h"
 
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <vector>
 

@@ -1,13 +1,13 @@
 // The takes list from the chart window, on the scripted capture service:
 // what it shows, refreshing as takes are saved, notes, renaming and the
 // trash, and opening a take.
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
-#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -75,7 +75,8 @@ QString Stem(const QString& Path) { return QFileInfo(Path).completeBaseName(); }
 TEST(TakesList, ListsRefreshesAndMarksWhatCannotBeRead) {
   TSetup s;
   TTakesList& list = s.Chart->ShowTakesList();
-  EXPECT_TRUE(list.FolderText().contains(QStringLiteral("no such folder"))) << list.FolderText().toStdString();
+  EXPECT_TRUE(list.FolderText().contains(QStringLiteral("no such folder")))
+      << list.FolderText().toStdString();
   EXPECT_EQ(list.Count(), 0);
   const QString first = s.Record(20);
   // Saved while the list is open: it shows at once.
@@ -88,13 +89,15 @@ TEST(TakesList, ListsRefreshesAndMarksWhatCannotBeRead) {
   ASSERT_GE(writing, 0);
   emit list.openRequested(list.Take(writing).SoundPath);
   EXPECT_TRUE(s.Chart->Status().contains(QStringLiteral("being recorded")));
-  EXPECT_TRUE(list.RenameTake(writing, QStringLiteral("x")).contains(QStringLiteral("being recorded")));
+  EXPECT_TRUE(
+      list.RenameTake(writing, QStringLiteral("x")).contains(QStringLiteral("being recorded")));
   EXPECT_FALSE(s.Form->Playback->Active());
   s.Chart->ToggleRecording();
   ASSERT_TRUE(RunUntil([&] { return s.Saved == 2; }, 20000));
   ASSERT_EQ(list.Count(), 2);
   // Out of the way again: the rest wants one take.
-  for (const QString& f : list.Files().FilesOf(list.Take(list.RowOf(Stem(s.Chart->Takes().LastPath()))).Stem))
+  for (const QString& f :
+       list.Files().FilesOf(list.Take(list.RowOf(Stem(s.Chart->Takes().LastPath()))).Stem))
     ASSERT_TRUE(QFile::remove(f));
   list.Refresh();
   ASSERT_EQ(list.Count(), 1);
@@ -123,7 +126,8 @@ TEST(TakesList, ListsRefreshesAndMarksWhatCannotBeRead) {
             QStringLiteral("0:00.9 cut short"));
   EXPECT_NE(table->topLevelItem(1)->foreground(TTakesList::ColumnTake), QBrush());
   for (int row : {2, 3}) {
-    EXPECT_EQ(table->topLevelItem(row)->text(TTakesList::ColumnLength), QStringLiteral("unreadable"))
+    EXPECT_EQ(table->topLevelItem(row)->text(TTakesList::ColumnLength),
+              QStringLiteral("unreadable"))
         << row;
     EXPECT_FALSE(table->topLevelItem(row)->toolTip(TTakesList::ColumnLength).isEmpty()) << row;
   }
