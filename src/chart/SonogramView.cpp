@@ -217,9 +217,12 @@ void TSpectrogramView::paintEvent(QPaintEvent* Event) {
     painter.setPen(QPen(QColor(255, 255, 255, 200), 1));
     painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
     if (m.Name.isEmpty()) continue;
-    const QRectF label(x + 3, plot.top() + 2, 140, 14);
+    // Right of the line, or left of it near the newest edge.
+    const double width = painter.fontMetrics().horizontalAdvance(m.Name) + 2;
+    const bool left = x + 3 + width > plot.right();
+    const QRectF label(left ? x - 3 - width : x + 3, plot.top() + 2, width, 14);
     painter.setPen(Qt::white);
-    painter.drawText(label, Qt::AlignLeft | Qt::AlignTop, m.Name);
+    painter.drawText(label, (left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop, m.Name);
   }
 }
 

@@ -111,7 +111,8 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   FTakeSettings->setToolTip(
       QStringLiteral("The takes list (Ctrl+T), the takes' format and folder"));
   BuildTakeSettings();
-  auto* help = new QPushButton(QStringLiteral("?"), this);
+  auto* help = new QToolButton(this);
+  help->setText(QStringLiteral("?"));
   help->setObjectName(QStringLiteral("help"));
   help->setToolTip(QStringLiteral("Keys and mouse (F1)"));
   for (QWidget* w : {static_cast<QWidget*>(FRecord), static_cast<QWidget*>(FOpen),
@@ -122,7 +123,7 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   bar->addWidget(FOpen);
   bar->addWidget(FTakeSettings);
   bar->addWidget(help);
-  connect(help, &QPushButton::clicked, this, &TVowelChart::ShowHelp);
+  connect(help, &QToolButton::clicked, this, &TVowelChart::ShowHelp);
   PlaceToolbar();
   setMinimumWidth(std::max(minimumWidth(), std::max(FRefsBox->minimumSizeHint().width(),
                                                     FTakesBox->minimumSizeHint().width()) +

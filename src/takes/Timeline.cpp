@@ -52,7 +52,16 @@ TTimeline::TTimeline(QWidget* Parent) : QWidget(Parent) {
   row->addWidget(FTime);
   row->addWidget(FSpeed);
   connect(FSpeed, &QComboBox::activated, this, [this] { emit speedChanged(Speed()); });
+  // The bar ends where the time text begins: when the text grows ("paused",
+  // "1 dropout"), everything on the bar moves.
+  FTime->installEventFilter(this);
   UpdateText();
+}
+
+bool TTimeline::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == FTime && (Event->type() == QEvent::Move || Event->type() == QEvent::Resize))
+    update();
+  return QWidget::eventFilter(Watched, Event);
 }
 
 QRectF TTimeline::BarRect() const {
