@@ -180,8 +180,9 @@ void TTakesList::ReadSomeLengths() {
         for (int c = ColumnTake; c <= ColumnLength; ++c) item->setForeground(c, Marked);
       }
     }
-    item->setText(ColumnNote, FFolder.Note(take.Stem).section(u'\n', 0, 0));
-    item->setToolTip(ColumnNote, FFolder.Note(take.Stem));
+    const QString note = FFolder.Note(take.Stem);
+    item->setText(ColumnNote, note.section(u'\n', 0, 0));
+    item->setToolTip(ColumnNote, note);
   }
   FFilling = false;
   if (FNextLength >= FTakes.size()) FLengths->stop();
