@@ -18,16 +18,6 @@ namespace {
 constexpr qsizetype MaxStemBytes = 200;
 const QString TakePrefix = QStringLiteral("quenvis-");
 
-bool DefaultTrash(const QString& Path, QString& InTrash, QString& Error) {
-  QFile file(Path);
-  if (file.moveToTrash()) {
-    InTrash = file.fileName();
-    return true;
-  }
-  Error = file.errorString();
-  return false;
-}
-
 // Takes a file back out of the trash, with the note the trash keeps on it.
 bool Untrash(const QString& InTrash, const QString& Path) {
   if (!QFile::rename(InTrash, Path)) return false;
@@ -35,6 +25,44 @@ bool Untrash(const QString& InTrash, const QString& Path) {
   QFile::remove(moved.dir().absoluteFilePath(QStringLiteral("../info/") + moved.fileName() +
                                              QStringLiteral(".trashinfo")));
   return true;
+}
+
+// A trash's files folder: .../Trash/files, $topdir/.Trash-UID/files or
+// $topdir/.Trash/UID/files, named by an absolute path.
+bool InATrash(const QString& Path) {
+  if (!QDir::isAbsolutePath(Path)) return false;
+  const QDir files = QFileInfo(Path).dir();
+  if (files.dirName() != QStringLiteral("files")) return false;
+  QDir trash = files;
+  if (!trash.cdUp() || !trash.exists(QStringLiteral("info"))) return false;
+  const QString name = trash.dirName();
+  QDir above = trash;
+  return name == QStringLiteral("Trash") || name.startsWith(QStringLiteral(".Trash-")) ||
+         (above.cdUp() && above.dirName() == QStringLiteral(".Trash"));
+}
+
+bool DefaultTrash(const QString& Path, QString& InTrash, QString& Error) {
+  QFile file(Path);
+  if (!file.moveToTrash()) {
+    Error = file.errorString();
+    return false;
+  }
+  InTrash = file.fileName();
+  if (InATrash(InTrash)) return true;
+  // Qt 6.4, failing to make the trash, still moves the file (into "files"
+  // of the working folder) and says it worked: it comes back.
+  Error = QStringLiteral("the desktop has no trash for this folder");
+  if (!Untrash(InTrash, Path)) {
+    Error += QStringLiteral("; the file was left in ") + QFileInfo(InTrash).absoluteFilePath();
+    return false;
+  }
+  // And the folders it made there, when they hold nothing else (rmdir
+  // removes only empty ones).
+  const QString files = QFileInfo(InTrash).absolutePath();
+  QDir above(QFileInfo(files).absolutePath());
+  above.rmdir(QStringLiteral("info"));
+  above.rmdir(QStringLiteral("files"));
+  return false;
 }
 
 }  // namespace

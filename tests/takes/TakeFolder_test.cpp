@@ -198,6 +198,47 @@ TEST(TakeFolder, TrashTakesEveryFileOrLeavesTheTakeAndSaysWhy) {
   }
 }
 
+// The desktop's own trash (QFile::moveToTrash), kept in a folder of the
+// test's on the takes' file system. Where that trash cannot be made, Qt 6.4
+// moves the file into "files" of the working folder and calls it done: the
+// take must stay where it was.
+TEST(TakeFolder, TheDesktopsTrashTakesTheWholeTakeOrNone) {
+  for (const bool trashCanBeMade : {true, false}) {
+    TFolder f;
+    QTemporaryDir elsewhere;
+    const QString share = f.Path + QStringLiteral("/share");
+    if (trashCanBeMade) {
+      ASSERT_TRUE(QDir().mkpath(share));
+    }
+    const QByteArray before = qgetenv("XDG_DATA_HOME");
+    const QString cwd = QDir::currentPath();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(share));
+    QDir::setCurrent(elsewhere.path());
+    const QStringList names = Names(f.Path);
+    const QString error = f.Takes.Trash(QStringLiteral("scales"));
+    QDir::setCurrent(cwd);
+    before.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", before);
+    const QDir trash(share + QStringLiteral("/Trash"));
+    if (trashCanBeMade) {
+      ASSERT_EQ(error, QString());
+      EXPECT_TRUE(f.Takes.FilesOf(QStringLiteral("scales")).isEmpty());
+      EXPECT_EQ(QDir(trash.filePath(QStringLiteral("files"))).entryList(QDir::Files, QDir::Name),
+                (QStringList{QStringLiteral("scales.formants.csv"),
+                             QStringLiteral("scales.note.txt"), QStringLiteral("scales.wav")}));
+      EXPECT_EQ(QDir(trash.filePath(QStringLiteral("info"))).entryList(QDir::Files).size(), 3);
+      // The take beside it, whose name begins the same, stays.
+      EXPECT_EQ(f.Takes.FilesOf(QStringLiteral("scales.b")).size(), 2);
+    } else {
+      EXPECT_TRUE(error.contains(QStringLiteral("no trash"))) << error.toStdString();
+      EXPECT_TRUE(error.contains(QStringLiteral("Nothing was deleted"))) << error.toStdString();
+      EXPECT_EQ(Names(f.Path), names);
+      // Nothing left where the file went for a moment.
+      EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                QStringList());
+    }
+  }
+}
+
 TEST(TakeFolder, NotesAndLengths) {
   TFolder f;
   EXPECT_EQ(f.Takes.Note(QStringLiteral("scales")), QStringLiteral("tight jaw"));
