@@ -3,8 +3,9 @@
 # microphone hears a synthesised voice saying vowels in a loop. Starts Quenvis
 # with its vowel chart, presses Start, and after a few seconds writes a
 # screenshot of each window (the chart's beside the main one, "-chart" added).
-# Then records a take (R in the chart), starts Quenvis again on that take and
-# writes a screenshot of the chart playing it ("-takes" added).
+# Then records a take (R in the chart) with two named markers (M), starts
+# Quenvis again on that take and writes a screenshot of the chart playing it
+# ("-takes" added), its markers on the timeline and the spectrogram.
 #   demo.sh [SCREENSHOT]   (default: ./demo.png; the chart in ./demo-chart.png,
 #                           the take playing in ./demo-takes.png)
 set -euo pipefail
@@ -48,11 +49,20 @@ import -window "$wid" "$shot"
 echo "demo: recording a take"
 xdotool windowraise "$chart"
 xdotool windowfocus --sync "$chart" key r
-sleep 4
+sleep 1.2
+xdotool windowfocus --sync "$chart" key m
+sleep 0.3
+xdotool type --delay 30 "breath" && xdotool key Return
+sleep 1.2
+xdotool windowfocus --sync "$chart" key m
+sleep 0.3
+xdotool type --delay 30 "onset" && xdotool key Return
+sleep 1.3
 xdotool windowfocus --sync "$chart" key r
 sleep 1
 take=$(ls "$HOME"/Music/quenvis-*.flac 2>/dev/null | head -n1)
 [ -n "$take" ] || { echo "demo: no take was recorded" >&2; cat "$work/app.log" >&2; exit 1; }
+[ -f "${take%.flac}.TextGrid" ] || echo "demo: the take's markers were not written" >&2
 xdotool windowfocus "$wid" key ctrl+q >/dev/null 2>&1 || true
 wait "$app_pid" 2>/dev/null || true
 app_pid=

@@ -8,6 +8,7 @@
 #include "capture/UWaveRecorder.h"
 #include "capture/WaveInRouter.h"
 #include "capture/WaveInServiceChoice.h"
+#include "chart/MarkerControl.h"
 #include "chart/SonogramView.h"
 #include "takes/Timeline.h"
 #include "chart/VowelChart.h"
@@ -57,6 +58,7 @@ QString TPlayback::Open(const QString& Path) {
   const std::string error = FFile->Load(Path.toStdString());
   if (!error.empty()) return QString::fromStdString(error);
   FForm.ShowChart();
+  FForm.Chart->Markers().PlayingOpened(Path, FFile->Length());
   FForm.Chart->Timeline().Select(0, 0);
   FForm.Chart->Timeline().SetSpeed(FFile->Speed());
   if (FForm.Chart->Timeline().Looping()) FForm.Chart->Timeline().ToggleLoop();
@@ -90,6 +92,7 @@ void TPlayback::Apply() {
   FRouter->UseFile(want == EWant::File);
   recorder.SetDeviceFree(want == EWant::File);
   if (FForm.Chart) {
+    if (want == EWant::Live) FForm.Chart->Markers().PlayingClosed();
     FForm.Chart->ShowTimeline(want == EWant::File);
     FForm.Chart->SetPlayingName(want == EWant::File ? PlayingName() : QString());
   }

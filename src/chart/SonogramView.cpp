@@ -34,6 +34,8 @@ TSpectrogramView::TSpectrogramView(QWidget* Parent)
   setMinimumSize(Left + Right + 120, Top + Bottom + 60);
   setAttribute(Qt::WA_OpaquePaintEvent);
   FRange->setFocusPolicy(Qt::NoFocus);
+  FRange->setToolTip(QStringLiteral("The spectrogram's frequency range"));
+  setToolTip(QStringLiteral("Click to tell the time there (and go there while a recording plays)"));
   for (const double hz : TopChoices)
     FRange->addItem(QStringLiteral("0-%1 Hz").arg(RoundToInt32(hz)), hz);
   FRange->setCurrentIndex(1);
@@ -48,7 +50,8 @@ void TSpectrogramView::AddBlock(double Time, const double* Power, const TFormant
   const int strip = FCore.LastStrip();
   const QRect plot = PlotRect();
   if (strip <= 0) return;
-  if (strip < plot.width())
+  // Names drawn across strips would be cut by a scroll: the whole picture.
+  if (strip < plot.width() && FMarks.empty())
     scroll(-strip, 0, plot);
   else
     update(plot);
@@ -81,6 +84,28 @@ double TSpectrogramView::TimeAt(QPoint Point) const noexcept {
   const QRect plot = PlotRect();
   if (!plot.contains(Point)) return std::nan("");
   return FCore.TimeAtX(Point.x() - plot.left());
+}
+
+void TSpectrogramView::SetMarks(std::vector<TSpectrogramMark> Marks) {
+  std::sort(Marks.begin(), Marks.end(),
+            [](const TSpectrogramMark& a, const TSpectrogramMark& b) { return a.Time < b.Time; });
+  FMarks = std::move(Marks);
+  update(PlotRect());
+}
+
+double TSpectrogramView::XOfTime(double Time) const noexcept {
+  // A mark belongs to the column of the block it falls in: the last column
+  // at or before it, with the next column (or a block on) after it.
+  const int w = FCore.Width();
+  const double block = double(BlockFrames) / SampleRate;
+  for (int x = w - 1; x >= 0; --x) {
+    const double t = FCore.TimeAtX(x);
+    if (std::isnan(t)) continue;
+    const double next = x + 1 < w ? FCore.TimeAtX(x + 1) : t + block;
+    const double end = next > t && next - t <= 4 * block ? next : t + block;
+    if (Time >= t && Time < end) return PlotRect().left() + x + 0.5;
+  }
+  return std::nan("");
 }
 
 void TSpectrogramView::mousePressEvent(QMouseEvent* Event) {
@@ -183,6 +208,22 @@ void TSpectrogramView::paintEvent(QPaintEvent* Event) {
   if (origin > 0)
     painter.drawImage(QRect(plot.left() + first, plot.top(), origin, ring.Height), view,
                       QRect(0, 0, origin, ring.Height));
+  if (FMarks.empty()) return;
+  painter.setClipRect(plot);
+  painter.setFont(AxisFont());
+  for (const TSpectrogramMark& m : FMarks) {
+    const double x = XOfTime(m.Time);
+    if (std::isnan(x)) continue;
+    painter.setPen(QPen(QColor(255, 255, 255, 200), 1));
+    painter.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
+    if (m.Name.isEmpty()) continue;
+    // Right of the line, or left of it near the newest edge.
+    const double width = painter.fontMetrics().horizontalAdvance(m.Name) + 2;
+    const bool left = x + 3 + width > plot.right();
+    const QRectF label(left ? x - 3 - width : x + 3, plot.top() + 2, width, 14);
+    painter.setPen(Qt::white);
+    painter.drawText(label, (left ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop, m.Name);
+  }
 }
 
 }  // namespace quenvis

@@ -2,9 +2,12 @@
 // The chart window's live spectrogram with its axes: frequency on the left,
 // F0's own scale on the right, seconds before the newest block below, and a
 // choice of the top frequency. Each block repaints only the picture; a click
-// on it reports the stream time of the column under the pointer.
+// on it reports the stream time of the column under the pointer. A take's
+// markers are thin lines over it, named at the top.
 #include <QImage>
+#include <QString>
 #include <QWidget>
+#include <vector>
 
 #include "analysis/FormantTracker.h"
 #include "display/LiveSonogram.h"
@@ -12,6 +15,11 @@
 class QComboBox;
 
 namespace quenvis {
+
+struct TSpectrogramMark {
+  double Time = 0;  // stream time
+  QString Name;
+};
 
 class TSpectrogramView : public QWidget {
   Q_OBJECT
@@ -38,6 +46,11 @@ class TSpectrogramView : public QWidget {
   // The stream time of the column at a point of the widget; NaN off the
   // picture or where it is still empty.
   double TimeAt(QPoint Point) const noexcept;
+  // The markers to draw, by stream time.
+  void SetMarks(std::vector<TSpectrogramMark> Marks);
+  // The x of each mark shown, in the widget, as last painted.
+  const std::vector<TSpectrogramMark>& Marks() const noexcept { return FMarks; }
+  double XOfTime(double Time) const noexcept;
 
  signals:
   // A click on the picture, with the clicked column's stream time.
@@ -55,6 +68,7 @@ class TSpectrogramView : public QWidget {
   CLiveSpectrogram FCore;
   QComboBox* FRange;
   QImage FAxes;  // everything but the picture, made on resize and on a new range
+  std::vector<TSpectrogramMark> FMarks;
 };
 
 }  // namespace quenvis

@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QFile>
 #include <QFileDialog>
+#include <QDir>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -26,8 +27,11 @@
 #include <cmath>
 
 #include "analysis/Common.h"
+#include "chart/ChartHelp.h"
+#include "chart/MarkerControl.h"
 #include "chart/SonogramView.h"
 #include "takes/TakeRecorder.h"
+#include "takes/TakesList.h"
 #include "takes/Timeline.h"
 #include "chart/VoicePanel.h"
 
@@ -47,6 +51,10 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   FLoad = new QPushButton(QStringLiteral("Load references..."), this);
   FBuiltIn = new QPushButton(QStringLiteral("Built-in references"), this);
   FStatus = new QLabel(this);
+  FVoiceList->setToolTip(QStringLiteral(
+      "Whose reference vowels to show; a voice also fixes the estimator's range (auto finds it)"));
+  FLoad->setToolTip(QStringLiteral("Load your own reference vowels from a CSV file"));
+  FBuiltIn->setToolTip(QStringLiteral("Go back to the built-in reference vowels"));
   for (QWidget* w : {static_cast<QWidget*>(FVoiceList), static_cast<QWidget*>(FLoad),
                      static_cast<QWidget*>(FBuiltIn)})
     w->setFocusPolicy(Qt::NoFocus);
@@ -100,14 +108,22 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   FTakeSettings = new QToolButton(this);
   FTakeSettings->setText(QStringLiteral("Takes"));
   FTakeSettings->setPopupMode(QToolButton::InstantPopup);
+  FTakeSettings->setToolTip(
+      QStringLiteral("The takes list (Ctrl+T), the takes' format and folder"));
   BuildTakeSettings();
+  auto* help = new QToolButton(this);
+  help->setText(QStringLiteral("?"));
+  help->setObjectName(QStringLiteral("help"));
+  help->setToolTip(QStringLiteral("Keys and mouse (F1)"));
   for (QWidget* w : {static_cast<QWidget*>(FRecord), static_cast<QWidget*>(FOpen),
-                     static_cast<QWidget*>(FTakeSettings)})
+                     static_cast<QWidget*>(FTakeSettings), static_cast<QWidget*>(help)})
     w->setFocusPolicy(Qt::NoFocus);
   bar->addWidget(FRecordMark);
   bar->addWidget(FRecord);
   bar->addWidget(FOpen);
   bar->addWidget(FTakeSettings);
+  bar->addWidget(help);
+  connect(help, &QToolButton::clicked, this, &TVowelChart::ShowHelp);
   PlaceToolbar();
   setMinimumWidth(std::max(minimumWidth(), std::max(FRefsBox->minimumSizeHint().width(),
                                                     FTakesBox->minimumSizeHint().width()) +
@@ -115,13 +131,18 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   FTimeline = new TTimeline(this);
   FTimeline->hide();
   column->addWidget(FTimeline);
+  FMarkerControl = new TMarkerControl(*this, *FTakes, *FTimeline, *FSpectrogram);
+  FMarkerControl->Tell = [this](const QString& Message) { FStatus->setText(Message); };
   setAcceptDrops(true);
   connect(FRecord, &QPushButton::clicked, this, [this] { ToggleRecording(); });
   connect(FOpen, &QPushButton::clicked, this, &TVowelChart::AskForRecording);
   connect(FTakes, &TTakeRecorder::stateChanged, this, &TVowelChart::UpdateRecordMark);
   connect(FTakes, &TTakeRecorder::problem, this, &TVowelChart::TakeProblem);
   connect(FTakes, &TTakeRecorder::saved, this,
-          [this](const QString& Path) { FStatus->setText(QStringLiteral("Saved ") + Path); });
+          [this](const QString& Path) {
+            FStatus->setText(QStringLiteral("Saved ") + Path);
+            if (FTakesList) FTakesList->Refresh();
+          });
   connect(FTakes, &TTakeRecorder::nothingKept, this,
           [this](const QString& Message) { FStatus->setText(Message); });
 
@@ -156,6 +177,10 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
     if (!FTimeline->isHidden()) FTimeline->ToggleLoop();
   });
   shortcut(QKeySequence(Qt::Key_C), [this] { ClearTrail(); });
+  shortcut(QKeySequence(Qt::Key_M), [this] { FMarkerControl->AddMarker(); });
+  shortcut(QKeySequence(Qt::SHIFT | Qt::Key_M), [this] { FMarkerControl->NameSelection(); });
+  shortcut(QKeySequence(Qt::CTRL | Qt::Key_T), [this] { ShowTakesList(); });
+  shortcut(QKeySequence(Qt::Key_F1), [this] { ShowHelp(); });
   shortcut(QKeySequence::Save, [this] { SaveWithDialog(); });
   shortcut(QKeySequence(Qt::CTRL | Qt::Key_W), [this] { close(); });
 
@@ -193,6 +218,7 @@ void TVowelChart::AddBlock(const TChartBlock& Block) {
     voice = FVoiceMeasures->Analyse(f);
     if (!FPaused) FVoicePanel->Add(voice, f.Voiced ? f.F0 : 0.0);
   }
+  FMarkerControl->Block(Block.Time >= 0 ? Block.Time : FNextTime);
   if (FTakes->Recording()) {
     if (Block.Frames > 0) FTakes->Add(Block.Samples, Block.Frames, f, voice);
     UpdateRecordMark();
@@ -429,6 +455,9 @@ void TVowelChart::AskForRecording() {
 
 void TVowelChart::BuildTakeSettings() {
   auto* menu = new QMenu(FTakeSettings);
+  connect(menu->addAction(QStringLiteral("Takes list...\tCtrl+T")), &QAction::triggered, this,
+          [this] { ShowTakesList(); });
+  menu->addSeparator();
   auto* formats = new QActionGroup(menu);
   for (const ETakeFormat f : {ETakeFormat::Flac, ETakeFormat::Wav}) {
     QAction* a = menu->addAction(f == ETakeFormat::Flac ? QStringLiteral("Record FLAC")
@@ -457,6 +486,46 @@ void TVowelChart::dropEvent(QDropEvent* Event) {
   if (urls.isEmpty() || !urls.first().isLocalFile()) return;
   Event->acceptProposedAction();
   emit openRequested(urls.first().toLocalFile());
+}
+
+TTakesList& TVowelChart::ShowTakesList() {
+  if (!FTakesList) {
+    FTakesList = new TTakesList(this);
+    FTakesList->setWindowFlag(Qt::Window);
+    // The files of a take being written or played stay where they are.
+    FTakesList->Busy = [this](const QString& Path) {
+      const QString path = QFileInfo(Path).absoluteFilePath();
+      if (FTakes->Recording() && QFileInfo(FTakes->LastPath()).absoluteFilePath() == path)
+        return QStringLiteral("it is being recorded");
+      if (FMarkerControl->PlayingPath() == path)
+        return QStringLiteral("it is playing (Start in the main window goes back to capture)");
+      return QString();
+    };
+    // Played while it is written, a take would record itself.
+    connect(FTakesList, &TTakesList::openRequested, this, [this](const QString& Path) {
+      if (FTakes->Recording() &&
+          QFileInfo(FTakes->LastPath()).absoluteFilePath() == QFileInfo(Path).absoluteFilePath()) {
+        FStatus->setText(QStringLiteral("That take is being recorded: end it first (R)"));
+        return;
+      }
+      emit openRequested(Path);
+    });
+    connect(FTakesList, &TTakesList::takeRenamed, FMarkerControl, &TMarkerControl::TakeRenamed);
+    connect(FTakesList, &TTakesList::takeRemoved, FMarkerControl, &TMarkerControl::TakeRemoved);
+  }
+  FTakesList->SetFolder(QDir(FTakes->Folder()).absolutePath());
+  FTakesList->show();
+  FTakesList->raise();
+  return *FTakesList;
+}
+
+void TVowelChart::ShowHelp() {
+  if (!FHelp) {
+    FHelp = new TChartHelp(this);
+    FHelp->setWindowFlag(Qt::Window);
+  }
+  FHelp->show();
+  FHelp->raise();
 }
 
 }  // namespace quenvis

@@ -25,7 +25,9 @@ class QToolButton;
 
 namespace quenvis {
 
+class TMarkerControl;
 class TTakeRecorder;
+class TTakesList;
 class TTimeline;
 
 // One analysed block as the chart window takes it: the samples as captured,
@@ -113,6 +115,11 @@ class TVowelChart : public QWidget {
   void CaptureEnded(const QString& Why);
   // The latest message about takes (also shown in a box).
   QString TakeMessage() const { return FTakeMessage; }
+  // M and Shift+M, and the take the markers go on.
+  TMarkerControl& Markers() noexcept { return *FMarkerControl; }
+  // Ctrl+T: the takes list, made on first use; F1: the keys.
+  TTakesList& ShowTakesList();
+  void ShowHelp();
 
  signals:
   // Open..., or a file dropped on the window.
@@ -156,6 +163,9 @@ class TVowelChart : public QWidget {
   QPushButton* FOpen;
   QToolButton* FTakeSettings;
   TTimeline* FTimeline;
+  TMarkerControl* FMarkerControl;
+  TTakesList* FTakesList = nullptr;
+  QWidget* FHelp = nullptr;
   QString FTakeMessage;
   int FShownSecond = -1;
   bool FPlaying = false;

@@ -1,10 +1,16 @@
 #include "io/TextGrid.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <random>
 #include <system_error>
 
 namespace quenvis {
@@ -276,6 +282,136 @@ std::string ReadTextGrid(const std::string& Path, TTextGrid& Grid) {
   }
   if (std::ferror(f.get())) return Path + ": cannot read it";
   if (std::string e = ParseTextGrid(bytes, Grid); !e.empty()) return Path + ":" + e;
+  return {};
+}
+
+namespace {
+
+// The shortest text that reads back as the same double.
+void AppendNumber(std::string& Out, double Value) {
+  char buffer[32];
+  const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, Value == 0 ? 0.0 : Value);
+  Out.append(buffer, ec == std::errc() ? end : buffer);
+}
+
+void AppendString(std::string& Out, std::string_view Text) {
+  Out += '"';
+  for (const char c : Text) {
+    if (c == '"') Out += '"';
+    Out += c;
+  }
+  Out += '"';
+}
+
+void Line(std::string& Out, int Indent, std::string_view Name, double Value) {
+  Out.append(static_cast<std::size_t>(Indent), ' ');
+  Out.append(Name);
+  Out += " = ";
+  AppendNumber(Out, Value);
+  Out += " \n";
+}
+
+void Line(std::string& Out, int Indent, std::string_view Name, std::string_view Text) {
+  Out.append(static_cast<std::size_t>(Indent), ' ');
+  Out.append(Name);
+  Out += " = ";
+  AppendString(Out, Text);
+  Out += " \n";
+}
+
+// Intervals as Praat takes them: from the grid's start to its end, one
+// after the other.
+std::vector<TInterval> Contiguous(const std::vector<TInterval>& Items, double From, double To) {
+  std::vector<TInterval> out;
+  double at = From;
+  for (const TInterval& item : Items) {
+    const double start = std::max(item.Start, at);
+    const double end = std::min(item.End, To);
+    if (end <= start) continue;
+    if (start > at) out.push_back({at, start, {}});
+    out.push_back({start, end, item.Text});
+    at = end;
+  }
+  if (at < To || out.empty()) out.push_back({at, std::max(at, To), {}});
+  return out;
+}
+
+std::string ErrnoText() { return std::error_code(errno, std::generic_category()).message(); }
+
+}  // namespace
+
+std::string FormatTextGrid(const TTextGrid& Grid) {
+  std::string out;
+  out += "File type = \"ooTextFile\"\nObject class = \"TextGrid\"\n\n";
+  Line(out, 0, "xmin", Grid.Start);
+  Line(out, 0, "xmax", Grid.End);
+  if (Grid.Tiers.empty()) {
+    out += "tiers? <absent> \n";
+    return out;
+  }
+  out += "tiers? <exists> \n";
+  Line(out, 0, "size", static_cast<double>(Grid.Tiers.size()));
+  out += "item []: \n";
+  for (std::size_t i = 0; i < Grid.Tiers.size(); ++i) {
+    const TTier& tier = Grid.Tiers[i];
+    out += "    item [" + std::to_string(i + 1) + "]:\n";
+    Line(out, 8, "class", tier.Points ? "TextTier" : "IntervalTier");
+    Line(out, 8, "name", tier.Name);
+    Line(out, 8, "xmin", Grid.Start);
+    Line(out, 8, "xmax", Grid.End);
+    if (tier.Points) {
+      Line(out, 8, "points: size", static_cast<double>(tier.Items.size()));
+      for (std::size_t k = 0; k < tier.Items.size(); ++k) {
+        out += "        points [" + std::to_string(k + 1) + "]:\n";
+        Line(out, 12, "number", tier.Items[k].Start);
+        Line(out, 12, "mark", tier.Items[k].Text);
+      }
+    } else {
+      const std::vector<TInterval> items = Contiguous(tier.Items, Grid.Start, Grid.End);
+      Line(out, 8, "intervals: size", static_cast<double>(items.size()));
+      for (std::size_t k = 0; k < items.size(); ++k) {
+        out += "        intervals [" + std::to_string(k + 1) + "]:\n";
+        Line(out, 12, "xmin", items[k].Start);
+        Line(out, 12, "xmax", items[k].End);
+        Line(out, 12, "text", items[k].Text);
+      }
+    }
+  }
+  return out;
+}
+
+std::string WriteTextGrid(const std::string& Path, const TTextGrid& Grid) {
+  const std::string text = FormatTextGrid(Grid);
+  // A name of its own (O_EXCL), made with the mode a new file gets from the
+  // umask, as the take beside it did.
+  std::string temporary;
+  int fd = -1;
+  std::random_device random;
+  for (int attempt = 0; attempt < 20 && fd < 0; ++attempt) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(random()));
+    temporary = Path + suffix;
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) return Path + ": " + ErrnoText();
+  std::string error;
+  for (std::size_t done = 0; done < text.size() && error.empty();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0)
+      error = ErrnoText();
+    else
+      done += static_cast<std::size_t>(n);
+  }
+  // The rename must not land before the text: a crash would leave an empty grid.
+  if (error.empty() && ::fsync(fd) != 0) error = ErrnoText();
+  if (::close(fd) != 0 && error.empty()) error = ErrnoText();
+  if (error.empty() && ::rename(temporary.c_str(), Path.c_str()) != 0) error = ErrnoText();
+  if (!error.empty()) {
+    ::unlink(temporary.c_str());
+    return Path + ": " + error;
+  }
   return {};
 }
 

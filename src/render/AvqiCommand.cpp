@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "analysis/Avqi.h"
-#include "render/RecordingReader.h"
+#include "io/RecordingReader.h"
 #include "render/RenderConsole.h"
 
 namespace quenvis {

@@ -1,18 +1,28 @@
 #include "takes/Timeline.h"
 
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+
+#include "takes/TakeMarkers.h"
 
 namespace quenvis {
 
 namespace {
 
 constexpr int BarMargin = 8;
+// Names of markers above the bar, of selections below it.
+constexpr int BarTop = 15, BarHeight = 14;
+constexpr double NearPixels = 5;
+const QColor MarkerInk(250, 200, 40);
+const QColor SpanInk(80, 190, 120);
 
 }  // namespace
 
@@ -27,7 +37,10 @@ QString TimelineTime(double Seconds) {
 
 TTimeline::TTimeline(QWidget* Parent) : QWidget(Parent) {
   setObjectName(QStringLiteral("Timeline"));
-  setFixedHeight(34);
+  setFixedHeight(2 * BarTop + BarHeight);
+  setToolTip(
+      QStringLiteral("Click or drag to go there, Shift+drag to select; right-click a marker to "
+                     "rename or remove it"));
   FTime = new QLabel(this);
   FSpeed = new QComboBox(this);
   for (const double s : Speeds) FSpeed->addItem(QString::number(s) + QStringLiteral("x"), s);
@@ -39,14 +52,23 @@ TTimeline::TTimeline(QWidget* Parent) : QWidget(Parent) {
   row->addWidget(FTime);
   row->addWidget(FSpeed);
   connect(FSpeed, &QComboBox::activated, this, [this] { emit speedChanged(Speed()); });
+  // The bar ends where the time text begins: when the text grows ("paused",
+  // "1 dropout"), everything on the bar moves.
+  FTime->installEventFilter(this);
   UpdateText();
+}
+
+bool TTimeline::eventFilter(QObject* Watched, QEvent* Event) {
+  if (Watched == FTime && (Event->type() == QEvent::Move || Event->type() == QEvent::Resize))
+    update();
+  return QWidget::eventFilter(Watched, Event);
 }
 
 QRectF TTimeline::BarRect() const {
   // Up to the time text and the speed list at the right, wherever the
   // layout put them.
   const int controls = FTime->isVisible() ? FTime->x() : width() - 230;
-  return QRectF(BarMargin, 10, std::max(20, controls - 2 * BarMargin), 14);
+  return QRectF(BarMargin, BarTop, std::max(20, controls - 2 * BarMargin), BarHeight);
 }
 
 double TTimeline::TimeAt(double X) const noexcept {
@@ -134,6 +156,57 @@ void TTimeline::UpdateText() {
   FTime->setText(text);
 }
 
+void TTimeline::SetMarkers(TTakeMarkers* Markers) {
+  if (FMarkers) disconnect(FMarkers, nullptr, this, nullptr);
+  FMarkers = Markers;
+  if (FMarkers) connect(FMarkers, &TTakeMarkers::changed, this, qOverload<>(&QWidget::update));
+  update();
+}
+
+double TTimeline::MarkerAt(double X, bool& IsSpan) const noexcept {
+  double best = NearPixels, at = std::nan("");
+  if (!FMarkers || FLength <= 0) return at;
+  for (const TMarker& m : FMarkers->Points())
+    if (const double d = std::abs(XOf(m.Time) - X); d <= best) {
+      best = d;
+      at = m.Time;
+      IsSpan = false;
+    }
+  if (std::isnan(at))
+    for (const TNamedSpan& s : FMarkers->Spans())
+      if (X >= XOf(s.From) - NearPixels && X <= XOf(s.To) + NearPixels) {
+        IsSpan = true;
+        return s.From;
+      }
+  return at;
+}
+
+void TTimeline::contextMenuEvent(QContextMenuEvent* Event) {
+  bool span = false;
+  const double at = MarkerAt(Event->pos().x(), span);
+  if (std::isnan(at) || !FMarkers) return;
+  QString name;
+  for (const TMarker& m : FMarkers->Points())
+    if (!span && m.Time == at) name = m.Name;
+  for (const TNamedSpan& s : FMarkers->Spans())
+    if (span && s.From == at) name = s.Name;
+  QMenu menu(this);
+  menu.addAction(span ? QStringLiteral("Rename the selection...")
+                      : QStringLiteral("Rename the marker..."));
+  QAction* remove = menu.addAction(span ? QStringLiteral("Remove the selection")
+                                        : QStringLiteral("Remove the marker"));
+  const QAction* chosen = menu.exec(Event->globalPos());
+  if (!chosen || !FMarkers) return;
+  if (chosen == remove) {
+    span ? FMarkers->RemoveSpan(at) : FMarkers->RemovePoint(at);
+    return;
+  }
+  bool ok = false;
+  const QString text = QInputDialog::getText(this, QStringLiteral("Marker"),
+                                             QStringLiteral("Name:"), QLineEdit::Normal, name, &ok);
+  if (ok && FMarkers) span ? FMarkers->RenameSpan(at, text) : FMarkers->RenamePoint(at, text);
+}
+
 void TTimeline::paintEvent(QPaintEvent* /*Event*/) {
   QPainter p(this);
   const QRectF bar = BarRect();
@@ -145,6 +218,25 @@ void TTimeline::paintEvent(QPaintEvent* /*Event*/) {
     p.fillRect(bar, QColor(50, 80, 130));
   p.fillRect(QRectF(bar.topLeft(), QPointF(XOf(FPosition), bar.bottom())).adjusted(0, 5, 0, -5),
              QColor(200, 200, 200));
+  if (FMarkers && FLength > 0) {
+    QFont small = font();
+    small.setPixelSize(10);
+    p.setFont(small);
+    for (const TNamedSpan& s : FMarkers->Spans()) {
+      const QRectF band(QPointF(XOf(s.From), bar.bottom() - 3), QPointF(XOf(s.To), bar.bottom()));
+      p.fillRect(band, SpanInk);
+      p.setPen(SpanInk);
+      p.drawText(QRectF(band.left(), bar.bottom() + 1, std::max(40.0, band.width()), BarTop - 1),
+                 Qt::AlignLeft | Qt::AlignTop, s.Name);
+    }
+    p.setPen(QPen(MarkerInk, 1));
+    for (const TMarker& m : FMarkers->Points()) {
+      const double x = XOf(m.Time);
+      p.drawLine(QPointF(x, bar.top() - 3), QPointF(x, bar.bottom()));
+      if (!m.Name.isEmpty())
+        p.drawText(QRectF(x + 2, 0, 120, BarTop - 2), Qt::AlignLeft | Qt::AlignBottom, m.Name);
+    }
+  }
   const double x = XOf(FPosition);
   p.setPen(QPen(QColor(230, 60, 60), 2));
   p.drawLine(QPointF(x, bar.top() - 4), QPointF(x, bar.bottom() + 4));

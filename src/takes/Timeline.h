@@ -2,7 +2,10 @@
 // The timeline of a recording being played: the position within its length,
 // a selection to loop, and the speed. Click or drag to seek there; drag with
 // Shift held to select. It only asks: the player answers by setting the
-// position.
+// position. The take's markers show as thin lines with their names above
+// the bar, its named selections as bands below it; a right click on one
+// offers to rename or remove it.
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -10,6 +13,8 @@ class QComboBox;
 class QLabel;
 
 namespace quenvis {
+
+class TTakeMarkers;
 
 class TTimeline : public QWidget {
   Q_OBJECT
@@ -43,6 +48,12 @@ class TTimeline : public QWidget {
   double XOf(double Seconds) const noexcept;
   QRectF BarRect() const;
 
+  // The markers drawn over the bar (none when null); not owned.
+  void SetMarkers(TTakeMarkers* Markers);
+  // The marker or named selection nearest X within a few pixels: its time
+  // (a selection's start), or NaN.
+  double MarkerAt(double X, bool& IsSpan) const noexcept;
+
  public slots:
   // Left/Right.
   void Step(double Seconds);
@@ -59,6 +70,8 @@ class TTimeline : public QWidget {
   void mousePressEvent(QMouseEvent* Event) override;
   void mouseMoveEvent(QMouseEvent* Event) override;
   void mouseReleaseEvent(QMouseEvent* Event) override;
+  void contextMenuEvent(QContextMenuEvent* Event) override;
+  bool eventFilter(QObject* Watched, QEvent* Event) override;
 
  private:
   void UpdateText();
@@ -72,6 +85,7 @@ class TTimeline : public QWidget {
   double FShownTenth = -1;
   QLabel* FTime;
   QComboBox* FSpeed;
+  QPointer<TTakeMarkers> FMarkers;
 };
 
 // "1:05.3": minutes, seconds and tenths.

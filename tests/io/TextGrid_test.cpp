@@ -1,8 +1,16 @@
 // TextGrids as Praat writes them, and as they arrive damaged.
 #include "io/TextGrid.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -180,6 +188,120 @@ TEST(TextGrid, ReadingNamesTheFile) {
   TTextGrid g;
   EXPECT_EQ(quenvis::ReadTextGrid("/nonexistent/a.TextGrid", g),
             "/nonexistent/a.TextGrid: No such file or directory");
+}
+
+// Praat's own long text, parsed and written again, comes out byte for byte.
+TEST(TextGridWriting, PraatsLongTextComesOutAsPraatWroteIt) {
+  TTextGrid g;
+  ASSERT_EQ(ParseTextGrid(Long, g), "");
+  EXPECT_EQ(quenvis::FormatTextGrid(g), Long);
+}
+
+TEST(TextGridWriting, IntervalTiersCoverTheGridWithoutGapsOrOverlaps) {
+  using quenvis::TInterval;
+  struct TCase {
+    const char* Name;
+    std::vector<TInterval> In;
+    std::vector<TInterval> Out;
+  };
+  const std::vector<TCase> cases = {
+      {"empty tier", {}, {{0, 4, ""}}},
+      {"gaps around", {{1, 2, "a"}}, {{0, 1, ""}, {1, 2, "a"}, {2, 4, ""}}},
+      {"gap between", {{0, 1, "a"}, {3, 4, "b"}}, {{0, 1, "a"}, {1, 3, ""}, {3, 4, "b"}}},
+      {"overlap moves the later start",
+       {{0, 2, "a"}, {1, 3, "b"}},
+       {{0, 2, "a"}, {2, 3, "b"}, {3, 4, ""}}},
+      {"no length left out", {{1, 1, "a"}, {2, 3, "b"}}, {{0, 2, ""}, {2, 3, "b"}, {3, 4, ""}}},
+      {"past the end cut", {{3, 9, "a"}, {5, 6, "b"}}, {{0, 3, ""}, {3, 4, "a"}}},
+  };
+  for (const TCase& c : cases) {
+    TTextGrid g;
+    g.End = 4;
+    g.Tiers.push_back({"selections", false, c.In});
+    TTextGrid back;
+    ASSERT_EQ(ParseTextGrid(quenvis::FormatTextGrid(g), back), "") << c.Name;
+    ASSERT_EQ(back.Tiers.size(), 1u) << c.Name;
+    const auto& items = back.Tiers[0].Items;
+    ASSERT_EQ(items.size(), c.Out.size()) << c.Name;
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      EXPECT_EQ(items[i].Start, c.Out[i].Start) << c.Name << " " << i;
+      EXPECT_EQ(items[i].End, c.Out[i].End) << c.Name << " " << i;
+      EXPECT_EQ(items[i].Text, c.Out[i].Text) << c.Name << " " << i;
+    }
+  }
+}
+
+std::vector<std::string> FilesIn(const std::string& Dir) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(Dir.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') names.emplace_back(e->d_name);
+    ::closedir(d);
+  }
+  return names;
+}
+
+std::string FileText(const std::string& Path) {
+  std::ifstream in(Path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(TextGridWriting, WrittenGridReadsBackAndReplacesTheOldOneWhole) {
+  char dir[] = "/tmp/quenvis-textgrid-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/take.TextGrid";
+  TTextGrid g;
+  g.End = 12.345678901234567;
+  // Times that need every digit, names with quotes, non-Latin text and a
+  // line break.
+  g.Tiers.push_back({"markers",
+                     true,
+                     {{0.1, 0.1, "breath"},
+                      {1.0 / 3, 1.0 / 3, "say \"ah\""},
+                      {7.25, 7.25, "тон\nвыше"},
+                      {9, 9, ""}}});
+  g.Tiers.push_back({"selections", false, {{2.5, 4.75, "phrase ə"}}});
+  ASSERT_EQ(quenvis::WriteTextGrid(path, g), "");
+  // scripts/textgrid-vs-praat.sh has Praat read the same grid.
+  if (const char* out = std::getenv("QUENVIS_TEXTGRID_OUT")) {
+    ASSERT_EQ(quenvis::WriteTextGrid(out, g), "");
+  }
+  TTextGrid back;
+  ASSERT_EQ(quenvis::ReadTextGrid(path, back), "");
+  EXPECT_EQ(back.End, g.End);
+  ASSERT_EQ(back.Tiers.size(), 2u);
+  EXPECT_TRUE(back.Tiers[0].Points);
+  EXPECT_EQ(back.Tiers[0].Name, "markers");
+  ASSERT_EQ(back.Tiers[0].Items.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(back.Tiers[0].Items[i].Start, g.Tiers[0].Items[i].Start);
+    EXPECT_EQ(back.Tiers[0].Items[i].Text, g.Tiers[0].Items[i].Text);
+  }
+  const quenvis::TTier* sel = back.IntervalTier("selections");
+  ASSERT_NE(sel, nullptr);
+  ASSERT_EQ(sel->Items.size(), 3u);
+  EXPECT_EQ(sel->Items[1].Text, "phrase ə");
+  EXPECT_EQ(sel->Items[2].End, g.End);
+
+  // A second write replaces the first and leaves no temporary file.
+  g.Tiers[0].Items.resize(1);
+  ASSERT_EQ(quenvis::WriteTextGrid(path, g), "");
+  EXPECT_EQ(FileText(path), quenvis::FormatTextGrid(g));
+  EXPECT_EQ(FilesIn(dir), std::vector<std::string>{"take.TextGrid"});
+
+  // A folder that went away: the reason, and nothing left behind.
+  const std::string gone = std::string(dir) + "/gone/take.TextGrid";
+  EXPECT_EQ(quenvis::WriteTextGrid(gone, g), gone + ": No such file or directory");
+  // A grid cannot replace a folder: the folder stays, no temporary is left.
+  const std::string folder = std::string(dir) + "/folder.TextGrid";
+  ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+  EXPECT_EQ(quenvis::WriteTextGrid(folder, g), folder + ": Is a directory");
+  EXPECT_EQ(FilesIn(dir).size(), 2u);
+  ::rmdir(folder.c_str());
+  ::unlink(path.c_str());
+  ::rmdir(dir);
 }
 
 }  // namespace
