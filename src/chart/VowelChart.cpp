@@ -26,7 +26,9 @@
 #include <cmath>
 
 #include "analysis/Common.h"
+#include "chart/ChartTools.h"
 #include "chart/SonogramView.h"
+#include "chartdraw/ChartSaver.h"
 #include "takes/TakeRecorder.h"
 #include "takes/Timeline.h"
 #include "chart/VoicePanel.h"
@@ -108,6 +110,9 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   bar->addWidget(FRecord);
   bar->addWidget(FOpen);
   bar->addWidget(FTakeSettings);
+  FTools = new TChartTools(this, FPlane, [this](const QString& Text) { FStatus->setText(Text); });
+  bar->addWidget(FTools->CompareButton());
+  bar->addWidget(FTools->TargetsButton());
   PlaceToolbar();
   setMinimumWidth(std::max(minimumWidth(), std::max(FRefsBox->minimumSizeHint().width(),
                                                     FTakesBox->minimumSizeHint().width()) +
@@ -292,19 +297,49 @@ QImage TVowelChart::Render() const {
   return FPlane->Render();
 }
 
-bool TVowelChart::SaveImage(const QString& Path) const { return Render().save(Path, "PNG"); }
+bool TVowelChart::SaveImage(const QString& Path) const {
+  if (!isVisible()) layout()->activate();
+  const QString caption = Caption();
+  return CChartSaver::Save(Path, QSizeF(FPlane->size()), FPlane->devicePixelRatioF(),
+                           caption, [&](QPainter& P) { FPlane->PaintAll(P, caption); })
+      .isEmpty();
+}
+
+QString TVowelChart::Caption() const {
+  if (FPlayingName.isEmpty())
+    return QStringLiteral("Live, ") +
+           QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+  // The time of the block shown last.
+  const double t = std::max(0.0, FNextTime - double(BlockFrames) / SampleRate);
+  const std::int32_t tenths = RoundToInt32(t * 10);
+  return FPlayingName + QStringLiteral(" at %1:%2.%3")
+                            .arg(tenths / 600)
+                            .arg(tenths / 10 % 60, 2, 10, QLatin1Char('0'))
+                            .arg(tenths % 10);
+}
 
 void TVowelChart::SaveWithDialog() {
+  // The folder of the last chart saved, else the takes' folder.
+  QSettings settings;
+  const QString folder = settings.value(QStringLiteral("chart/saveFolder"), FTakes->Folder()).toString();
   const QString suggested =
-      QStringLiteral("quenvis-chart-") +
+      folder + QStringLiteral("/quenvis-chart-") +
       QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
       QStringLiteral(".png");
-  const QString path = QFileDialog::getSaveFileName(
-      this, QStringLiteral("Save the chart"), suggested, QStringLiteral("PNG images (*.png)"));
+  const QString png = QStringLiteral("PNG images (*.png)"), svg = QStringLiteral("SVG drawings (*.svg)");
+  QString filter = png;
+  QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the chart"), suggested,
+                                              png + QStringLiteral(";;") + svg, &filter);
   if (path.isEmpty()) return;
+  // A name without its extension gets the chosen kind's.
+  if (QFileInfo(path).suffix().isEmpty())
+    path += filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
+  settings.setValue(QStringLiteral("chart/saveFolder"), QFileInfo(path).absolutePath());
   if (!SaveImage(path))
     QMessageBox::warning(this, QStringLiteral("Save the chart"),
                          QStringLiteral("Could not write ") + path);
+  else
+    FStatus->setText(QStringLiteral("Chart saved to ") + path);
 }
 
 void TVowelChart::PlaceToolbar() {
@@ -355,6 +390,7 @@ QString TVowelChart::Status() const { return FStatus->text(); }
 
 void TVowelChart::SetPlayingName(const QString& Name, bool EndsEarly) {
   const QString title = QStringLiteral("Quenvis vowel chart");
+  FPlayingName = Name;
   if (Name.isEmpty()) {
     setWindowTitle(title);
     return;
