@@ -110,7 +110,11 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   bar->addWidget(FRecord);
   bar->addWidget(FOpen);
   bar->addWidget(FTakeSettings);
-  FTools = new TChartTools(this, FPlane, [this](const QString& Text) { FStatus->setText(Text); });
+  // A long message may not fit beside the buttons: the whole of it shows on hover.
+  FTools = new TChartTools(this, FPlane, [this](const QString& Text) {
+    FStatus->setText(Text);
+    FStatus->setToolTip(Text);
+  });
   bar->addWidget(FTools->CompareButton());
   bar->addWidget(FTools->TargetsButton());
   PlaceToolbar();
