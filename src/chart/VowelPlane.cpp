@@ -65,11 +65,11 @@ void TVowelPlane::AddEstimate(const TVowelEstimate& Estimate) {
   // enough to repaint the background for.
   if (!FTargets.Empty() &&
       FTargets.Update(Estimate.Voiced, Estimate.F1, Estimate.F2, double(BlockFrames) / SampleRate))
-    Rebuild();
+    ComposeTargets();
 }
 
 void TVowelPlane::ClearTrail() {
-  if (FTargets.ResetHolds()) Rebuild();
+  if (FTargets.ResetHolds()) ComposeTargets();
   FTrail.fill({});
   FNewest = -1;
   FShown = {};
@@ -150,7 +150,10 @@ void TVowelPlane::ClearComparison() {
 
 void TVowelPlane::EditTargets(const std::function<void(CTargetVowels&)>& Edit) {
   Edit(FTargets);
-  Rebuild();
+  if (FBase.isNull())
+    Rebuild();
+  else
+    ComposeTargets();
   update(CChartOverlayPainter::NoteRect(size()).toAlignedRect());
 }
 
@@ -286,10 +289,30 @@ void TVowelPlane::Rebuild() {
   const qreal ratio = devicePixelRatioF();
   const QSizeF s(std::max(1, width()), std::max(1, height()));
   // Opaque, so that it is copied to the window rather than blended.
-  FBackground = QImage((s * ratio).toSize(), QImage::Format_RGB32);
-  FBackground.setDevicePixelRatio(ratio);
+  FBase = QImage((s * ratio).toSize(), QImage::Format_RGB32);
+  FBase.setDevicePixelRatio(ratio);
+  QPainter painter(&FBase);
+  FPainter.PaintBackground(painter, s);
+  if (!FComparison.Empty())
+    CChartOverlayPainter::PaintComparison(painter, FPainter.ScaleFor(s), FComparison.Points(),
+                                          FComparison.Clusters());
+  painter.end();
+  ComposeTargets();
+}
+
+void TVowelPlane::ComposeTargets() {
+  // The targets change as the voice fills their rings: they go over a copy
+  // of the rest, which a long comparison makes slow to paint.
+  if (FBackground.size() != FBase.size() ||
+      FBackground.devicePixelRatio() != FBase.devicePixelRatio())
+    FBackground = QImage(FBase.size(), QImage::Format_RGB32);
+  FBackground.setDevicePixelRatio(FBase.devicePixelRatio());
   QPainter painter(&FBackground);
-  PaintBase(painter, s);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.drawImage(QPointF(0, 0), FBase);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  CChartOverlayPainter::PaintTargets(painter, FPainter.ScaleFor(FBase.deviceIndependentSize()),
+                                     FTargets);
   update();
 }
 

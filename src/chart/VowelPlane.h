@@ -79,6 +79,7 @@ class TVowelPlane : public QWidget {
  private:
   // The background with the comparison and targets on it.
   void PaintBase(QPainter& Painter, const QSizeF& Size) const;
+  void ComposeTargets();
   struct TTrailPoint {
     bool Voiced = false;
     double F1 = 0, F2 = 0;
@@ -102,7 +103,10 @@ class TVowelPlane : public QWidget {
   int FNewest = -1;  // index of the newest entry, -1 when empty
   TVowelEstimate FShown;
   int FSinceReadout = 0;  // blocks since the readout last changed
-  QImage FBackground;  // made on resize and on a change of voice or references
+  // The references and the comparison, made on resize and on a change of
+  // voice, references or comparison; the background is it with the targets.
+  QImage FBase;
+  QImage FBackground;
   CComparison FComparison;
   std::vector<TReferenceVowel> FClusteredFor;  // the references the comparison was grouped by
   CTargetVowels FTargets;

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <iterator>
 #include <cctype>
 #include <map>
 
@@ -102,18 +103,17 @@ void CComparison::Cluster(const std::vector<TReferenceVowel>& References) {
   std::map<std::string, std::vector<TVowelPoint>> groups;
   for (const TMark& m : FMarks)
     if (groups.try_emplace(m.Label).second) order.push_back(m.Label);
-  // Rows and marks both run in time: one pass over each.
+  // An interval tier's stretches follow one another without overlapping:
+  // the one that may hold a row is the last to start at or before it.
   std::vector<TMark> marks = FMarks;
   std::stable_sort(marks.begin(), marks.end(),
                    [](const TMark& a, const TMark& b) { return a.Start < b.Start; });
-  for (const TFormantPoint& p : FRows)
-    for (const TMark& m : marks) {
-      if (m.Start > p.Time) break;
-      if (p.Time < m.End) {
-        groups[m.Label].push_back({p.F1, p.F2});
-        break;
-      }
-    }
+  for (const TFormantPoint& p : FRows) {
+    const auto after = std::upper_bound(marks.begin(), marks.end(), p.Time,
+                                        [](double t, const TMark& m) { return t < m.Start; });
+    if (after != marks.begin() && p.Time < std::prev(after)->End)
+      groups[std::prev(after)->Label].push_back({p.F1, p.F2});
+  }
   for (const std::string& label : order) {
     TCloudEllipse e;
     if (!FitCloudEllipse(groups[label], e)) continue;
