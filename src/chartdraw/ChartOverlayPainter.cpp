@@ -88,19 +88,31 @@ void CChartOverlayPainter::PaintComparison(QPainter& Painter, const CChartScale&
   const QFont font = SmallFont(13, true);
   const QFontMetricsF metrics(font);
   Painter.setFont(font);
+  // Outline, cross and label over a pale halo: a take's own dots pile up
+  // into a solid patch in the middle of a vowel.
+  const QColor line = ComparisonColour.darker(150);
+  const QPen halo(QColor(255, 255, 255, 200), 4.0);
   for (const TCloudEllipse& e : Clusters) {
-    Painter.setPen(QPen(ComparisonColour, 1.6));
+    const QPainterPath outline = CloudOutline(Scale, e, 1.0);
     Painter.setBrush(fill);
-    Painter.drawPath(CloudOutline(Scale, e, 1.0));
+    Painter.setPen(halo);
+    Painter.drawPath(outline);
+    Painter.setBrush(Qt::NoBrush);
+    Painter.setPen(QPen(line, 1.8));
+    Painter.drawPath(outline);
     // The mean: a cross, and the label beside it.
     const QPointF m = At(Scale, e.F1Bark, e.F2Bark);
-    Painter.setPen(QPen(ComparisonColour, 2));
-    Painter.drawLine(m - QPointF(5, 0), m + QPointF(5, 0));
-    Painter.drawLine(m - QPointF(0, 5), m + QPointF(0, 5));
+    for (const QPen& pen : {QPen(halo.color(), 4.5), QPen(line, 2.0)}) {
+      Painter.setPen(pen);
+      Painter.drawLine(m - QPointF(6, 0), m + QPointF(6, 0));
+      Painter.drawLine(m - QPointF(0, 6), m + QPointF(0, 6));
+    }
     const QString label = Label(e.Label);
-    Painter.drawText(QRectF(m.x() + 6, m.y() - metrics.height() - 2,
-                            metrics.horizontalAdvance(label) + 4, metrics.height() + 2),
-                     Qt::AlignLeft | Qt::AlignVCenter, label);
+    const QRectF box(m.x() + 7, m.y() - metrics.height() - 2, metrics.horizontalAdvance(label) + 4,
+                     metrics.height() + 2);
+    Painter.fillRect(box, QColor(255, 255, 255, 170));
+    Painter.setPen(line);
+    Painter.drawText(box, Qt::AlignLeft | Qt::AlignVCenter, label);
   }
   Painter.restore();
 }
