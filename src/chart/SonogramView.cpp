@@ -102,6 +102,11 @@ void TSpectrogramView::PlaceControls() {
   FNotes->move(FRange->geometry().right() + 10, (Top - FNotes->height()) / 2);
   FTarget->adjustSize();
   FTarget->move(FNotes->geometry().right() + 8, (Top - FTarget->height()) / 2);
+  // In a narrow window the F0 scale's title keeps its place: what does not
+  // fit before it is hidden.
+  const int room = width() - 70;
+  FTarget->setVisible(FTarget->geometry().right() < room);
+  FNotes->setVisible(FNotes->geometry().right() < room);
 }
 
 void TSpectrogramView::AddBlock(double Time, const double* Power, const TFormants& Formants) {
