@@ -2,8 +2,12 @@
 // placed, held and kept, and the chart saved as PNG and SVG.
 #include "chart/ChartTools.h"
 
+#include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -251,6 +255,49 @@ TEST(ChartTools, SavedChartsShowWhatTheWindowShows) {
   // A folder that is not there: no file, and saying so.
   EXPECT_FALSE(chart.SaveImage(dir.filePath("missing/chart.svg")));
   EXPECT_FALSE(QFile::exists(dir.filePath("missing/chart.svg")));
+}
+
+// Ctrl+S on the chart, with the dialog answered by Answer once it shows;
+// returns the folder the dialog opened in.
+QString SaveThroughTheDialog(TVowelChart& Chart, const QString& Answer) {
+  QString opened;
+  QTimer poll;
+  poll.setInterval(20);
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    poll.stop();
+    opened = dialog->directory().absolutePath();
+    dialog->selectFile(Answer);
+    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+  });
+  poll.start();
+  QApplication::setActiveWindow(&Chart);
+  QTest::keyClick(&Chart, Qt::Key_S, Qt::ControlModifier);
+  return opened;
+}
+
+TEST(ChartTools, TheSaveDialogRemembersItsFolder) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkpath("handouts"));
+  const QString handouts = QDir(dir.filePath("handouts")).absolutePath();
+  TVowelChart chart;
+  chart.resize(640, 900);
+  chart.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
+  chart.AddEstimate({true, 220, 700, 1200});
+  // A name without an extension is saved as the chosen type, PNG first.
+  SaveThroughTheDialog(chart, handouts + "/lesson");
+  ASSERT_TRUE(QFile::exists(handouts + "/lesson.png"));
+  EXPECT_FALSE(QImage(handouts + "/lesson.png").isNull());
+  EXPECT_TRUE(chart.Status().contains("lesson.png")) << chart.Status().toStdString();
+  // The next dialog starts there, in this window and in a new one.
+  EXPECT_EQ(SaveThroughTheDialog(chart, handouts + "/second.svg"), handouts);
+  EXPECT_TRUE(QFile::exists(handouts + "/second.svg"));
+  TVowelChart again;
+  again.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
+  EXPECT_EQ(SaveThroughTheDialog(again, handouts + "/third.png"), handouts);
 }
 
 }  // namespace
