@@ -496,7 +496,14 @@ void TVowelChart::dropEvent(QDropEvent* Event) {
   const QList<QUrl> urls = Event->mimeData()->urls();
   if (urls.isEmpty() || !urls.first().isLocalFile()) return;
   Event->acceptProposedAction();
-  emit openRequested(urls.first().toLocalFile());
+  // A table is no recording: it is a take to compare with.
+  const QString path = urls.first().toLocalFile();
+  if (path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) {
+    const QString error = FTools->CompareWith(path);
+    if (!error.isEmpty()) QMessageBox::warning(this, QStringLiteral("Compare"), error);
+    return;
+  }
+  emit openRequested(path);
 }
 
 }  // namespace quenvis
