@@ -322,12 +322,20 @@ QString TVowelChart::Caption() const {
                             .arg(tenths % 10);
 }
 
+QString TVowelChart::SaveFolder() const {
+  return QSettings().value(QStringLiteral("chart/saveFolder"), FTakes->Folder()).toString();
+}
+
+bool TVowelChart::SaveChart(const QString& Path) {
+  if (!SaveImage(Path)) return false;
+  QSettings().setValue(QStringLiteral("chart/saveFolder"), QFileInfo(Path).absolutePath());
+  FStatus->setText(QStringLiteral("Chart saved to ") + Path);
+  return true;
+}
+
 void TVowelChart::SaveWithDialog() {
-  // The folder of the last chart saved, else the takes' folder.
-  QSettings settings;
-  const QString folder = settings.value(QStringLiteral("chart/saveFolder"), FTakes->Folder()).toString();
   const QString suggested =
-      folder + QStringLiteral("/quenvis-chart-") +
+      SaveFolder() + QStringLiteral("/quenvis-chart-") +
       QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
       QStringLiteral(".png");
   const QString png = QStringLiteral("PNG images (*.png)"), svg = QStringLiteral("SVG drawings (*.svg)");
@@ -338,12 +346,9 @@ void TVowelChart::SaveWithDialog() {
   // A name without its extension gets the chosen kind's.
   if (QFileInfo(path).suffix().isEmpty())
     path += filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
-  settings.setValue(QStringLiteral("chart/saveFolder"), QFileInfo(path).absolutePath());
-  if (!SaveImage(path))
+  if (!SaveChart(path))
     QMessageBox::warning(this, QStringLiteral("Save the chart"),
                          QStringLiteral("Could not write ") + path);
-  else
-    FStatus->setText(QStringLiteral("Chart saved to ") + path);
 }
 
 void TVowelChart::PlaceToolbar() {

@@ -82,6 +82,12 @@ class TVowelChart : public QWidget {
   QImage Render() const;
   // PNG, or SVG for a name ending in .svg: the plane with its caption.
   bool SaveImage(const QString& Path) const;
+  // Ctrl+S after its dialog: saves as SaveImage does and, once saved,
+  // remembers the folder for the next dialog and says so.
+  bool SaveChart(const QString& Path);
+  // The folder the save dialog starts in: that of the last chart saved,
+  // else the takes' folder.
+  QString SaveFolder() const;
   // What a saved chart is captioned with: the take playing and its time,
   // or the time of a live chart.
   QString Caption() const;

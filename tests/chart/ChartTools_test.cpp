@@ -5,9 +5,11 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
+#include <QDropEvent>
 #include <QImage>
-#include <QTimer>
+#include <QMimeData>
+#include <QSignalSpy>
+#include <QUrl>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QXmlStreamReader>
@@ -257,27 +259,29 @@ TEST(ChartTools, SavedChartsShowWhatTheWindowShows) {
   EXPECT_FALSE(QFile::exists(dir.filePath("missing/chart.svg")));
 }
 
-// Ctrl+S on the chart, with the dialog answered by Answer once it shows;
-// returns the folder the dialog opened in.
-QString SaveThroughTheDialog(TVowelChart& Chart, const QString& Answer) {
-  QString opened;
-  QTimer poll;
-  poll.setInterval(20);
-  QObject::connect(&poll, &QTimer::timeout, [&] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (!dialog) return;
-    poll.stop();
-    opened = dialog->directory().absolutePath();
-    dialog->selectFile(Answer);
-    QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-  });
-  poll.start();
-  QApplication::setActiveWindow(&Chart);
-  QTest::keyClick(&Chart, Qt::Key_S, Qt::ControlModifier);
-  return opened;
+TEST(ChartTools, ADroppedTableIsComparedAndADroppedRecordingPlayed) {
+  QTemporaryDir dir;
+  Write(dir.filePath("take.formants.csv"), ThreeVowels());
+  TVowelChart chart;
+  QSignalSpy open(&chart, &TVowelChart::openRequested);
+  const auto drop = [&](const QString& Path) {
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(Path)});
+    // As a drag does it: the window takes the drag first, then the drop.
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&chart, &enter);
+    QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&chart, &event);
+  };
+  drop(dir.filePath("take.formants.csv"));
+  EXPECT_FALSE(chart.Plane()->Comparison().Empty());
+  EXPECT_EQ(open.count(), 0);
+  drop(dir.filePath("take.flac"));
+  ASSERT_EQ(open.count(), 1);
+  EXPECT_EQ(open.at(0).at(0).toString(), dir.filePath("take.flac"));
 }
 
-TEST(ChartTools, TheSaveDialogRemembersItsFolder) {
+TEST(ChartTools, TheSaveDialogStartsWhereTheLastChartWent) {
   QTemporaryDir dir;
   ASSERT_TRUE(QDir(dir.path()).mkpath("handouts"));
   const QString handouts = QDir(dir.filePath("handouts")).absolutePath();
@@ -286,18 +290,16 @@ TEST(ChartTools, TheSaveDialogRemembersItsFolder) {
   chart.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&chart));
   chart.AddEstimate({true, 220, 700, 1200});
-  // A name without an extension is saved as the chosen type, PNG first.
-  SaveThroughTheDialog(chart, handouts + "/lesson");
-  ASSERT_TRUE(QFile::exists(handouts + "/lesson.png"));
+  EXPECT_NE(chart.SaveFolder(), handouts);
+  ASSERT_TRUE(chart.SaveChart(handouts + "/lesson.png"));
   EXPECT_FALSE(QImage(handouts + "/lesson.png").isNull());
   EXPECT_TRUE(chart.Status().contains("lesson.png")) << chart.Status().toStdString();
-  // The next dialog starts there, in this window and in a new one.
-  EXPECT_EQ(SaveThroughTheDialog(chart, handouts + "/second.svg"), handouts);
-  EXPECT_TRUE(QFile::exists(handouts + "/second.svg"));
+  EXPECT_EQ(chart.SaveFolder(), handouts);
   TVowelChart again;
-  again.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&again));
-  EXPECT_EQ(SaveThroughTheDialog(again, handouts + "/third.png"), handouts);
+  EXPECT_EQ(again.SaveFolder(), handouts);
+  // A folder that is not there is not remembered.
+  EXPECT_FALSE(chart.SaveChart(dir.filePath("gone/chart.svg")));
+  EXPECT_EQ(chart.SaveFolder(), handouts);
 }
 
 }  // namespace
