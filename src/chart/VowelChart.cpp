@@ -194,8 +194,12 @@ void TVowelChart::AddBlock(const TChartBlock& Block) {
   // The measures look back over seconds: they take every block, paused or
   // not, whole as the formant estimator does, and start afresh where the
   // stream jumps (a recording sought).
-  if (Block.Time >= 0 && std::abs(Block.Time - FNextTime) > 0.5 * BlockFrames / SampleRate)
+  if (Block.Time >= 0 && std::abs(Block.Time - FNextTime) > 0.5 * BlockFrames / SampleRate) {
     FVoiceMeasures->Reset();
+    // Half a second inside a target means half a second of the take.
+    if (FPlane->Targets().Holding())
+      FPlane->EditTargets([](CTargetVowels& T) { T.ResetHolds(); });
+  }
   TVoice voice;
   if (Block.Samples) {
     FVoiceMeasures->Feed(Block.Samples, BlockFrames);

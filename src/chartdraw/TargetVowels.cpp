@@ -142,6 +142,12 @@ bool CTargetVowels::ResetHolds() noexcept {
   return changed;
 }
 
+bool CTargetVowels::Holding() const noexcept {
+  for (const THold& h : FHolds)
+    if (h.Inside > 0) return true;
+  return false;
+}
+
 std::string CTargetVowels::ToCsv() const {
   std::string text = "label,f1_hz,f2_hz,voice\n";
   for (const TReferenceVowel& t : FTargets) {

@@ -43,6 +43,8 @@ class CTargetVowels {
   bool Solid(std::size_t Index) const noexcept;
   // Every ring hollow again (a seek, a cleared trail).
   bool ResetHolds() noexcept;
+  // Whether any ring is filling or full.
+  bool Holding() const noexcept;
 
   // "label,f1_hz,f2_hz[,voice]" with a header line, as reference files are.
   std::string ToCsv() const;

@@ -182,6 +182,36 @@ TEST(ChartTools, TargetsArePlacedHeldRemovedAndKept) {
   EXPECT_TRUE(plane->Targets().Empty());
 }
 
+TEST(ChartTools, ASeekEmptiesTheRings) {
+  TVowelChart chart;
+  chart.SetVoice(EVoice::Woman);
+  chart.Tools().ClearTargets();
+  TVowelPlane* plane = chart.Plane();
+  plane->EditTargets([](CTargetVowels& T) { T.Add({"a", 850, 1220, std::nullopt}); });
+  const std::vector<double> power(FFTSize, 1.0);
+  double time = 0;
+  const auto block = [&](double Time) {
+    TChartBlock b;
+    b.Power = power.data();
+    b.Time = Time;
+    b.Formants.Voiced = true;
+    b.Formants.F0 = 220;
+    b.Formants.F = {850.0, 1220.0, 0.0};
+    chart.AddBlock(b);
+  };
+  const double step = double(BlockFrames) / SampleRate;
+  for (int i = 0; i < 12; ++i) block(time += step);
+  EXPECT_TRUE(plane->Targets().Solid(0));
+  // Played on, the ring stays full; sought elsewhere, it starts afresh.
+  block(time += step);
+  EXPECT_TRUE(plane->Targets().Solid(0));
+  block(time += 5);
+  EXPECT_FALSE(plane->Targets().Solid(0));
+  for (int i = 0; i < 11; ++i) block(time += step);
+  EXPECT_TRUE(plane->Targets().Solid(0));
+  chart.Tools().ClearTargets();
+}
+
 TEST(ChartTools, TargetsFromTheComparisonsMeans) {
   QTemporaryDir dir;
   Write(dir.filePath("take.formants.csv"), ThreeVowels());
