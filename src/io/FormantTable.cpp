@@ -43,6 +43,8 @@ std::string ReadFormantTable(const std::string& Path, TFormantTable& Table) {
   struct stat info {};
   if (::stat(Path.c_str(), &info) != 0) return std::string("cannot open: ") + std::strerror(errno);
   if (S_ISDIR(info.st_mode)) return "cannot open: it is a folder";
+  // A pipe or a device would hold the window up waiting, or never end.
+  if (!S_ISREG(info.st_mode)) return "cannot open: not a regular file";
   if (info.st_size > MaxFormantTableBytes) return "too large for a formants table";
   const std::unique_ptr<std::FILE, TFileCloser> file(std::fopen(Path.c_str(), "rb"));
   if (!file) return std::string("cannot open: ") + std::strerror(errno);

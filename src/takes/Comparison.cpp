@@ -26,9 +26,11 @@ std::string FileName(const std::string& Path) {
   return slash == std::string::npos ? Path : Path.substr(slash + 1);
 }
 
-bool Exists(const std::string& Path) {
+bool Exists(const std::string& Path, bool& Regular) {
   struct stat info {};
-  return ::stat(Path.c_str(), &info) == 0;
+  if (::stat(Path.c_str(), &info) != 0) return false;
+  Regular = S_ISREG(info.st_mode);
+  return true;
 }
 
 }  // namespace
@@ -63,9 +65,11 @@ std::string CComparison::Load(const std::string& Path) {
 
   std::vector<TMark> marks;
   std::string marksProblem;
-  if (Exists(files.TextGrid)) {
+  bool regular = false;
+  if (Exists(files.TextGrid, regular)) {
     TTextGrid grid;
-    error = ReadTextGrid(files.TextGrid, grid);
+    // A pipe of that name would hold the window up waiting for a writer.
+    error = regular ? ReadTextGrid(files.TextGrid, grid) : files.TextGrid + ": not a regular file";
     if (!error.empty()) {
       marksProblem = error;
     } else if (const TTier* tier = grid.IntervalTier(SelectionsTier)) {

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -122,6 +125,11 @@ TEST_F(FormantTableTest, FilesThatAreNoTableSaySo) {
   EXPECT_NE(ReadFormantTable((FDir / "missing.csv").string(), table).find("No such file"),
             std::string::npos);
   EXPECT_NE(ReadFormantTable(FDir.string(), table).find("folder"), std::string::npos);
+  // A pipe nobody writes to would never open: refused at once.
+  const std::string fifo = (FDir / "pipe.csv").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_NE(ReadFormantTable(fifo, table).find("not a regular file"), std::string::npos);
+  EXPECT_NE(ReadFormantTable("/dev/zero", table).find("not a regular file"), std::string::npos);
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -123,6 +125,15 @@ TEST_F(ComparisonTest, ABrokenTextGridFallsBackToReferencesAndSaysSo) {
   c.Cluster(References);
   EXPECT_EQ(c.Clusters().size(), 3u);
   EXPECT_NE(c.Summary().find("TextGrid not used"), std::string::npos) << c.Summary();
+}
+
+TEST_F(ComparisonTest, APipeForATextGridIsNotWaitedOn) {
+  Write("take.formants.csv", ThreeVowels());
+  ASSERT_EQ(::mkfifo((FDir / "take.TextGrid").c_str(), 0600), 0);
+  CComparison c;
+  ASSERT_EQ(c.Load((FDir / "take.flac").string()), "");
+  EXPECT_FALSE(c.ByMarks());
+  EXPECT_NE(c.Summary().find("not a regular file"), std::string::npos) << c.Summary();
 }
 
 TEST_F(ComparisonTest, AMissingOrBadTableLeavesTheComparisonAsItWas) {
