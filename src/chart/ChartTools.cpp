@@ -105,7 +105,10 @@ void TChartTools::ClearTargets() {
 QString TChartTools::LoadTargets(const QString& Path) {
   QFile file(Path);
   QString error;
-  if (!file.open(QIODevice::ReadOnly)) {
+  // A pipe would hold the window up waiting for a writer.
+  if (QFileInfo(Path).exists() && !QFileInfo(Path).isFile()) {
+    error = QStringLiteral("not a regular file");
+  } else if (!file.open(QIODevice::ReadOnly)) {
     error = file.errorString();
   } else {
     const QByteArray data = file.read(MaxReferenceBytes + 1);

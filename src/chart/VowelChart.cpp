@@ -259,7 +259,10 @@ QString TVowelChart::LoadReferences(const QString& Path) {
   QFile file(Path);
   QString error;
   std::vector<TReferenceVowel> set;
-  if (!file.open(QIODevice::ReadOnly)) {
+  // A pipe would hold the window up waiting for a writer.
+  if (QFileInfo(Path).exists() && !QFileInfo(Path).isFile()) {
+    error = QStringLiteral("not a regular file");
+  } else if (!file.open(QIODevice::ReadOnly)) {
     error = file.errorString();
   } else {
     const QByteArray data = file.read(MaxReferenceBytes + 1);

@@ -2,6 +2,8 @@
 // placed, held and kept, and the chart saved as PNG and SVG.
 #include "chart/ChartTools.h"
 
+#include <sys/stat.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -170,6 +172,13 @@ TEST(ChartTools, TargetsArePlacedHeldRemovedAndKept) {
   EXPECT_TRUE(chart.Tools().LoadTargets(dir.filePath("bad.csv")).contains("line 1"));
   EXPECT_EQ(plane->Targets().All().size(), 1u);
   EXPECT_FALSE(chart.Tools().SaveTargets(dir.filePath("no/such/dir/t.csv")).isEmpty());
+  // A pipe is refused at once rather than waited on, for targets and for
+  // reference vowels alike.
+  const QString pipe = dir.filePath("pipe.csv");
+  ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
+  EXPECT_TRUE(chart.Tools().LoadTargets(pipe).contains("not a regular file"));
+  EXPECT_EQ(plane->Targets().All().size(), 1u);
+  EXPECT_TRUE(chart.LoadReferences(pipe).contains("not a regular file"));
 
   // A new window has the targets of the last.
   {
