@@ -5,20 +5,26 @@
 # open for MINUTES (default 5). Reports the program's share of one core (from
 # /proc/PID/stat), the block rate the caption shows against the 21.53 blocks
 # per second that capture delivers, and the machine's load.
-#   cpu.sh [MINUTES] [--no-chart] [--record]
+#   cpu.sh [MINUTES] [--no-chart] [--record] [--compare TAKE] [--notes]
 #   --no-chart  without the chart window
 #   --record    also presses R in the chart (record a take) once capture runs
+#   --compare   shows TAKE (a recording or its .formants.csv) behind the trail
+#   --notes     note lines and a target pitch on the spectrogram
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
-minutes=5; chart=1; record=0
-for a in "$@"; do
-  case $a in
+minutes=5; chart=1; record=0; compare=; notes=0
+usage="usage: cpu.sh [MINUTES] [--no-chart] [--record] [--compare TAKE] [--notes]"
+while [ $# -gt 0 ]; do
+  case $1 in
   --no-chart) chart=0 ;;
   --record) record=1 ;;
-  *[!0-9.]*|'') echo "usage: cpu.sh [MINUTES] [--no-chart] [--record]" >&2; exit 2 ;;
-  *) minutes=$a ;;
+  --notes) notes=1 ;;
+  --compare) [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }; compare=$(readlink -f "$2"); shift ;;
+  *[!0-9.]*|'') echo "$usage" >&2; exit 2 ;;
+  *) minutes=$1 ;;
   esac
+  shift
 done
 app=${QUENVIS_BIN:-$top/build/quenvis}
 [ -x "$app" ] || { echo "cpu: $app is not built" >&2; exit 1; }
@@ -30,6 +36,11 @@ session_voice
 session_home
 args=()
 [ "$chart" = 1 ] && args+=(--chart)
+[ "$chart" = 1 ] && [ -n "$compare" ] && args+=(--compare "$compare")
+if [ "$notes" = 1 ]; then
+  mkdir -p "$HOME/.config/Quenvis"
+  printf '[chart]\nnoteGrid=true\ntargetNote=57\n' >>"$HOME/.config/Quenvis/Quenvis.conf"
+fi
 "$app" "${args[@]}" >"$work/app.log" 2>&1 &
 app_pid=$!
 wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Quenvis par' | head -n1)
@@ -68,11 +79,12 @@ t1=$(date +%s.%N); c1=$(cpu_ticks)
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 awk -v c0="$c0" -v c1="$c1" -v t0="$t0" -v t1="$t1" -v hz="$ticks" \
-    -v chart="$chart" -v record="$record" -v rates="${rates[*]:-}" \
+    -v chart="$chart" -v record="$record" -v compare="${compare:+yes}" -v rates="${rates[*]:-}" \
     -v lb="$load_before" -v la="$load_after" -v cores="$(nproc)" 'BEGIN {
   secs = t1 - t0
-  printf "cpu: %.2f %% of one core over %.0f s (chart %s, recording %s)\n",
-         100 * (c1 - c0) / hz / secs, secs, chart ? "open" : "closed", record ? "pressed" : "off"
+  printf "cpu: %.2f %% of one core over %.0f s (chart %s, recording %s, comparison %s)\n",
+         100 * (c1 - c0) / hz / secs, secs, chart ? "open" : "closed", record ? "pressed" : "off",
+         compare ? "shown" : "none"
   n = split(rates, r, " "); lo = 1e9; hi = 0; sum = 0
   for (i = 1; i <= n; i++) { sum += r[i]; if (r[i] < lo) lo = r[i]; if (r[i] > hi) hi = r[i] }
   if (n) printf "blocks: caption %.2f blocks/s on average (%d readings, %.2f to %.2f); capture delivers %.2f, about %.0f blocks in %.0f s\n",

@@ -5,15 +5,19 @@
 # screenshot of each window (the chart's beside the main one, "-chart" added).
 # Then records a take (R in the chart) with two named markers (M), starts
 # Quenvis again on that take and writes a screenshot of the chart playing it
-# ("-takes" added), its markers on the timeline and the spectrogram.
+# ("-takes" added), its markers on the timeline and the spectrogram, and one
+# of the chart playing it again compared with itself ("-compare" added): the
+# take's vowels, their means and spreads, behind its trail.
 #   demo.sh [SCREENSHOT]   (default: ./demo.png; the chart in ./demo-chart.png,
-#                           the take playing in ./demo-takes.png)
+#                           the take playing in ./demo-takes.png, compared in
+#                           ./demo-compare.png)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(dirname "$here")
 shot=$(readlink -f "${1:-demo.png}")
 chart_shot=${shot%.png}-chart.png
 takes_shot=${shot%.png}-takes.png
+compare_shot=${shot%.png}-compare.png
 app=${QUENVIS_BIN:-$top/build/quenvis}
 [ -x "$app" ] || { echo "demo: $app is not built" >&2; exit 1; }
 
@@ -80,4 +84,19 @@ sleep 0.3
 import -window "$chart" "$takes_shot"
 wid=$(xdotool search --onlyvisible --name '^Quenvis par' | head -n1)
 [ -n "$wid" ] && xdotool windowfocus "$wid" key ctrl+q >/dev/null 2>&1 || true
-echo "demo: screenshots written to $shot, $chart_shot and $takes_shot"
+wait "$app_pid" 2>/dev/null || true
+app_pid=
+
+echo "demo: playing $(basename "$take") compared with itself"
+"$app" --compare "$take" "$take" >>"$work/app.log" 2>&1 &
+app_pid=$!
+chart=$(timeout 20 xdotool search --sync --onlyvisible --name 'Quenvis vowel chart$' | head -n1)
+[ -n "$chart" ] || { echo "demo: the chart did not appear" >&2; cat "$work/app.log" >&2; exit 1; }
+sleep 2.5
+xdotool windowraise "$chart"
+sleep 0.3
+# The toolbar and the plane: what the comparison is about.
+import -window "$chart" -crop 800x600+0+0 +repage "$compare_shot"
+wid=$(xdotool search --onlyvisible --name '^Quenvis par' | head -n1)
+[ -n "$wid" ] && xdotool windowfocus "$wid" key ctrl+q >/dev/null 2>&1 || true
+echo "demo: screenshots written to $shot, $chart_shot, $takes_shot and $compare_shot"

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "app/UIQuenvis.h"
+#include "chart/ChartTools.h"
+#include "chart/VowelChart.h"
 
 namespace {
 
@@ -18,6 +20,8 @@ constexpr const char* Usage =
     "to capture).\n"
     "Options:\n"
     "  --chart        open the vowel chart as well\n"
+    "  --compare TAKE open the vowel chart showing the vowels of TAKE (a take's\n"
+    "                 recording or its .formants.csv) behind the trail\n"
     "  -h, --help     show this text\n"
     "  --version      show the version\n"
     "Qt's own options work too, for example -platform offscreen or -display :1.\n";
@@ -65,8 +69,20 @@ int main(int argc, char** argv) {
   // Qt has taken its own options out: what is left that is no option is a file.
   const QStringList arguments = QApplication::arguments();
   if (arguments.contains(QStringLiteral("--chart"))) form1->ShowChart();
+  const qsizetype compare = arguments.indexOf(QStringLiteral("--compare"));
+  if (compare > 0) {
+    form1->ShowChart();
+    const QString error = compare + 1 < arguments.size()
+                              ? form1->Chart->Tools().CompareWith(arguments[compare + 1])
+                              : QStringLiteral("--compare needs a take");
+    if (!error.isEmpty()) {
+      std::fprintf(stderr, "quenvis: %s\n", error.toLocal8Bit().constData());
+      delete form1;
+      return 1;
+    }
+  }
   for (qsizetype i = 1; i < arguments.size(); ++i) {
-    if (arguments[i].startsWith(u'-')) continue;
+    if (arguments[i].startsWith(u'-') || (compare > 0 && i == compare + 1)) continue;
     const QString error = form1->OpenRecording(arguments[i]);
     if (!error.isEmpty()) {
       std::fprintf(stderr, "quenvis: %s\n", error.toLocal8Bit().constData());

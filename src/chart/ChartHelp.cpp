@@ -25,7 +25,9 @@ const std::vector<TChartKey>& ChartKeys() {
       {QStringLiteral("C"), QStringLiteral("Clear the trail")},
       {QStringLiteral("Ctrl+O"), QStringLiteral("Play a recording")},
       {QStringLiteral("Ctrl+T"), QStringLiteral("The takes list: open, rename, note, trash")},
-      {QStringLiteral("Ctrl+S"), QStringLiteral("Save the chart as a PNG image")},
+      {QStringLiteral("Ctrl+S"),
+       QStringLiteral("Save the chart as shown (PNG or SVG), with the take's name and time")},
+      {QStringLiteral("Del"), QStringLiteral("Remove the target under the pointer")},
       {QStringLiteral("Ctrl+W"), QStringLiteral("Close the chart window")},
       {QStringLiteral("F1"), QStringLiteral("This list")},
       {QStringLiteral("Click or drag on the timeline"), QStringLiteral("Go there"), true},
@@ -34,7 +36,10 @@ const std::vector<TChartKey>& ChartKeys() {
        QStringLiteral("Rename or remove the marker or named selection"), true},
       {QStringLiteral("Click on the spectrogram"),
        QStringLiteral("Tell the time there; go there while a recording plays"), true},
-      {QStringLiteral("A file dropped on the window"), QStringLiteral("Play it"), true},
+      {QStringLiteral("Ctrl+click on the chart"), QStringLiteral("Add a target vowel there"), true},
+      {QStringLiteral("Right-click a target"), QStringLiteral("Remove it"), true},
+      {QStringLiteral("A file dropped on the window"),
+       QStringLiteral("Play it (a formants table: compare with it)"), true},
   };
   return keys;
 }

@@ -1,5 +1,6 @@
 #include "chart/SonogramView.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFont>
 #include <QFontMetricsF>
@@ -9,7 +10,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QSettings>
+
 #include "analysis/Common.h"
+#include "chartdraw/NoteGrid.h"
 
 namespace quenvis {
 
@@ -18,6 +22,9 @@ namespace {
 const QColor Paper(252, 252, 248);
 const QColor Ink(60, 60, 60);
 const QColor F0Ink(0, 120, 150);
+const QColor TargetInk(230, 130, 20);
+const QString NoteGridKey = QStringLiteral("chart/noteGrid");
+const QString TargetNoteKey = QStringLiteral("chart/targetNote");
 
 QFont AxisFont() {
   QFont font(QStringLiteral("DejaVu Sans"));
@@ -41,6 +48,67 @@ TSpectrogramView::TSpectrogramView(QWidget* Parent)
   FRange->setCurrentIndex(1);
   connect(FRange, &QComboBox::activated, this,
           [this](int Index) { SetTopHz(FRange->itemData(Index).toDouble()); });
+
+  FNotes = new QCheckBox(QStringLiteral("Notes"), this);
+  FNotes->setFocusPolicy(Qt::NoFocus);
+  FNotes->setToolTip(QStringLiteral("Note names as lines on the F0 scale"));
+  FTarget = new QComboBox(this);
+  FTarget->setFocusPolicy(Qt::NoFocus);
+  FTarget->setToolTip(QStringLiteral("A target pitch, drawn as an orange line"));
+  FTarget->addItem(QStringLiteral("No target pitch"), -1);
+  for (int m = LowestTarget; m <= HighestTarget; ++m)
+    FTarget->addItem(QStringLiteral("Target %1 (%2 Hz)")
+                         .arg(QString::fromStdString(NoteLabel(m)))
+                         .arg(RoundToInt32(NoteHz(m))),
+                     m);
+  const QSettings settings;
+  FNoteGrid = settings.value(NoteGridKey, false).toBool();
+  FNotes->setChecked(FNoteGrid);
+  SetTargetNote(settings.value(TargetNoteKey, -1).toInt());
+  connect(FNotes, &QCheckBox::toggled, this, [this](bool On) { SetNoteGrid(On); });
+  connect(FTarget, &QComboBox::activated, this,
+          [this](int Index) { SetTargetNote(FTarget->itemData(Index).toInt()); });
+}
+
+void TSpectrogramView::SetNoteGrid(bool Shown) {
+  FNotes->setChecked(Shown);
+  if (Shown == FNoteGrid) return;
+  FNoteGrid = Shown;
+  RememberNotes();
+  MakeAxes();
+  update();
+}
+
+void TSpectrogramView::SetTargetNote(int Midi) {
+  // Only the listed notes (a remembered value may be anything).
+  const int index = std::max(0, FTarget->findData(Midi));
+  FTarget->setCurrentIndex(index);
+  const int note = FTarget->itemData(index).toInt();
+  if (note == FTargetNote) return;
+  FTargetNote = note;
+  RememberNotes();
+  MakeAxes();
+  update();
+}
+
+void TSpectrogramView::RememberNotes() const {
+  QSettings settings;
+  settings.setValue(NoteGridKey, FNoteGrid);
+  settings.setValue(TargetNoteKey, FTargetNote);
+}
+
+void TSpectrogramView::PlaceControls() {
+  FRange->adjustSize();
+  FRange->move(Left, (Top - FRange->height()) / 2);
+  FNotes->adjustSize();
+  FNotes->move(FRange->geometry().right() + 10, (Top - FNotes->height()) / 2);
+  FTarget->adjustSize();
+  FTarget->move(FNotes->geometry().right() + 8, (Top - FTarget->height()) / 2);
+  // In a narrow window the F0 scale's title keeps its place: what does not
+  // fit before it is hidden.
+  const int room = width() - 70;
+  FTarget->setVisible(FTarget->geometry().right() < room);
+  FNotes->setVisible(FNotes->geometry().right() < room);
 }
 
 void TSpectrogramView::AddBlock(double Time, const double* Power, const TFormants& Formants) {
@@ -121,8 +189,7 @@ void TSpectrogramView::resizeEvent(QResizeEvent* Event) {
   QWidget::resizeEvent(Event);
   const QRect plot = PlotRect();
   FCore.Resize(plot.width(), plot.height());
-  FRange->adjustSize();
-  FRange->move(Left, (Top - FRange->height()) / 2);
+  PlaceControls();
   MakeAxes();
 }
 
@@ -154,19 +221,39 @@ void TSpectrogramView::MakeAxes() {
   p.drawText(QRectF(4, 2, Left - 8, Top - 4), Qt::AlignLeft | Qt::AlignVCenter,
              QStringLiteral("Hz"));
 
-  // F0 on its own scale, in the colour of its line.
+  // F0 on its own scale, in the colour of its line: in hertz, or as the
+  // notes whose lines cross the picture.
   p.setPen(F0Ink);
-  for (const double hz : {50.0, 100.0, 200.0, 400.0, 800.0}) {
-    const std::int32_t row = FCore.RowOfF0(hz);
-    if (row < 0) continue;
+  const auto label = [&](double Hz, const QString& Text) {
+    const std::int32_t row = FCore.RowOfF0(Hz);
+    if (row < 0) return;
     const double y = plot.top() + row + 0.5;
     p.drawLine(QPointF(plot.right() + 1, y), QPointF(plot.right() + 5, y));
     const double labelY = std::clamp(y - 8, double(plot.top()) - 4, plot.bottom() - 12.0);
     p.drawText(QRectF(plot.right() + 7, labelY, Right - 8, 16), Qt::AlignLeft | Qt::AlignVCenter,
-               QString::number(RoundToInt32(hz)));
+               Text);
+  };
+  FGridRows.clear();
+  if (FNoteGrid) {
+    const double perOctave = FCore.Height() / std::log2(CLiveSpectrogram::F0HighHz /
+                                                        CLiveSpectrogram::F0LowHz);
+    for (const TNoteLine& n :
+         quenvis::NoteGrid(CLiveSpectrogram::F0LowHz, CLiveSpectrogram::F0HighHz, perOctave)) {
+      const std::int32_t row = FCore.RowOfF0(n.Hz);
+      if (row >= 0) FGridRows.push_back({row, n.Octave});
+      if (!n.Label.empty()) label(n.Hz, QString::fromStdString(n.Label));
+    }
+  } else {
+    for (const double hz : {50.0, 100.0, 200.0, 400.0, 800.0})
+      label(hz, QString::number(RoundToInt32(hz)));
+  }
+  if (FTargetNote >= 0) {
+    p.setPen(TargetInk);
+    label(NoteHz(FTargetNote), QString::fromStdString(NoteLabel(FTargetNote)));
+    p.setPen(F0Ink);
   }
   p.drawText(QRectF(plot.right() - 80, 2, Right + 76, Top - 4), Qt::AlignRight | Qt::AlignVCenter,
-             QStringLiteral("F0 (Hz)"));
+             FNoteGrid ? QStringLiteral("F0 (note)") : QStringLiteral("F0 (Hz)"));
 
   // Seconds before the newest block, the newest at the right edge.
   p.setPen(Ink);
@@ -208,6 +295,27 @@ void TSpectrogramView::paintEvent(QPaintEvent* Event) {
   if (origin > 0)
     painter.drawImage(QRect(plot.left() + first, plot.top(), origin, ring.Height), view,
                       QRect(0, 0, origin, ring.Height));
+
+  // The note lines and the target pitch over the picture: across its whole
+  // width, so a scrolled picture keeps them where they are.
+  if (!FGridRows.empty() || FTargetNote >= 0) {
+    painter.save();
+    painter.setClipRegion(Event->region().intersected(plot));
+    for (const TGridRow& g : FGridRows) {
+      painter.setPen(QPen(QColor(255, 255, 255, g.Octave ? 110 : 45), 1));
+      const double y = plot.top() + g.Row + 0.5;
+      painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right() + 1, y));
+    }
+    if (FTargetNote >= 0) {
+      const std::int32_t row = FCore.RowOfF0(NoteHz(FTargetNote));
+      if (row >= 0) {
+        painter.setPen(QPen(TargetInk, 2));
+        const double y = plot.top() + row + 0.5;
+        painter.drawLine(QPointF(plot.left(), y), QPointF(plot.right() + 1, y));
+      }
+    }
+    painter.restore();
+  }
   if (FMarks.empty()) return;
   painter.setClipRect(plot);
   painter.setFont(AxisFont());

@@ -12,6 +12,7 @@
 #include "analysis/FormantTracker.h"
 #include "display/LiveSonogram.h"
 
+class QCheckBox;
 class QComboBox;
 
 namespace quenvis {
@@ -39,6 +40,14 @@ class TSpectrogramView : public QWidget {
   void SetPowerScale(double Scale, double Offset) noexcept { FCore.SetPowerScale(Scale, Offset); }
   void SetTopHz(double Hz);
   double TopHz() const noexcept { return FCore.TopHz(); }
+  // Note names as grid lines on F0's scale, and a target pitch line (a
+  // MIDI note number, or -1 for none). Both are remembered.
+  void SetNoteGrid(bool Shown);
+  bool NoteGrid() const noexcept { return FNoteGrid; }
+  void SetTargetNote(int Midi);
+  int TargetNote() const noexcept { return FTargetNote; }
+  // The notes offered as targets, as MIDI numbers: C2 to C6.
+  static constexpr int LowestTarget = 36, HighestTarget = 84;
 
   const CLiveSpectrogram& Core() const noexcept { return FCore; }
   // Where the picture lies in the widget.
@@ -64,9 +73,20 @@ class TSpectrogramView : public QWidget {
 
  private:
   void MakeAxes();
+  void PlaceControls();
+  void RememberNotes() const;
 
   CLiveSpectrogram FCore;
   QComboBox* FRange;
+  QCheckBox* FNotes;
+  QComboBox* FTarget;
+  bool FNoteGrid = false;
+  int FTargetNote = -1;
+  struct TGridRow {
+    int Row;
+    bool Octave;
+  };
+  std::vector<TGridRow> FGridRows;  // the note lines' rows of the picture, made with the axes
   QImage FAxes;  // everything but the picture, made on resize and on a new range
   std::vector<TSpectrogramMark> FMarks;
 };

@@ -28,8 +28,10 @@
 
 #include "analysis/Common.h"
 #include "chart/ChartHelp.h"
+#include "chart/ChartTools.h"
 #include "chart/MarkerControl.h"
 #include "chart/SonogramView.h"
+#include "chartdraw/ChartSaver.h"
 #include "takes/TakeRecorder.h"
 #include "takes/TakesList.h"
 #include "takes/Timeline.h"
@@ -122,6 +124,13 @@ TVowelChart::TVowelChart(QWidget* Parent) : QWidget(Parent, Qt::Window) {
   bar->addWidget(FRecord);
   bar->addWidget(FOpen);
   bar->addWidget(FTakeSettings);
+  // A long message may not fit beside the buttons: the whole of it shows on hover.
+  FTools = new TChartTools(this, FPlane, [this](const QString& Text) {
+    FStatus->setText(Text);
+    FStatus->setToolTip(Text);
+  });
+  bar->addWidget(FTools->CompareButton());
+  bar->addWidget(FTools->TargetsButton());
   bar->addWidget(help);
   connect(help, &QToolButton::clicked, this, &TVowelChart::ShowHelp);
   PlaceToolbar();
@@ -210,8 +219,12 @@ void TVowelChart::AddBlock(const TChartBlock& Block) {
   // The measures look back over seconds: they take every block, paused or
   // not, whole as the formant estimator does, and start afresh where the
   // stream jumps (a recording sought).
-  if (Block.Time >= 0 && std::abs(Block.Time - FNextTime) > 0.5 * BlockFrames / SampleRate)
+  if (Block.Time >= 0 && std::abs(Block.Time - FNextTime) > 0.5 * BlockFrames / SampleRate) {
     FVoiceMeasures->Reset();
+    // Half a second inside a target means half a second of the take.
+    if (FPlane->Targets().Holding())
+      FPlane->EditTargets([](CTargetVowels& T) { T.ResetHolds(); });
+  }
   TVoice voice;
   if (Block.Samples) {
     FVoiceMeasures->Feed(Block.Samples, BlockFrames);
@@ -272,7 +285,10 @@ QString TVowelChart::LoadReferences(const QString& Path) {
   QFile file(Path);
   QString error;
   std::vector<TReferenceVowel> set;
-  if (!file.open(QIODevice::ReadOnly)) {
+  // A pipe would hold the window up waiting for a writer.
+  if (QFileInfo(Path).exists() && !QFileInfo(Path).isFile()) {
+    error = QStringLiteral("not a regular file");
+  } else if (!file.open(QIODevice::ReadOnly)) {
     error = file.errorString();
   } else {
     const QByteArray data = file.read(MaxReferenceBytes + 1);
@@ -318,17 +334,52 @@ QImage TVowelChart::Render() const {
   return FPlane->Render();
 }
 
-bool TVowelChart::SaveImage(const QString& Path) const { return Render().save(Path, "PNG"); }
+bool TVowelChart::SaveImage(const QString& Path) const {
+  if (!isVisible()) layout()->activate();
+  const QString caption = Caption();
+  return CChartSaver::Save(Path, QSizeF(FPlane->size()), FPlane->devicePixelRatioF(),
+                           caption, [&](QPainter& P) { FPlane->PaintAll(P, caption); })
+      .isEmpty();
+}
+
+QString TVowelChart::Caption() const {
+  if (FPlayingName.isEmpty())
+    return QStringLiteral("Live, ") +
+           QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+  // The time of the block shown last.
+  const double t = std::max(0.0, FNextTime - double(BlockFrames) / SampleRate);
+  const std::int32_t tenths = RoundToInt32(t * 10);
+  return FPlayingName + QStringLiteral(" at %1:%2.%3")
+                            .arg(tenths / 600)
+                            .arg(tenths / 10 % 60, 2, 10, QLatin1Char('0'))
+                            .arg(tenths % 10);
+}
+
+QString TVowelChart::SaveFolder() const {
+  return QSettings().value(QStringLiteral("chart/saveFolder"), FTakes->Folder()).toString();
+}
+
+bool TVowelChart::SaveChart(const QString& Path) {
+  if (!SaveImage(Path)) return false;
+  QSettings().setValue(QStringLiteral("chart/saveFolder"), QFileInfo(Path).absolutePath());
+  FStatus->setText(QStringLiteral("Chart saved to ") + Path);
+  return true;
+}
 
 void TVowelChart::SaveWithDialog() {
   const QString suggested =
-      QStringLiteral("quenvis-chart-") +
+      SaveFolder() + QStringLiteral("/quenvis-chart-") +
       QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
       QStringLiteral(".png");
-  const QString path = QFileDialog::getSaveFileName(
-      this, QStringLiteral("Save the chart"), suggested, QStringLiteral("PNG images (*.png)"));
+  const QString png = QStringLiteral("PNG images (*.png)"), svg = QStringLiteral("SVG drawings (*.svg)");
+  QString filter = png;
+  QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Save the chart"), suggested,
+                                              png + QStringLiteral(";;") + svg, &filter);
   if (path.isEmpty()) return;
-  if (!SaveImage(path))
+  // A name without its extension gets the chosen kind's.
+  if (QFileInfo(path).suffix().isEmpty())
+    path += filter == svg ? QStringLiteral(".svg") : QStringLiteral(".png");
+  if (!SaveChart(path))
     QMessageBox::warning(this, QStringLiteral("Save the chart"),
                          QStringLiteral("Could not write ") + path);
 }
@@ -381,6 +432,7 @@ QString TVowelChart::Status() const { return FStatus->text(); }
 
 void TVowelChart::SetPlayingName(const QString& Name, bool EndsEarly) {
   const QString title = QStringLiteral("Quenvis vowel chart");
+  FPlayingName = Name;
   if (Name.isEmpty()) {
     setWindowTitle(title);
     return;
@@ -485,7 +537,14 @@ void TVowelChart::dropEvent(QDropEvent* Event) {
   const QList<QUrl> urls = Event->mimeData()->urls();
   if (urls.isEmpty() || !urls.first().isLocalFile()) return;
   Event->acceptProposedAction();
-  emit openRequested(urls.first().toLocalFile());
+  // A table is no recording: it is a take to compare with.
+  const QString path = urls.first().toLocalFile();
+  if (path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive)) {
+    const QString error = FTools->CompareWith(path);
+    if (!error.isEmpty()) QMessageBox::warning(this, QStringLiteral("Compare"), error);
+    return;
+  }
+  emit openRequested(path);
 }
 
 TTakesList& TVowelChart::ShowTakesList() {

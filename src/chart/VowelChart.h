@@ -25,6 +25,7 @@ class QToolButton;
 
 namespace quenvis {
 
+class TChartTools;
 class TMarkerControl;
 class TTakeRecorder;
 class TTakesList;
@@ -81,7 +82,19 @@ class TVowelChart : public QWidget {
 
   // The plane as the window shows it, at the screen's pixel density.
   QImage Render() const;
+  // PNG, or SVG for a name ending in .svg: the plane with its caption.
   bool SaveImage(const QString& Path) const;
+  // Ctrl+S after its dialog: saves as SaveImage does and, once saved,
+  // remembers the folder for the next dialog and says so.
+  bool SaveChart(const QString& Path);
+  // The folder the save dialog starts in: that of the last chart saved,
+  // else the takes' folder.
+  QString SaveFolder() const;
+  // What a saved chart is captioned with: the take playing and its time,
+  // or the time of a live chart.
+  QString Caption() const;
+  // Comparison and targets.
+  TChartTools& Tools() noexcept { return *FTools; }
   // The readout as shown (it follows the estimate every few blocks). Made
   // when painted: taking a block's estimate allocates nothing.
   QString Readout() const;
@@ -173,6 +186,8 @@ class TVowelChart : public QWidget {
   QWidget* FTakesBox;
   QGridLayout* FToolbar;
   bool FNarrowToolbar = false;  // a recording plays in the place of capture
+  TChartTools* FTools;
+  QString FPlayingName;
 };
 
 }  // namespace quenvis

@@ -1,8 +1,13 @@
 #include "chart/VowelPlane.h"
 
+#include <QCursor>
+#include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <cmath>
+
+#include "analysis/Common.h"
+#include "chartdraw/ChartOverlayPainter.h"
 
 namespace quenvis {
 
@@ -54,10 +59,17 @@ void TVowelPlane::AddEstimate(const TVowelEstimate& Estimate) {
     FShown = Estimate;
     FSinceReadout = 0;
     update(ReadoutRect());
+    if (!FTargets.Empty()) update(CChartOverlayPainter::NoteRect(size()).toAlignedRect());
   }
+  // Each estimate is one block; a ring that fills or empties is rare
+  // enough to repaint the background for.
+  if (!FTargets.Empty() &&
+      FTargets.Update(Estimate.Voiced, Estimate.F1, Estimate.F2, double(BlockFrames) / SampleRate))
+    ComposeTargets();
 }
 
 void TVowelPlane::ClearTrail() {
+  if (FTargets.ResetHolds()) ComposeTargets();
   FTrail.fill({});
   FNewest = -1;
   FShown = {};
@@ -97,15 +109,93 @@ QImage TVowelPlane::Render() const {
   return image;
 }
 
+void TVowelPlane::PaintBase(QPainter& Painter, const QSizeF& Size) const {
+  FPainter.PaintBackground(Painter, Size);
+  const CChartScale scale = FPainter.ScaleFor(Size);
+  if (!FComparison.Empty())
+    CChartOverlayPainter::PaintComparison(Painter, scale, FComparison.Points(),
+                                          FComparison.Clusters());
+  CChartOverlayPainter::PaintTargets(Painter, scale, FTargets);
+}
+
+void TVowelPlane::PaintAll(QPainter& Painter, const QString& Caption) const {
+  // Drawn afresh rather than from the cached picture: an SVG gets lines.
+  PaintBase(Painter, size());
+  PaintDots(Painter, FPainter.ScaleFor(size()), nullptr);
+  CVowelChartPainter::PaintReadout(
+      Painter, size(), ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2, FShown.Clipped),
+      CVowelChartPainter::ReadoutFont(size()));
+  CChartOverlayPainter::PaintNote(Painter, size(), TargetNote());
+  CChartOverlayPainter::PaintCaption(Painter, size(), Caption);
+}
+
+QString TVowelPlane::TargetNote() const {
+  return TargetDistanceText(FTargets, FShown.Voiced, FShown.F1, FShown.F2);
+}
+
+QString TVowelPlane::LoadComparison(const QString& Path) {
+  CComparison next;
+  const std::string error = next.Load(Path.toStdString());
+  if (!error.empty()) return QString::fromStdString(error);
+  FComparison = std::move(next);
+  FClusteredFor.clear();
+  Rebuild();
+  return {};
+}
+
+void TVowelPlane::ClearComparison() {
+  FComparison.Clear();
+  Rebuild();
+}
+
+void TVowelPlane::EditTargets(const std::function<void(CTargetVowels&)>& Edit) {
+  Edit(FTargets);
+  if (FBase.isNull())
+    Rebuild();
+  else
+    ComposeTargets();
+  update(CChartOverlayPainter::NoteRect(size()).toAlignedRect());
+}
+
+void TVowelPlane::RemoveTargetUnderPointer() {
+  if (FTargets.Empty()) return;
+  const CChartScale scale = FPainter.ScaleFor(size());
+  const QPointF at = mapFromGlobal(QCursor::pos());
+  const auto hit = FTargets.At(scale.F1AtY(at.y()), scale.F2AtX(at.x()));
+  EditTargets([&](CTargetVowels& T) { T.Remove(hit ? *hit : T.All().size() - 1); });
+  emit targetsEdited();
+}
+
+void TVowelPlane::mousePressEvent(QMouseEvent* Event) {
+  const CChartScale scale = FPainter.ScaleFor(size());
+  const QPointF at = Event->position();
+  const double f1 = scale.F1AtY(at.y()), f2 = scale.F2AtX(at.x());
+  if (Event->button() == Qt::LeftButton && (Event->modifiers() & Qt::ControlModifier) &&
+      scale.Contains(f1, f2)) {
+    EditTargets([&](CTargetVowels& T) { T.Add({"", f1, f2, std::nullopt}); });
+    emit targetsEdited();
+    return;
+  }
+  if (Event->button() == Qt::RightButton) {
+    if (const auto hit = FTargets.At(f1, f2)) {
+      EditTargets([&](CTargetVowels& T) { T.Remove(*hit); });
+      emit targetsEdited();
+      return;
+    }
+  }
+  QWidget::mousePressEvent(Event);
+}
+
 void TVowelPlane::Paint(QPainter& Painter, const QSizeF& Size) const {
   if (FBackground.isNull() || FBackground.deviceIndependentSize() != Size)
-    FPainter.PaintBackground(Painter, Size);
+    PaintBase(Painter, Size);
   else
     Painter.drawImage(QPointF(0, 0), FBackground);
   PaintDots(Painter, FPainter.ScaleFor(Size), nullptr);
   const QString text = ReadoutText(FShown.Voiced, FShown.F0, FShown.F1, FShown.F2, FShown.Clipped);
   CVowelChartPainter::PaintReadout(Painter, Size, text,
                                    CVowelChartPainter::ReadoutFont(Size));
+  CChartOverlayPainter::PaintNote(Painter, Size, TargetNote());
 }
 
 void TVowelPlane::PaintDots(QPainter& Painter, const CChartScale& Scale,
@@ -171,16 +261,58 @@ void TVowelPlane::paintEvent(QPaintEvent* Event) {
     }
     CVowelChartPainter::PaintReadout(painter, size(), text, FReadoutFont);
   }
+  if (!FTargets.Empty() && Event->region().intersects(
+                               CChartOverlayPainter::NoteRect(size()).toAlignedRect()))
+    CChartOverlayPainter::PaintNote(painter, size(), TargetNote());
 }
 
+namespace {
+
+bool SameReferences(const std::vector<TReferenceVowel>& A, const std::vector<TReferenceVowel>& B) {
+  if (A.size() != B.size()) return false;
+  for (std::size_t i = 0; i < A.size(); ++i)
+    if (A[i].Label != B[i].Label || A[i].F1 != B[i].F1 || A[i].F2 != B[i].F2) return false;
+  return true;
+}
+
+}  // namespace
+
 void TVowelPlane::Rebuild() {
+  // A new voice or reference set groups the comparison anew and shows its
+  // own targets.
+  FTargets.SetVoice(FPainter.Voice());
+  if (!FComparison.Empty() &&
+      (FClusteredFor.empty() || !SameReferences(FClusteredFor, FPainter.Shown()))) {
+    FComparison.Cluster(FPainter.Shown());
+    FClusteredFor = FPainter.Shown();
+  }
   const qreal ratio = devicePixelRatioF();
   const QSizeF s(std::max(1, width()), std::max(1, height()));
   // Opaque, so that it is copied to the window rather than blended.
-  FBackground = QImage((s * ratio).toSize(), QImage::Format_RGB32);
-  FBackground.setDevicePixelRatio(ratio);
-  QPainter painter(&FBackground);
+  FBase = QImage((s * ratio).toSize(), QImage::Format_RGB32);
+  FBase.setDevicePixelRatio(ratio);
+  QPainter painter(&FBase);
   FPainter.PaintBackground(painter, s);
+  if (!FComparison.Empty())
+    CChartOverlayPainter::PaintComparison(painter, FPainter.ScaleFor(s), FComparison.Points(),
+                                          FComparison.Clusters());
+  painter.end();
+  ComposeTargets();
+}
+
+void TVowelPlane::ComposeTargets() {
+  // The targets change as the voice fills their rings: they go over a copy
+  // of the rest, which a long comparison makes slow to paint.
+  if (FBackground.size() != FBase.size() ||
+      FBackground.devicePixelRatio() != FBase.devicePixelRatio())
+    FBackground = QImage(FBase.size(), QImage::Format_RGB32);
+  FBackground.setDevicePixelRatio(FBase.devicePixelRatio());
+  QPainter painter(&FBackground);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.drawImage(QPointF(0, 0), FBase);
+  painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+  CChartOverlayPainter::PaintTargets(painter, FPainter.ScaleFor(FBase.deviceIndependentSize()),
+                                     FTargets);
   update();
 }
 

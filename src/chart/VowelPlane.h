@@ -7,8 +7,11 @@
 #include <QImage>
 #include <QWidget>
 #include <array>
+#include <functional>
 
+#include "chartdraw/TargetVowels.h"
 #include "chartdraw/VowelChartPainter.h"
+#include "takes/Comparison.h"
 
 namespace quenvis {
 
@@ -45,12 +48,38 @@ class TVowelPlane : public QWidget {
 
   // The plane as shown, at the screen's pixel density.
   QImage Render() const;
+  // Everything the plane shows, with a caption (the take and the time) in
+  // its top left corner: for saving.
+  void PaintAll(QPainter& Painter, const QString& Caption) const;
+
+  // A take shown behind the trail. Load returns an empty string or why the
+  // take cannot be shown (the plane then stays as it was).
+  QString LoadComparison(const QString& Path);
+  void ClearComparison();
+  const CComparison& Comparison() const noexcept { return FComparison; }
+
+  // Target vowels: Ctrl+click adds one, a right click on one removes it.
+  const CTargetVowels& Targets() const noexcept { return FTargets; }
+  // Edits the targets and shows them.
+  void EditTargets(const std::function<void(CTargetVowels&)>& Edit);
+  // The target under the pointer, else the newest, goes.
+  void RemoveTargetUnderPointer();
+  // The distance from the shown estimate to the nearest target.
+  QString TargetNote() const;
+
+ signals:
+  // The user added or removed targets on the plane.
+  void targetsEdited();
 
  protected:
   void paintEvent(QPaintEvent* Event) override;
   void resizeEvent(QResizeEvent* Event) override;
+  void mousePressEvent(QMouseEvent* Event) override;
 
  private:
+  // The background with the comparison and targets on it.
+  void PaintBase(QPainter& Painter, const QSizeF& Size) const;
+  void ComposeTargets();
   struct TTrailPoint {
     bool Voiced = false;
     double F1 = 0, F2 = 0;
@@ -74,7 +103,13 @@ class TVowelPlane : public QWidget {
   int FNewest = -1;  // index of the newest entry, -1 when empty
   TVowelEstimate FShown;
   int FSinceReadout = 0;  // blocks since the readout last changed
-  QImage FBackground;  // made on resize and on a change of voice or references
+  // The references and the comparison, made on resize and on a change of
+  // voice, references or comparison; the background is it with the targets.
+  QImage FBase;
+  QImage FBackground;
+  CComparison FComparison;
+  std::vector<TReferenceVowel> FClusteredFor;  // the references the comparison was grouped by
+  CTargetVowels FTargets;
 };
 
 }  // namespace quenvis
