@@ -10,6 +10,9 @@ namespace quenvis {
 
 class CFormantTrack {
  public:
+  // Hz; a resonance this wide may be two merged by the fit.
+  static constexpr double Broad = 350;
+
   void Reset() noexcept;
   // Picks F1..F3 among the resonances (0 where none fits); with KnownF1 > 0
   // F1 is that value (with KnownB1) and only resonances clear above it count.

@@ -51,6 +51,9 @@ constexpr double ClearHighWeight = 0.5;
 const double Quiet = std::pow(10.0, -28.0 / 20);
 const double FadePerBlock = std::log(10.0) / 20 * 1.0 * CFormantTracker::BlockFrames /
                             CFormantTracker::SampleRate;
+// The waveform fit's formants are trusted less than the harmonics': its
+// poles may sit on a strong harmonic, or on noise.
+constexpr double WaveformTrust = 0.6;
 // Clipping spreads the harmonics; the spectra reach this far back.
 constexpr int ClipReach = 2 * (SpecFrame + CFormantTracker::FrameStep);
 
@@ -155,9 +158,13 @@ TFormants CFormantTracker::Analyse() noexcept {
   const double* latest = FRate2.data() + FRate2.size() - SpecFrame;
   FSpectrum.Compute(latest);
   double level = 0;
-  double f0 = FPitch.Estimate(FRate4.data(), FSpectrum, level, blocks);
+  double f0 = FPitch.Estimate(FRate4.data() + (Rate4Len - CPitchEstimator::Span), FSpectrum,
+                              level, blocks);
   FSpeechLevel *= std::exp(-FadePerBlock * blocks);
-  if (f0 > 0 && level < Quiet * FSpeechLevel) f0 = 0;
+  if (f0 > 0 && level < Quiet * FSpeechLevel) {
+    f0 = 0;
+    out.Blank = EBlank::Quiet;
+  }
   if (f0 > 0) FSpeechLevel = std::max(FSpeechLevel, level);
   const double ceiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0, blocks);
   if (f0 <= 0) {
@@ -172,6 +179,34 @@ TFormants CFormantTracker::Analyse() noexcept {
 }
 
 void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
+  const CFormantTrack before = FTrack;
+  double clearance = 0;
+  HarmonicFormants(Ceiling, Out, clearance);
+  if (Out.Blank != EBlank::None && !Out.Clipped) WaveformFormants(Ceiling, before, clearance, Out);
+}
+
+void CFormantTracker::WaveformFormants(double Ceiling, const CFormantTrack& Before,
+                                       double Clearance, TFormants& Out) noexcept {
+  // Five formants expected below the ceiling, so as many pole pairs in the
+  // fit's band as fall below its edge, and one for the source's tilt.
+  const double pairs = std::nearbyint(5 * CWaveformFit::Rate / 2 / Ceiling);
+  const int order = 2 * static_cast<int>(std::clamp(pairs, 4.0, 7.0));
+  TResonances roots;
+  const double* centred = FRate4.data() + (Rate4Len - WaveCentre - CWaveformFit::Window / 2);
+  if (!FWave.Fit(centred, order, roots)) return;
+  CFormantTrack trial = Before;
+  std::array<double, 3> f{}, b{};
+  trial.Assign(roots, 0, 0, f, b);
+  if (!(f[0] > 0 && f[1] > 0)) return;
+  FTrack = trial;
+  Out.F = f;
+  Out.B = b;
+  Out.Fallback = true;
+  Out.Confidence = WaveformTrust * Confidence(Out, Clearance, false);
+}
+
+void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,
+                                       double& Clearance) noexcept {
   // Two spectra, the latest and one 11.6 ms earlier: their harmonic powers,
   // taken one by one, are averaged, which steadies them in noise without
   // blurring them through vibrato as one averaged spectrum would.
@@ -180,6 +215,7 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   if (refined >= CPitchEstimator::MinF0 && refined <= CPitchEstimator::MaxF0) Out.F0 = refined;
   if (FClipAge < ClipReach) {  // the pitch stands, but clipping hides the envelope
     Out.Clipped = true;
+    Out.Blank = EBlank::Clipped;
     return;
   }
   FSpectrum.Compute(FRate2.data() + FRate2.size() - SpecFrame - FrameStep);
@@ -203,9 +239,12 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
              FNow.Power[m] >= 1e-6 * strongest;
     clearance += FNow.Weight[m];
   }
+  Out.Blank = EBlank::FewHarmonics;
+  if (count > 0) Clearance = clearance / count;
   if (count < MinHarmonics || clear < 3) return;
   clearance /= count;
 
+  Out.Blank = EBlank::NoModel;
   TResonances roots;
   double f1 = 0;
   if (Out.F0 > HighVoice || (Out.F0 > NoisyHighVoice && clearance < NoisyClearance)) {
@@ -226,6 +265,21 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   }
   FTrack.Assign(roots, f1, f1 > 0 ? NominalB1 : 0.0, Out.F, Out.B);
   Out.Confidence = Confidence(Out, clearance, f1 > 0);
+  Out.Blank = BlankCause(roots, Out);
+}
+
+EBlank CFormantTracker::BlankCause(const TResonances& Roots, const TFormants& Out) noexcept {
+  if (Out.F[0] > 0 && Out.F[1] > 0) return EBlank::None;
+  int below = 0;
+  bool broad = false;
+  for (int r = 0; r < Roots.Count; ++r) {
+    const double f = Roots.Freq[static_cast<std::size_t>(r)];
+    below += f < 3500;
+    broad = broad || (Roots.Band[static_cast<std::size_t>(r)] > CFormantTrack::Broad && f < 3500 &&
+                      f != Out.F[0] && f != Out.F[1] && f != Out.F[2]);
+  }
+  if (below < 2) return EBlank::Merged;
+  return broad ? EBlank::Broad : EBlank::Unassigned;
 }
 
 double CFormantTracker::Confidence(const TFormants& Out, double Clearance,
