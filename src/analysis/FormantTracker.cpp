@@ -54,6 +54,10 @@ const double FadePerBlock = std::log(10.0) / 20 * 1.0 * CFormantTracker::BlockFr
 // The waveform fit's formants are trusted less than the harmonics': its
 // poles may sit on a strong harmonic, or on noise.
 constexpr double WaveformTrust = 0.6;
+// The waveform's F3 this close (a share) to the harmonics' F2 is the same
+// resonance; its F2 below it, this narrow (Hz), is one the harmonics missed.
+constexpr double SameFormant = 0.08, SharpF2 = 300;
+constexpr double SharpestFormant = 15;  // Hz
 // Clipping spreads the harmonics; the spectra reach this far back.
 constexpr int ClipReach = 2 * (SpecFrame + CFormantTracker::FrameStep);
 
@@ -69,6 +73,7 @@ void CFormantTracker::Reset() noexcept {
   FRate2.fill(0);
   FRate4.fill(0);
   FClipAge = 1 << 20;
+  FRailAge = 1 << 20;
   FFed = 0;
   FPitch.Reset();
   FTrack.Reset();
@@ -134,6 +139,9 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   // redrawn are.
   const int railed = Unclip(tail, Frames);
   FClipAge = railed > Frames / 20 ? 0 : std::min(FClipAge + Frames, 1 << 20);
+  const bool anyRailed =
+      std::any_of(FRailed.begin() + tail, FRailed.begin() + tail + Frames, [](auto r) { return r != 0; });
+  FRailAge = anyRailed ? 0 : std::min(FRailAge + Frames, 1 << 20);
   FFed = std::min(FFed + Frames, 1 << 20);
 
   // 44 100 -> 22 050 Hz, keeping the next filter's tail.
@@ -182,11 +190,11 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   const CFormantTrack before = FTrack;
   double clearance = 0;
   HarmonicFormants(Ceiling, Out, clearance);
-  if (Out.Blank != EBlank::None && !Out.Clipped) WaveformFormants(Ceiling, before, clearance, Out);
-}
+  // A redrawn peak keeps the harmonics' levels but not the waveform's ring;
+  // a voice above HighVoice puts the waveform's poles on its harmonics.
+  if (Out.Clipped || FRailAge < SpanFrames || Out.F0 > HighVoice) return;
 
-void CFormantTracker::WaveformFormants(double Ceiling, const CFormantTrack& Before,
-                                       double Clearance, TFormants& Out) noexcept {
+  // The waveform's resonances, assigned as the tracks stood before.
   // Five formants expected below the ceiling, so as many pole pairs in the
   // fit's band as fall below its edge, and one for the source's tilt.
   const double pairs = std::nearbyint(5 * CWaveformFit::Rate / 2 / Ceiling);
@@ -194,15 +202,23 @@ void CFormantTracker::WaveformFormants(double Ceiling, const CFormantTrack& Befo
   TResonances roots;
   const double* centred = FRate4.data() + (Rate4Len - WaveCentre - CWaveformFit::Window / 2);
   if (!FWave.Fit(centred, order, roots)) return;
-  CFormantTrack trial = Before;
+  CFormantTrack trial = before;
   std::array<double, 3> f{}, b{};
   trial.Assign(roots, 0, 0, f, b);
   if (!(f[0] > 0 && f[1] > 0)) return;
+  // A tone rings on one pole near the unit circle: no vocal tract is that sharp.
+  if (b[0] < SharpestFormant || b[1] < SharpestFormant) return;
+  bool take = Out.Blank != EBlank::None;
+  // The harmonics' F2 is the waveform's F3, with a sharp F2 below it: the
+  // harmonics' fit merged or lost F2, and F3 stood in for it.
+  if (!take)
+    take = f[2] > 0 && std::abs(f[2] - Out.F[1]) <= SameFormant * Out.F[1] && b[1] <= SharpF2;
+  if (!take) return;
   FTrack = trial;
   Out.F = f;
   Out.B = b;
   Out.Fallback = true;
-  Out.Confidence = WaveformTrust * Confidence(Out, Clearance, false);
+  Out.Confidence = WaveformTrust * Confidence(Out, clearance, false);
 }
 
 void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,

@@ -120,10 +120,6 @@ class CFormantTracker {
   void Formants(double Ceiling, TFormants& Out) noexcept;
   // The harmonics' formants; Clearance gets their mean weight.
   void HarmonicFormants(double Ceiling, TFormants& Out, double& Clearance) noexcept;
-  // Where the harmonics left F1 or F2 blank, the waveform fit's resonances
-  // assigned by the tracks as they were before (Before), if they give both.
-  void WaveformFormants(double Ceiling, const CFormantTrack& Before, double Clearance,
-                        TFormants& Out) noexcept;
   double Confidence(const TFormants& Out, double Clearance, bool Inferred) const noexcept;
   static EBlank BlankCause(const TResonances& Roots, const TFormants& Out) noexcept;
   // Redraws the clipped peaks among the Frames of FIn from From (FRailed
@@ -139,6 +135,7 @@ class CFormantTracker {
   std::array<double, Rate2Len + HalfbandTaps - 1> FRate2{};
   std::array<double, Rate4Len> FRate4{};
   int FClipAge = 1 << 20;  // input frames since the last clipped stretch
+  int FRailAge = 1 << 20;  // input frames since the last frame at the rails
   int FFed = 0;            // input frames since the previous analysis
   double FSpeechLevel = 0;  // RMS of the loudest voiced analysis lately, faded
   std::array<std::uint8_t, HalfbandTaps - 1 + BlockFrames> FRailed{};  // as FIn
