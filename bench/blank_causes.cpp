@@ -26,6 +26,7 @@ const char* Name(quenvis::EBlank B) {
     case EBlank::Merged: return "merged";
     case EBlank::Broad: return "broad";
     case EBlank::Unassigned: return "unassigned";
+    case EBlank::Corrected: return "corrected";
   }
   return "?";
 }

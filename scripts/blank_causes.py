@@ -16,7 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from speech_reference import nearest_row, read_reference  # noqa: E402
 
 CAUSES = ["none", "aperiodic", "quiet", "clipped", "few_harmonics", "no_model", "merged", "broad",
-          "unassigned"]
+          "unassigned", "corrected"]
 
 
 def read_rows(path):

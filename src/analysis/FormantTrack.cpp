@@ -37,6 +37,11 @@ void CFormantTrack::Reset() noexcept {
   FDisagree = 0;
 }
 
+double CFormantTrack::Recent(int I) const noexcept {
+  const auto i = static_cast<std::size_t>(I);
+  return I >= 0 && I < 3 && FAge[i] <= Remembered ? FLast[i] : 0.0;
+}
+
 void CFormantTrack::Skip() noexcept {
   for (int& a : FAge) ++a;
 }
@@ -112,10 +117,15 @@ void CFormantTrack::Assign(const TResonances& Roots, double KnownF1, double Know
     F[0] = KnownF1;
     B[0] = KnownB1;
   }
+  Follow(F, B);
+}
+
+void CFormantTrack::Follow(const std::array<double, 3>& F, const std::array<double, 3>& B,
+                           bool EvenBroad) noexcept {
   for (std::size_t i = 0; i < 3; ++i) {
     // A broad resonance is often two merged by the fit: it is reported, but
     // the track keeps following the last sharp one.
-    if (F[i] > 0 && B[i] <= CFormantTrack::Broad) {
+    if (F[i] > 0 && (EvenBroad || B[i] <= CFormantTrack::Broad)) {
       FLast[i] = F[i];
       FAge[i] = 0;
     } else {

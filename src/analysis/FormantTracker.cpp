@@ -54,10 +54,13 @@ const double FadePerBlock = std::log(10.0) / 20 * 1.0 * CFormantTracker::BlockFr
 // The waveform fit's formants are trusted less than the harmonics': its
 // poles may sit on a strong harmonic, or on noise.
 constexpr double WaveformTrust = 0.6;
-// The waveform's F3 this close (a share) to the harmonics' F2 is the same
-// resonance; its F2 below it, this narrow (Hz), is one the harmonics missed.
-constexpr double SameFormant = 0.08, SharpF2 = 300;
-constexpr double SharpestFormant = 15;  // Hz
+// A resonance of the waveform this close (a share) to the harmonics' F2 is
+// the same one.
+constexpr double SameFormant = 0.08;
+// Hz: F2 lies this far above F1 and no lower than LowestF2; between two
+// analyses 10 ms apart it moves less than SteadyF2; a tone's pole is
+// sharper than SharpestFormant.
+constexpr double MinF2Gap = 150, LowestF2 = 550, SteadyF2 = 200, SharpestFormant = 3;
 // Clipping spreads the harmonics; the spectra reach this far back.
 constexpr int ClipReach = 2 * (SpecFrame + CFormantTracker::FrameStep);
 
@@ -176,12 +179,17 @@ TFormants CFormantTracker::Analyse() noexcept {
   if (f0 > 0) FSpeechLevel = std::max(FSpeechLevel, level);
   const double ceiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0, blocks);
   if (f0 <= 0) {
+    FPrevF2 = 0;
+    FPrevCorrected = false;
     FTrack.Skip();
     return out;
   }
   out.Voiced = true;
   out.F0 = f0;
   Formants(ceiling, out);
+  FPrevF2 = out.F[1];
+  FPrevF3 = out.F[2];
+  FPrevCorrected = out.Blank == EBlank::Corrected;
   if (out.F == std::array<double, 3>{}) FTrack.Skip();
   return out;
 }
@@ -190,35 +198,96 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   const CFormantTrack before = FTrack;
   double clearance = 0;
   HarmonicFormants(Ceiling, Out, clearance);
-  // A redrawn peak keeps the harmonics' levels but not the waveform's ring;
-  // a voice above HighVoice puts the waveform's poles on its harmonics.
-  if (Out.Clipped || FRailAge < SpanFrames || Out.F0 > HighVoice) return;
+  // A redrawn peak keeps the harmonics' levels but not the waveform's ring.
+  if (Out.Clipped || FRailAge < SpanFrames) return;
+  const bool nothing = Out.Blank == EBlank::FewHarmonics || Out.Blank == EBlank::NoModel;
+  // A voice above HighVoice draws the waveform's poles to its harmonics:
+  // there the waveform only speaks where the harmonics say nothing.
+  if (Out.F0 > HighVoice && !nothing) return;
 
-  // The waveform's resonances, assigned as the tracks stood before.
   // Five formants expected below the ceiling, so as many pole pairs in the
   // fit's band as fall below its edge, and one for the source's tilt.
   const double pairs = std::nearbyint(5 * CWaveformFit::Rate / 2 / Ceiling);
   const int order = 2 * static_cast<int>(std::clamp(pairs, 4.0, 7.0));
-  TResonances roots;
   const double* centred = FRate4.data() + (Rate4Len - WaveCentre - CWaveformFit::Window / 2);
-  if (!FWave.Fit(centred, order, roots)) return;
+  if (!FWave.Fit(centred, order, FWaveRoots)) return;
+  // The waveform's resonances, assigned as the tracks stood before; without
+  // F1 and F2 of a vocal tract among them they tell nothing.
   CFormantTrack trial = before;
   std::array<double, 3> f{}, b{};
-  trial.Assign(roots, 0, 0, f, b);
+  trial.Assign(FWaveRoots, 0, 0, f, b);
   if (!(f[0] > 0 && f[1] > 0)) return;
-  // A tone rings on one pole near the unit circle: no vocal tract is that sharp.
+  // A tone rings on one pole at the unit circle: no vocal tract is that sharp.
   if (b[0] < SharpestFormant || b[1] < SharpestFormant) return;
-  bool take = Out.Blank != EBlank::None;
-  // The harmonics' F2 is the waveform's F3, with a sharp F2 below it: the
-  // harmonics' fit merged or lost F2, and F3 stood in for it.
-  if (!take)
-    take = f[2] > 0 && std::abs(f[2] - Out.F[1]) <= SameFormant * Out.F[1] && b[1] <= SharpF2;
-  if (!take) return;
-  FTrack = trial;
+  if (Out.Blank == EBlank::None)
+    LostSecond(before, clearance, Out);
+  else
+    FillIn(trial, f, b, clearance, Out);
+}
+
+void CFormantTracker::FillIn(const CFormantTrack& Trial, const std::array<double, 3>& F,
+                             const std::array<double, 3>& B, double Clearance,
+                             TFormants& Out) noexcept {
+  const TResonances& roots = FWaveRoots;
+  const auto& f = F;
+  // A resonance passed over between F1 and F2 may be F2, and the one taken F3.
+  for (int r = 0; r < roots.Count; ++r) {
+    const double x = roots.Freq[static_cast<std::size_t>(r)];
+    if (x > f[0] && x < f[1]) return;
+  }
+  // Between two analyses with F2 it moves no more than speech does in 10 ms:
+  // two fits that disagree would make it flicker.
+  if (FPrevF2 > 0 && std::abs(f[1] - FPrevF2) > SteadyF2) return;
+  FTrack = Trial;
+  Out.F = F;
+  Out.B = B;
+  Out.Fallback = true;
+  Out.Confidence = WaveformTrust * Confidence(Out, Clearance, false);
+}
+
+void CFormantTracker::LostSecond(const CFormantTrack& Before, double Clearance,
+                                 TFormants& Out) noexcept {
+  const TResonances& roots = FWaveRoots;
+  // The harmonics' F2 is a resonance of the waveform, with another one
+  // between it and F1: that one is F2, however broad (a telephone's or a
+  // back vowel's often is), and theirs is F3.
+  const double f1 = Out.F[0], f2 = Out.F[1];
+  bool same = FPrevCorrected && std::abs(f2 - FPrevF3) <= SameFormant * FPrevF3;
+  int between = -1;
+  for (int r = 0; r < roots.Count; ++r) {
+    const double x = roots.Freq[static_cast<std::size_t>(r)];
+    same = same || std::abs(x - f2) <= SameFormant * f2;
+    if (between < 0 && x >= std::max(f1 + MinF2Gap, LowestF2) && x < (1 - SameFormant) * f2)
+      between = r;
+  }
+  if (!same) return;
+  if (FPrevCorrected) {
+    // Once found, F2 is kept where the waveform still has a resonance near it.
+    int nearest = -1;
+    double distance = SteadyF2;
+    for (int r = 0; r < roots.Count; ++r) {
+      const double x = roots.Freq[static_cast<std::size_t>(r)];
+      if (x > f1 + MinF2Gap && x < (1 - SameFormant) * f2 && std::abs(x - FPrevF2) <= distance) {
+        distance = std::abs(x - FPrevF2);
+        nearest = r;
+      }
+    }
+    if (nearest >= 0) between = nearest;
+  } else if (between >= 0 && FPrevF2 > 0 &&
+             std::abs(roots.Freq[static_cast<std::size_t>(between)] - FPrevF2) > SteadyF2) {
+    // A steady F2 is not given up for one analysis's story.
+    return;
+  }
+  if (between < 0) return;
+  const auto r = static_cast<std::size_t>(between);
+  const std::array<double, 3> f{f1, roots.Freq[r], f2}, b{Out.B[0], roots.Band[r], Out.B[1]};
+  FTrack = Before;
+  FTrack.Follow(f, b, true);
   Out.F = f;
   Out.B = b;
   Out.Fallback = true;
-  Out.Confidence = WaveformTrust * Confidence(Out, clearance, false);
+  Out.Blank = EBlank::Corrected;
+  Out.Confidence = WaveformTrust * Confidence(Out, Clearance, false);
 }
 
 void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,

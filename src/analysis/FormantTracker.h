@@ -46,6 +46,7 @@ enum class EBlank : std::uint8_t {
   Merged,        // fewer than two resonances below 3 500 Hz: one stands for two
   Broad,         // a resonance too wide to be one formant was passed over
   Unassigned,    // resonances there, but none fits the missing formant's track
+  Corrected,     // F1 and F2 given, but the harmonics' F2 was F3 (the waveform fit's F2 stands)
 };
 
 // One analysis's result. Every value is finite; 0 means unknown. Formants
@@ -120,6 +121,13 @@ class CFormantTracker {
   void Formants(double Ceiling, TFormants& Out) noexcept;
   // The harmonics' formants; Clearance gets their mean weight.
   void HarmonicFormants(double Ceiling, TFormants& Out, double& Clearance) noexcept;
+  // Where the harmonics left F1 or F2 blank: the waveform's F (bandwidths
+  // B), as the tracks (then Trial) assigned its resonances (FWaveRoots).
+  void FillIn(const CFormantTrack& Trial, const std::array<double, 3>& F,
+              const std::array<double, 3>& B, double Clearance, TFormants& Out) noexcept;
+  // Where the harmonics gave F1 and F2: their F2 may be F3 with the real F2
+  // merged or lost, which the waveform's resonances show.
+  void LostSecond(const CFormantTrack& Before, double Clearance, TFormants& Out) noexcept;
   double Confidence(const TFormants& Out, double Clearance, bool Inferred) const noexcept;
   static EBlank BlankCause(const TResonances& Roots, const TFormants& Out) noexcept;
   // Redraws the clipped peaks among the Frames of FIn from From (FRailed
@@ -137,6 +145,10 @@ class CFormantTracker {
   int FClipAge = 1 << 20;  // input frames since the last clipped stretch
   int FRailAge = 1 << 20;  // input frames since the last frame at the rails
   int FFed = 0;            // input frames since the previous analysis
+  // The previous analysis's F2 and F3 (0: none), and whether its F2 was the
+  // waveform's, found below the harmonics' one.
+  double FPrevF2 = 0, FPrevF3 = 0;
+  bool FPrevCorrected = false;
   double FSpeechLevel = 0;  // RMS of the loudest voiced analysis lately, faded
   std::array<std::uint8_t, HalfbandTaps - 1 + BlockFrames> FRailed{};  // as FIn
 
@@ -148,6 +160,7 @@ class CFormantTracker {
   THarmonics FNow, FEarlier;
   CResonanceFit FResonances;
   CWaveformFit FWave;
+  TResonances FWaveRoots;
 };
 
 }  // namespace quenvis
