@@ -228,16 +228,14 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
 void CFormantTracker::FillIn(const CFormantTrack& Trial, const std::array<double, 3>& F,
                              const std::array<double, 3>& B, double Clearance,
                              TFormants& Out) noexcept {
-  const TResonances& roots = FWaveRoots;
-  const auto& f = F;
   // A resonance passed over between F1 and F2 may be F2, and the one taken F3.
-  for (int r = 0; r < roots.Count; ++r) {
-    const double x = roots.Freq[static_cast<std::size_t>(r)];
-    if (x > f[0] && x < f[1]) return;
+  for (int r = 0; r < FWaveRoots.Count; ++r) {
+    const double x = FWaveRoots.Freq[static_cast<std::size_t>(r)];
+    if (x > F[0] && x < F[1]) return;
   }
   // Between two analyses with F2 it moves no more than speech does in 10 ms:
   // two fits that disagree would make it flicker.
-  if (FPrevF2 > 0 && std::abs(f[1] - FPrevF2) > SteadyF2) return;
+  if (FPrevF2 > 0 && std::abs(F[1] - FPrevF2) > SteadyF2) return;
   FTrack = Trial;
   Out.F = F;
   Out.B = B;

@@ -83,7 +83,8 @@ bool CWaveformFit::Fit(const double* Samples, int Order, TResonances& Out) noexc
     const double f = std::atan2(z.imag(), z.real()) * scale;
     const double r = std::abs(z);
     const double b = r > 0 ? -std::log(std::min(r, 1 / r)) * Rate / Pi : MaxBand;
-    if (!std::isfinite(f) || !std::isfinite(b) || f < MinFreq || f > Rate / 2 - 50 || b >= MaxBand)
+    if (!std::isfinite(f) || !std::isfinite(b) || f < MinFreq || f > Rate / 2 - 50 || b <= 0 ||
+        b >= MaxBand)
       continue;
     // The lowest five, rising.
     int at = Out.Count < static_cast<int>(Out.Freq.size()) ? Out.Count++ : Out.Count;

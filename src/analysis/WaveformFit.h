@@ -20,8 +20,8 @@ class CWaveformFit {
 
   // Samples: Window samples at Rate centred on the analysis. Order: even,
   // 2..MaxOrder. Out gets the lowest five resonances between MinFreq and
-  // 50 Hz below the band's edge narrower than MaxBand. False for a silent or
-  // non-finite stretch.
+  // 50 Hz below the band's edge, of bandwidths above 0 and below MaxBand.
+  // False (and no resonances) for a silent or non-finite stretch.
   bool Fit(const double* Samples, int Order, TResonances& Out) noexcept;
 
   static constexpr double MinFreq = 90, MaxBand = 600;  // Hz
