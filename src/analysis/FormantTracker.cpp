@@ -61,6 +61,9 @@ constexpr double SameFormant = 0.08;
 // analyses 10 ms apart it moves less than SteadyF2; a tone's pole is
 // sharper than SharpestFormant.
 constexpr double MinF2Gap = 150, LowestF2 = 550, SteadyF2 = 200, SharpestFormant = 3;
+// Frames in a row at the rails that make a flattened peak, whose redrawing
+// keeps the harmonics' levels but not the waveform's ring.
+constexpr int FlatPeak = 3;
 // Clipping spreads the harmonics; the spectra reach this far back.
 constexpr int ClipReach = 2 * (SpecFrame + CFormantTracker::FrameStep);
 
@@ -142,9 +145,13 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   // redrawn are.
   const int railed = Unclip(tail, Frames);
   FClipAge = railed > Frames / 20 ? 0 : std::min(FClipAge + Frames, 1 << 20);
-  const bool anyRailed =
-      std::any_of(FRailed.begin() + tail, FRailed.begin() + tail + Frames, [](auto r) { return r != 0; });
-  FRailAge = anyRailed ? 0 : std::min(FRailAge + Frames, 1 << 20);
+  // A flattened peak, not a sample that touches the rail.
+  int run = 0, longest = 0;
+  for (int i = tail; i < tail + Frames; ++i) {
+    run = FRailed[static_cast<std::size_t>(i)] != 0 ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  FRailAge = longest >= FlatPeak ? 0 : std::min(FRailAge + Frames, 1 << 20);
   FFed = std::min(FFed + Frames, 1 << 20);
 
   // 44 100 -> 22 050 Hz, keeping the next filter's tail.
