@@ -24,7 +24,6 @@ constexpr int Remembered = 4;        // blocks a track steers the choice
 constexpr std::array<double, 3> Missing{5, 5, 4.5};
 constexpr double Skipped = 0.6;     // cost of passing over a resonance below F3's
 constexpr double Unanchored = 0.3;  // cost of a formant without a recent value
-constexpr double Broad = 350;       // Hz; a resonance this wide may be two merged
 // Blocks in a row that the resonances alone must disagree with the tracks
 // before the tracks let go: longer than a glitch, shorter than a vowel. Without
 // it a track that took the wrong resonance at a change of vowel keeps it.
@@ -36,6 +35,11 @@ void CFormantTrack::Reset() noexcept {
   FLast = {};
   FAge = {1000, 1000, 1000};
   FDisagree = 0;
+}
+
+double CFormantTrack::Recent(int I) const noexcept {
+  const auto i = static_cast<std::size_t>(I);
+  return I >= 0 && I < 3 && FAge[i] <= Remembered ? FLast[i] : 0.0;
 }
 
 void CFormantTrack::Skip() noexcept {
@@ -60,7 +64,7 @@ void CFormantTrack::Assign(const TResonances& Roots, double KnownF1, double Know
     const double d = (f - last) / spread;
     // Two resonances merged by the fit land between them, away from both
     // tracks: the formant is unknown rather than misplaced.
-    if (Roots.Band[static_cast<std::size_t>(r)] > Broad && std::abs(d) > 1) return 1e9;
+    if (Roots.Band[static_cast<std::size_t>(r)] > CFormantTrack::Broad && std::abs(d) > 1) return 1e9;
     return d * d + bandCost;
   };
   const bool haveF1 = KnownF1 > 0;
@@ -113,10 +117,15 @@ void CFormantTrack::Assign(const TResonances& Roots, double KnownF1, double Know
     F[0] = KnownF1;
     B[0] = KnownB1;
   }
+  Follow(F, B);
+}
+
+void CFormantTrack::Follow(const std::array<double, 3>& F, const std::array<double, 3>& B,
+                           bool EvenBroad) noexcept {
   for (std::size_t i = 0; i < 3; ++i) {
     // A broad resonance is often two merged by the fit: it is reported, but
     // the track keeps following the last sharp one.
-    if (F[i] > 0 && B[i] <= Broad) {
+    if (F[i] > 0 && (EvenBroad || B[i] <= CFormantTrack::Broad)) {
       FLast[i] = F[i];
       FAge[i] = 0;
     } else {

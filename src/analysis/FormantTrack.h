@@ -10,15 +10,24 @@ namespace quenvis {
 
 class CFormantTrack {
  public:
+  // Hz; a resonance this wide may be two merged by the fit.
+  static constexpr double Broad = 350;
+
   void Reset() noexcept;
   // Picks F1..F3 among the resonances (0 where none fits); with KnownF1 > 0
   // F1 is that value (with KnownB1) and only resonances clear above it count.
   void Assign(const TResonances& Roots, double KnownF1, double KnownB1, std::array<double, 3>& F,
               std::array<double, 3>& B) noexcept;
+  // Formants decided elsewhere: the tracks follow them as if assigned, or
+  // with EvenBroad, follow broad ones too.
+  void Follow(const std::array<double, 3>& F, const std::array<double, 3>& B,
+              bool EvenBroad = false) noexcept;
   // A block without formants: the tracks age.
   void Skip() noexcept;
   // Whether the latest assignment is the one the resonances alone would make.
   bool Agrees() const noexcept { return FDisagree == 0; }
+  // Formant I's track (0..2) if it has a recent value, else 0.
+  double Recent(int I) const noexcept;
 
  private:
   std::array<double, 3> FLast{};  // latest value of each track, 0 if none

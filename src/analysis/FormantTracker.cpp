@@ -51,6 +51,19 @@ constexpr double ClearHighWeight = 0.5;
 const double Quiet = std::pow(10.0, -28.0 / 20);
 const double FadePerBlock = std::log(10.0) / 20 * 1.0 * CFormantTracker::BlockFrames /
                             CFormantTracker::SampleRate;
+// The waveform fit's formants are trusted less than the harmonics': its
+// poles may sit on a strong harmonic, or on noise.
+constexpr double WaveformTrust = 0.6;
+// A resonance of the waveform this close (a share) to the harmonics' F2 is
+// the same one.
+constexpr double SameFormant = 0.08;
+// Hz: F2 lies this far above F1 and no lower than LowestF2; between two
+// analyses 10 ms apart it moves less than SteadyF2; a tone's pole is
+// sharper than SharpestFormant.
+constexpr double MinF2Gap = 150, LowestF2 = 550, SteadyF2 = 200, SharpestFormant = 3;
+// Frames in a row at the rails that make a flattened peak, whose redrawing
+// keeps the harmonics' levels but not the waveform's ring.
+constexpr int FlatPeak = 3;
 // Clipping spreads the harmonics; the spectra reach this far back.
 constexpr int ClipReach = 2 * (SpecFrame + CFormantTracker::FrameStep);
 
@@ -66,6 +79,7 @@ void CFormantTracker::Reset() noexcept {
   FRate2.fill(0);
   FRate4.fill(0);
   FClipAge = 1 << 20;
+  FRailAge = 1 << 20;
   FFed = 0;
   FPitch.Reset();
   FTrack.Reset();
@@ -131,6 +145,13 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   // redrawn are.
   const int railed = Unclip(tail, Frames);
   FClipAge = railed > Frames / 20 ? 0 : std::min(FClipAge + Frames, 1 << 20);
+  // A flattened peak, not a sample that touches the rail.
+  int run = 0, longest = 0;
+  for (int i = tail; i < tail + Frames; ++i) {
+    run = FRailed[static_cast<std::size_t>(i)] != 0 ? run + 1 : 0;
+    longest = std::max(longest, run);
+  }
+  FRailAge = longest >= FlatPeak ? 0 : std::min(FRailAge + Frames, 1 << 20);
   FFed = std::min(FFed + Frames, 1 << 20);
 
   // 44 100 -> 22 050 Hz, keeping the next filter's tail.
@@ -155,23 +176,127 @@ TFormants CFormantTracker::Analyse() noexcept {
   const double* latest = FRate2.data() + FRate2.size() - SpecFrame;
   FSpectrum.Compute(latest);
   double level = 0;
-  double f0 = FPitch.Estimate(FRate4.data(), FSpectrum, level, blocks);
+  double f0 = FPitch.Estimate(FRate4.data() + (Rate4Len - CPitchEstimator::Span), FSpectrum,
+                              level, blocks);
   FSpeechLevel *= std::exp(-FadePerBlock * blocks);
-  if (f0 > 0 && level < Quiet * FSpeechLevel) f0 = 0;
+  if (f0 > 0 && level < Quiet * FSpeechLevel) {
+    f0 = 0;
+    out.Blank = EBlank::Quiet;
+  }
   if (f0 > 0) FSpeechLevel = std::max(FSpeechLevel, level);
   const double ceiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0, blocks);
   if (f0 <= 0) {
+    FPrevF2 = 0;
+    FPrevCorrected = false;
     FTrack.Skip();
     return out;
   }
   out.Voiced = true;
   out.F0 = f0;
   Formants(ceiling, out);
+  FPrevF2 = out.F[1];
+  FPrevF3 = out.F[2];
+  FPrevCorrected = out.Blank == EBlank::Corrected;
   if (out.F == std::array<double, 3>{}) FTrack.Skip();
   return out;
 }
 
 void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
+  const CFormantTrack before = FTrack;
+  double clearance = 0;
+  HarmonicFormants(Ceiling, Out, clearance);
+  // A redrawn peak keeps the harmonics' levels but not the waveform's ring.
+  if (Out.Clipped || FRailAge < SpanFrames) return;
+  const bool nothing = Out.Blank == EBlank::FewHarmonics || Out.Blank == EBlank::NoModel;
+  // A voice above HighVoice draws the waveform's poles to its harmonics:
+  // there the waveform only speaks where the harmonics say nothing.
+  if (Out.F0 > HighVoice && !nothing) return;
+
+  // Five formants expected below the ceiling, so as many pole pairs in the
+  // fit's band as fall below its edge, and one for the source's tilt.
+  const double pairs = std::nearbyint(5 * CWaveformFit::Rate / 2 / Ceiling);
+  const int order = 2 * static_cast<int>(std::clamp(pairs, 4.0, 7.0));
+  const double* centred = FRate4.data() + (Rate4Len - WaveCentre - CWaveformFit::Window / 2);
+  if (!FWave.Fit(centred, order, FWaveRoots)) return;
+  // The waveform's resonances, assigned as the tracks stood before; without
+  // F1 and F2 of a vocal tract among them they tell nothing.
+  CFormantTrack trial = before;
+  std::array<double, 3> f{}, b{};
+  trial.Assign(FWaveRoots, 0, 0, f, b);
+  if (!(f[0] > 0 && f[1] > 0)) return;
+  // A tone rings on one pole at the unit circle: no vocal tract is that sharp.
+  if (b[0] < SharpestFormant || b[1] < SharpestFormant) return;
+  if (Out.Blank == EBlank::None)
+    LostSecond(before, clearance, Out);
+  else
+    FillIn(trial, f, b, clearance, Out);
+}
+
+void CFormantTracker::FillIn(const CFormantTrack& Trial, const std::array<double, 3>& F,
+                             const std::array<double, 3>& B, double Clearance,
+                             TFormants& Out) noexcept {
+  // A resonance passed over between F1 and F2 may be F2, and the one taken F3.
+  for (int r = 0; r < FWaveRoots.Count; ++r) {
+    const double x = FWaveRoots.Freq[static_cast<std::size_t>(r)];
+    if (x > F[0] && x < F[1]) return;
+  }
+  // Between two analyses with F2 it moves no more than speech does in 10 ms:
+  // two fits that disagree would make it flicker.
+  if (FPrevF2 > 0 && std::abs(F[1] - FPrevF2) > SteadyF2) return;
+  FTrack = Trial;
+  Out.F = F;
+  Out.B = B;
+  Out.Fallback = true;
+  Out.Confidence = WaveformTrust * Confidence(Out, Clearance, false);
+}
+
+void CFormantTracker::LostSecond(const CFormantTrack& Before, double Clearance,
+                                 TFormants& Out) noexcept {
+  const TResonances& roots = FWaveRoots;
+  // The harmonics' F2 is a resonance of the waveform, with another one
+  // between it and F1: that one is F2, however broad (a telephone's or a
+  // back vowel's often is), and theirs is F3.
+  const double f1 = Out.F[0], f2 = Out.F[1];
+  bool same = FPrevCorrected && std::abs(f2 - FPrevF3) <= SameFormant * FPrevF3;
+  int between = -1;
+  for (int r = 0; r < roots.Count; ++r) {
+    const double x = roots.Freq[static_cast<std::size_t>(r)];
+    same = same || std::abs(x - f2) <= SameFormant * f2;
+    if (between < 0 && x >= std::max(f1 + MinF2Gap, LowestF2) && x < (1 - SameFormant) * f2)
+      between = r;
+  }
+  if (!same) return;
+  if (FPrevCorrected) {
+    // Once found, F2 is kept where the waveform still has a resonance near it.
+    int nearest = -1;
+    double distance = SteadyF2;
+    for (int r = 0; r < roots.Count; ++r) {
+      const double x = roots.Freq[static_cast<std::size_t>(r)];
+      if (x > f1 + MinF2Gap && x < (1 - SameFormant) * f2 && std::abs(x - FPrevF2) <= distance) {
+        distance = std::abs(x - FPrevF2);
+        nearest = r;
+      }
+    }
+    if (nearest >= 0) between = nearest;
+  } else if (between >= 0 && FPrevF2 > 0 &&
+             std::abs(roots.Freq[static_cast<std::size_t>(between)] - FPrevF2) > SteadyF2) {
+    // A steady F2 is not given up for one analysis's story.
+    return;
+  }
+  if (between < 0) return;
+  const auto r = static_cast<std::size_t>(between);
+  const std::array<double, 3> f{f1, roots.Freq[r], f2}, b{Out.B[0], roots.Band[r], Out.B[1]};
+  FTrack = Before;
+  FTrack.Follow(f, b, true);
+  Out.F = f;
+  Out.B = b;
+  Out.Fallback = true;
+  Out.Blank = EBlank::Corrected;
+  Out.Confidence = WaveformTrust * Confidence(Out, Clearance, false);
+}
+
+void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,
+                                       double& Clearance) noexcept {
   // Two spectra, the latest and one 11.6 ms earlier: their harmonic powers,
   // taken one by one, are averaged, which steadies them in noise without
   // blurring them through vibrato as one averaged spectrum would.
@@ -180,6 +305,7 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   if (refined >= CPitchEstimator::MinF0 && refined <= CPitchEstimator::MaxF0) Out.F0 = refined;
   if (FClipAge < ClipReach) {  // the pitch stands, but clipping hides the envelope
     Out.Clipped = true;
+    Out.Blank = EBlank::Clipped;
     return;
   }
   FSpectrum.Compute(FRate2.data() + FRate2.size() - SpecFrame - FrameStep);
@@ -203,9 +329,12 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
              FNow.Power[m] >= 1e-6 * strongest;
     clearance += FNow.Weight[m];
   }
+  Out.Blank = EBlank::FewHarmonics;
+  if (count > 0) Clearance = clearance / count;
   if (count < MinHarmonics || clear < 3) return;
   clearance /= count;
 
+  Out.Blank = EBlank::NoModel;
   TResonances roots;
   double f1 = 0;
   if (Out.F0 > HighVoice || (Out.F0 > NoisyHighVoice && clearance < NoisyClearance)) {
@@ -226,6 +355,21 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   }
   FTrack.Assign(roots, f1, f1 > 0 ? NominalB1 : 0.0, Out.F, Out.B);
   Out.Confidence = Confidence(Out, clearance, f1 > 0);
+  Out.Blank = BlankCause(roots, Out);
+}
+
+EBlank CFormantTracker::BlankCause(const TResonances& Roots, const TFormants& Out) noexcept {
+  if (Out.F[0] > 0 && Out.F[1] > 0) return EBlank::None;
+  int below = 0;
+  bool broad = false;
+  for (int r = 0; r < Roots.Count; ++r) {
+    const double f = Roots.Freq[static_cast<std::size_t>(r)];
+    below += f < 3500;
+    broad = broad || (Roots.Band[static_cast<std::size_t>(r)] > CFormantTrack::Broad && f < 3500 &&
+                      f != Out.F[0] && f != Out.F[1] && f != Out.F[2]);
+  }
+  if (below < 2) return EBlank::Merged;
+  return broad ? EBlank::Broad : EBlank::Unassigned;
 }
 
 double CFormantTracker::Confidence(const TFormants& Out, double Clearance,

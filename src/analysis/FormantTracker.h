@@ -5,6 +5,7 @@
 // harmonic peaks (its order scaled to how many there are), or for a high
 // voice from the resonances that the harmonics' levels imply, assigned to
 // F1..F3 by the formant tracks. The ceiling follows the voice unless one is given.
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include "analysis/HarmonicPeaks.h"
 #include "analysis/PitchEstimator.h"
 #include "analysis/ResonanceFit.h"
+#include "analysis/WaveformFit.h"
 
 namespace quenvis {
 
@@ -30,6 +32,22 @@ inline constexpr EVoice DefaultVoice = EVoice::Woman;
 
 // "man", "woman" or "child"; nothing for any other text.
 std::optional<EVoice> ParseVoice(std::string_view Name) noexcept;
+
+// Why an analysis has no F1 or F2 from the harmonics: what the measurement
+// harness counts on recorded speech. Aperiodic and Quiet leave it unvoiced
+// (Quiet: periodic, but far below the speech lately).
+enum class EBlank : std::uint8_t {
+  None,          // F1 and F2 from the harmonics
+  Aperiodic,     // no pitch
+  Quiet,         // a hum or buzz far below the speech
+  Clipped,       // too clipped for formants
+  FewHarmonics,  // fewer than three harmonics clear of the noise
+  NoModel,       // the harmonics allow no model
+  Merged,        // fewer than two resonances below 3 500 Hz: one stands for two
+  Broad,         // a resonance too wide to be one formant was passed over
+  Unassigned,    // resonances there, but none fits the missing formant's track
+  Corrected,     // F1 and F2 given, but the harmonics' F2 was F3 (the waveform fit's F2 stands)
+};
 
 // One analysis's result. Every value is finite; 0 means unknown. Formants
 // come only with a voiced F0; F[i] and B[i] are both non-zero or both zero,
@@ -49,6 +67,10 @@ struct TFormants {
   // harmonics lost in noise, broad resonances, one of the two missing,
   // resonances that disagree with the tracks, or a high voice's inferred F1.
   double Confidence = 0.0;
+  EBlank Blank = EBlank::Aperiodic;  // why the harmonics gave no F1 or F2
+  // The formants come from the all-pole fit to the waveform, where the
+  // harmonics gave none (lower confidence).
+  bool Fallback = false;
 };
 
 class CFormantTracker {
@@ -89,10 +111,25 @@ class CFormantTracker {
 
  private:
   static constexpr int Rate2Len = CHarmonicSpectrum::Frame + FrameStep;
-  static constexpr int Rate4Len = CPitchEstimator::Span;
+  // The waveform fit's stretch at 11 025 Hz, centred where the spectra
+  // are (the two decimations delay it by HalfbandTaps / 2 input frames and
+  // as many 22 050 Hz samples).
+  static constexpr int WaveCentre = (CentreLag - 3 * (HalfbandTaps / 2)) / 4;
+  static constexpr int Rate4Len = std::max(CPitchEstimator::Span,
+                                           WaveCentre + CWaveformFit::Window / 2 + 1);
 
   void Formants(double Ceiling, TFormants& Out) noexcept;
+  // The harmonics' formants; Clearance gets their mean weight.
+  void HarmonicFormants(double Ceiling, TFormants& Out, double& Clearance) noexcept;
+  // Where the harmonics left F1 or F2 blank: the waveform's F (bandwidths
+  // B), as the tracks (then Trial) assigned its resonances (FWaveRoots).
+  void FillIn(const CFormantTrack& Trial, const std::array<double, 3>& F,
+              const std::array<double, 3>& B, double Clearance, TFormants& Out) noexcept;
+  // Where the harmonics gave F1 and F2: their F2 may be F3 with the real F2
+  // merged or lost, which the waveform's resonances show.
+  void LostSecond(const CFormantTrack& Before, double Clearance, TFormants& Out) noexcept;
   double Confidence(const TFormants& Out, double Clearance, bool Inferred) const noexcept;
+  static EBlank BlankCause(const TResonances& Roots, const TFormants& Out) noexcept;
   // Redraws the clipped peaks among the Frames of FIn from From (FRailed
   // marks those at the rails); returns how many railed frames are no peak.
   int Unclip(int From, int Frames) noexcept;
@@ -106,7 +143,12 @@ class CFormantTracker {
   std::array<double, Rate2Len + HalfbandTaps - 1> FRate2{};
   std::array<double, Rate4Len> FRate4{};
   int FClipAge = 1 << 20;  // input frames since the last clipped stretch
+  int FRailAge = 1 << 20;  // input frames since the last frame at the rails
   int FFed = 0;            // input frames since the previous analysis
+  // The previous analysis's F2 and F3 (0: none), and whether its F2 was the
+  // waveform's, found below the harmonics' one.
+  double FPrevF2 = 0, FPrevF3 = 0;
+  bool FPrevCorrected = false;
   double FSpeechLevel = 0;  // RMS of the loudest voiced analysis lately, faded
   std::array<std::uint8_t, HalfbandTaps - 1 + BlockFrames> FRailed{};  // as FIn
 
@@ -117,6 +159,8 @@ class CFormantTracker {
   CCeilingChoice FCeiling;
   THarmonics FNow, FEarlier;
   CResonanceFit FResonances;
+  CWaveformFit FWave;
+  TResonances FWaveRoots;
 };
 
 }  // namespace quenvis

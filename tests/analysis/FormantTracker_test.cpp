@@ -794,3 +794,47 @@ TEST(FormantTracker, ParseVoice) {
 
 }  // namespace
 }  // namespace quenvis
+
+namespace quenvis {
+namespace {
+
+// A rough voice blurs the harmonics above the first few, which then outline
+// no envelope; the waveform still rings at the formants, and its fit fills
+// those analyses in, with a lower confidence than the harmonics' own.
+TEST(FormantTracker, WaveformFitFillsInWhereTheHarmonicsBlur) {
+  const std::array<double, 4> vowels[] = {
+      {100, 400, 1000, 2400}, {160, 270, 2290, 3010}, {200, 310, 2790, 3310}};
+  for (const auto& v : vowels) {
+    TVowel vowel;
+    vowel.F0 = v[0];
+    vowel.F = {v[1], v[2], v[3], 3500, 4500};
+    vowel.Jitter = 0.08;
+    vowel.Seconds = 1;
+    int voiced = 0, filled = 0, right = 0;
+    double filledConfidence = 0, ownConfidence = 0;
+    int own = 0;
+    EachAnalysis(vowel, 440, [&](const TFormants& r, double t) {
+      if (t < 0.2 || t > 0.8 || !r.Voiced) return;
+      ++voiced;
+      ExpectWellFormed(r);
+      if (r.Fallback) {
+        ++filled;
+        filledConfidence += r.Confidence;
+        right += std::abs(r.F[0] - v[1]) <= 0.15 * v[1] && std::abs(r.F[1] - v[2]) <= 0.1 * v[2];
+      } else if (r.F[0] > 0 && r.F[1] > 0) {
+        ++own;
+        ownConfidence += r.Confidence;
+      }
+    });
+    SCOPED_TRACE(testing::Message() << v[0] << " Hz, F2 " << v[2]);
+    std::printf("%.0f Hz: %d of %d voiced analyses filled in, %d right\n", v[0], filled, voiced,
+                right);
+    EXPECT_GE(filled, voiced / 10);
+    EXPECT_GE(right, filled * 9 / 10);
+    ASSERT_GT(own, 0);
+    EXPECT_LT(filledConfidence / std::max(filled, 1), ownConfidence / own);
+  }
+}
+
+}  // namespace
+}  // namespace quenvis
