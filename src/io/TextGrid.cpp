@@ -1,6 +1,7 @@
 #include "io/TextGrid.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -272,8 +273,20 @@ std::string ParseTextGrid(std::string_view Bytes, TTextGrid& Grid) {
 }
 
 std::string ReadTextGrid(const std::string& Path, TTextGrid& Grid) {
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(Path.c_str(), "rbe"), &std::fclose);
-  if (!f) return Path + ": " + std::error_code(errno, std::generic_category()).message();
+  // Not blocking on the open: a pipe or a device named as a TextGrid would
+  // hang the window (or the corpus run) that reads it.
+  const int fd = ::open(Path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return Path + ": " + std::error_code(errno, std::generic_category()).message();
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return Path + ": not a regular file";
+  }
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(::fdopen(fd, "rb"), &std::fclose);
+  if (!f) {
+    ::close(fd);
+    return Path + ": cannot read it";
+  }
   std::string bytes;
   char buffer[65536];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, f.get())) > 0;) {

@@ -184,10 +184,16 @@ TEST(TextGrid, MalformedFilesAreOneLineNamingWhere) {
   }
 }
 
+// A pipe or a device in a TextGrid's place is refused at once, not waited on.
 TEST(TextGrid, ReadingNamesTheFile) {
   TTextGrid g;
   EXPECT_EQ(quenvis::ReadTextGrid("/nonexistent/a.TextGrid", g),
             "/nonexistent/a.TextGrid: No such file or directory");
+  const std::string fifo = ::testing::TempDir() + "quenvis-fifo-" + std::to_string(::getpid());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/tmp")})
+    EXPECT_EQ(quenvis::ReadTextGrid(path, g), path + ": not a regular file");
+  ::unlink(fifo.c_str());
 }
 
 // Praat's own long text, parsed and written again, comes out byte for byte.
