@@ -1,5 +1,6 @@
 // formants.csv read back: good rows kept, damaged ones skipped and counted.
 #include "io/FormantTable.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,22 +15,7 @@ namespace {
 
 using namespace quenvis;
 
-class FormantTableTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    FDir = std::filesystem::temp_directory_path() /
-           ("quenvis-formant-table-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(FDir);
-  }
-  void TearDown() override { std::filesystem::remove_all(FDir); }
-  std::string Write(const std::string& Name, const std::string& Text) {
-    const std::string path = (FDir / Name).string();
-    std::ofstream(path, std::ios::binary) << Text;
-    return path;
-  }
-  std::filesystem::path FDir;
-};
+class FormantTableTest : public test::TTempFolderTest {};
 
 constexpr const char* Header =
     "block,time_s,f0_hz,f1_hz,f2_hz,f3_hz,b1_hz,b2_hz,b3_hz,voiced,confidence\n";

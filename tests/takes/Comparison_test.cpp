@@ -1,6 +1,7 @@
 // A take to compare with: its files found beside it, its points grouped by
 // its marks or by the nearest reference vowel.
 #include "takes/Comparison.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -15,22 +16,7 @@ namespace {
 
 using namespace quenvis;
 
-class ComparisonTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    FDir = std::filesystem::temp_directory_path() /
-           ("quenvis-comparison-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(FDir);
-  }
-  void TearDown() override { std::filesystem::remove_all(FDir); }
-  std::string Write(const std::string& Name, const std::string& Text) {
-    const std::string path = (FDir / Name).string();
-    std::ofstream(path, std::ios::binary) << Text;
-    return path;
-  }
-  std::filesystem::path FDir;
-};
+class ComparisonTest : public test::TTempFolderTest {};
 
 // A take of three vowels, a second each (rows every 10 ms): "i" from 0 s,
 // "a" from 1 s, "u" from 2 s, with some spread and a bad line.
