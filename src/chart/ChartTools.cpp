@@ -11,6 +11,7 @@
 #include <QShortcut>
 #include <QToolButton>
 
+#include "chart/ChartFile.h"
 #include "chart/VowelPlane.h"
 
 namespace quenvis {
@@ -103,15 +104,9 @@ void TChartTools::ClearTargets() {
 }
 
 QString TChartTools::LoadTargets(const QString& Path) {
-  QFile file(Path);
-  QString error;
-  // A pipe would hold the window up waiting for a writer.
-  if (QFileInfo(Path).exists() && !QFileInfo(Path).isFile()) {
-    error = QStringLiteral("not a regular file");
-  } else if (!file.open(QIODevice::ReadOnly)) {
-    error = file.errorString();
-  } else {
-    const QByteArray data = file.read(MaxReferenceBytes + 1);
+  QByteArray data;
+  QString error = ReadChartFile(Path, MaxReferenceBytes, data);
+  if (error.isEmpty()) {
     CTargetVowels loaded;
     error = QString::fromStdString(
         loaded.FromCsv(std::string_view(data.constData(), static_cast<std::size_t>(data.size()))));

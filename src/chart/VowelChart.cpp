@@ -27,6 +27,7 @@
 #include <cmath>
 
 #include "analysis/Common.h"
+#include "chart/ChartFile.h"
 #include "chart/ChartHelp.h"
 #include "chart/ChartTools.h"
 #include "chart/MarkerControl.h"
@@ -282,16 +283,10 @@ void TVowelChart::SetAutomaticVoice() {
 }
 
 QString TVowelChart::LoadReferences(const QString& Path) {
-  QFile file(Path);
-  QString error;
   std::vector<TReferenceVowel> set;
-  // A pipe would hold the window up waiting for a writer.
-  if (QFileInfo(Path).exists() && !QFileInfo(Path).isFile()) {
-    error = QStringLiteral("not a regular file");
-  } else if (!file.open(QIODevice::ReadOnly)) {
-    error = file.errorString();
-  } else {
-    const QByteArray data = file.read(MaxReferenceBytes + 1);
+  QByteArray data;
+  QString error = ReadChartFile(Path, MaxReferenceBytes, data);
+  if (error.isEmpty()) {
     error = QString::fromStdString(ParseReferenceCsv(
         std::string_view(data.constData(), static_cast<std::size_t>(data.size())), set));
   }

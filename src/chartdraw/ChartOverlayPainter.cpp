@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "analysis/Common.h"
+#include "chartdraw/ChartStyle.h"
 #include "chartdraw/VowelChartPainter.h"
 
 namespace quenvis {
@@ -16,17 +17,6 @@ const QColor CChartOverlayPainter::ComparisonColour(120, 60, 150);
 const QColor CChartOverlayPainter::TargetColour(30, 140, 70);
 
 namespace {
-
-const QColor Paper(252, 252, 248);
-const QColor Ink(60, 60, 60);
-
-QFont SmallFont(double Pixels, bool Bold = false) {
-  QFont font(QStringLiteral("DejaVu Sans"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(std::max(8, RoundToInt32(Pixels)));
-  font.setBold(Bold);
-  return font;
-}
 
 QString Label(const std::string& Text) {
   return QString::fromUtf8(Text.data(), static_cast<qsizetype>(Text.size()));
@@ -85,7 +75,7 @@ void CChartOverlayPainter::PaintComparison(QPainter& Painter, const CChartScale&
 
   QColor fill = ComparisonColour;
   fill.setAlpha(30);
-  const QFont font = SmallFont(13, true);
+  const QFont font = ChartFont(13, true);
   const QFontMetricsF metrics(font);
   Painter.setFont(font);
   // Outline, cross and label over a pale halo: a take's own dots pile up
@@ -121,7 +111,7 @@ void CChartOverlayPainter::PaintTargets(QPainter& Painter, const CChartScale& Sc
                                         const CTargetVowels& Targets) {
   Painter.save();
   Painter.setRenderHint(QPainter::Antialiasing, true);
-  const QFont font = SmallFont(12, true);
+  const QFont font = ChartFont(12, true);
   Painter.setFont(font);
   const std::vector<TReferenceVowel>& all = Targets.All();
   for (std::size_t i = 0; i < all.size(); ++i) {
@@ -149,13 +139,13 @@ QRectF CChartOverlayPainter::NoteRect(const QSizeF& Size) {
 void CChartOverlayPainter::PaintNote(QPainter& Painter, const QSizeF& Size, const QString& Text) {
   if (Text.isEmpty()) return;
   const QRectF box = NoteRect(Size);
-  const QFont font = SmallFont(13, true);
+  const QFont font = ChartFont(13, true);
   const QFontMetricsF metrics(font);
   const QString shown = metrics.elidedText(Text, Qt::ElideRight, box.width() - 8);
   Painter.save();
   Painter.setFont(font);
   Painter.fillRect(QRectF(box.topLeft(), QSizeF(metrics.horizontalAdvance(shown) + 8, box.height())),
-                   Paper);
+                   ChartPaper);
   Painter.setPen(TargetColour.darker(130));
   Painter.drawText(box.adjusted(4, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, shown);
   Painter.restore();
@@ -164,13 +154,13 @@ void CChartOverlayPainter::PaintNote(QPainter& Painter, const QSizeF& Size, cons
 void CChartOverlayPainter::PaintCaption(QPainter& Painter, const QSizeF& Size,
                                         const QString& Text) {
   if (Text.isEmpty()) return;
-  const QFont font = SmallFont(11);
+  const QFont font = ChartFont(11);
   const QFontMetricsF metrics(font);
   // Clear of the F2 title, which is centred.
   const double width = std::max(40.0, Size.width() / 2 - 50);
   Painter.save();
   Painter.setFont(font);
-  Painter.setPen(Ink);
+  Painter.setPen(ChartInk);
   Painter.drawText(QRectF(6, 4, width, 18), Qt::AlignLeft | Qt::AlignVCenter,
                    metrics.elidedText(Text, Qt::ElideMiddle, width));
   Painter.restore();

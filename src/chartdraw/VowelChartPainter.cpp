@@ -7,24 +7,15 @@
 #include <cmath>
 
 #include "analysis/Common.h"
+#include "chartdraw/ChartStyle.h"
 #include "chartdraw/NoteName.h"
 
 namespace quenvis {
 
 namespace {
 
-const QColor Paper(252, 252, 248);
 const QColor Grid(222, 222, 215);
-const QColor Ink(60, 60, 60);
 const QColor Reference(70, 110, 170);
-
-QFont ChartFont(double PixelSize, bool Bold = false) {
-  QFont font(QStringLiteral("DejaVu Sans"));
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(std::max(8, RoundToInt32(PixelSize)));
-  font.setBold(Bold);
-  return font;
-}
 
 QString Hz(double Value) { return QString::number(RoundToInt32(Value)); }
 
@@ -59,7 +50,7 @@ void CVowelChartPainter::PaintBackground(QPainter& Painter, const QSizeF& Size) 
   const CChartScale scale = ScaleFor(Size);
   Painter.save();
   Painter.setRenderHint(QPainter::Antialiasing, true);
-  Painter.fillRect(QRectF(QPointF(0, 0), Size), Paper);
+  Painter.fillRect(QRectF(QPointF(0, 0), Size), ChartPaper);
 
   // Grid and ticks: F2 labels along the top, F1 labels down the right side.
   const QFont small = ChartFont(11);
@@ -69,18 +60,18 @@ void CVowelChartPainter::PaintBackground(QPainter& Painter, const QSizeF& Size) 
     const double x = scale.XOfF2(f);
     Painter.setPen(QPen(Grid, 1));
     Painter.drawLine(QPointF(x, area.top()), QPointF(x, area.bottom()));
-    Painter.setPen(Ink);
+    Painter.setPen(ChartInk);
     Painter.drawText(QRectF(x - 30, area.top() - 20, 60, 16), Qt::AlignCenter, Hz(f));
   }
   for (const double f : scale.F1Ticks(metrics.height() + 6)) {
     const double y = scale.YOfF1(f);
     Painter.setPen(QPen(Grid, 1));
     Painter.drawLine(QPointF(area.left(), y), QPointF(area.right(), y));
-    Painter.setPen(Ink);
+    Painter.setPen(ChartInk);
     Painter.drawText(QRectF(area.right() + 6, y - 9, 60, 18), Qt::AlignLeft | Qt::AlignVCenter,
                      Hz(f));
   }
-  Painter.setPen(QPen(Ink, 1));
+  Painter.setPen(QPen(ChartInk, 1));
   Painter.setBrush(Qt::NoBrush);
   Painter.drawRect(area);
   Painter.setFont(ChartFont(12, true));
@@ -158,7 +149,7 @@ void CVowelChartPainter::PaintReadout(QPainter& Painter, const QSizeF& Size, con
   if (Text.isEmpty()) return;
   Painter.save();
   Painter.setFont(Font);
-  Painter.setPen(Ink);
+  Painter.setPen(ChartInk);
   Painter.drawText(ReadoutBand(Size), Qt::AlignCenter, Text);
   Painter.restore();
 }
