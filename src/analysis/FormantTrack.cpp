@@ -8,16 +8,11 @@ namespace quenvis {
 
 namespace {
 
-struct TRange {
-  double Lo, Hi;
-};
-// Wide enough for men's, women's and children's vowels.
-constexpr std::array<TRange, 3> Ranges{{{150, 1400}, {550, 3500}, {1400, 4800}}};
-// Where each formant usually lies; outside, a choice costs more the further
-// out it is (a resonance of the next formant up is more likely there).
-constexpr std::array<TRange, 3> Usual{{{200, 1100}, {600, 3300}, {1600, 3800}}};
-constexpr double UsualSpread = 150;  // Hz
-constexpr double MinGap = 120;       // Hz between neighbouring formants
+using TRange = CFormantTrack::TRange;
+constexpr auto Ranges = CFormantTrack::Ranges;
+constexpr auto Usual = CFormantTrack::Usual;
+constexpr double UsualSpread = CFormantTrack::UsualSpread;
+constexpr double MinGap = CFormantTrack::MinGap;
 constexpr int Remembered = 4;        // blocks a track steers the choice
 // Cost of leaving each formant unknown: F3 may go first, so that a
 // resonance with nothing to follow counts as the lower formant.

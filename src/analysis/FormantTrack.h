@@ -13,6 +13,18 @@ class CFormantTrack {
   // Hz; a resonance this wide may be two merged by the fit.
   static constexpr double Broad = 350;
 
+  struct TRange {
+    double Lo, Hi;
+  };
+  // Hz: wide enough for men's, women's and children's vowels.
+  static constexpr std::array<TRange, 3> Ranges{{{150, 1400}, {550, 3500}, {1400, 4800}}};
+  // Where each formant usually lies; outside, a choice costs more the
+  // further out it is (a resonance of the next formant up is more likely
+  // there), in units of UsualSpread.
+  static constexpr std::array<TRange, 3> Usual{{{200, 1100}, {600, 3300}, {1600, 3800}}};
+  static constexpr double UsualSpread = 150;  // Hz
+  static constexpr double MinGap = 120;       // Hz between neighbouring formants
+
   void Reset() noexcept;
   // Picks F1..F3 among the resonances (0 where none fits); with KnownF1 > 0
   // F1 is that value (with KnownB1) and only resonances clear above it count.

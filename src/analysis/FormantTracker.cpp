@@ -167,6 +167,7 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
 
 TFormants CFormantTracker::Analyse() noexcept {
   TFormants out;
+  FCandidates = {};
   // The pitch's and the ceiling's memories run in time, not in analyses, so
   // that a 10 ms hop behaves as one analysis per block does. The formant
   // tracks keep theirs in analyses: a track that holds on for a block's
@@ -218,6 +219,10 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   const int order = 2 * static_cast<int>(std::clamp(pairs, 4.0, 7.0));
   const double* centred = FRate4.data() + (Rate4Len - WaveCentre - CWaveformFit::Window / 2);
   if (!FWave.Fit(centred, order, FWaveRoots)) return;
+  FCandidates.Waveform = FWaveRoots;
+  if (FDenser && order + 2 <= CWaveformFit::MaxOrder &&
+      !FWave.Fit(centred, order + 2, FCandidates.Denser))
+    FCandidates.Denser = {};
   // The waveform's resonances, assigned as the tracks stood before; without
   // F1 and F2 of a vocal tract among them they tell nothing.
   CFormantTrack trial = before;
@@ -352,6 +357,17 @@ void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,
     // An order the harmonics can pin down: two fewer coefficients than points.
     const int order = std::clamp((count - 2) / 2 * 2, 2, CAllPoleFit::MaxOrder);
     if (!FFit.Fit(FNow, order, Ceiling, 90, roots)) return;
+  }
+  TResonances& kept = FCandidates.Harmonic;
+  kept.Count = 0;
+  if (f1 > 0) {
+    kept.Freq[0] = f1;
+    kept.Band[0] = NominalB1;
+    kept.Count = 1;
+  }
+  for (int r = 0; r < roots.Count && kept.Count < static_cast<int>(kept.Freq.size()); ++r, ++kept.Count) {
+    kept.Freq[static_cast<std::size_t>(kept.Count)] = roots.Freq[static_cast<std::size_t>(r)];
+    kept.Band[static_cast<std::size_t>(kept.Count)] = roots.Band[static_cast<std::size_t>(r)];
   }
   FTrack.Assign(roots, f1, f1 > 0 ? NominalB1 : 0.0, Out.F, Out.B);
   Out.Confidence = Confidence(Out, clearance, f1 > 0);

@@ -73,6 +73,15 @@ struct TFormants {
   bool Fallback = false;
 };
 
+// The resonances an analysis chose its formants from, for a pass over the
+// whole recording that can look both ways: the harmonics' (a high voice's
+// inferred F1 first) and the waveform fit's, and when asked for, the
+// waveform's with a pole pair more (a lower ceiling, which parts an F2
+// merged with F1 or F3); Count 0 where none was fitted.
+struct TFormantCandidates {
+  TResonances Harmonic, Waveform, Denser;
+};
+
 class CFormantTracker {
  public:
   // Without a voice, the ceiling is chosen from the signal.
@@ -95,6 +104,10 @@ class CFormantTracker {
   TFormants Analyse() noexcept;
 
   std::optional<EVoice> Voice() const noexcept { return FVoice; }
+  // The latest analysis's resonances. The denser fit costs a little more:
+  // only a pass over a whole recording asks for it.
+  const TFormantCandidates& Candidates() const noexcept { return FCandidates; }
+  void FitDenser(bool On) noexcept { FDenser = On; }
 
   static constexpr int BlockFrames = 2048;
   static constexpr double SampleRate = 44100.0;
@@ -161,6 +174,8 @@ class CFormantTracker {
   CResonanceFit FResonances;
   CWaveformFit FWave;
   TResonances FWaveRoots;
+  TFormantCandidates FCandidates;
+  bool FDenser = false;
 };
 
 }  // namespace quenvis

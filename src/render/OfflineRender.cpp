@@ -11,6 +11,7 @@
 #include <optional>
 #include <system_error>
 
+#include "analysis/FormantPath.h"
 #include "analysis/FormantSteps.h"
 #include "analysis/FormantTracker.h"
 #include "display/FrameRenderer.h"
@@ -121,7 +122,17 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
     return {};
   };
   std::optional<CFormantSteps> steps;
-  if (Options.FormantStepMs > 0) steps.emplace(p->Formants, Options.FormantStepMs);
+  std::optional<CFormantPath> path;
+  if (Options.FormantStepMs > 0) {
+    steps.emplace(p->Formants, Options.FormantStepMs);
+    path.emplace(Options.FormantStepMs);
+    p->Formants.FitDenser(true);
+  }
+  // The analyses at a step are written as the path over each voiced stretch
+  // chose them (the voice measures keep the causal estimates they rode on).
+  const auto addRow = [&](std::int64_t Row, double Centre, const TFormants& f) {
+    formants.AddAt(Row, Centre, f);
+  };
   std::int64_t b = 0;
   for (std::int32_t frames = reader.Next(p->Block); frames > 0; ++b) {
     if (stopped()) return input + ": interrupted";
@@ -151,7 +162,7 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
           [&](bool Reported, std::int64_t Row, double Centre, const TFormants& f) {
             const TVoice measures = p->Voice.Analyse(f);
             if (!Reported) return;
-            formants.AddAt(Row, Centre, f);
+            path->Add(Row, Centre, f, p->Formants.Candidates(), addRow);
             voice.AddAt(Row, Centre, measures);
             summary.Add(measures);
           });
@@ -184,6 +195,7 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
   if (const int e = SavePng(std::move(chartImage), out.Create("chart.png")); e != 0)
     return CannotWrite(out, "chart.png", e);
   if (!summary.Write(out.Create("summary.csv"))) return CannotWrite(out, "summary.csv", errno);
+  if (path) path->Finish(addRow);
   peaks.Close();
   formants.Close();
   voice.Close();

@@ -1,0 +1,203 @@
+#include "analysis/FormantPath.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "analysis/FormantTrack.h"
+
+namespace quenvis {
+
+namespace {
+
+enum EChoice : std::uint8_t { Own, Harmonic, Waveform, Blank };
+
+// An analysis's own F1 and F2 cost nothing; another reading of its
+// resonances costs this much more (the waveform's poles may sit on a
+// harmonic or on noise), and leaving F1 and F2 out costs Missing. A reading
+// is thus taken over the analysis's own only where the tracks move enough
+// less with it, and a gap is filled only where the neighbours agree.
+constexpr double OwnFallback = 1.0, OtherHarmonic = 1.5, OtherWaveform = 2.5;
+constexpr double OneOfTwo = 4.0, Missing = 8.0;
+// A resonance of a fit that lies between F1 and F2 (this far above F1, and
+// no lower than LowestF2, and this share below F2) and is sharper than
+// BetweenBand counts against the choice, once for each fit that shows one.
+constexpr double MinF2Gap = 150, LowestF2 = 550, SameFormant = 0.08, BetweenBand = 500;
+constexpr double Between = 1.5;
+// A formant present on one side of a step only.
+constexpr double Appears = 1.0;
+// F3 steers the choice less: it is often weak or missing.
+constexpr double ThirdWeight = 0.25;
+// The confidence of a reading chosen for its neighbours (the analysis's own
+// is kept), before the bandwidths' share.
+constexpr double HarmonicTrust = 0.5, WaveformTrust = 0.35;
+
+// Hz a formant moves in 10 ms without cost: more for a higher one.
+double Spread(double F) noexcept { return 30 + 0.06 * F; }
+
+double BandFactor(const std::array<double, 3>& B) noexcept {
+  return std::clamp(1.2 - (B[0] + B[1]) / 1000, 0.3, 1.0);
+}
+
+}  // namespace
+
+CFormantPath::CFormantPath(int StepMs) : FScale(std::max(StepMs, 1) / 10.0) {}
+
+void CFormantPath::Resolve() {
+  std::size_t begin = 0;
+  while (begin < FRows.size()) {
+    if (!FRows[begin].Formants.Voiced) {
+      ++begin;
+      continue;
+    }
+    std::size_t end = begin;
+    while (end < FRows.size() && FRows[end].Formants.Voiced) ++end;
+    Stretch(begin, end);
+    begin = end;
+  }
+}
+
+void CFormantPath::Choices(const TRow& Row, std::vector<TChoice>& Out) const {
+  Out.clear();
+  const TFormants& f = Row.Formants;
+  TChoice blank;
+  blank.Cost = Missing;
+  blank.Source = Blank;
+  Out.push_back(blank);
+  if (f.F[0] > 0 || f.F[1] > 0) {
+    TChoice own;
+    own.F = f.F;
+    own.B = f.B;
+    own.Source = Own;
+    own.Cost = !(f.F[0] > 0 && f.F[1] > 0) ? OneOfTwo : f.Fallback ? OwnFallback : 0.0;
+    Out.push_back(own);
+  }
+  // Every rising choice of F1, F2 and (or not) F3 among each set of resonances.
+  const auto readings = [&](const TResonances& R, double Extra, std::uint8_t Source) {
+    const auto& ranges = CFormantTrack::Ranges;
+    const auto& usual = CFormantTrack::Usual;
+    const auto fits = [&](std::size_t i, int r) {
+      const double x = R.Freq[static_cast<std::size_t>(r)];
+      return x >= ranges[i].Lo && x <= ranges[i].Hi;
+    };
+    const auto cost = [&](std::size_t i, int r) {
+      const double x = R.Freq[static_cast<std::size_t>(r)];
+      const double out = std::max({0.0, usual[i].Lo - x, x - usual[i].Hi}) / CFormantTrack::UsualSpread;
+      return R.Band[static_cast<std::size_t>(r)] / 500 + out * out;
+    };
+    for (int a = 0; a < R.Count; ++a) {
+      if (!fits(0, a)) continue;
+      for (int b = a + 1; b < R.Count; ++b) {
+        if (!fits(1, b) || R.Freq[static_cast<std::size_t>(b)] <
+                               R.Freq[static_cast<std::size_t>(a)] + CFormantTrack::MinGap)
+          continue;
+        for (int c = b; c <= R.Count; ++c) {
+          // c == b: no F3.
+          const bool third = c > b && c < R.Count;
+          if (c > b && !third) continue;
+          if (third && (!fits(2, c) || R.Freq[static_cast<std::size_t>(c)] <
+                                           R.Freq[static_cast<std::size_t>(b)] + CFormantTrack::MinGap))
+            continue;
+          TChoice x;
+          x.Source = Source;
+          const std::array<int, 3> pick{a, b, third ? c : -1};
+          x.Cost = Extra + (b - a - 1) * 0.6;
+          for (std::size_t i = 0; i < 3; ++i) {
+            if (pick[i] < 0) continue;
+            x.F[i] = R.Freq[static_cast<std::size_t>(pick[i])];
+            x.B[i] = R.Band[static_cast<std::size_t>(pick[i])];
+            if (i < 2) x.Cost += cost(i, pick[i]);
+          }
+          // The analysis's own, already there.
+          if (Out.size() > 1 && Out[1].Source == Own && Out[1].F == x.F) continue;
+          Out.push_back(x);
+        }
+      }
+    }
+  };
+  readings(Row.Candidates.Harmonic, OtherHarmonic, Harmonic);
+  readings(Row.Candidates.Waveform, OtherWaveform, Waveform);
+  readings(Row.Candidates.Denser, OtherWaveform, Waveform);
+  // F3 taken for F2: a fit that shows a resonance between F1 and it.
+  for (TChoice& x : Out) {
+    if (!(x.F[0] > 0 && x.F[1] > 0)) continue;
+    for (const TResonances* R :
+         {&Row.Candidates.Harmonic, &Row.Candidates.Waveform, &Row.Candidates.Denser}) {
+      for (int r = 0; r < R->Count; ++r) {
+        const double f = R->Freq[static_cast<std::size_t>(r)];
+        if (f >= std::max(x.F[0] + MinF2Gap, LowestF2) && f < (1 - SameFormant) * x.F[1] &&
+            R->Band[static_cast<std::size_t>(r)] <= BetweenBand) {
+          x.Cost += Between;
+          break;
+        }
+      }
+    }
+  }
+}
+
+double CFormantPath::Move(const TChoice& A, const TChoice& B) const noexcept {
+  if (A.Source == Blank || B.Source == Blank) return 0.0;
+  double cost = 0;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const double a = A.F[i], b = B.F[i];
+    const double weight = i == 2 ? ThirdWeight : 1.0;
+    if (a > 0 && b > 0) {
+      const double d = (b - a) / (Spread(0.5 * (a + b)) * FScale);
+      cost += weight * d * d;
+    } else if ((a > 0) != (b > 0)) {
+      cost += weight * Appears;
+    }
+  }
+  return cost;
+}
+
+void CFormantPath::Stretch(std::size_t Begin, std::size_t End) {
+  const std::size_t n = End - Begin;
+  if (FChoices.size() < n) {
+    FChoices.resize(n);
+    FCost.resize(n);
+    FFrom.resize(n);
+  }
+  for (std::size_t t = 0; t < n; ++t) {
+    Choices(FRows[Begin + t], FChoices[t]);
+    const std::size_t k = FChoices[t].size();
+    FCost[t].assign(k, 0.0);
+    FFrom[t].assign(k, -1);
+    for (std::size_t j = 0; j < k; ++j) {
+      double best = 0;
+      int from = -1;
+      if (t > 0) {
+        best = std::numeric_limits<double>::infinity();
+        for (std::size_t i = 0; i < FChoices[t - 1].size(); ++i) {
+          const double c = FCost[t - 1][i] + Move(FChoices[t - 1][i], FChoices[t][j]);
+          if (c < best) {
+            best = c;
+            from = static_cast<int>(i);
+          }
+        }
+      }
+      FCost[t][j] = best + FChoices[t][j].Cost;
+      FFrom[t][j] = from;
+    }
+  }
+  // Back from the cheapest end.
+  const std::vector<double>& last = FCost[n - 1];
+  int j = static_cast<int>(std::min_element(last.begin(), last.end()) - last.begin());
+  for (std::size_t t = n; t-- > 0;) {
+    const TChoice& c = FChoices[t][static_cast<std::size_t>(j)];
+    TFormants& f = FRows[Begin + t].Formants;
+    if (c.Source == Blank) {
+      f.F = {};
+      f.B = {};
+      f.Confidence = 0;
+    } else if (c.Source != Own) {
+      f.F = c.F;
+      f.B = c.B;
+      f.Fallback = c.Source == Waveform;
+      f.Confidence = (c.Source == Waveform ? WaveformTrust : HarmonicTrust) * BandFactor(c.B);
+    }
+    j = FFrom[t][static_cast<std::size_t>(j)];
+  }
+}
+
+}  // namespace quenvis
