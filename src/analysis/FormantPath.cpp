@@ -18,14 +18,17 @@ enum EChoice : std::uint8_t { Own, Harmonic, Waveform, Blank };
 // is thus taken over the analysis's own only where the tracks move enough
 // less with it, and a gap is filled only where the neighbours agree.
 constexpr double OwnFallback = 1.0, OtherHarmonic = 1.5, OtherWaveform = 2.5;
-constexpr double OneOfTwo = 4.0, Missing = 8.0;
+constexpr double OneOfTwo = 4.0, Missing = 14;
 // A resonance of a fit that lies between F1 and F2 (this far above F1, and
 // no lower than LowestF2, and this share below F2) and is sharper than
 // BetweenBand counts against the choice, once for each fit that shows one.
 constexpr double MinF2Gap = 150, LowestF2 = 550, SameFormant = 0.08, BetweenBand = 500;
-constexpr double Between = 1.5;
+constexpr double Between = 4;
 // A formant present on one side of a step only.
 constexpr double Appears = 1.0;
+// F2 seldom moves more than LeapF2 in 10 ms: such a step costs Leap more
+// (a frame left blank is often the better story).
+constexpr double LeapF2 = 200, Leap = 4.0;
 // F3 steers the choice less: it is often weak or missing.
 constexpr double ThirdWeight = 0.25;
 // The confidence of a reading chosen for its neighbours (the analysis's own
@@ -144,6 +147,7 @@ double CFormantPath::Move(const TChoice& A, const TChoice& B) const noexcept {
     if (a > 0 && b > 0) {
       const double d = (b - a) / (Spread(0.5 * (a + b)) * FScale);
       cost += weight * d * d;
+      if (i == 1 && std::abs(b - a) > LeapF2 * FScale) cost += Leap;
     } else if ((a > 0) != (b > 0)) {
       cost += weight * Appears;
     }
