@@ -23,7 +23,7 @@ constexpr double OneOfTwo = 4.0, Missing = 14;
 // no lower than LowestF2, and this share below F2) and is sharper than
 // BetweenBand counts against the choice, once for each fit that shows one.
 constexpr double MinF2Gap = 150, LowestF2 = 550, SameFormant = 0.08, BetweenBand = 500;
-constexpr double Between = 4;
+constexpr double Between = 6;
 // A formant present on one side of a step only.
 constexpr double Appears = 1.0;
 // F2 seldom moves more than LeapF2 in 10 ms: such a step costs Leap more
@@ -138,16 +138,17 @@ void CFormantPath::Choices(const TRow& Row, std::vector<TChoice>& Out) const {
   }
 }
 
-double CFormantPath::Move(const TChoice& A, const TChoice& B) const noexcept {
-  if (A.Source == Blank || B.Source == Blank) return 0.0;
+double CFormantPath::Move(const std::array<double, 3>& A, const std::array<double, 3>& B,
+                          int Steps) const noexcept {
   double cost = 0;
+  const double scale = FScale * Steps;
   for (std::size_t i = 0; i < 3; ++i) {
-    const double a = A.F[i], b = B.F[i];
+    const double a = A[i], b = B[i];
     const double weight = i == 2 ? ThirdWeight : 1.0;
     if (a > 0 && b > 0) {
-      const double d = (b - a) / (Spread(0.5 * (a + b)) * FScale);
+      const double d = (b - a) / (Spread(0.5 * (a + b)) * scale);
       cost += weight * d * d;
-      if (i == 1 && std::abs(b - a) > LeapF2 * FScale) cost += Leap;
+      if (i == 1 && std::abs(b - a) > LeapF2 * scale) cost += Leap;
     } else if ((a > 0) != (b > 0)) {
       cost += weight * Appears;
     }
@@ -161,27 +162,42 @@ void CFormantPath::Stretch(std::size_t Begin, std::size_t End) {
     FChoices.resize(n);
     FCost.resize(n);
     FFrom.resize(n);
+    FKnown.resize(n);
   }
   for (std::size_t t = 0; t < n; ++t) {
     Choices(FRows[Begin + t], FChoices[t]);
     const std::size_t k = FChoices[t].size();
     FCost[t].assign(k, 0.0);
     FFrom[t].assign(k, -1);
+    FKnown[t].assign(k, TKnown{});
     for (std::size_t j = 0; j < k; ++j) {
+      const TChoice& to = FChoices[t][j];
       double best = 0;
       int from = -1;
       if (t > 0) {
         best = std::numeric_limits<double>::infinity();
         for (std::size_t i = 0; i < FChoices[t - 1].size(); ++i) {
-          const double c = FCost[t - 1][i] + Move(FChoices[t - 1][i], FChoices[t][j]);
+          // Across a gap the formants move as far as over as many steps.
+          const TKnown& known = FKnown[t - 1][i];
+          const double move =
+              to.Source == Blank || known.Steps < 0 ? 0.0 : Move(known.F, to.F, known.Steps + 1);
+          const double c = FCost[t - 1][i] + move;
           if (c < best) {
             best = c;
             from = static_cast<int>(i);
           }
         }
       }
-      FCost[t][j] = best + FChoices[t][j].Cost;
+      FCost[t][j] = best + to.Cost;
       FFrom[t][j] = from;
+      TKnown& known = FKnown[t][j];
+      if (to.Source != Blank) {
+        known.F = to.F;
+        known.Steps = 0;
+      } else if (from >= 0 && FKnown[t - 1][static_cast<std::size_t>(from)].Steps >= 0) {
+        known = FKnown[t - 1][static_cast<std::size_t>(from)];
+        ++known.Steps;
+      }
     }
   }
   // Back from the cheapest end.

@@ -58,7 +58,9 @@ class CFormantPath {
   void Resolve();
   void Stretch(std::size_t Begin, std::size_t End);
   void Choices(const TRow& Row, std::vector<TChoice>& Out) const;
-  double Move(const TChoice& A, const TChoice& B) const noexcept;
+  // The cost of the formants' moving from A to B over Steps analyses.
+  double Move(const std::array<double, 3>& A, const std::array<double, 3>& B,
+              int Steps) const noexcept;
 
   double FScale;  // the step's share of 10 ms, for the tracks' spread
   std::vector<TRow> FRows;
@@ -67,6 +69,13 @@ class CFormantPath {
   std::vector<std::vector<TChoice>> FChoices;
   std::vector<std::vector<double>> FCost;
   std::vector<std::vector<int>> FFrom;
+  // The formants last known on the way to each choice, and the steps since
+  // (-1: none yet in this stretch): a gap does not part the tracks.
+  struct TKnown {
+    std::array<double, 3> F{};
+    int Steps = -1;
+  };
+  std::vector<std::vector<TKnown>> FKnown;
 };
 
 }  // namespace quenvis

@@ -1,0 +1,216 @@
+#include "analysis/FormantPath.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "analysis/FormantSteps.h"
+#include "support/VowelSynth.h"
+
+namespace quenvis {
+namespace {
+
+struct TOut {
+  std::int64_t Row;
+  double Centre;
+  TFormants F;
+};
+
+TResonances Roots(std::initializer_list<double> Freq, double Band = 80) {
+  TResonances r;
+  for (double f : Freq) {
+    if (f <= 0) continue;
+    r.Freq[static_cast<std::size_t>(r.Count)] = f;
+    r.Band[static_cast<std::size_t>(r.Count)] = Band;
+    ++r.Count;
+  }
+  return r;
+}
+
+// A voiced analysis whose harmonics gave F (0: none) and whose waveform
+// showed Wave.
+struct TStep {
+  std::array<double, 3> F;
+  TResonances Wave;
+  bool Voiced = true;
+};
+
+std::vector<TOut> RunPath(const std::vector<TStep>& Steps) {
+  CFormantPath path(10);
+  std::vector<TOut> out;
+  const auto emit = [&](std::int64_t Row, double Centre, const TFormants& F) {
+    out.push_back({Row, Centre, F});
+  };
+  for (std::size_t i = 0; i < Steps.size(); ++i) {
+    const TStep& s = Steps[i];
+    TFormants f;
+    TFormantCandidates c;
+    f.Voiced = s.Voiced;
+    if (s.Voiced) {
+      f.F0 = 120;
+      f.Blank = EBlank::FewHarmonics;
+      for (std::size_t k = 0; k < 3; ++k) {
+        f.F[k] = s.F[k];
+        f.B[k] = s.F[k] > 0 ? 80 : 0;
+      }
+      if (s.F[0] > 0 && s.F[1] > 0) {
+        f.Blank = EBlank::None;
+        f.Confidence = 0.9;
+        c.Harmonic = Roots({s.F[0], s.F[1], s.F[2]});
+      }
+      c.Waveform = s.Wave;
+    }
+    path.Add(static_cast<std::int64_t>(i), 0.01 * static_cast<double>(i), f, c, emit);
+  }
+  path.Finish(emit);
+  return out;
+}
+
+// A steady vowel (500, 1200, 2500 Hz) of 21 analyses, the middle ones
+// changed by Middle.
+std::vector<TStep> Steady(const std::vector<TStep>& Middle) {
+  const TStep plain{{500, 1200, 2500}, Roots({500, 1200, 2500, 3500})};
+  std::vector<TStep> s(21, plain);
+  for (std::size_t i = 0; i < Middle.size(); ++i) s[10 - Middle.size() / 2 + i] = Middle[i];
+  return s;
+}
+
+// What the path makes of analyses that lost F2, took F3 for it or found
+// nothing, between neighbours that agree: the middle analyses' F1 and F2
+// (0 where left blank), and whether they are the waveform's.
+TEST(FormantPath, NeighboursSettleTheMiddleAnalyses) {
+  const TResonances good = Roots({510, 1210, 2480, 3500});
+  struct TCase {
+    const char* Name;
+    std::vector<TStep> Middle;
+    std::array<double, 2> Want;  // F1, F2 of each middle analysis
+    bool Fallback;
+  };
+  const TCase cases[] = {
+      {"F2 lost, the waveform has it", std::vector<TStep>(3, {{500, 0, 2500}, good}), {510, 1210}, true},
+      {"nothing from the harmonics", std::vector<TStep>(5, {{0, 0, 0}, good}), {510, 1210}, true},
+      {"F3 taken for F2, the waveform shows F2 between",
+       std::vector<TStep>(3, {{500, 2500, 0}, good}), {510, 1210}, true},
+      {"a waveform far from both neighbours",
+       std::vector<TStep>(3, {{0, 0, 0}, Roots({900, 2900, 3800})}), {0, 0}, false},
+      {"nothing at all", std::vector<TStep>(3, {{0, 0, 0}, {}}), {0, 0}, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<TStep> steps = Steady(c.Middle);
+    const std::vector<TOut> out = RunPath(steps);
+    ASSERT_EQ(out.size(), steps.size());
+    const std::size_t first = 10 - c.Middle.size() / 2;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_EQ(out[i].Row, static_cast<std::int64_t>(i));
+      EXPECT_DOUBLE_EQ(out[i].Centre, 0.01 * static_cast<double>(i));
+      const TFormants& f = out[i].F;
+      EXPECT_TRUE(f.Voiced);
+      if (i < first || i >= first + c.Middle.size()) {
+        // The neighbours keep their own, and their confidence.
+        EXPECT_EQ(f.F, (std::array<double, 3>{500, 1200, 2500}));
+        EXPECT_EQ(f.Confidence, 0.9);
+        continue;
+      }
+      EXPECT_EQ(f.F[0], c.Want[0]);
+      EXPECT_EQ(f.F[1], c.Want[1]);
+      EXPECT_EQ(f.Fallback, c.Fallback);
+      // Well formed: both of each pair or neither; a reading of the
+      // neighbours is trusted less than an analysis's own.
+      for (std::size_t k = 0; k < 3; ++k) EXPECT_EQ(f.F[k] > 0, f.B[k] > 0);
+      if (c.Want[0] > 0) {
+        EXPECT_GT(f.Confidence, 0.0);
+        EXPECT_LT(f.Confidence, 0.5);
+      } else {
+        EXPECT_EQ(f.Confidence, 0.0);
+      }
+    }
+  }
+}
+
+// Unvoiced analyses pass through as they came and part the stretches: a
+// gap at the edge of a stretch has only one neighbour, and a stretch longer
+// than the path holds is decided in pieces, every row still out once, in order.
+TEST(FormantPath, RowsComeOutOnceInOrder) {
+  const TResonances good = Roots({510, 1210, 2480});
+  std::vector<TStep> steps;
+  for (int i = 0; i < 5; ++i) steps.push_back({{500, 1200, 2500}, good});
+  steps.push_back({{0, 0, 0}, good});  // a gap at the end of its stretch
+  steps.push_back({{0, 0, 0}, {}, false});
+  steps.push_back({{0, 0, 0}, {}, false});
+  for (std::size_t i = 0; i < CFormantPath::MaxStretch + 50; ++i)
+    steps.push_back({{500, 1200, 2500}, good});
+  const std::vector<TOut> out = RunPath(steps);
+  ASSERT_EQ(out.size(), steps.size());
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    ASSERT_EQ(out[i].Row, static_cast<std::int64_t>(i));
+    EXPECT_EQ(out[i].F.Voiced, steps[i].Voiced);
+  }
+  EXPECT_EQ(out[5].F.F[1], 1210);
+  EXPECT_EQ(out[6].F.F, (std::array<double, 3>{}));
+  EXPECT_EQ(out[6].F.Blank, EBlank::Aperiodic);
+  EXPECT_EQ(out.back().F.F[1], 1200);
+}
+
+// Synthetic vowels whose F2 the harmonics' fit gives up for F3 (a front
+// vowel's F2 close under F3, a back vowel's weak F2 close over F1): after
+// the path, F3 no longer stands as F2 and F2 is found where it is.
+TEST(FormantPath, ThirdFormantDoesNotStandAsSecond) {
+  struct TCase {
+    double F0;
+    std::array<double, 5> F, B;
+  };
+  const TCase cases[] = {
+      {220, {310, 2790, 3310, 4200, 5000}, {60, 100, 150, 200, 250}},  // a woman's /i/
+      {120, {270, 2290, 2700, 3500, 4500}, {60, 100, 150, 200, 250}},  // a man's /i/
+      {120, {450, 750, 2400, 3300, 4300}, {80, 300, 120, 200, 250}},   // a man's /o/, F2 weak
+      {200, {480, 900, 2700, 3800, 4800}, {80, 300, 120, 200, 250}},   // a woman's /o/, F2 weak
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.F0 << " Hz, F2 " << c.F[1]);
+    test::TVowel vowel;
+    vowel.F0 = c.F0;
+    vowel.F = c.F;
+    vowel.B = c.B;
+    vowel.Jitter = 0.02;
+    vowel.Seconds = 1.5;
+    const auto mono = test::Synthesize(vowel);
+    CFormantTracker tracker;
+    tracker.FitDenser(true);
+    CFormantSteps steps(tracker, 10);
+    CFormantPath path(10);
+    int raw = 0, rawThird = 0, voiced = 0, third = 0, right = 0;
+    const auto isThird = [&](double F2) {
+      return std::abs(F2 - c.F[2]) <= 0.07 * c.F[2] && std::abs(F2 - c.F[2]) < std::abs(F2 - c.F[1]);
+    };
+    const auto emit = [&](std::int64_t, double Centre, const TFormants& f) {
+      if (Centre < 0.2 || Centre > 1.3 || !f.Voiced) return;
+      ++voiced;
+      third += isThird(f.F[1]);
+      right += std::abs(f.F[1] - c.F[1]) <= 0.1 * c.F[1];
+    };
+    for (std::size_t first = 0; first < mono.size(); first += 2048) {
+      const auto block = test::StereoBlock(mono, first);
+      steps.Feed(block.data(), 2048, [&](std::int64_t Row, double Centre, const TFormants& f) {
+        if (Centre >= 0.2 && Centre <= 1.3 && f.Voiced) {
+          ++raw;
+          rawThird += isThird(f.F[1]);
+        }
+        path.Add(Row, Centre, f, tracker.Candidates(), emit);
+      });
+    }
+    path.Finish(emit);
+    std::printf("F2 %.0f: F3 as F2 in %d of %d analyses before the path, %d after; F2 right in %d\n",
+                c.F[1], rawThird, raw, third, right);
+    ASSERT_GT(voiced, 90);
+    EXPECT_LE(third, voiced / 100);
+    EXPECT_GE(right, voiced * 9 / 10);
+  }
+}
+
+}  // namespace
+}  // namespace quenvis
