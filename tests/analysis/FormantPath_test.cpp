@@ -156,9 +156,10 @@ TEST(FormantPath, RowsComeOutOnceInOrder) {
   EXPECT_EQ(out.back().F.F[1], 1200);
 }
 
-// Synthetic vowels whose F2 the harmonics' fit gives up for F3 (a front
-// vowel's F2 close under F3, a back vowel's weak F2 close over F1): after
-// the path, F3 no longer stands as F2 and F2 is found where it is.
+// Synthetic vowels through a telephone's band, where F3 may pass for F2
+// (a front vowel's F2 close under F3, a back vowel's weak F2 close over
+// F1): with the path, F3 stands as F2 in no more than 1 % of the analyses,
+// and F2 is within 10 % in 80 % of them.
 TEST(FormantPath, ThirdFormantDoesNotStandAsSecond) {
   struct TCase {
     double F0;
@@ -167,8 +168,12 @@ TEST(FormantPath, ThirdFormantDoesNotStandAsSecond) {
   const TCase cases[] = {
       {220, {310, 2790, 3310, 4200, 5000}, {60, 100, 150, 200, 250}},  // a woman's /i/
       {120, {270, 2290, 2700, 3500, 4500}, {60, 100, 150, 200, 250}},  // a man's /i/
-      {120, {450, 750, 2400, 3300, 4300}, {80, 300, 120, 200, 250}},   // a man's /o/, F2 weak
-      {200, {480, 900, 2700, 3800, 4800}, {80, 300, 120, 200, 250}},   // a woman's /o/, F2 weak
+      {120, {450, 750, 2400, 3300, 4300}, {80, 150, 120, 200, 250}},   // a man's /o/, F2 weak
+      {200, {480, 900, 2700, 3800, 4800}, {80, 150, 120, 200, 250}},   // a woman's /o/, F2 weak
+      {120, {300, 870, 2240, 3300, 4300}, {60, 200, 100, 200, 250}},   // a man's /u/, F2 weak
+      {230, {370, 950, 2670, 3800, 4800}, {60, 200, 100, 200, 250}},   // a woman's /u/, F2 weak
+      {120, {390, 1990, 2550, 3500, 4500}, {60, 100, 150, 200, 250}},  // a man's /I/
+      {230, {430, 2480, 3070, 4100, 5000}, {60, 100, 150, 200, 250}},  // a woman's /I/
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << c.F0 << " Hz, F2 " << c.F[1]);
@@ -177,6 +182,8 @@ TEST(FormantPath, ThirdFormantDoesNotStandAsSecond) {
     vowel.F = c.F;
     vowel.B = c.B;
     vowel.Jitter = 0.02;
+    vowel.SnrDb = 25;
+    vowel.HighPassHz = 300;  // a telephone's band
     vowel.Seconds = 1.5;
     const auto mono = test::Synthesize(vowel);
     CFormantTracker tracker;
@@ -208,7 +215,7 @@ TEST(FormantPath, ThirdFormantDoesNotStandAsSecond) {
                 c.F[1], rawThird, raw, third, right);
     ASSERT_GT(voiced, 90);
     EXPECT_LE(third, voiced / 100);
-    EXPECT_GE(right, voiced * 9 / 10);
+    EXPECT_GE(right, voiced * 8 / 10);
   }
 }
 
