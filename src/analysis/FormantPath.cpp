@@ -210,6 +210,7 @@ void CFormantPath::Stretch(std::size_t Begin, std::size_t End) {
       f.F = {};
       f.B = {};
       f.Confidence = 0;
+      f.Fallback = false;
     } else if (c.Source != Own) {
       f.F = c.F;
       f.B = c.B;
