@@ -13,6 +13,7 @@
 #include <system_error>
 #include <thread>
 
+#include "analysis/FormantPath.h"
 #include "analysis/FormantSteps.h"
 #include "render/Manifest.h"
 #include "render/OutDirLock.h"
@@ -85,17 +86,24 @@ std::string MeasureEntry(const TManifestEntry& Entry, const TCorpusOptions& Opti
   if (std::string e = reader.Open(Entry.RecordingPath); !e.empty()) return e;
   CFormantTracker tracker(Options.Voice);
   CFormantSteps steps(tracker, CorpusStepMs);
+  // The same path over each voiced stretch as quenvis-render's rows take.
+  tracker.FitDenser(true);
+  CFormantPath path(CorpusStepMs);
   CTokenMeasurer measurer(Tokens);
+  const auto measure = [&](std::int64_t, double Centre, const TFormants& f) {
+    measurer.Add(Centre, f);
+  };
   TSampleBlock block{};
   std::int64_t frames = 0;
   for (std::int32_t n = reader.Next(block); n > 0; n = reader.Next(block)) {
     if (Stop && Stop->load(std::memory_order_relaxed)) return "interrupted";
-    steps.Feed(block.data(), n, [&](std::int64_t, double Centre, const TFormants& f) {
-      measurer.Add(Centre, f);
+    steps.Feed(block.data(), n, [&](std::int64_t Row, double Centre, const TFormants& f) {
+      path.Add(Row, Centre, f, tracker.Candidates(), measure);
     });
     frames += n;
   }
   if (!reader.Error().empty()) return reader.Error();
+  path.Finish(measure);
   measurer.Finish();
   const double seconds = static_cast<double>(frames) / CFormantTracker::SampleRate;
   if (std::fabs(grid.End - seconds) > LengthToleranceS || phones->Items.empty() ||
