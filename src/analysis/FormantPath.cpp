@@ -120,12 +120,12 @@ void CFormantPath::Choices(const TRow& Row, std::vector<TChoice>& Out) const {
   };
   readings(Row.Candidates.Harmonic, OtherHarmonic, Harmonic);
   readings(Row.Candidates.Waveform, OtherWaveform, Waveform);
-  readings(Row.Candidates.Denser, OtherWaveform, Waveform);
+  for (const TResonances& d : Row.Candidates.Denser) readings(d, OtherWaveform, Waveform);
   // F3 taken for F2: a fit that shows a resonance between F1 and it.
   for (TChoice& x : Out) {
     if (!(x.F[0] > 0 && x.F[1] > 0)) continue;
-    for (const TResonances* R :
-         {&Row.Candidates.Harmonic, &Row.Candidates.Waveform, &Row.Candidates.Denser}) {
+    for (const TResonances* R : {&Row.Candidates.Harmonic, &Row.Candidates.Waveform,
+                                 &Row.Candidates.Denser[0], &Row.Candidates.Denser[1]}) {
       for (int r = 0; r < R->Count; ++r) {
         const double f = R->Freq[static_cast<std::size_t>(r)];
         if (f >= std::max(x.F[0] + MinF2Gap, LowestF2) && f < (1 - SameFormant) * x.F[1] &&

@@ -220,9 +220,11 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   const double* centred = FRate4.data() + (Rate4Len - WaveCentre - CWaveformFit::Window / 2);
   if (!FWave.Fit(centred, order, FWaveRoots)) return;
   FCandidates.Waveform = FWaveRoots;
-  if (FDenser && order + 2 <= CWaveformFit::MaxOrder &&
-      !FWave.Fit(centred, order + 2, FCandidates.Denser))
-    FCandidates.Denser = {};
+  for (std::size_t d = 0; FDenser && d < FCandidates.Denser.size(); ++d) {
+    const int denser = std::min(order + 2 * static_cast<int>(d + 1), CWaveformFit::MaxOrder);
+    if (denser > order && !FWave.Fit(centred, denser, FCandidates.Denser[d]))
+      FCandidates.Denser[d] = {};
+  }
   // The waveform's resonances, assigned as the tracks stood before; without
   // F1 and F2 of a vocal tract among them they tell nothing.
   CFormantTrack trial = before;

@@ -79,7 +79,8 @@ struct TFormants {
 // waveform's with a pole pair more (a lower ceiling, which parts an F2
 // merged with F1 or F3); Count 0 where none was fitted.
 struct TFormantCandidates {
-  TResonances Harmonic, Waveform, Denser;
+  TResonances Harmonic, Waveform;
+  std::array<TResonances, 2> Denser;
 };
 
 class CFormantTracker {
