@@ -18,7 +18,7 @@ enum EChoice : std::uint8_t { Own, Harmonic, Waveform, Blank };
 // is thus taken over the analysis's own only where the tracks move enough
 // less with it, and a gap is filled only where the neighbours agree.
 constexpr double OwnFallback = 1.0, OtherHarmonic = 1.5, OtherWaveform = 2.5;
-constexpr double OneOfTwo = 7.0, Missing = 14;
+constexpr double OneOfTwo = 10.0, Missing = 14;
 // A resonance of a fit that lies between F1 and F2 (this far above F1, and
 // no lower than LowestF2, and this share below F2) and is sharper than
 // BetweenBand counts against the choice, once for each fit that shows one.
