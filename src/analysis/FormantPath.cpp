@@ -18,17 +18,17 @@ enum EChoice : std::uint8_t { Own, Harmonic, Waveform, Blank };
 // is thus taken over the analysis's own only where the tracks move enough
 // less with it, and a gap is filled only where the neighbours agree.
 constexpr double OwnFallback = 1.0, OtherHarmonic = 1.5, OtherWaveform = 2.5;
-constexpr double OneOfTwo = 10.0, Missing = 14;
+constexpr double OneOfTwo = 10.0, Missing = 20;
 // A resonance of a fit that lies between F1 and F2 (this far above F1, and
 // no lower than LowestF2, and this share below F2) and is sharper than
 // BetweenBand counts against the choice, once for each fit that shows one.
 constexpr double MinF2Gap = 150, LowestF2 = 550, SameFormant = 0.08, BetweenBand = 500;
-constexpr double Between = 6;
+constexpr double Between = 8;
 // A formant present on one side of a step only.
 constexpr double Appears = 1.0;
 // F2 seldom moves more than LeapF2 in 10 ms: such a step costs Leap more
 // (a frame left blank is often the better story).
-constexpr double LeapF2 = 200, Leap = 4.0;
+constexpr double LeapF2 = 200, Leap = 10.0;
 // F3 steers the choice less: it is often weak or missing.
 constexpr double ThirdWeight = 0.25;
 // The confidence of a reading chosen for its neighbours (the analysis's own
@@ -121,20 +121,23 @@ void CFormantPath::Choices(const TRow& Row, std::vector<TChoice>& Out) const {
   readings(Row.Candidates.Harmonic, OtherHarmonic, Harmonic);
   readings(Row.Candidates.Waveform, OtherWaveform, Waveform);
   for (const TResonances& d : Row.Candidates.Denser) readings(d, OtherWaveform, Waveform);
-  // F3 taken for F2: a fit that shows a resonance between F1 and it.
+  // F3 taken for F2: a fit that shows a resonance between F1 and it. The
+  // denser fits count half: beside a high voice their spare poles sit on
+  // harmonics.
   for (TChoice& x : Out) {
     if (!(x.F[0] > 0 && x.F[1] > 0)) continue;
-    for (const TResonances* R : {&Row.Candidates.Harmonic, &Row.Candidates.Waveform,
-                                 &Row.Candidates.Denser[0], &Row.Candidates.Denser[1]}) {
-      for (int r = 0; r < R->Count; ++r) {
-        const double f = R->Freq[static_cast<std::size_t>(r)];
+    const auto shows = [&](const TResonances& R) {
+      for (int r = 0; r < R.Count; ++r) {
+        const double f = R.Freq[static_cast<std::size_t>(r)];
         if (f >= std::max(x.F[0] + MinF2Gap, LowestF2) && f < (1 - SameFormant) * x.F[1] &&
-            R->Band[static_cast<std::size_t>(r)] <= BetweenBand) {
-          x.Cost += Between;
-          break;
-        }
+            R.Band[static_cast<std::size_t>(r)] <= BetweenBand)
+          return true;
       }
-    }
+      return false;
+    };
+    const TFormantCandidates& c = Row.Candidates;
+    x.Cost += Between * (shows(c.Harmonic) + shows(c.Waveform) +
+                         0.5 * (shows(c.Denser[0]) + shows(c.Denser[1])));
   }
 }
 
