@@ -14,14 +14,16 @@ enum EChoice : std::uint8_t { Own, Harmonic, Waveform, Blank };
 
 // An analysis's own F1 and F2 cost nothing; another reading of its
 // resonances costs this much more (the waveform's poles may sit on a
-// harmonic or on noise), and leaving F1 and F2 out costs Missing. A reading
-// is thus taken over the analysis's own only where the tracks move enough
-// less with it, and a gap is filled only where the neighbours agree.
-constexpr double OwnFallback = 1.0, OtherHarmonic = 1.5, OtherWaveform = 2.5;
+// harmonic or on noise), each resonance passed over between the chosen F1
+// and F2 Skipped more; F1 or F2 alone costs OneOfTwo, neither Missing. A
+// reading is thus taken over the analysis's own only where the tracks move
+// enough less with it, and a gap is filled only where the neighbours agree.
+constexpr double OwnFallback = 1.0, OtherHarmonic = 1.5, OtherWaveform = 2.5, Skipped = 0.6;
 constexpr double OneOfTwo = 10.0, Missing = 20;
 // A resonance of a fit that lies between F1 and F2 (this far above F1, and
 // no lower than LowestF2, and this share below F2) and is sharper than
-// BetweenBand counts against the choice, once for each fit that shows one.
+// BetweenBand counts against the choice, once for each fit that shows one
+// (the denser fits half).
 constexpr double MinF2Gap = 150, LowestF2 = 550, SameFormant = 0.08, BetweenBand = 500;
 constexpr double Between = 8;
 // A formant present on one side of a step only.
@@ -35,7 +37,8 @@ constexpr double ThirdWeight = 0.25;
 // is kept), before the bandwidths' share.
 constexpr double HarmonicTrust = 0.5, WaveformTrust = 0.35;
 
-// Hz a formant moves in 10 ms without cost: more for a higher one.
+// Hz a formant moves in 10 ms at a cost of 1 (the cost grows with the
+// square): more for a higher one.
 double Spread(double F) noexcept { return 30 + 0.06 * F; }
 
 double BandFactor(const std::array<double, 3>& B) noexcept {
@@ -104,7 +107,7 @@ void CFormantPath::Choices(const TRow& Row, std::vector<TChoice>& Out) const {
           TChoice x;
           x.Source = Source;
           const std::array<int, 3> pick{a, b, third ? c : -1};
-          x.Cost = Extra + (b - a - 1) * 0.6;
+          x.Cost = Extra + Skipped * (b - a - 1);
           for (std::size_t i = 0; i < 3; ++i) {
             if (pick[i] < 0) continue;
             x.F[i] = R.Freq[static_cast<std::size_t>(pick[i])];

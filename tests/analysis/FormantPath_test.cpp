@@ -159,7 +159,9 @@ TEST(FormantPath, RowsComeOutOnceInOrder) {
 // Synthetic vowels through a telephone's band, where F3 may pass for F2
 // (a front vowel's F2 close under F3, a back vowel's weak F2 close over
 // F1): with the path, F3 stands as F2 in no more than 1 % of the analyses,
-// and F2 is within 10 % in 80 % of them.
+// and F2 is within 10 % in 80 % of them. A high voice's front vowel also
+// holds the path to the resonances between F1 and F2 it may not count as
+// F2 (the denser fits' spare poles on the harmonics).
 TEST(FormantPath, ThirdFormantDoesNotStandAsSecond) {
   struct TCase {
     double F0;
