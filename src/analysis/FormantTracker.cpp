@@ -176,8 +176,9 @@ TFormants CFormantTracker::Analyse() noexcept {
   const double* latest = FRate2.data() + FRate2.size() - SpecFrame;
   FSpectrum.Compute(latest);
   double level = 0;
-  double f0 = FPitch.Estimate(FRate4.data() + (Rate4Len - CPitchEstimator::Span), FSpectrum,
-                              level, blocks);
+  // The pitch of the analysis's centre, where the formants are measured.
+  const double* around = FRate4.data() + (Rate4Len - WaveCentre - CPitchEstimator::Span / 2);
+  double f0 = FPitch.Estimate(around, FSpectrum, level, blocks);
   FSpeechLevel *= std::exp(-FadePerBlock * blocks);
   if (f0 > 0 && level < Quiet * FSpeechLevel) {
     f0 = 0;
@@ -193,7 +194,9 @@ TFormants CFormantTracker::Analyse() noexcept {
   }
   out.Voiced = true;
   out.F0 = f0;
+  FCentredF0 = 0;
   Formants(ceiling, out);
+  if (FCentredF0 > 0) out.F0 = FCentredF0;
   FPrevF2 = out.F[1];
   FPrevF3 = out.F[2];
   FPrevCorrected = out.Blank == EBlank::Corrected;
@@ -300,9 +303,12 @@ void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,
   // Two spectra, the latest and one 11.6 ms earlier: their harmonic powers,
   // taken one by one, are averaged, which steadies them in noise without
   // blurring them through vibrato as one averaged spectrum would.
+  const auto inRange = [](double F) {
+    return F >= CPitchEstimator::MinF0 && F <= CPitchEstimator::MaxF0;
+  };
   double refined = Out.F0, earlierF0 = Out.F0;
   FSpectrum.PickHarmonics(refined, Ceiling, FNow);
-  if (refined >= CPitchEstimator::MinF0 && refined <= CPitchEstimator::MaxF0) Out.F0 = refined;
+  if (inRange(refined)) Out.F0 = refined;
   if (FClipAge < ClipReach) {  // the pitch stands, but clipping hides the envelope
     Out.Clipped = true;
     Out.Blank = EBlank::Clipped;
@@ -310,6 +316,11 @@ void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,
   }
   FSpectrum.Compute(FRate2.data() + FRate2.size() - SpecFrame - FrameStep);
   FSpectrum.PickHarmonics(earlierF0, Ceiling, FEarlier);
+  // The F0 reported is refined by both spectra, whose middle is the
+  // analysis's centre: the latest alone reads a changing pitch ahead of its
+  // time. The formants keep the latest's, which their harmonics were
+  // picked by.
+  if (inRange(refined) && inRange(earlierF0)) FCentredF0 = 0.5 * (refined + earlierF0);
   const int count = std::min(FNow.Count, FEarlier.Count);
   FNow.Count = count;
   for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m) {

@@ -115,7 +115,7 @@ class CFormantTracker {
   // are (the two decimations delay it by HalfbandTaps / 2 input frames and
   // as many 22 050 Hz samples).
   static constexpr int WaveCentre = (CentreLag - 3 * (HalfbandTaps / 2)) / 4;
-  static constexpr int Rate4Len = std::max(CPitchEstimator::Span,
+  static constexpr int Rate4Len = std::max(WaveCentre + CPitchEstimator::Span / 2 + 1,
                                            WaveCentre + CWaveformFit::Window / 2 + 1);
 
   void Formants(double Ceiling, TFormants& Out) noexcept;
@@ -150,6 +150,7 @@ class CFormantTracker {
   double FPrevF2 = 0, FPrevF3 = 0;
   bool FPrevCorrected = false;
   double FSpeechLevel = 0;  // RMS of the loudest voiced analysis lately, faded
+  double FCentredF0 = 0;    // F0 refined at the analysis's centre (0: none)
   std::array<std::uint8_t, HalfbandTaps - 1 + BlockFrames> FRailed{};  // as FIn
 
   CHarmonicSpectrum FSpectrum;
