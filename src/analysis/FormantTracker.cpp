@@ -51,6 +51,13 @@ constexpr double ClearHighWeight = 0.5;
 const double Quiet = std::pow(10.0, -28.0 / 20);
 const double FadePerBlock = std::log(10.0) / 20 * 1.0 * CFormantTracker::BlockFrames /
                             CFormantTracker::SampleRate;
+// Faded this far (-60 dBFS), the speech is too long ago to compare with.
+constexpr double NoSpeech = CPitchEstimator::MinLevel;
+// Hz: a voice's clear harmonics reach past VocalTract (its first formant,
+// or a high voice's pitch, lies there or above); a mains hum's stop below
+// it. Clear there: within HumRange (40 dB) of the strongest.
+constexpr double VocalTract = 500;
+constexpr double HumRange = 1e-4;
 // The waveform fit's formants are trusted less than the harmonics': its
 // poles may sit on a strong harmonic, or on noise.
 constexpr double WaveformTrust = 0.6;
@@ -184,24 +191,42 @@ TFormants CFormantTracker::Analyse() noexcept {
     f0 = 0;
     out.Blank = EBlank::Quiet;
   }
-  if (f0 > 0) FSpeechLevel = std::max(FSpeechLevel, level);
   const double ceiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0, blocks);
-  if (f0 <= 0) {
+  const auto unvoiced = [&](EBlank Cause) {
+    out = TFormants{};
+    out.Blank = Cause;
     FPrevF2 = 0;
     FPrevCorrected = false;
     FTrack.Skip();
     return out;
-  }
+  };
+  if (f0 <= 0) return unvoiced(out.Blank);
   out.Voiced = true;
   out.F0 = f0;
   FCentredF0 = 0;
   Formants(ceiling, out);
   if (FCentredF0 > 0) out.F0 = FCentredF0;
+  // With no speech lately to compare with, a periodic sound that outlines
+  // no vocal tract (a mains hum before the first word, a tone) is no voice:
+  // its clear harmonics do not reach past where a first formant can lie.
+  if (FSpeechLevel < NoSpeech && !out.Clipped && ClearReach() < VocalTract)
+    return unvoiced(EBlank::Quiet);
+  FSpeechLevel = std::max(FSpeechLevel, level);
   FPrevF2 = out.F[1];
   FPrevF3 = out.F[2];
   FPrevCorrected = out.Blank == EBlank::Corrected;
   if (out.F == std::array<double, 3>{}) FTrack.Skip();
   return out;
+}
+
+double CFormantTracker::ClearReach() const noexcept {
+  const auto count = static_cast<std::size_t>(FNow.Count);
+  double strongest = 0, reach = 0;
+  for (std::size_t m = 0; m < count; ++m) strongest = std::max(strongest, FNow.Power[m]);
+  for (std::size_t m = 0; m < count; ++m)
+    if (FNow.Weight[m] >= ClearWeight && FNow.Power[m] >= HumRange * strongest)
+      reach = std::max(reach, FNow.Freq[m]);
+  return reach;
 }
 
 void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {

@@ -35,11 +35,12 @@ std::optional<EVoice> ParseVoice(std::string_view Name) noexcept;
 
 // Why an analysis has no F1 or F2 from the harmonics: what the measurement
 // harness counts on recorded speech. Aperiodic and Quiet leave it unvoiced
-// (Quiet: periodic, but far below the speech lately).
+// (Quiet: periodic, but far below the speech lately, or with no speech
+// lately, outlining no vocal tract).
 enum class EBlank : std::uint8_t {
   None,          // F1 and F2 from the harmonics
   Aperiodic,     // no pitch
-  Quiet,         // a hum or buzz far below the speech
+  Quiet,         // a hum or buzz far below the speech, or before any
   Clipped,       // too clipped for formants
   FewHarmonics,  // fewer than three harmonics clear of the noise
   NoModel,       // the harmonics allow no model
@@ -129,6 +130,8 @@ class CFormantTracker {
   // merged or lost, which the waveform's resonances show.
   void LostSecond(const CFormantTrack& Before, double Clearance, TFormants& Out) noexcept;
   double Confidence(const TFormants& Out, double Clearance, bool Inferred) const noexcept;
+  // Hz: the highest harmonic of the latest analysis clear of the noise.
+  double ClearReach() const noexcept;
   static EBlank BlankCause(const TResonances& Roots, const TFormants& Out) noexcept;
   // Redraws the clipped peaks among the Frames of FIn from From (FRailed
   // marks those at the rails); returns how many railed frames are no peak.

@@ -318,13 +318,13 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
   const double lag = Rate / f0;
   Difference(CentreWindow, FC, std::min(MaxLag, static_cast<int>(lag * 1.1) + 3));
   double centreDip = 1, centrePower = 0;
+  if (PeriodNear(FC, lag, centreDip) <= 0)  // at the longest lags, the edge of the range
+    centreDip = FC[static_cast<std::size_t>(std::clamp(std::nearbyint(lag), 1.0, 1.0 * MaxLag))];
   for (int n = (Span - CentreWindow) / 2; n < (Span + CentreWindow) / 2; ++n)
     centrePower += FX[static_cast<std::size_t>(n)] * FX[static_cast<std::size_t>(n)];
   const bool steady = FSinceVoiced <= Blocks + 1e-9 &&
                       centrePower >= Steady * CentreWindow * Level * Level;
-  if (PeriodNear(FC, lag, centreDip) <= 0 ||
-      centreDip > (steady ? SteadyAperiodic : CentreAperiodic))
-    return 0;
+  if (centreDip > (steady ? SteadyAperiodic : CentreAperiodic)) return 0;
   FLastF0 = f0;
   FSinceVoiced = 0;
   return f0;
