@@ -205,7 +205,10 @@ TFormants CFormantTracker::Analyse() noexcept {
   out.F0 = f0;
   FCentredF0 = 0;
   Formants(ceiling, out);
-  if (FCentredF0 > 0) out.F0 = FCentredF0;
+  // The harmonics' F0 is the finer but spans 80 ms, which blurs a fast
+  // change that the periods' 35 ms follow: on recorded speech their mean
+  // is the closer to the pitch.
+  out.F0 = 0.5 * ((FCentredF0 > 0 ? FCentredF0 : out.F0) + f0);
   // With no speech lately to compare with, a periodic sound that outlines
   // no vocal tract (a mains hum before the first word, a tone) is no voice:
   // its clear harmonics do not reach past where a first formant can lie.
