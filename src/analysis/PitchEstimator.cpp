@@ -8,32 +8,32 @@ namespace quenvis {
 
 namespace {
 
-constexpr double ShortDip = 0.15;      // a dip this deep is a period of its own
-constexpr double Aperiodic = 0.5;      // no dip below this: unvoiced (rough voices reach 0.45)
-constexpr double StillPeriodic = 0.58; // the same, where the previous analysis was voiced
-constexpr double ShorterPeriod = 0.4;  // the deepest a half or a third of the period must reach
-constexpr double DipSlack = 0.12;      // a longer period may be this much shallower
-constexpr double Evidence = 0.5;       // share of the missing harmonics found
-constexpr double NoFundamental = 0.3;  // less evidence without the lower pitch's own
-constexpr double Prominent = 4;        // 6 dB over the valleys beside it
-constexpr double EvidenceTop = 3000;   // Hz; vibrato blurs the harmonics above
-constexpr double Audible = 3e-3;       // -25 dB re the harmonics beside it
-constexpr double Remembered = 3;         // blocks the last F0 steers the choice
-constexpr double DeeperDip = 0.6;      // a longer period's dip this share of the shorter's
-constexpr double Clearer = 0.25;       // lowers the bar for the longer period
-constexpr double OctaveTime = 0.07;    // s; no voice glides an octave faster
-constexpr double Within = 1.7;         // a voice may leap this far at once (creak to modal)
+constexpr double ShortDip = 0.15;       // a dip this deep is a period of its own
+constexpr double Aperiodic = 0.5;       // no dip below this: unvoiced (rough voices reach 0.45)
+constexpr double StillPeriodic = 0.58;  // the same, where the previous analysis was voiced
+constexpr double ShorterPeriod = 0.4;   // the deepest a half or a third of the period must reach
+constexpr double DipSlack = 0.12;       // a longer period may be this much shallower
+constexpr double Evidence = 0.5;        // share of the missing harmonics found
+constexpr double NoFundamental = 0.3;   // less evidence without the lower pitch's own
+constexpr double Prominent = 4;         // 6 dB over the valleys beside it
+constexpr double EvidenceTop = 3000;    // Hz; vibrato blurs the harmonics above
+constexpr double Audible = 3e-3;        // -25 dB re the harmonics beside it
+constexpr double Remembered = 3;        // blocks the last F0 steers the choice
+constexpr double DeeperDip = 0.6;       // a longer period's dip this share of the shorter's
+constexpr double Clearer = 0.25;        // lowers the bar for the longer period
+constexpr double OctaveTime = 0.07;     // s; no voice glides an octave faster
+constexpr double Within = 1.7;          // a voice may leap this far at once (creak to modal)
 constexpr double BlockSeconds = 2048 / 44100.0;
-constexpr double GlideDip = 0.7;       // a glide blurs the period's dip this much
-constexpr double FartherDip = 0.5;     // a dip an octave from the recent pitch must be this much deeper
-constexpr double Jump = 0.2;           // a change of pitch since the recent one worth a second look
-constexpr double Clearly = 0.2;        // how much deeper the short window's dip must be
-constexpr double Sharper = 0.7;        // or, for an octave, how much of the other's it may be
-constexpr int CentreWindow = 224;      // 20 ms
+constexpr double GlideDip = 0.7;    // a glide blurs the period's dip this much
+constexpr double FartherDip = 0.5;  // so much deeper a dip an octave off the recent pitch must be
+constexpr double Jump = 0.2;        // a change of pitch since the recent one worth a second look
+constexpr double Clearly = 0.2;     // how much deeper the short window's dip must be
+constexpr double Sharper = 0.7;     // or, for an octave, how much of the other's it may be
+constexpr int CentreWindow = 224;   // 20 ms
 constexpr double CentreAperiodic = 0.45;  // no dip below this there: unvoiced
 constexpr double SteadyAperiodic = 0.75;  // the same, for a voice going on as loud
-constexpr double Steady = 0.85;        // share of the window's power in its middle
-constexpr int GlideWindow = 176;       // 16 ms: an octave glide changes the period by a tenth
+constexpr double Steady = 0.85;           // share of the window's power in its middle
+constexpr int GlideWindow = 176;          // 16 ms: an octave glide changes the period by a tenth
 
 bool Near(double A, double B, double Tolerance) noexcept {
   return A > 0 && B > 0 && std::abs(A - B) <= Tolerance * B;
@@ -322,8 +322,8 @@ double CPitchEstimator::Estimate(const double* Samples, const CHarmonicSpectrum&
     centreDip = FC[static_cast<std::size_t>(std::clamp(std::nearbyint(lag), 1.0, 1.0 * MaxLag))];
   for (int n = (Span - CentreWindow) / 2; n < (Span + CentreWindow) / 2; ++n)
     centrePower += FX[static_cast<std::size_t>(n)] * FX[static_cast<std::size_t>(n)];
-  const bool steady = FSinceVoiced <= Blocks + 1e-9 &&
-                      centrePower >= Steady * CentreWindow * Level * Level;
+  const bool steady =
+      FSinceVoiced <= Blocks + 1e-9 && centrePower >= Steady * CentreWindow * Level * Level;
   if (centreDip > (steady ? SteadyAperiodic : CentreAperiodic)) return 0;
   FLastF0 = f0;
   FSinceVoiced = 0;

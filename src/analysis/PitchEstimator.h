@@ -22,8 +22,8 @@ class CPitchEstimator {
 
   void Reset() noexcept;
   // Samples: Span samples at 11 025 Hz centred on the moment analysed;
-  // Spectrum: of about the same moment. Returns F0 in Hz, or 0 when aperiodic or quieter than MinLevel
-  // (RMS re full scale); Level gets the RMS.
+  // Spectrum: of about the same moment. Returns F0 in Hz, or 0 when
+  // aperiodic or quieter than MinLevel (RMS re full scale); Level gets the RMS.
   // Blocks: the time since the previous estimate, in 2048-frame blocks at
   // 44 100 Hz, so that the memory of the last F0 lasts as long at any hop.
   double Estimate(const double* Samples, const CHarmonicSpectrum& Spectrum, double& Level,
@@ -45,7 +45,7 @@ class CPitchEstimator {
   std::array<double, Span> FX{};
   // Over the whole window, a short one for glides, and its middle.
   TDifference FD{}, FS{}, FC{};
-  double FLastF0 = 0;  // of the latest voiced block
+  double FLastF0 = 0;          // of the latest voiced block
   double FSinceVoiced = 1000;  // blocks
 };
 
