@@ -51,6 +51,13 @@ constexpr double ClearHighWeight = 0.5;
 const double Quiet = std::pow(10.0, -28.0 / 20);
 const double FadePerBlock = std::log(10.0) / 20 * 1.0 * CFormantTracker::BlockFrames /
                             CFormantTracker::SampleRate;
+// Faded this far (-60 dBFS), the speech is too long ago to compare with.
+constexpr double NoSpeech = CPitchEstimator::MinLevel;
+// Hz: a voice's clear harmonics reach past VocalTract (its first formant,
+// or a high voice's pitch, lies there or above); a mains hum's stop below
+// it. Clear there: within HumRange (40 dB) of the strongest.
+constexpr double VocalTract = 500;
+constexpr double HumRange = 1e-4;
 // The waveform fit's formants are trusted less than the harmonics': its
 // poles may sit on a strong harmonic, or on noise.
 constexpr double WaveformTrust = 0.6;
@@ -177,29 +184,53 @@ TFormants CFormantTracker::Analyse() noexcept {
   const double* latest = FRate2.data() + FRate2.size() - SpecFrame;
   FSpectrum.Compute(latest);
   double level = 0;
-  double f0 = FPitch.Estimate(FRate4.data() + (Rate4Len - CPitchEstimator::Span), FSpectrum,
-                              level, blocks);
+  // The pitch of the analysis's centre, where the formants are measured.
+  const double* around = FRate4.data() + (Rate4Len - WaveCentre - CPitchEstimator::Span / 2);
+  double f0 = FPitch.Estimate(around, FSpectrum, level, blocks);
   FSpeechLevel *= std::exp(-FadePerBlock * blocks);
   if (f0 > 0 && level < Quiet * FSpeechLevel) {
     f0 = 0;
     out.Blank = EBlank::Quiet;
   }
-  if (f0 > 0) FSpeechLevel = std::max(FSpeechLevel, level);
   const double ceiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0, blocks);
-  if (f0 <= 0) {
+  const auto unvoiced = [&](EBlank Cause) {
+    out = TFormants{};
+    out.Blank = Cause;
     FPrevF2 = 0;
     FPrevCorrected = false;
     FTrack.Skip();
     return out;
-  }
+  };
+  if (f0 <= 0) return unvoiced(out.Blank);
   out.Voiced = true;
   out.F0 = f0;
+  FCentredF0 = 0;
   Formants(ceiling, out);
+  // The harmonics' F0 is the finer but spans 80 ms, which blurs a fast
+  // change that the periods' 35 ms follow: on recorded speech their mean
+  // is the closer to the pitch.
+  out.F0 = 0.5 * ((FCentredF0 > 0 ? FCentredF0 : out.F0) + f0);
+  // With no speech lately to compare with, a periodic sound that outlines
+  // no vocal tract (a mains hum before the first word, a tone) is no voice:
+  // its clear harmonics do not reach past where a first formant can lie.
+  if (FSpeechLevel < NoSpeech && !out.Clipped && ClearReach() < VocalTract)
+    return unvoiced(EBlank::Quiet);
+  FSpeechLevel = std::max(FSpeechLevel, level);
   FPrevF2 = out.F[1];
   FPrevF3 = out.F[2];
   FPrevCorrected = out.Blank == EBlank::Corrected;
   if (out.F == std::array<double, 3>{}) FTrack.Skip();
   return out;
+}
+
+double CFormantTracker::ClearReach() const noexcept {
+  const auto count = static_cast<std::size_t>(FNow.Count);
+  double strongest = 0, reach = 0;
+  for (std::size_t m = 0; m < count; ++m) strongest = std::max(strongest, FNow.Power[m]);
+  for (std::size_t m = 0; m < count; ++m)
+    if (FNow.Weight[m] >= ClearWeight && FNow.Power[m] >= HumRange * strongest)
+      reach = std::max(reach, FNow.Freq[m]);
+  return reach;
 }
 
 void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
@@ -307,9 +338,12 @@ void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,
   // Two spectra, the latest and one 11.6 ms earlier: their harmonic powers,
   // taken one by one, are averaged, which steadies them in noise without
   // blurring them through vibrato as one averaged spectrum would.
+  const auto inRange = [](double F) {
+    return F >= CPitchEstimator::MinF0 && F <= CPitchEstimator::MaxF0;
+  };
   double refined = Out.F0, earlierF0 = Out.F0;
   FSpectrum.PickHarmonics(refined, Ceiling, FNow);
-  if (refined >= CPitchEstimator::MinF0 && refined <= CPitchEstimator::MaxF0) Out.F0 = refined;
+  if (inRange(refined)) Out.F0 = refined;
   if (FClipAge < ClipReach) {  // the pitch stands, but clipping hides the envelope
     Out.Clipped = true;
     Out.Blank = EBlank::Clipped;
@@ -317,6 +351,11 @@ void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,
   }
   FSpectrum.Compute(FRate2.data() + FRate2.size() - SpecFrame - FrameStep);
   FSpectrum.PickHarmonics(earlierF0, Ceiling, FEarlier);
+  // The F0 reported is refined by both spectra, whose middle is the
+  // analysis's centre: the latest alone reads a changing pitch ahead of its
+  // time. The formants keep the latest's, which their harmonics were
+  // picked by.
+  if (inRange(refined) && inRange(earlierF0)) FCentredF0 = 0.5 * (refined + earlierF0);
   const int count = std::min(FNow.Count, FEarlier.Count);
   FNow.Count = count;
   for (std::size_t m = 0; m < static_cast<std::size_t>(count); ++m) {

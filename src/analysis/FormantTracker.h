@@ -35,11 +35,12 @@ std::optional<EVoice> ParseVoice(std::string_view Name) noexcept;
 
 // Why an analysis has no F1 or F2 from the harmonics: what the measurement
 // harness counts on recorded speech. Aperiodic and Quiet leave it unvoiced
-// (Quiet: periodic, but far below the speech lately).
+// (Quiet: periodic, but far below the speech lately, or with no speech
+// lately, outlining no vocal tract).
 enum class EBlank : std::uint8_t {
   None,          // F1 and F2 from the harmonics
   Aperiodic,     // no pitch
-  Quiet,         // a hum or buzz far below the speech
+  Quiet,         // a hum or buzz far below the speech, or before any
   Clipped,       // too clipped for formants
   FewHarmonics,  // fewer than three harmonics clear of the noise
   NoModel,       // the harmonics allow no model
@@ -129,7 +130,7 @@ class CFormantTracker {
   // are (the two decimations delay it by HalfbandTaps / 2 input frames and
   // as many 22 050 Hz samples).
   static constexpr int WaveCentre = (CentreLag - 3 * (HalfbandTaps / 2)) / 4;
-  static constexpr int Rate4Len = std::max(CPitchEstimator::Span,
+  static constexpr int Rate4Len = std::max(WaveCentre + CPitchEstimator::Span / 2 + 1,
                                            WaveCentre + CWaveformFit::Window / 2 + 1);
 
   void Formants(double Ceiling, TFormants& Out) noexcept;
@@ -143,6 +144,8 @@ class CFormantTracker {
   // merged or lost, which the waveform's resonances show.
   void LostSecond(const CFormantTrack& Before, double Clearance, TFormants& Out) noexcept;
   double Confidence(const TFormants& Out, double Clearance, bool Inferred) const noexcept;
+  // Hz: the highest harmonic of the latest analysis clear of the noise.
+  double ClearReach() const noexcept;
   static EBlank BlankCause(const TResonances& Roots, const TFormants& Out) noexcept;
   // Redraws the clipped peaks among the Frames of FIn from From (FRailed
   // marks those at the rails); returns how many railed frames are no peak.
@@ -164,6 +167,7 @@ class CFormantTracker {
   double FPrevF2 = 0, FPrevF3 = 0;
   bool FPrevCorrected = false;
   double FSpeechLevel = 0;  // RMS of the loudest voiced analysis lately, faded
+  double FCentredF0 = 0;    // F0 refined at the analysis's centre (0: none)
   std::array<std::uint8_t, HalfbandTaps - 1 + BlockFrames> FRailed{};  // as FIn
 
   CHarmonicSpectrum FSpectrum;

@@ -21,9 +21,9 @@ class CPitchEstimator {
   static constexpr int Span = Window + MaxLag + 1;  // samples looked at
 
   void Reset() noexcept;
-  // Samples: the latest Span samples at 11 025 Hz; Spectrum: of the same
-  // moment. Returns F0 in Hz, or 0 when aperiodic or quieter than MinLevel
-  // (RMS re full scale); Level gets the RMS.
+  // Samples: Span samples at 11 025 Hz centred on the moment analysed;
+  // Spectrum: of about the same moment. Returns F0 in Hz, or 0 when
+  // aperiodic or quieter than MinLevel (RMS re full scale); Level gets the RMS.
   // Blocks: the time since the previous estimate, in 2048-frame blocks at
   // 44 100 Hz, so that the memory of the last F0 lasts as long at any hop.
   double Estimate(const double* Samples, const CHarmonicSpectrum& Spectrum, double& Level,
@@ -35,12 +35,17 @@ class CPitchEstimator {
   // Evidence (share of positions, 0..1) that the harmonics of Low which lie
   // between those of F0 are present; less when Low itself is missing.
   double MissingHarmonics(const CHarmonicSpectrum& Spectrum, double F0, double Low) const noexcept;
-  double PeriodNear(double Lag, double& Dip) const noexcept;
-  double PeriodNearRecent(double Last, double Reach, double& Dip) const noexcept;
+  using TDifference = std::array<double, MaxLag + 2>;
+  // Over the middle Length samples of the window, for lags up to Top.
+  void Difference(int Length, TDifference& D, int Top = MaxLag) const noexcept;
+  double PeriodNear(const TDifference& D, double Lag, double& Dip) const noexcept;
+  double PeriodNearRecent(const TDifference& D, double Last, double Reach,
+                          double& Dip) const noexcept;
 
   std::array<double, Span> FX{};
-  std::array<double, MaxLag + 2> FD{};
-  double FLastF0 = 0;  // of the latest voiced block
+  // Over the whole window, a short one for glides, and its middle.
+  TDifference FD{}, FS{}, FC{};
+  double FLastF0 = 0;          // of the latest voiced block
   double FSinceVoiced = 1000;  // blocks
 };
 
