@@ -17,6 +17,8 @@ CVoiceMeasures::CVoiceMeasures() : FIn(2 * static_cast<std::size_t>(History), 0.
 void CVoiceMeasures::Reset() noexcept {
   std::fill(FIn.begin(), FIn.end(), 0.0);
   FEnd = static_cast<std::size_t>(History);
+  FFed = 0;
+  FMarks.Reset();
   FRate2.fill(0);
   FRate4.fill(0);
 }
@@ -37,6 +39,7 @@ void CVoiceMeasures::Feed(const void* Data, int Frames) noexcept {
     in[i] = (l + r) / 65536.0;
   }
   FEnd += static_cast<std::size_t>(Frames);
+  FFed += Frames;
   // Down to 22 050 and 11 025 Hz as the formant estimator goes.
   const int new2 = Frames / 2;
   std::memmove(FRate2.data(), FRate2.data() + new2, (FRate2.size() - new2) * sizeof(double));
@@ -79,7 +82,7 @@ TVoice CVoiceMeasures::Analyse(const TFormants& Formants) noexcept {
   out.Hnr =
       CHarmonicity::Measure(end - CFormantTracker::CentreLag - span / 2, SampleRate, Formants.F0);
 
-  FMarks.Find(end - History, History, SampleRate, Formants.F0, VibratoSeconds, JitterSeconds);
+  FMarks.Follow(end - History, History, FFed, SampleRate, Formants.F0, VibratoSeconds);
   const TJitterShimmer js = CJitterShimmer::Measure(FMarks, JitterSeconds);
   out.JitterPct = js.JitterPct;
   out.ShimmerPct = js.ShimmerPct;

@@ -5,6 +5,7 @@
 // estimator is fed, and Analyse with what the estimator's Analyse returned.
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "analysis/CepstralPeak.h"
@@ -60,6 +61,7 @@ class CVoiceMeasures {
   // twice as long moves them back only when it fills.
   std::vector<double> FIn;
   std::size_t FEnd = 0;
+  std::int64_t FFed = 0;  // input frames since Reset: where the period marks are
   std::array<double, Rate2Len + Tail> FRate2{};
   std::array<double, CCepstralPeak::Span> FRate4{};
 
