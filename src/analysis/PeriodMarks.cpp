@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/VoiceMeasure.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -15,20 +17,6 @@ namespace {
 // range the voice report's marks are searched in.
 constexpr double Nearest = 0.8, Farthest = 1.25;
 constexpr double Tiny = 1e-20;
-
-// Four sums at once: one would wait on each addition before the next.
-double Dot(const double* A, const double* B, int N) noexcept {
-  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
-  int i = 0;
-  for (; i + 4 <= N; i += 4) {
-    s0 += A[i] * B[i];
-    s1 += A[i + 1] * B[i + 1];
-    s2 += A[i + 2] * B[i + 2];
-    s3 += A[i + 3] * B[i + 3];
-  }
-  for (; i < N; ++i) s0 += A[i] * B[i];
-  return (s0 + s1) + (s2 + s3);
-}
 
 // The largest |X[i]| of N: two-wide maxima where the instructions are there
 // (x86-64 has them always); a compiler keeps a plain max loop one at a time.
@@ -67,15 +55,56 @@ bool CPeriodMarks::BestMatch(const double* X, int Count, int From, int Lo, int H
   for (int i = 0; i < n + len - 1; ++i) FCand[static_cast<std::size_t>(i)] = slope(first - Half + i);
   const double* ref = FRef.data();
   const double* cand = FCand.data();
-  const double refEnergy = Dot(ref, ref, len);
+  // A long period is searched coarsely first (every Step-th lag over every
+  // Step-th sample: the slope's correlation peak is wider than that), then
+  // in full up the slope from the best; a low voice would cost sixteen
+  // times as much.
+  const int step = std::clamp(len / 200, 1, 4);
+  // Every Step-th slope, packed so that the products run over contiguous
+  // memory.
+  const int len2 = (len + step - 1) / step, n2 = (n + step - 1) / step;
+  for (int i = 0; i < len2; ++i)
+    FRef2[static_cast<std::size_t>(i)] = ref[static_cast<std::size_t>(i * step)];
+  for (int i = 0; i < n2 + len2 - 1; ++i)
+    FCand2[static_cast<std::size_t>(i)] = cand[static_cast<std::size_t>(i * step)];
+  double refEnergy = Dot(FRef2.data(), FRef2.data(), len2);
   if (!(refEnergy > Tiny)) return false;
-  double energy = Dot(cand, cand, len);
-  int best = 0;
-  for (int j = 0; j < n; ++j) {
-    if (j > 0) energy += cand[j + len - 1] * cand[j + len - 1] - cand[j - 1] * cand[j - 1];
-    const double r = energy > Tiny ? Dot(ref, cand + j, len) / std::sqrt(refEnergy * energy) : 0.0;
-    FCorr[static_cast<std::size_t>(j)] = r;
-    if (r > FCorr[static_cast<std::size_t>(best)]) best = j;
+  double energy = Dot(FCand2.data(), FCand2.data(), len2);
+  int coarse = 0;
+  double top = -2;
+  for (int m = 0; m < n2; ++m) {
+    if (m > 0) {
+      const double in = FCand2[static_cast<std::size_t>(m + len2 - 1)],
+                   out = FCand2[static_cast<std::size_t>(m - 1)];
+      energy += in * in - out * out;
+    }
+    const double r =
+        energy > Tiny ? Dot(FRef2.data(), FCand2.data() + m, len2) / std::sqrt(refEnergy * energy)
+                      : 0.0;
+    if (r > top) top = r, coarse = m * step;
+  }
+  if (step > 1) refEnergy = Dot(ref, ref, len);
+  const auto corr = [&](int J) {
+    const double yy = Dot(cand + J, cand + J, len);
+    const double r = yy > Tiny ? Dot(ref, cand + J, len) / std::sqrt(refEnergy * yy) : 0.0;
+    FCorr[static_cast<std::size_t>(J)] = r;
+    return r;
+  };
+  int lo = std::max(0, coarse - 1), hi = std::min(n - 1, coarse + 1);
+  int best = coarse;
+  double peak = corr(coarse);
+  if (lo < coarse) corr(lo);
+  if (hi > coarse) corr(hi);
+  for (;;) {
+    if (best > lo && FCorr[static_cast<std::size_t>(best - 1)] > peak) {
+      peak = FCorr[static_cast<std::size_t>(--best)];
+      if (best == lo && lo > 0) corr(--lo);
+    } else if (best < hi && FCorr[static_cast<std::size_t>(best + 1)] > peak) {
+      peak = FCorr[static_cast<std::size_t>(++best)];
+      if (best == hi && hi < n - 1) corr(++hi);
+    } else {
+      break;
+    }
   }
   // On the edge, the period has left the range the voice lets it move in.
   if (best == 0 || best == n - 1) return false;

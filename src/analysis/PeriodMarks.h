@@ -69,6 +69,8 @@ class CPeriodMarks {
   std::array<double, MaxLags> FCorr{};
   std::array<double, MaxStretch> FRef{};
   std::array<double, MaxStretch + MaxLags> FCand{};
+  std::array<double, MaxStretch / 2 + 1> FRef2{};  // every other slope or fewer
+  std::array<double, (MaxStretch + MaxLags) / 2 + 1> FCand2{};
   std::array<double, MaxMarks> FPos{}, FAmp{};  // stream sample positions; ring from FFirst
   int FFirst = 0, FCount = 0;
   std::int64_t FEnd = 0;
