@@ -352,7 +352,8 @@ EAvqiFailure CAvqi::MeasureSound(const std::vector<double>& X, TAvqi& Out) {
       }
     }
     steps.Feed(
-        block.data(), frames, [&](const unsigned char* Data, int N) { voice->Feed(Data, N); },
+        block.data(), frames,
+        [&](const unsigned char* Data, int N) { voice->Feed(Data, N, tracker.get()); },
         [&](bool Reported, std::int64_t, double Centre, const TFormants& F) {
           const TVoice v = voice->Analyse(F);
           if (!Reported || Centre * Rate >= static_cast<double>(X.size())) return;

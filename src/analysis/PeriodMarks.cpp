@@ -52,14 +52,15 @@ bool CPeriodMarks::BestMatch(const double* X, int Count, int From, int Lo, int H
   // The slopes, once each: the stretch around From, and every candidate's.
   const auto slope = [&](int I) { return X[I] - X[I - SlopeSpan]; };
   for (int i = 0; i < len; ++i) FRef[static_cast<std::size_t>(i)] = slope(From - Half + i);
-  for (int i = 0; i < n + len - 1; ++i) FCand[static_cast<std::size_t>(i)] = slope(first - Half + i);
+  for (int i = 0; i < n + len - 1; ++i)
+    FCand[static_cast<std::size_t>(i)] = slope(first - Half + i);
   const double* ref = FRef.data();
   const double* cand = FCand.data();
   // A long period is searched coarsely first (every Step-th lag over every
   // Step-th sample: the slope's correlation peak is wider than that), then
   // in full up the slope from the best; a low voice would cost sixteen
   // times as much.
-  const int step = std::clamp(len / 200, 1, 4);
+  const int step = std::clamp(len / 100, 1, 4);
   // Every Step-th slope, packed so that the products run over contiguous
   // memory.
   const int len2 = (len + step - 1) / step, n2 = (n + step - 1) / step;

@@ -61,7 +61,8 @@ class CPeriodMarks {
                  double& Lag) noexcept;
   void SetAmplitude(const double* X, int Count, std::int64_t Begin, int I) noexcept;
   // Starts afresh at the latest period and walks back.
-  void Anchor(const double* X, int Count, std::int64_t Begin, double Period, double Oldest) noexcept;
+  void Anchor(const double* X, int Count, std::int64_t Begin, double Period,
+              double Oldest) noexcept;
 
   static constexpr int SlopeSpan = 8;
   static constexpr int MaxLags = 512;     // 0.45 of the longest period fits

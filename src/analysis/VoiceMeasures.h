@@ -44,11 +44,14 @@ class CVoiceMeasures {
   CVoiceMeasures& operator=(const CVoiceMeasures&) = delete;
 
   void Reset() noexcept;
-  // As CFormantTracker::Feed and Process.
-  void Feed(const void* Data, int Frames) noexcept;
+  // As CFormantTracker::Feed and Process. Given the estimator that was just
+  // fed the same frames, its decimated input is taken instead of decimating
+  // again (the same samples, but where it redrew clipped peaks).
+  void Feed(const void* Data, int Frames, const CFormantTracker* Fed = nullptr) noexcept;
   TVoice Analyse(const TFormants& Formants) noexcept;
-  TVoice Process(const void* Block, const TFormants& Formants) noexcept {
-    Feed(Block, BlockFrames);
+  TVoice Process(const void* Block, const TFormants& Formants,
+                 const CFormantTracker* Fed = nullptr) noexcept {
+    Feed(Block, BlockFrames, Fed);
     return Analyse(Formants);
   }
 
