@@ -18,7 +18,7 @@
 namespace quenvis {
 
 // NaN where a measure is unknown: silence, an unvoiced moment, or too short
-// a stretch of voice for the measures of periods (0.5 s for jitter and
+// a stretch of voice for the measures of periods (0.25 s for jitter and
 // shimmer, 1 s for vibrato, which also needs the pitch to swing at 3-9 Hz).
 struct TVoice {
   double Cpps = NoMeasure;                                                                 // dB

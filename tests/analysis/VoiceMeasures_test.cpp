@@ -221,9 +221,9 @@ TEST(VoiceMeasures, SingersFormantRaisesTheRatio) {
 }
 
 TEST(VoiceMeasures, SilenceAndShortVoiceMeasureNothing) {
-  // Silence, then 0.3 s of voice: too short for the measures of periods.
+  // Silence, then 0.2 s of voice: too short for the measures of periods.
   std::vector<std::int16_t> mono(22050, 0);
-  const auto vowel = test::Synthesize(OpenVowel(150, 0.3));
+  const auto vowel = test::Synthesize(OpenVowel(150, 0.2));
   mono.insert(mono.end(), vowel.begin(), vowel.end());
   const auto voice = Measure(mono);
   for (std::size_t b = 0; b < voice.size(); ++b) {
