@@ -38,7 +38,12 @@ double LargestExcursion(const double* X, int N) noexcept {
   return top;
 }
 
-int Nearby(double X) noexcept { return static_cast<int>(std::nearbyint(X)); }
+// An index from a position: within int's range whatever the position (a
+// stale mark far behind the history lands before its start).
+int ToIndex(double X) noexcept {
+  return std::isnan(X) ? 0 : static_cast<int>(std::clamp(X, -1e9, 1e9));
+}
+int Nearby(double X) noexcept { return ToIndex(std::nearbyint(X)); }
 
 }  // namespace
 
@@ -122,8 +127,8 @@ bool CPeriodMarks::BestMatch(const double* X, int Count, int From, int Lo, int H
 void CPeriodMarks::SetAmplitude(const double* X, int Count, std::int64_t Begin, int I) noexcept {
   const double at = Pos(I) - static_cast<double>(Begin);
   const double period = I + 1 < FCount ? Pos(I + 1) - Pos(I) : I > 0 ? Pos(I) - Pos(I - 1) : 0.0;
-  const int lo = std::clamp(static_cast<int>(std::ceil(at)), 0, Count);
-  const int hi = std::clamp(static_cast<int>(std::ceil(at + period)), lo, Count);
+  const int lo = std::clamp(ToIndex(std::ceil(at)), 0, Count);
+  const int hi = std::clamp(ToIndex(std::ceil(at + period)), lo, Count);
   FAmp[Slot(I)] = LargestExcursion(X + lo, hi - lo);
 }
 
