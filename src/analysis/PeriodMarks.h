@@ -1,14 +1,15 @@
 #pragma once
 // Glottal period marks found by cross-correlation, as the voice report's
-// are: the first at the waveform's largest excursion in the latest period,
-// and each next one where the stretch of one period around it correlates
-// best with the stretch around the mark before, 0.8-1.25 periods away (a
-// parabola through the best lag). Whole periods compared resist noise far
-// better than single peaks do. What is compared is the waveform's slope
-// over 8 samples (0.18 ms at 44 100 Hz), not the waveform: F1 rings on into
-// the next period of a high voice, and in the waveform each period's match
-// then leans on the period before (the synthetic 220 Hz voices' 1 % jitter
-// read 0.65 %, 440 Hz's 1.4 %); the slope keeps mostly the excitation.
+// are: the first at the steepest point of the latest period (the
+// excitation), and each next one where the stretch of one period around it
+// correlates best with the stretch around the mark before, 0.8-1.25
+// periods away (a parabola through the best lag). Whole periods compared
+// resist noise far better than single peaks do. What is compared is the
+// waveform's slope over 8 samples (0.18 ms at 44 100 Hz), not the waveform:
+// F1 rings on into the next period of a high voice, and in the waveform each
+// period's match then leans on the period before (the synthetic 220 Hz
+// voices' 1 % jitter read 0.65 %, 440 Hz's 1.4 %); the slope keeps mostly
+// the excitation.
 // The marks are kept from one call to the next and only extended over the
 // new sound; where the periodicity is lost they start again from the end
 // and walk back.
