@@ -352,7 +352,8 @@ EAvqiFailure CAvqi::MeasureSound(const std::vector<double>& X, TAvqi& Out) {
       }
     }
     steps.Feed(
-        block.data(), frames, [&](const unsigned char* Data, int N) { voice->Feed(Data, N); },
+        block.data(), frames,
+        [&](const unsigned char* Data, int N) { voice->Feed(Data, N, tracker.get()); },
         [&](bool Reported, std::int64_t, double Centre, const TFormants& F) {
           const TVoice v = voice->Analyse(F);
           if (!Reported || Centre * Rate >= static_cast<double>(X.size())) return;
@@ -370,6 +371,7 @@ EAvqiFailure CAvqi::MeasureSound(const std::vector<double>& X, TAvqi& Out) {
   // stretch longer than the marks can hold is taken in pieces.
   auto marks = std::make_unique<CPeriodMarks>();
   TShimmerSums shimmer;
+  std::vector<double> pitches;
   constexpr double hop = 0.01, longest = 2.0;
   for (std::size_t i = 0; i < analyses.size();) {
     if (!analyses[i].Voiced) {
@@ -383,7 +385,12 @@ EAvqiFailure CAvqi::MeasureSound(const std::vector<double>& X, TAvqi& Out) {
     const double seconds = analyses[j].Centre - analyses[i].Centre + hop;
     const std::size_t end = std::min(X.size(), Samples(analyses[j].Centre + hop / 2));
     if (seconds >= 0.05 && end > 0) {
-      marks->Find(X.data(), static_cast<int>(end), Rate, analyses[j].F0, seconds);
+      // The walk starts from the stretch's end, where the voice may be
+      // leaving: the stretch's median pitch sizes its first period.
+      pitches.clear();
+      for (std::size_t k = i; k <= j; ++k) pitches.push_back(analyses[k].F0);
+      std::nth_element(pitches.begin(), pitches.begin() + pitches.size() / 2, pitches.end());
+      marks->Find(X.data(), static_cast<int>(end), Rate, pitches[pitches.size() / 2], seconds);
       shimmer.Add(*marks);
     }
     i = j + 1;

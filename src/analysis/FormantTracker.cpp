@@ -139,8 +139,6 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   const auto* bytes = static_cast<const unsigned char*>(Data);
   // Mono mix, after the filter tail of the previous input.
   constexpr int tail = HalfbandTaps - 1;
-  std::memmove(FIn.data(), FIn.data() + Frames, tail * sizeof(double));
-  std::memmove(FRailed.data(), FRailed.data() + Frames, tail);
   for (int i = 0; i < Frames; ++i) {
     const auto l = static_cast<std::int16_t>(bytes[4 * i] | (bytes[4 * i + 1] << 8));
     const auto r = static_cast<std::int16_t>(bytes[4 * i + 2] | (bytes[4 * i + 3] << 8));
@@ -170,6 +168,10 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   std::memmove(FRate4.data(), FRate4.data() + new4, (FRate4.size() - new4) * sizeof(double));
   HalfbandDecimate(FRate2.data() + FRate2.size() - new2 - tail,
                    FRate4.data() + FRate4.size() - new4, new4);
+  // The tail the next input follows: moved now, by this input's length, as
+  // the next may be of another (10 ms analyses split blocks unevenly).
+  std::memmove(FIn.data(), FIn.data() + Frames, tail * sizeof(double));
+  std::memmove(FRailed.data(), FRailed.data() + Frames, tail);
 }
 
 TFormants CFormantTracker::Analyse() noexcept {

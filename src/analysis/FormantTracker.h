@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "analysis/AllPoleFit.h"
@@ -110,6 +111,10 @@ class CFormantTracker {
   // only a pass over a whole recording asks for it.
   const TFormantCandidates& Candidates() const noexcept { return FCandidates; }
   void FitDenser(bool On) noexcept { FDenser = On; }
+  // Its input at 22 050 and 11 025 Hz as far back as it keeps, the latest
+  // last: measures that ride along need not decimate it again.
+  std::span<const double> Rate2Signal() const noexcept { return FRate2; }
+  std::span<const double> Rate4Signal() const noexcept { return FRate4; }
 
   static constexpr int BlockFrames = 2048;
   static constexpr double SampleRate = 44100.0;

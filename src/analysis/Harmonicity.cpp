@@ -13,12 +13,10 @@ double CHarmonicity::Measure(const double* X, double Rate, double F0) noexcept {
   const double period = Rate / F0;
   const int lo = std::max(2, static_cast<int>(std::floor(period * (1 - LagReach))));
   const int hi = static_cast<int>(std::ceil(period * (1 + LagReach)));
-  double xx = 0;
-  for (int i = 0; i < w; ++i) xx += X[i] * X[i];
+  const double xx = Dot(X, X, w);
   if (!(xx > 0)) return NoMeasure;
   // r at lo - 1 .. hi + 1, for the parabola at either end.
-  double yy = 0;
-  for (int i = 0; i < w; ++i) yy += X[lo - 1 + i] * X[lo - 1 + i];
+  double yy = Dot(X + lo - 1, X + lo - 1, w);
   double bestR = -2, beforeR = 0, afterR = 0, rPrev = 0;
   int bestLag = 0;
   for (int lag = lo - 1; lag <= hi + 1; ++lag) {
@@ -26,9 +24,7 @@ double CHarmonicity::Measure(const double* X, double Rate, double F0) noexcept {
       const double out = X[lag - 1], in = X[lag - 1 + w];
       yy += in * in - out * out;
     }
-    const double* y = X + lag;
-    double xy = 0;
-    for (int i = 0; i < w; ++i) xy += X[i] * y[i];
+    const double xy = Dot(X, X + lag, w);
     const double r = yy > 0 ? xy / std::sqrt(xx * yy) : 0.0;
     if (lag == bestLag + 1 && bestLag > 0) afterR = r;
     if (lag >= lo && lag <= hi && r > bestR) {

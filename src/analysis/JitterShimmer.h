@@ -17,8 +17,10 @@ struct TJitterShimmer {
 class CJitterShimmer {
  public:
   static constexpr double MaxPeriodFactor = 1.3, MaxAmplitudeFactor = 1.6;
-  // At least this much voice is asked for (s), and this many periods.
-  static constexpr double MinSeconds = 0.5;
+  // At least this much voice is asked for (s), and this many periods: a
+  // word seldom holds half a second of unbroken voice, and Praat's figure
+  // of a word is one over its every period.
+  static constexpr double MinSeconds = 0.25;
   static constexpr int MinPeriods = 20;
 
   // Over the marks of the latest Seconds (oldest counted from the end);

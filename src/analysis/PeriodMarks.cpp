@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/VoiceMeasure.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -11,40 +13,13 @@ namespace quenvis {
 
 namespace {
 
-// Where the next period's peak is looked for, as shares of the last period:
-// wider than the voice report's factor 1.3 lets through would let a
-// formant's ringing peak be taken for the next period.
+// Where the next mark is looked for, as shares of the last period: the
+// range the voice report's marks are searched in.
 constexpr double Nearest = 0.8, Farthest = 1.25;
-constexpr double QuietShare = 0.2;
-constexpr double NearReach = 0.4;  // share of the window searched first
+constexpr double Tiny = 1e-20;
 
-// The slope over a few samples: a first difference would lift the noise
-// above 5 kHz as much as the voice's edges, and noise moves a peak.
-constexpr int SlopeSpan = 8;
-
-inline double Slope(const double* X, int I) noexcept { return X[I] - X[I - SlopeSpan]; }
-
-// The vertex of the parabola through the slope at I-1, I, I+1 (times Sign).
-void Vertex(const double* X, int I, double Sign, double& At, double& Peak) noexcept {
-  const double a = Sign * Slope(X, I - 1), b = Sign * Slope(X, I), c = Sign * Slope(X, I + 1);
-  const double curve = a - 2 * b + c;
-  const double shift = curve < 0 ? std::clamp(0.5 * (a - c) / curve, -0.5, 0.5) : 0.0;
-  At = I + shift;
-  Peak = b - 0.25 * (a - c) * shift;
-}
-
-// The index of the largest Sign * slope in [Lo, Hi].
-int Strongest(const double* X, int Lo, int Hi, double Sign) noexcept {
-  int best = Lo;
-  double top = Sign * Slope(X, Lo);
-  for (int i = Lo + 1; i <= Hi; ++i)
-    if (const double v = Sign * Slope(X, i); v > top) top = v, best = i;
-  return best;
-}
-
-// The largest |X[i]| of N. It runs over every sample of 1.5 s each
-// analysis: two-wide maxima where the instructions are there (x86-64 has
-// them always), and a compiler keeps a plain max loop one at a time.
+// The largest |X[i]| of N: two-wide maxima where the instructions are there
+// (x86-64 has them always); a compiler keeps a plain max loop one at a time.
 double LargestExcursion(const double* X, int N) noexcept {
   int i = 0;
   double top = 0;
@@ -63,87 +38,182 @@ double LargestExcursion(const double* X, int N) noexcept {
   return top;
 }
 
+// An index from a position: within int's range whatever the position (a
+// stale mark far behind the history lands before its start).
+int ToIndex(double X) noexcept {
+  return std::isnan(X) ? 0 : static_cast<int>(std::clamp(X, -1e9, 1e9));
+}
+int Nearby(double X) noexcept { return ToIndex(std::nearbyint(X)); }
+
 }  // namespace
 
-int CPeriodMarks::Find(const double* X, int Count, double Rate, double F0, double Seconds,
-                       double AmplitudeSeconds) noexcept {
-  FCount = 0;
-  if (!(F0 > 0) || !(Rate > 0) || Count < 4 * SlopeSpan) return 0;
-  double period = Rate / F0;
-  const double shortest = ShortestPeriod * Rate, longest = LongestPeriod * Rate;
-  if (period < std::max(shortest, 2.0) || period > longest) return 0;
-  // The anchor: the strongest peak of the last two periods, on whichever
-  // side of zero the waveform reaches further (its pulses' side). One on
-  // the stretch's edge may be a slope (or a peak cut off by the end): the
-  // stretch is narrowed from that side.
-  int last = Count - 2;
-  int first = std::max(SlopeSpan + 1, last - static_cast<int>(2 * period));
-  double sign = 1;
-  int anchor = -1;
-  for (int attempt = 0; attempt < 3 && last - first >= 3; ++attempt) {
-    const int hi = Strongest(X, first, last, 1.0), lo = Strongest(X, first, last, -1.0);
-    if (attempt == 0) sign = Slope(X, hi) >= -Slope(X, lo) ? 1.0 : -1.0;
-    const int best = sign > 0 ? hi : lo;
-    if (best != first && best != last) {
-      anchor = best;
+bool CPeriodMarks::BestMatch(const double* X, int Count, int From, int Lo, int Hi, int Half,
+                             int Step, double& Lag) noexcept {
+  const int first = Step > 0 ? From + Lo : From - Hi, last = Step > 0 ? From + Hi : From - Lo;
+  const int n = last - first + 1, len = 2 * Half + 1;
+  if (n < 3 || n > MaxLags || len > MaxStretch || From - Half - SlopeSpan < 0 ||
+      From + Half >= Count || first - Half - SlopeSpan < 0 || last + Half >= Count)
+    return false;
+  // The slopes, once each: the stretch around From, and every candidate's.
+  const auto slope = [&](int I) { return X[I] - X[I - SlopeSpan]; };
+  for (int i = 0; i < len; ++i) FRef[static_cast<std::size_t>(i)] = slope(From - Half + i);
+  for (int i = 0; i < n + len - 1; ++i)
+    FCand[static_cast<std::size_t>(i)] = slope(first - Half + i);
+  const double* ref = FRef.data();
+  const double* cand = FCand.data();
+  // A long period is searched coarsely first (every Step-th lag over every
+  // Step-th sample: the slope's correlation peak is wider than that), then
+  // in full up the slope from the best; a low voice would cost sixteen
+  // times as much.
+  const int step = std::clamp(len / 100, 1, 4);
+  // Every Step-th slope, packed so that the products run over contiguous
+  // memory.
+  const int len2 = (len + step - 1) / step, n2 = (n + step - 1) / step;
+  for (int i = 0; i < len2; ++i)
+    FRef2[static_cast<std::size_t>(i)] = ref[static_cast<std::size_t>(i * step)];
+  for (int i = 0; i < n2 + len2 - 1; ++i)
+    FCand2[static_cast<std::size_t>(i)] = cand[static_cast<std::size_t>(i * step)];
+  double refEnergy = Dot(FRef2.data(), FRef2.data(), len2);
+  if (!(refEnergy > Tiny)) return false;
+  double energy = Dot(FCand2.data(), FCand2.data(), len2);
+  int coarse = 0;
+  double top = -2;
+  for (int m = 0; m < n2; ++m) {
+    if (m > 0) {
+      const double in = FCand2[static_cast<std::size_t>(m + len2 - 1)],
+                   out = FCand2[static_cast<std::size_t>(m - 1)];
+      energy += in * in - out * out;
+    }
+    const double r =
+        energy > Tiny ? Dot(FRef2.data(), FCand2.data() + m, len2) / std::sqrt(refEnergy * energy)
+                      : 0.0;
+    if (r > top) top = r, coarse = m * step;
+  }
+  if (step > 1) refEnergy = Dot(ref, ref, len);
+  const auto corr = [&](int J) {
+    const double yy = Dot(cand + J, cand + J, len);
+    const double r = yy > Tiny ? Dot(ref, cand + J, len) / std::sqrt(refEnergy * yy) : 0.0;
+    FCorr[static_cast<std::size_t>(J)] = r;
+    return r;
+  };
+  int lo = std::max(0, coarse - 1), hi = std::min(n - 1, coarse + 1);
+  int best = coarse;
+  double peak = corr(coarse);
+  if (lo < coarse) corr(lo);
+  if (hi > coarse) corr(hi);
+  for (;;) {
+    if (best > lo && FCorr[static_cast<std::size_t>(best - 1)] > peak) {
+      peak = FCorr[static_cast<std::size_t>(--best)];
+      if (best == lo && lo > 0) corr(--lo);
+    } else if (best < hi && FCorr[static_cast<std::size_t>(best + 1)] > peak) {
+      peak = FCorr[static_cast<std::size_t>(++best)];
+      if (best == hi && hi < n - 1) corr(++hi);
+    } else {
       break;
     }
-    const int narrow = std::max(2, static_cast<int>(period / 4));
-    (best == last ? last : first) += best == last ? -narrow : narrow;
   }
-  if (anchor < 0) return 0;
-  double at = 0, peak = 0;
-  Vertex(X, anchor, sign, at, peak);
-  if (!(peak > 0)) return 0;
-  const double oldest = std::max(SlopeSpan + 2.0, Count - Seconds * Rate);
-  // Filled from the end backwards, then moved to the front.
-  int slot = MaxMarks - 1;
-  FTime[static_cast<std::size_t>(slot)] = at;
-  FAmp[static_cast<std::size_t>(slot)] = peak;
-  double strongest = peak;
-  while (slot > 0) {
-    // Near the last period first, as a steady voice is, then as far as the
-    // voice report lets a period change.
-    int i = -1;
-    for (const double reach : {NearReach, 1.0}) {
-      const int from = static_cast<int>(std::ceil(at - (1 + reach * (Farthest - 1)) * period));
-      const int to = static_cast<int>(std::floor(at - (1 - reach * (1 - Nearest)) * period));
-      if (from < oldest || to - from < 2) break;
-      const int best = Strongest(X, from, to, sign);
-      // A peak on the window's edge is a slope.
-      if (best != from && best != to) {
-        i = best;
-        break;
-      }
+  // On the edge, the period has left the range the voice lets it move in.
+  if (best == 0 || best == n - 1) return false;
+  const double a = FCorr[static_cast<std::size_t>(best - 1)],
+               b = FCorr[static_cast<std::size_t>(best)],
+               c = FCorr[static_cast<std::size_t>(best + 1)];
+  const double curve = a - 2 * b + c;
+  const double shift = curve < 0 ? std::clamp(0.5 * (a - c) / curve, -0.5, 0.5) : 0.0;
+  if (!(b - 0.25 * (a - c) * shift >= MinCorrelation)) return false;
+  Lag = std::abs(first + best + shift - From);
+  return true;
+}
+
+void CPeriodMarks::SetAmplitude(const double* X, int Count, std::int64_t Begin, int I) noexcept {
+  const double at = Pos(I) - static_cast<double>(Begin);
+  const double period = I + 1 < FCount ? Pos(I + 1) - Pos(I) : I > 0 ? Pos(I) - Pos(I - 1) : 0.0;
+  const int lo = std::clamp(ToIndex(std::ceil(at)), 0, Count);
+  const int hi = std::clamp(ToIndex(std::ceil(at + period)), lo, Count);
+  FAmp[Slot(I)] = LargestExcursion(X + lo, hi - lo);
+}
+
+void CPeriodMarks::Anchor(const double* X, int Count, std::int64_t Begin, double Period,
+                          double Oldest) noexcept {
+  FCount = 0;
+  // The steepest slope of the latest period whose stretch X holds whole:
+  // the excitation, so that each stretch compared holds one whole response
+  // and the tail of the one before in the same shares.
+  const int half = Nearby(Period / 2);
+  const int to = Count - 2 - half, from = std::max(half + SlopeSpan, to - Nearby(Period));
+  if (to - from < 2) return;
+  int anchor = from;
+  for (int i = from + 1; i <= to; ++i)
+    if (std::abs(X[i] - X[i - SlopeSpan]) > std::abs(X[anchor] - X[anchor - SlopeSpan]))
+      anchor = i;
+  if (!(std::abs(X[anchor] - X[anchor - SlopeSpan]) > 0)) return;  // silence
+  FFirst = MaxMarks - 1;
+  FCount = 1;
+  FPos[static_cast<std::size_t>(FFirst)] = static_cast<double>(Begin + anchor);
+  // Back from it, each period's length measured from the one after.
+  while (FCount < MaxMarks) {
+    const double at = Pos(0);
+    const double period = FCount > 1 ? Pos(1) - at : Period;
+    const int centre = Nearby(at - static_cast<double>(Begin));
+    double lag = 0;
+    if (!BestMatch(X, Count, centre, static_cast<int>(std::ceil(Nearest * period)),
+                   static_cast<int>(std::floor(Farthest * period)), Nearby(period / 2), -1, lag))
+      break;
+    const double found = at - lag;
+    if (found < Oldest || lag < ShortestPeriod * FRate || lag > LongestPeriod * FRate) break;
+    FFirst = (FFirst + MaxMarks - 1) % MaxMarks;
+    ++FCount;
+    FPos[Slot(0)] = found;
+    SetAmplitude(X, Count, Begin, 0);
+  }
+  SetAmplitude(X, Count, Begin, FCount - 1);
+}
+
+int CPeriodMarks::Follow(const double* X, int Count, std::int64_t End, double Rate, double F0,
+                         double Seconds) noexcept {
+  const double period = Rate > 0 ? Rate / F0 : 0.0;
+  if (!(F0 > 0) || !(Rate > 0) || Count < 16 || !(period >= std::max(2.0, ShortestPeriod * Rate)) ||
+      !(period <= LongestPeriod * Rate) || !(period < Count / 4.0)) {
+    FCount = 0;
+    return 0;
+  }
+  FRate = Rate;
+  FEnd = End;
+  const std::int64_t begin = End - Count;
+  const double oldest = static_cast<double>(End) - Seconds * Rate;
+  while (FCount > 0 && Pos(0) < oldest) {
+    FFirst = (FFirst + 1) % MaxMarks;
+    --FCount;
+  }
+  // On from the newest mark over the new sound, while the periods follow
+  // one another; a mark whose successor cannot be told yet waits for more.
+  bool lost = FCount == 0;
+  while (!lost) {
+    const double at = Pos(FCount - 1);
+    const double last = FCount > 1 ? at - Pos(FCount - 2) : period;
+    const int centre = Nearby(at - static_cast<double>(begin));
+    const int half = Nearby(last / 2), hi = static_cast<int>(std::floor(Farthest * last));
+    if (centre - half < 0) {
+      lost = true;  // its stretch has left the history
+      break;
     }
-    if (i < 0) break;  // the periodicity is lost
-    double t = 0, a = 0;
-    Vertex(X, i, sign, t, a);
-    if (!(a > QuietShare * strongest)) break;
-    const double found = at - t;
-    if (found < shortest || found > longest) break;
-    strongest = std::max(strongest, a);
-    period = found;
-    at = t;
-    --slot;
-    FTime[static_cast<std::size_t>(slot)] = t;
-    FAmp[static_cast<std::size_t>(slot)] = a;
+    if (centre + hi + half >= Count) break;
+    double lag = 0;
+    if (!BestMatch(X, Count, centre, static_cast<int>(std::ceil(Nearest * last)), hi, half, 1,
+                   lag) ||
+        lag < ShortestPeriod * Rate || lag > LongestPeriod * Rate) {
+      lost = true;
+      break;
+    }
+    if (FCount == MaxMarks) {
+      FFirst = (FFirst + 1) % MaxMarks;
+      --FCount;
+    }
+    FPos[Slot(FCount)] = at + lag;
+    ++FCount;
+    SetAmplitude(X, Count, begin, FCount - 2);
+    SetAmplitude(X, Count, begin, FCount - 1);
   }
-  FCount = MaxMarks - slot;
-  // A period's amplitude is the waveform's largest excursion between its
-  // mark and the next (the last: one period on), as the voice report takes
-  // it; the slope's peaks, which found the marks, lift noise more than voice.
-  const double newest =
-      FCount > 1 ? FTime[MaxMarks - 1] - FTime[MaxMarks - 2] : period;  // the last period
-  for (int k = 0; k < FCount; ++k) {
-    const auto from = static_cast<std::size_t>(slot + k), to = static_cast<std::size_t>(k);
-    const double next = k + 1 < FCount ? FTime[from + 1] : FTime[from] + newest;
-    const int lo = std::max(0, static_cast<int>(std::ceil(FTime[from])));
-    const int hi = std::min(Count, static_cast<int>(std::ceil(next)));
-    FTime[to] = (Count - FTime[from]) / Rate;
-    const bool wanted = AmplitudeSeconds < 0 || FTime[to] <= AmplitudeSeconds;
-    FAmp[to] = wanted ? LargestExcursion(X + lo, hi - lo) : 0.0;
-  }
+  if (lost) Anchor(X, Count, begin, period, oldest);
   return FCount;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <span>
 
 #include "analysis/HarmonicLevels.h"
 #include "analysis/Harmonicity.h"
@@ -17,11 +18,13 @@ CVoiceMeasures::CVoiceMeasures() : FIn(2 * static_cast<std::size_t>(History), 0.
 void CVoiceMeasures::Reset() noexcept {
   std::fill(FIn.begin(), FIn.end(), 0.0);
   FEnd = static_cast<std::size_t>(History);
+  FFed = 0;
+  FMarks.Reset();
   FRate2.fill(0);
   FRate4.fill(0);
 }
 
-void CVoiceMeasures::Feed(const void* Data, int Frames) noexcept {
+void CVoiceMeasures::Feed(const void* Data, int Frames, const CFormantTracker* Fed) noexcept {
   Frames = std::clamp(Frames / 4 * 4, 0, BlockFrames);
   if (Frames == 0) return;
   const auto history = static_cast<std::size_t>(History);
@@ -37,14 +40,24 @@ void CVoiceMeasures::Feed(const void* Data, int Frames) noexcept {
     in[i] = (l + r) / 65536.0;
   }
   FEnd += static_cast<std::size_t>(Frames);
+  FFed += Frames;
   // Down to 22 050 and 11 025 Hz as the formant estimator goes.
   const int new2 = Frames / 2;
   std::memmove(FRate2.data(), FRate2.data() + new2, (FRate2.size() - new2) * sizeof(double));
-  HalfbandDecimate(in - Tail, FRate2.data() + FRate2.size() - new2, new2);
+  double* to2 = FRate2.data() + FRate2.size() - new2;
   const int new4 = Frames / 4;
   std::memmove(FRate4.data(), FRate4.data() + new4, (FRate4.size() - new4) * sizeof(double));
-  HalfbandDecimate(FRate2.data() + FRate2.size() - new2 - Tail,
-                   FRate4.data() + FRate4.size() - new4, new4);
+  double* to4 = FRate4.data() + FRate4.size() - new4;
+  const std::span<const double> rate2 = Fed ? Fed->Rate2Signal() : std::span<const double>{},
+                                rate4 = Fed ? Fed->Rate4Signal() : std::span<const double>{};
+  if (rate2.size() >= static_cast<std::size_t>(new2) &&
+      rate4.size() >= static_cast<std::size_t>(new4) && Fed) {
+    std::copy(rate2.end() - new2, rate2.end(), to2);
+    std::copy(rate4.end() - new4, rate4.end(), to4);
+    return;
+  }
+  HalfbandDecimate(in - Tail, to2, new2);
+  HalfbandDecimate(to2 - Tail, to4, new4);
 }
 
 TVoice CVoiceMeasures::Analyse(const TFormants& Formants) noexcept {
@@ -79,7 +92,7 @@ TVoice CVoiceMeasures::Analyse(const TFormants& Formants) noexcept {
   out.Hnr =
       CHarmonicity::Measure(end - CFormantTracker::CentreLag - span / 2, SampleRate, Formants.F0);
 
-  FMarks.Find(end - History, History, SampleRate, Formants.F0, VibratoSeconds, JitterSeconds);
+  FMarks.Follow(end - History, History, FFed, SampleRate, Formants.F0, VibratoSeconds);
   const TJitterShimmer js = CJitterShimmer::Measure(FMarks, JitterSeconds);
   out.JitterPct = js.JitterPct;
   out.ShimmerPct = js.ShimmerPct;

@@ -5,6 +5,7 @@
 // estimator is fed, and Analyse with what the estimator's Analyse returned.
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "analysis/CepstralPeak.h"
@@ -17,7 +18,7 @@
 namespace quenvis {
 
 // NaN where a measure is unknown: silence, an unvoiced moment, or too short
-// a stretch of voice for the measures of periods (0.5 s for jitter and
+// a stretch of voice for the measures of periods (0.25 s for jitter and
 // shimmer, 1 s for vibrato, which also needs the pitch to swing at 3-9 Hz).
 struct TVoice {
   double Cpps = NoMeasure;                                                                 // dB
@@ -43,11 +44,14 @@ class CVoiceMeasures {
   CVoiceMeasures& operator=(const CVoiceMeasures&) = delete;
 
   void Reset() noexcept;
-  // As CFormantTracker::Feed and Process.
-  void Feed(const void* Data, int Frames) noexcept;
+  // As CFormantTracker::Feed and Process. Given the estimator that was just
+  // fed the same frames, its decimated input is taken instead of decimating
+  // again (the same samples, but where it redrew clipped peaks).
+  void Feed(const void* Data, int Frames, const CFormantTracker* Fed = nullptr) noexcept;
   TVoice Analyse(const TFormants& Formants) noexcept;
-  TVoice Process(const void* Block, const TFormants& Formants) noexcept {
-    Feed(Block, BlockFrames);
+  TVoice Process(const void* Block, const TFormants& Formants,
+                 const CFormantTracker* Fed = nullptr) noexcept {
+    Feed(Block, BlockFrames, Fed);
     return Analyse(Formants);
   }
 
@@ -60,6 +64,7 @@ class CVoiceMeasures {
   // twice as long moves them back only when it fills.
   std::vector<double> FIn;
   std::size_t FEnd = 0;
+  std::int64_t FFed = 0;  // input frames since Reset: where the period marks are
   std::array<double, Rate2Len + Tail> FRate2{};
   std::array<double, CCepstralPeak::Span> FRate4{};
 

@@ -152,13 +152,15 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
     if (!steps) {
       estimate = p->Formants.Process(p->Block.data());
       formants.Add(b, estimate);
-      const TVoice measures = p->Voice.Process(p->Block.data(), estimate);
+      const TVoice measures = p->Voice.Process(p->Block.data(), estimate, &p->Formants);
       voice.Add(b, measures);
       summary.Add(measures);
     } else {
       steps->Feed(
           p->Block.data(), frames,
-          [&](const unsigned char* Data, int Frames) { p->Voice.Feed(Data, Frames); },
+          [&](const unsigned char* Data, int Frames) {
+            p->Voice.Feed(Data, Frames, &p->Formants);
+          },
           [&](bool Reported, std::int64_t Row, double Centre, const TFormants& f) {
             const TVoice measures = p->Voice.Analyse(f);
             if (!Reported) return;

@@ -88,16 +88,18 @@ constexpr TLimit Limits[] = {
     {"a220", 0.5, 25, 0.05, 0.1},
     {"a440", 0.5, 20, 0.05, 0.15},
     {"a110_j1", 0.5, 1.5, 0.15, 1.6},
-    {"a220_j1", 4.2, 2.2, 0.7, 0.5},
+    // Praat's marks, matched on the waveform, read 1 % of jitter at 220 Hz
+    // as 0.70 %; ours, matched on its slope, 1.04 (the pulses' own: 0.93).
+    {"a220_j1", 4.2, 2.2, 0.4, 0.5},
     {"a110_s6", 0.5, 1.5, 0.05, 0.3},
-    {"a220_s6", 0.5, 2.5, 0.15, 0.3},
-    // Noise: our marks follow the slope's peaks, which noise moves. Praat
-    // reads shimmer in a 110 Hz voice that has only jitter; we read half.
-    {"a110_n20", 0.5, 0.5, 0.6, 1.7},
-    {"a220_n20", 0.5, 0.5, 1.4, 2.0},
-    {"a220_n10", 0.5, 0.5, 2.2, 3.8},
-    {"a150_j1s4n20", 1.0, 0.8, 0.45, 0.4},
-    {"a300_j05s3n30", 1.0, 1.0, 0.65, 0.5},
+    {"a220_s6", 0.5, 2.5, 0.05, 0.3},
+    // Noise: a period's largest excursion rides on it, so our shimmer reads
+    // high; the marks, matched over whole periods, hold.
+    {"a110_n20", 0.5, 0.5, 0.05, 1.7},
+    {"a220_n20", 0.5, 0.5, 0.06, 2.0},
+    {"a220_n10", 0.5, 0.5, 0.35, 3.8},
+    {"a150_j1s4n20", 1.0, 0.8, 0.12, 0.4},
+    {"a300_j05s3n30", 1.0, 1.0, 0.05, 0.5},
 };
 
 TEST(VoiceVsPraat, SustainedVowelsAgreeAtLeastAsWellAsBefore) {
