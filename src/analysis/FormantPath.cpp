@@ -23,9 +23,10 @@ constexpr double OneOfTwo = 10.0, Missing = 20;
 // A resonance of a fit that lies between F1 and F2 (this far above F1, and
 // no lower than LowestF2, and this share below F2) and is sharper than
 // BetweenBand counts against the choice, once for each fit that shows one
-// (the denser fits half).
+// (the denser fits half). Lightly: the fits often show one below a true F2,
+// and a heavier charge sends the path to it.
 constexpr double MinF2Gap = 150, LowestF2 = 550, SameFormant = 0.08, BetweenBand = 500;
-constexpr double Between = 8;
+constexpr double Between = 3;
 // A formant present on one side of a step only.
 constexpr double Appears = 1.0;
 // F2 seldom moves more than LeapF2 in 10 ms: such a step costs Leap more
