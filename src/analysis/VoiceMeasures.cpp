@@ -24,7 +24,8 @@ void CVoiceMeasures::Reset() noexcept {
   FRate4.fill(0);
 }
 
-void CVoiceMeasures::Feed(const void* Data, int Frames, const CFormantTracker* Fed) noexcept {
+void CVoiceMeasures::Feed(const void* Data, int Frames, std::span<const double> Rate2,
+                          std::span<const double> Rate4) noexcept {
   Frames = std::clamp(Frames / 4 * 4, 0, BlockFrames);
   if (Frames == 0) return;
   const auto history = static_cast<std::size_t>(History);
@@ -48,12 +49,10 @@ void CVoiceMeasures::Feed(const void* Data, int Frames, const CFormantTracker* F
   const int new4 = Frames / 4;
   std::memmove(FRate4.data(), FRate4.data() + new4, (FRate4.size() - new4) * sizeof(double));
   double* to4 = FRate4.data() + FRate4.size() - new4;
-  const std::span<const double> rate2 = Fed ? Fed->Rate2Signal() : std::span<const double>{},
-                                rate4 = Fed ? Fed->Rate4Signal() : std::span<const double>{};
-  if (rate2.size() >= static_cast<std::size_t>(new2) &&
-      rate4.size() >= static_cast<std::size_t>(new4) && Fed) {
-    std::copy(rate2.end() - new2, rate2.end(), to2);
-    std::copy(rate4.end() - new4, rate4.end(), to4);
+  if (Rate2.size() >= static_cast<std::size_t>(new2) &&
+      Rate4.size() >= static_cast<std::size_t>(new4)) {
+    std::copy(Rate2.end() - new2, Rate2.end(), to2);
+    std::copy(Rate4.end() - new4, Rate4.end(), to4);
     return;
   }
   HalfbandDecimate(in - Tail, to2, new2);

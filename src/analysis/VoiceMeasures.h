@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "analysis/CepstralPeak.h"
@@ -47,7 +48,14 @@ class CVoiceMeasures {
   // As CFormantTracker::Feed and Process. Given the estimator that was just
   // fed the same frames, its decimated input is taken instead of decimating
   // again (the same samples, but where it redrew clipped peaks).
-  void Feed(const void* Data, int Frames, const CFormantTracker* Fed = nullptr) noexcept;
+  void Feed(const void* Data, int Frames, const CFormantTracker* Fed = nullptr) noexcept {
+    Feed(Data, Frames, Fed ? Fed->Rate2Signal() : std::span<const double>{},
+         Fed ? Fed->Rate4Signal() : std::span<const double>{});
+  }
+  // The same, given that input as the estimator left it, at 22 050 and
+  // 11 025 Hz, the latest last (too short: decimated here).
+  void Feed(const void* Data, int Frames, std::span<const double> Rate2,
+            std::span<const double> Rate4) noexcept;
   TVoice Analyse(const TFormants& Formants) noexcept;
   TVoice Process(const void* Block, const TFormants& Formants,
                  const CFormantTracker* Fed = nullptr) noexcept {

@@ -406,6 +406,14 @@ void TForm1::RecorderData(void* Data, std::int32_t Bytes, std::int32_t Frames, s
     toChart.PowerScale = Settings.FScale;
     toChart.PowerOffset = Settings.FOffset;
     toChart.Time = Playback->BlockTime(Data);
+    // Copied, not pointed at: the estimator may be replaced before the chart
+    // takes the block (the renderer lets pending events run).
+    const std::span<const double> rate2 = Formants->Rate2Signal(), rate4 = Formants->Rate4Signal();
+    if (rate2.size() >= toChart.Rate2.size() && rate4.size() >= toChart.Rate4.size()) {
+      std::copy(rate2.end() - std::ssize(toChart.Rate2), rate2.end(), toChart.Rate2.begin());
+      std::copy(rate4.end() - std::ssize(toChart.Rate4), rate4.end(), toChart.Rate4.begin());
+      toChart.Decimated = true;
+    }
   }
   if (Recorder->IsStopping() || Bytes < Recorder->BufferBytes()) {
     // A block handed back as capture ends is shown, but it is no part of

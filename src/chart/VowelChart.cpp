@@ -228,7 +228,10 @@ void TVowelChart::AddBlock(const TChartBlock& Block) {
   }
   TVoice voice;
   if (Block.Samples) {
-    FVoiceMeasures->Feed(Block.Samples, BlockFrames);
+    if (Block.Decimated)
+      FVoiceMeasures->Feed(Block.Samples, BlockFrames, Block.Rate2, Block.Rate4);
+    else
+      FVoiceMeasures->Feed(Block.Samples, BlockFrames);
     voice = FVoiceMeasures->Analyse(f);
     if (!FPaused) FVoicePanel->Add(voice, f.Voiced ? f.F0 : 0.0);
   }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -42,6 +43,12 @@ struct TChartBlock {
   double Time = -1;
   // The analysis settings' FScale and FOffset; a scale of 0 keeps the last.
   double PowerScale = 0, PowerOffset = 0;
+  // The estimator's input at 22 050 and 11 025 Hz for this block, copied so
+  // that the voice measures need not decimate it again (Decimated false:
+  // they do).
+  std::array<double, CFormantTracker::BlockFrames / 2> Rate2{};
+  std::array<double, CFormantTracker::BlockFrames / 4> Rate4{};
+  bool Decimated = false;
 };
 
 class TSpectrogramView;
