@@ -40,11 +40,11 @@ double LargestExcursion(const double* X, int N) noexcept {
 
 // The largest excursion of X[Lo..Hi) smoothed by a triangle of half-width H
 // (weights H - |k|, a low-pass with its first zero at Rate / H), with a
-// parabola through it; X must hold H - 1 samples more on either side and
-// one more after that. Broadband noise rides on a single sample's peak and
-// the largest of many noisy samples is chosen: 20 dB of white noise read as
-// 2-3 % shimmer. The triangle keeps the voice's peak and passes a sixth of
-// that noise's power at 44 100 Hz.
+// parabola through it; X must hold H samples more on either side of
+// [Lo, Hi]. Broadband noise rides on a single sample's peak and the largest
+// of many noisy samples is chosen: 20 dB of white noise read as 2-3 %
+// shimmer. The triangle keeps the voice's peak and passes a sixteenth of
+// white noise's power at 44 100 Hz.
 double SmoothedExcursion(const double* X, int Lo, int Hi, int H) noexcept {
   // T(i) = sum of (H - |k|) X[i + k]; T(i + 1) = T(i) + R(i + 1) - L(i), R
   // summing X[i + 1 .. i + H], L X[i - H + 1 .. i].
@@ -183,7 +183,8 @@ void CPeriodMarks::Anchor(const double* X, int Count, std::int64_t Begin, double
   if (to - from < 2) return;
   int anchor = from;
   for (int i = from + 1; i <= to; ++i)
-    if (std::abs(X[i] - X[i - SlopeSpan]) > std::abs(X[anchor] - X[anchor - SlopeSpan])) anchor = i;
+    if (std::abs(X[i] - X[i - SlopeSpan]) > std::abs(X[anchor] - X[anchor - SlopeSpan]))
+      anchor = i;
   if (!(std::abs(X[anchor] - X[anchor - SlopeSpan]) > 0)) return;  // silence
   FFirst = MaxMarks - 1;
   FCount = 1;

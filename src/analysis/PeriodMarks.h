@@ -70,7 +70,7 @@ class CPeriodMarks {
               double Oldest) noexcept;
 
   static constexpr int SlopeSpan = 8;
-  static constexpr int MaxLags = 512;      // 0.45 of the longest period fits
+  static constexpr int MaxLags = 512;     // 0.45 of the longest period fits
   static constexpr int MaxStretch = 1024;  // a period and a sample
   std::array<double, MaxLags> FCorr{};
   std::array<double, MaxStretch> FRef{};
