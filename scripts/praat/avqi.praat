@@ -1,4 +1,5 @@
-# The Acoustic Voice Quality Index 03.01 by its published steps, in Praat:
+# The Acoustic Voice Quality Index 03.01 by its published steps, in Praat
+# (the published script's analyses, with the same arguments):
 # AVQI, CPPS, HNR, shimmer (%), shimmer (dB), LTAS slope, LTAS tilt.
 form AVQI
   sentence vowel
@@ -59,7 +60,8 @@ endif
 selectObject: voiced, svp
 whole = Concatenate
 pc = To PowerCepstrogram: 60, 0.002, 5000, 50
-cpps = Get CPPS: "no", 0.01, 0.001, 60, 330, 0.05, "parabolic", 0.001, 0.05, "straight", "robust"
+# The trend line over every quefrency from 1 ms ("0": to the end), as published.
+cpps = Get CPPS: "no", 0.01, 0.001, 60, 330, 0.05, "parabolic", 0.001, 0, "straight", "robust"
 selectObject: whole
 ltas = To Ltas: 1
 slope = Get slope: 0, 1000, 1000, 10000, "energy"
@@ -70,8 +72,13 @@ pp = To PointProcess (periodic, cc): 50, 400
 selectObject: whole, pp
 shim = Get shimmer (local): 0, 0, 0.0001, 0.02, 1.3, 1.6
 shdb = Get shimmer (local_dB): 0, 0, 0.0001, 0.02, 1.3, 1.6
+# The HNR is the voice report's, as published.
 selectObject: whole
-h = To Harmonicity (cc): 0.01, 75, 0.1, 1.0
-hnr = Get mean: 0, 0
+pitch = To Pitch (cc): 0, 75, 15, "no", 0.03, 0.45, 0.01, 0.35, 0.14, 600
+selectObject: whole, pitch
+ppcc = To PointProcess (cc)
+selectObject: whole, pitch, ppcc
+report$ = Voice report: 0, 0, 75, 600, 1.3, 1.6, 0.03, 0.45
+hnr = extractNumber (report$, "Mean harmonics-to-noise ratio: ")
 avqi = (4.152 - 0.177 * cpps - 0.006 * hnr - 0.037 * shim * 100 + 0.941 * shdb + 0.01 * slope + 0.093 * tilt) * 2.8902
 writeInfoLine: fixed$(avqi, 3), ",", fixed$(cpps, 3), ",", fixed$(hnr, 3), ",", fixed$(shim * 100, 4), ",", fixed$(shdb, 4), ",", fixed$(slope, 3), ",", fixed$(tilt, 3)

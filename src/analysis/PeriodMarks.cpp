@@ -38,6 +38,44 @@ double LargestExcursion(const double* X, int N) noexcept {
   return top;
 }
 
+// The largest excursion of X[Lo..Hi) smoothed by a triangle of half-width H
+// (weights H - |k|, a low-pass with its first zero at Rate / H), with a
+// parabola through it; X must hold H samples more on either side of
+// [Lo, Hi]. Broadband noise rides on a single sample's peak and the largest
+// of many noisy samples is chosen: 20 dB of white noise read as 2-3 %
+// shimmer. The triangle keeps the voice's peak and passes a sixteenth of
+// white noise's power at 44 100 Hz.
+double SmoothedExcursion(const double* X, int Lo, int Hi, int H) noexcept {
+  // T(i) = sum of (H - |k|) X[i + k]; T(i + 1) = T(i) + R(i + 1) - L(i), R
+  // summing X[i + 1 .. i + H], L X[i - H + 1 .. i].
+  const int first = Lo - 1;
+  double left = 0, right = 0, t = 0;
+  for (int k = -H + 1; k < H; ++k) t += (H - std::abs(k)) * X[first + k];
+  for (int k = 0; k < H; ++k) left += X[first - k];
+  for (int k = 1; k <= H; ++k) right += X[first + k];
+  double before = std::abs(t), top = -1, atTop = 0, beforeTop = 0, afterTop = 0;
+  bool wantAfter = false;
+  for (int i = Lo; i <= Hi; ++i) {
+    // From T(i - 1) to T(i).
+    t += right - left;
+    left += X[i] - X[i - H];
+    right += X[i + H] - X[i];
+    const double v = std::abs(t);
+    if (wantAfter) afterTop = v, wantAfter = false;
+    if (i < Hi && v > top) {
+      top = v;
+      atTop = v;
+      beforeTop = before;
+      wantAfter = true;
+    }
+    before = v;
+  }
+  const double curve = beforeTop - 2 * atTop + afterTop;
+  const double peak =
+      curve < 0 ? atTop - 0.125 * (beforeTop - afterTop) * (beforeTop - afterTop) / curve : atTop;
+  return peak / (static_cast<double>(H) * H);
+}
+
 // An index from a position: within int's range whatever the position (a
 // stale mark far behind the history lands before its start).
 int ToIndex(double X) noexcept {
@@ -129,7 +167,9 @@ void CPeriodMarks::SetAmplitude(const double* X, int Count, std::int64_t Begin, 
   const double period = I + 1 < FCount ? Pos(I + 1) - Pos(I) : I > 0 ? Pos(I) - Pos(I - 1) : 0.0;
   const int lo = std::clamp(ToIndex(std::ceil(at)), 0, Count);
   const int hi = std::clamp(ToIndex(std::ceil(at + period)), lo, Count);
-  FAmp[Slot(I)] = LargestExcursion(X + lo, hi - lo);
+  const int h = std::clamp(Nearby(SmoothingSeconds * FRate), 1, 64);
+  FAmp[Slot(I)] = lo - h >= 0 && hi + h < Count && hi > lo ? SmoothedExcursion(X, lo, hi, h)
+                                                           : LargestExcursion(X + lo, hi - lo);
 }
 
 void CPeriodMarks::Anchor(const double* X, int Count, std::int64_t Begin, double Period,

@@ -26,6 +26,9 @@ class CPeriodMarks {
   static constexpr double ShortestPeriod = 0.0001, LongestPeriod = 0.02;  // s
   // A worse match ends a walk: the periodicity is lost.
   static constexpr double MinCorrelation = 0.3;
+  // Half-width of the triangle that smooths the waveform before each
+  // period's largest excursion is taken.
+  static constexpr double SmoothingSeconds = 0.00025;
 
   void Reset() noexcept { FCount = 0; }
   // One stretch on its own: X holds Count samples at Rate, F0 is the pitch
@@ -44,8 +47,9 @@ class CPeriodMarks {
   int Count() const noexcept { return FCount; }
   // Oldest first: seconds before the end of the latest X, and the amplitude
   // of the period from this mark to the next (the newest: one period on):
-  // the waveform's largest excursion. The marks sit on the excitations, so
-  // each period holds one whole response.
+  // the waveform's largest excursion, low-passed (SmoothingSeconds) against
+  // noise. The marks sit on the excitations, so each period holds one whole
+  // response.
   double Time(int I) const noexcept { return (static_cast<double>(FEnd) - Pos(I)) / FRate; }
   double Amplitude(int I) const noexcept { return FAmp[Slot(I)]; }
 

@@ -42,8 +42,8 @@ TMedians MeasureAsRendered(const std::vector<std::int16_t>& Mono) {
     if (Measured(V)) To.push_back(V);
   };
   for (std::size_t first = 0; first < Mono.size(); first += CFormantTracker::BlockFrames) {
-    const int frames = static_cast<int>(
-        std::min<std::size_t>(CFormantTracker::BlockFrames, Mono.size() - first));
+    const int frames =
+        static_cast<int>(std::min<std::size_t>(CFormantTracker::BlockFrames, Mono.size() - first));
     const auto block = test::StereoBlock(Mono, first);
     steps.Feed(
         block.data(), frames, [&](const unsigned char* Data, int N) { voice->Feed(Data, N); },
@@ -87,19 +87,22 @@ constexpr TLimit Limits[] = {
     {"a110", 0.5, 20, 0.05, 0.1},
     {"a220", 0.5, 25, 0.05, 0.1},
     {"a440", 0.5, 20, 0.05, 0.15},
-    {"a110_j1", 0.5, 1.5, 0.15, 1.6},
+    {"a110_j1", 0.5, 1.5, 0.15, 1.5},
     // Praat's marks, matched on the waveform, read 1 % of jitter at 220 Hz
     // as 0.70 %; ours, matched on its slope, 1.04 (the pulses' own: 0.93).
-    {"a220_j1", 4.2, 2.2, 0.4, 0.5},
-    {"a110_s6", 0.5, 1.5, 0.05, 0.3},
-    {"a220_s6", 0.5, 2.5, 0.05, 0.3},
-    // Noise: a period's largest excursion rides on it, so our shimmer reads
-    // high; the marks, matched over whole periods, hold.
-    {"a110_n20", 0.5, 0.5, 0.05, 1.7},
-    {"a220_n20", 0.5, 0.5, 0.06, 2.0},
-    {"a220_n10", 0.5, 0.5, 0.35, 3.8},
-    {"a150_j1s4n20", 1.0, 0.8, 0.12, 0.4},
-    {"a300_j05s3n30", 1.0, 1.0, 0.05, 0.5},
+    {"a220_j1", 4.2, 2.2, 0.4, 0.4},
+    {"a110_s6", 0.5, 1.5, 0.05, 0.2},
+    // The smoothed excursions read 6 % of shimmer at 220 Hz 0.3 points above
+    // Praat (VoiceMeasures' own synthetic 6 % at 220 Hz reads within 0.1).
+    {"a220_s6", 0.5, 2.5, 0.05, 0.4},
+    // Noise: even smoothed, a period's largest excursion rides on it a
+    // little, so our shimmer reads 0.2-0.4 points high; the marks, matched
+    // over whole periods, hold.
+    {"a110_n20", 0.5, 0.5, 0.05, 0.3},
+    {"a220_n20", 0.5, 0.5, 0.06, 0.35},
+    {"a220_n10", 0.5, 0.5, 0.35, 0.5},
+    {"a150_j1s4n20", 1.0, 0.8, 0.12, 0.45},
+    {"a300_j05s3n30", 1.0, 1.0, 0.05, 0.2},
 };
 
 TEST(VoiceVsPraat, SustainedVowelsAgreeAtLeastAsWellAsBefore) {
