@@ -148,6 +148,9 @@ class CFormantTracker {
   // Where the harmonics gave F1 and F2: their F2 may be F3 with the real F2
   // merged or lost, which the waveform's resonances show.
   void LostSecond(const CFormantTrack& Before, double Clearance, TFormants& Out) noexcept;
+  // The waveform's fit at Ceiling into FWaveRoots and the candidates (with
+  // Denser, the denser fits too); false where it failed.
+  bool WaveFit(double Ceiling, bool Denser) noexcept;
   double Confidence(const TFormants& Out, double Clearance, bool Inferred) const noexcept;
   // Hz: the highest harmonic of the latest analysis clear of the noise.
   double ClearReach() const noexcept;
