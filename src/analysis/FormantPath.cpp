@@ -18,8 +18,10 @@ enum EChoice : std::uint8_t { Own, Harmonic, Waveform, Blank };
 // and F2 Skipped more; F1 or F2 alone costs OneOfTwo, neither Missing. A
 // reading is thus taken over the analysis's own only where the tracks move
 // enough less with it, and a gap is filled only where the neighbours agree.
+// A formant that goes missing costs the path little (Appears), so F1 alone
+// costs nearly as much as nothing: else it wins over a reading of both.
 constexpr double OwnFallback = 1.0, OtherHarmonic = 1.5, OtherWaveform = 2.5, Skipped = 0.6;
-constexpr double OneOfTwo = 10.0, Missing = 20;
+constexpr double OneOfTwo = 16.0, Missing = 20;
 // A resonance of a fit that lies between F1 and F2 (this far above F1, and
 // no lower than LowestF2, and this share below F2) and is sharper than
 // BetweenBand counts against the choice, once for each fit that shows one
