@@ -18,15 +18,24 @@ enum EChoice : std::uint8_t { Own, Harmonic, Waveform, Blank };
 // and F2 Skipped more; F1 or F2 alone costs OneOfTwo, neither Missing. A
 // reading is thus taken over the analysis's own only where the tracks move
 // enough less with it, and a gap is filled only where the neighbours agree.
+// A formant that goes missing costs the path little (Appears), so F1 alone
+// costs nearly as much as nothing: else it wins over a reading of both.
 constexpr double OwnFallback = 1.0, OtherHarmonic = 1.5, OtherWaveform = 2.5, Skipped = 0.6;
-constexpr double OneOfTwo = 10.0, Missing = 20;
+constexpr double OneOfTwo = 16.0, Missing = 20;
 // A resonance of a fit that lies between F1 and F2 (this far above F1, and
 // no lower than LowestF2, and this share below F2) and is sharper than
 // BetweenBand counts against the choice, once for each fit that shows one
 // (the denser fits half). Lightly: the fits often show one below a true F2,
-// and a heavier charge sends the path to it.
+// and a heavier charge sends the path to it. But where all three waveform
+// fits show one, however broad, it is F2 far more often than not: that
+// costs BetweenAll more.
 constexpr double MinF2Gap = 150, LowestF2 = 550, SameFormant = 0.08, BetweenBand = 500;
-constexpr double Between = 3;
+constexpr double Between = 3, BetweenAll = 10;
+// A true F2 shows in each waveform fit, whatever its order (within
+// Agree of the choice); a pole that only one fit shows (often a denser
+// fit's broad spare pole between F1 and F2) is no formant. Each fit without
+// it costs Lonely.
+constexpr double Agree = 0.10, Lonely = 1.0;
 // A formant present on one side of a step only.
 constexpr double Appears = 1.0;
 // F2 seldom moves more than LeapF2 in 10 ms: such a step costs Leap more
@@ -37,6 +46,10 @@ constexpr double ThirdWeight = 0.25;
 // The confidence of a reading chosen for its neighbours (the analysis's own
 // is kept), before the bandwidths' share.
 constexpr double HarmonicTrust = 0.5, WaveformTrust = 0.35;
+// An unvoiced analysis at a stretch's edge takes the waveform's reading
+// that continues the tracks at a cost (its own and the move) below
+// EdgeCost, and is trusted least.
+constexpr double EdgeCost = 6.0, EdgeTrust = 0.25;
 
 // Hz a formant moves in 10 ms at a cost of 1 (the cost grows with the
 // square): more for a higher one.
@@ -50,17 +63,26 @@ double BandFactor(const std::array<double, 3>& B) noexcept {
 
 CFormantPath::CFormantPath(int StepMs) : FScale(std::max(StepMs, 1) / 10.0) {}
 
-void CFormantPath::Resolve() {
-  std::size_t begin = 0;
-  while (begin < FRows.size()) {
+void CFormantPath::Resolve(std::size_t Count) {
+  const auto edge = [&](std::size_t i) {
+    return !FRows[i].Formants.Voiced && FRows[i].Candidates.Waveform.Count > 0;
+  };
+  std::size_t begin = 0, taken = 0;  // rows before taken belong to a stretch
+  while (begin < Count) {
     if (!FRows[begin].Formants.Voiced) {
       ++begin;
       continue;
     }
     std::size_t end = begin;
-    while (end < FRows.size() && FRows[end].Formants.Voiced) ++end;
+    while (end < Count && FRows[end].Formants.Voiced) ++end;
+    std::size_t lo = begin, hi = end;
+    while (lo > taken && begin - lo < EdgeRows && edge(lo - 1)) --lo;
+    while (hi < Count && hi - end < EdgeRows && edge(hi)) ++hi;
     Stretch(begin, end);
-    begin = end;
+    // The edges go on from the stretch as it was decided, without a gap.
+    Edge(begin, begin - lo, true);
+    Edge(end - 1, hi - end, false);
+    begin = taken = hi;
   }
 }
 
@@ -130,18 +152,30 @@ void CFormantPath::Choices(const TRow& Row, std::vector<TChoice>& Out) const {
   // harmonics.
   for (TChoice& x : Out) {
     if (!(x.F[0] > 0 && x.F[1] > 0)) continue;
-    const auto shows = [&](const TResonances& R) {
+    const auto shows = [&](const TResonances& R, double MaxBand) {
       for (int r = 0; r < R.Count; ++r) {
         const double f = R.Freq[static_cast<std::size_t>(r)];
         if (f >= std::max(x.F[0] + MinF2Gap, LowestF2) && f < (1 - SameFormant) * x.F[1] &&
-            R.Band[static_cast<std::size_t>(r)] <= BetweenBand)
+            R.Band[static_cast<std::size_t>(r)] <= MaxBand)
           return true;
       }
       return false;
     };
     const TFormantCandidates& c = Row.Candidates;
-    x.Cost += Between * (shows(c.Harmonic) + shows(c.Waveform) +
-                         0.5 * (shows(c.Denser[0]) + shows(c.Denser[1])));
+    const std::array<const TResonances*, 3> fits{&c.Waveform, &c.Denser[0], &c.Denser[1]};
+    x.Cost += Between * (shows(c.Harmonic, BetweenBand) + shows(c.Waveform, BetweenBand) +
+                         0.5 * (shows(c.Denser[0], BetweenBand) + shows(c.Denser[1], BetweenBand)));
+    if (std::all_of(fits.begin(), fits.end(), [&](const TResonances* R) {
+          return R->Count > 0 && shows(*R, std::numeric_limits<double>::infinity());
+        }))
+      x.Cost += BetweenAll;
+    for (const TResonances* R : fits) {
+      if (R->Count == 0) continue;
+      bool has = false;
+      for (int r = 0; r < R->Count && !has; ++r)
+        has = std::abs(R->Freq[static_cast<std::size_t>(r)] - x.F[1]) <= Agree * x.F[1];
+      if (!has) x.Cost += Lonely;
+    }
   }
 }
 
@@ -225,6 +259,33 @@ void CFormantPath::Stretch(std::size_t Begin, std::size_t End) {
       f.Confidence = (c.Source == Waveform ? WaveformTrust : HarmonicTrust) * BandFactor(c.B);
     }
     j = FFrom[t][static_cast<std::size_t>(j)];
+  }
+}
+
+void CFormantPath::Edge(std::size_t From, std::size_t Rows, bool Back) {
+  std::array<double, 3> known = FRows[From].Formants.F;
+  if (!(known[0] > 0 && known[1] > 0)) return;
+  std::vector<TChoice>& choices = FChoices[0];
+  for (std::size_t k = 1; k <= Rows; ++k) {
+    TRow& row = FRows[Back ? From - k : From + k];
+    Choices(row, choices);
+    const TChoice* best = nullptr;
+    double cost = EdgeCost;
+    for (const TChoice& c : choices) {
+      if (c.Source == Blank) continue;
+      const double x = c.Cost + Move(known, c.F, 1);
+      if (x < cost) {
+        cost = x;
+        best = &c;
+      }
+    }
+    if (!best) return;
+    TFormants& f = row.Formants;
+    f.F = best->F;
+    f.B = best->B;
+    f.Fallback = true;
+    f.Confidence = EdgeTrust * BandFactor(best->B);
+    known = best->F;
   }
 }
 

@@ -3,8 +3,11 @@
 // trackers do offline: within each voiced stretch, among the resonances
 // every analysis found (the harmonics' and the waveform fit's), the path
 // whose tracks move least. An analysis that lost F2, or took F3 for it, gets
-// it back from its neighbours. Rows come out, in order, once their stretch
-// has ended; the live view keeps the causal estimates.
+// it back from its neighbours. The tracks may go on for EdgeRows into the
+// unvoiced analyses either side whose waveform fit continues them (a vowel's
+// edge where the pitch gave up): those rows get formants but stay unvoiced.
+// Rows come out, in order, once their stretch has ended; the live view
+// keeps the causal estimates.
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -24,16 +27,23 @@ class CFormantPath {
   void Add(std::int64_t Row, double Centre, const TFormants& Formants,
            const TFormantCandidates& Candidates, TEmit&& Emit) {
     FRows.push_back({Row, Centre, Formants, Candidates});
-    if (!Formants.Voiced || FRows.size() >= MaxStretch) Flush(Emit);
+    FUnvoiced = Formants.Voiced ? 0 : FUnvoiced + 1;
+    // The last EdgeRows unvoiced rows wait: they may be the next stretch's edge.
+    if (FUnvoiced > 2 * EdgeRows)
+      Flush(Emit, EdgeRows);
+    else if (FRows.size() >= MaxStretch)
+      Flush(Emit, 0);
   }
   // Emits the rows still queued.
   template <typename TEmit>
   void Finish(TEmit&& Emit) {
-    Flush(Emit);
+    Flush(Emit, 0);
   }
 
   // Rows held at most before a stretch is decided in pieces (30 s at 10 ms).
   static constexpr std::size_t MaxStretch = 3000;
+  // Unvoiced analyses at most a stretch's tracks reach into on either side.
+  static constexpr std::size_t EdgeRows = 2;
 
  private:
   struct TRow {
@@ -49,14 +59,23 @@ class CFormantPath {
   };
 
   template <typename TEmit>
-  void Flush(TEmit& Emit) {
-    Resolve();
-    for (const TRow& r : FRows) Emit(r.Row, r.Centre, static_cast<const TFormants&>(r.Formants));
-    FRows.clear();
+  void Flush(TEmit& Emit, std::size_t Keep) {
+    const std::size_t done = FRows.size() - std::min(Keep, FRows.size());
+    Resolve(done);
+    for (std::size_t i = 0; i < done; ++i) {
+      const TRow& r = FRows[i];
+      Emit(r.Row, r.Centre, static_cast<const TFormants&>(r.Formants));
+    }
+    FRows.erase(FRows.begin(), FRows.begin() + static_cast<std::ptrdiff_t>(done));
   }
-  // Rewrites the formants of the queued voiced rows along the steadiest path.
-  void Resolve();
+  // Rewrites the formants of the first Count queued rows' voiced stretches
+  // and their edges along the steadiest path.
+  void Resolve(std::size_t Count);
   void Stretch(std::size_t Begin, std::size_t End);
+  // Carries row From's formants on, one row at a time, over the Rows
+  // unvoiced rows after it (Back: before it) while a waveform reading
+  // continues them.
+  void Edge(std::size_t From, std::size_t Rows, bool Back);
   void Choices(const TRow& Row, std::vector<TChoice>& Out) const;
   // The cost of the formants' moving from A to B over Steps analyses.
   double Move(const std::array<double, 3>& A, const std::array<double, 3>& B,
@@ -64,6 +83,7 @@ class CFormantPath {
 
   double FScale;  // the step's share of 10 ms, for the tracks' spread
   std::vector<TRow> FRows;
+  std::size_t FUnvoiced = 0;  // unvoiced rows last added in a row
   // Per analysis of a stretch: its choices, the path's cost to each and
   // the choice before it.
   std::vector<std::vector<TChoice>> FChoices;

@@ -53,6 +53,9 @@ const double FadePerBlock = std::log(10.0) / 20 * 1.0 * CFormantTracker::BlockFr
                             CFormantTracker::SampleRate;
 // Faded this far (-60 dBFS), the speech is too long ago to compare with.
 constexpr double NoSpeech = CPitchEstimator::MinLevel;
+// An unvoiced analysis within EdgeLevel (15 dB) of the speech may still be
+// a vowel's edge.
+const double EdgeLevel = std::pow(10.0, -15.0 / 20);
 // Hz: a voice's clear harmonics reach past VocalTract (its first formant,
 // or a high voice's pitch, lies there or above); a mains hum's stop below
 // it. Clear there: within HumRange (40 dB) of the strongest.
@@ -203,7 +206,15 @@ TFormants CFormantTracker::Analyse() noexcept {
     FTrack.Skip();
     return out;
   };
-  if (f0 <= 0) return unvoiced(out.Blank);
+  if (f0 <= 0) {
+    // Offline, the path may carry a vowel's tracks on into an analysis at
+    // its edge that the pitch no longer hears: the waveform fit shows them
+    // while the sound stays near the speech's level.
+    if (FDenser && FSpeechLevel >= NoSpeech && level >= EdgeLevel * FSpeechLevel &&
+        FRailAge >= SpanFrames)
+      WaveFit(ceiling, false);
+    return unvoiced(out.Blank);
+  }
   out.Voiced = true;
   out.F0 = f0;
   FCentredF0 = 0;
@@ -246,18 +257,7 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   // there the waveform only speaks where the harmonics say nothing.
   if (Out.F0 > HighVoice && !nothing) return;
 
-  // Five formants expected below the ceiling, so as many pole pairs in the
-  // fit's band as fall below its edge, and one for the source's tilt.
-  const double pairs = std::nearbyint(5 * CWaveformFit::Rate / 2 / Ceiling);
-  const int order = 2 * static_cast<int>(std::clamp(pairs, 4.0, 7.0));
-  const double* centred = FRate4.data() + (Rate4Len - WaveCentre - CWaveformFit::Window / 2);
-  if (!FWave.Fit(centred, order, FWaveRoots)) return;
-  FCandidates.Waveform = FWaveRoots;
-  for (std::size_t d = 0; FDenser && d < FCandidates.Denser.size(); ++d) {
-    const int denser = std::min(order + 2 * static_cast<int>(d + 1), CWaveformFit::MaxOrder);
-    if (denser > order && !FWave.Fit(centred, denser, FCandidates.Denser[d]))
-      FCandidates.Denser[d] = {};
-  }
+  if (!WaveFit(Ceiling, FDenser)) return;
   // The waveform's resonances, assigned as the tracks stood before; without
   // F1 and F2 of a vocal tract among them they tell nothing.
   CFormantTrack trial = before;
@@ -270,6 +270,22 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
     LostSecond(before, clearance, Out);
   else
     FillIn(trial, f, b, clearance, Out);
+}
+
+bool CFormantTracker::WaveFit(double Ceiling, bool Denser) noexcept {
+  // Five formants expected below the ceiling, so as many pole pairs in the
+  // fit's band as fall below its edge, and one for the source's tilt.
+  const double pairs = std::nearbyint(5 * CWaveformFit::Rate / 2 / Ceiling);
+  const int order = 2 * static_cast<int>(std::clamp(pairs, 4.0, 7.0));
+  const double* centred = FRate4.data() + (Rate4Len - WaveCentre - CWaveformFit::Window / 2);
+  if (!FWave.Fit(centred, order, FWaveRoots)) return false;
+  FCandidates.Waveform = FWaveRoots;
+  for (std::size_t d = 0; Denser && d < FCandidates.Denser.size(); ++d) {
+    const int denser = std::min(order + 2 * static_cast<int>(d + 1), CWaveformFit::MaxOrder);
+    if (denser > order && !FWave.Fit(centred, denser, FCandidates.Denser[d]))
+      FCandidates.Denser[d] = {};
+  }
+  return true;
 }
 
 void CFormantTracker::FillIn(const CFormantTrack& Trial, const std::array<double, 3>& F,

@@ -52,7 +52,9 @@ enum class EBlank : std::uint8_t {
 };
 
 // One analysis's result. Every value is finite; 0 means unknown. Formants
-// come only with a voiced F0; F[i] and B[i] are both non-zero or both zero,
+// come only with a voiced F0 (but the offline path over a whole recording
+// may carry a vowel's on into an unvoiced analysis at its edge, as a
+// Fallback of low confidence); F[i] and B[i] are both non-zero or both zero,
 // and the known ones rise (F1 < F2 < F3), but one may be unknown while a
 // higher one is known. Clipped peaks are redrawn; a block with a longer
 // stretch at full scale (or following one) may be voiced but reports no
@@ -79,7 +81,9 @@ struct TFormants {
 // whole recording that can look both ways: the harmonics' (a high voice's
 // inferred F1 first) and the waveform fit's, and when asked for, the
 // waveform's with a pole pair more (a lower ceiling, which parts an F2
-// merged with F1 or F3); Count 0 where none was fitted.
+// merged with F1 or F3); Count 0 where none was fitted. For that pass, an
+// unvoiced analysis near the speech's level gets the waveform's fit alone:
+// it may be a vowel's edge.
 struct TFormantCandidates {
   TResonances Harmonic, Waveform;
   std::array<TResonances, 2> Denser;
@@ -148,6 +152,9 @@ class CFormantTracker {
   // Where the harmonics gave F1 and F2: their F2 may be F3 with the real F2
   // merged or lost, which the waveform's resonances show.
   void LostSecond(const CFormantTrack& Before, double Clearance, TFormants& Out) noexcept;
+  // The waveform's fit at Ceiling into FWaveRoots and the candidates (with
+  // Denser, the denser fits too); false where it failed.
+  bool WaveFit(double Ceiling, bool Denser) noexcept;
   double Confidence(const TFormants& Out, double Clearance, bool Inferred) const noexcept;
   // Hz: the highest harmonic of the latest analysis clear of the noise.
   double ClearReach() const noexcept;

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 #include <vector>
 
 #include "analysis/FormantSteps.h"
@@ -30,12 +32,24 @@ TResonances Roots(std::initializer_list<double> Freq, double Band = 80) {
   return r;
 }
 
-// A voiced analysis whose harmonics gave F (0: none) and whose waveform
-// showed Wave.
+// Resonances of their own bandwidths: {frequency, bandwidth} pairs.
+TResonances Poles(std::initializer_list<std::array<double, 2>> Pairs) {
+  TResonances r;
+  for (const auto& p : Pairs) {
+    r.Freq[static_cast<std::size_t>(r.Count)] = p[0];
+    r.Band[static_cast<std::size_t>(r.Count)] = p[1];
+    ++r.Count;
+  }
+  return r;
+}
+
+// An analysis whose harmonics gave F (0: none; only when voiced), whose
+// waveform showed Wave and its denser fits Denser.
 struct TStep {
   std::array<double, 3> F;
   TResonances Wave;
   bool Voiced = true;
+  std::array<TResonances, 2> Denser{};
 };
 
 std::vector<TOut> RunPath(const std::vector<TStep>& Steps) {
@@ -61,8 +75,9 @@ std::vector<TOut> RunPath(const std::vector<TStep>& Steps) {
         f.Confidence = 0.9;
         c.Harmonic = Roots({s.F[0], s.F[1], s.F[2]});
       }
-      c.Waveform = s.Wave;
     }
+    c.Waveform = s.Wave;
+    c.Denser = s.Denser;
     path.Add(static_cast<std::int64_t>(i), 0.01 * static_cast<double>(i), f, c, emit);
   }
   path.Finish(emit);
@@ -154,6 +169,204 @@ TEST(FormantPath, RowsComeOutOnceInOrder) {
   EXPECT_EQ(out[6].F.F, (std::array<double, 3>{}));
   EXPECT_EQ(out[6].F.Blank, EBlank::Aperiodic);
   EXPECT_EQ(out.back().F.F[1], 1200);
+}
+
+// Unvoiced analyses beside a stretch: those whose waveform continues the
+// stretch's tracks get its formants (trusted least, still unvoiced and
+// without F0), up to EdgeRows on each side and without a gap; the others,
+// and those between two stretches farther than that from both, stay blank.
+// Rows still come out once each, in order.
+TEST(FormantPath, EdgesContinueTheTracks) {
+  const TResonances near = Roots({510, 1210, 2480, 3500}), far = Roots({900, 2900, 3800});
+  const TStep vowel{{500, 1200, 2500}, near};
+  const TStep edge{{0, 0, 0}, near, false}, stray{{0, 0, 0}, far, false},
+      none{{0, 0, 0}, {}, false};
+  struct TCase {
+    const char* Name;
+    std::vector<TStep> Steps;
+    std::vector<int> Given;  // the unvoiced rows that get F1 and F2
+  };
+  const auto stretch = [&](std::vector<TStep> Before, int Voiced, std::vector<TStep> After) {
+    Before.insert(Before.end(), static_cast<std::size_t>(Voiced), vowel);
+    Before.insert(Before.end(), After.begin(), After.end());
+    return Before;
+  };
+  const std::vector<TStep> fourEdges(4, edge);
+  std::vector<TStep> two = stretch(fourEdges, 6, {edge, edge, edge});
+  two.insert(two.end(), 6, vowel);  // a second stretch 3 analyses later
+  two.push_back(edge);
+  std::vector<TStep> apart = stretch({}, 5, std::vector<TStep>(7, edge));
+  apart.insert(apart.end(), 5, vowel);  // 7 analyses between them
+  const TCase cases[] = {
+      {"the waveform continues the tracks", stretch(fourEdges, 8, fourEdges),
+       {2, 3, 12, 13}},
+      {"a waveform far from the tracks", stretch({stray, stray}, 8, {stray, stray}), {}},
+      {"no waveform fit", stretch({none, none}, 8, {none, none}), {}},
+      {"no gap: the nearest analysis does not continue them",
+       stretch({edge, stray}, 8, {none, edge}), {}},
+      {"a short gap between two stretches", two, {2, 3, 10, 11, 12, 19}},
+      {"a longer gap between two stretches", apart, {5, 6, 10, 11}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<TOut> out = RunPath(c.Steps);
+    ASSERT_EQ(out.size(), c.Steps.size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      SCOPED_TRACE(i);
+      ASSERT_EQ(out[i].Row, static_cast<std::int64_t>(i));
+      const TFormants& f = out[i].F;
+      EXPECT_EQ(f.Voiced, c.Steps[i].Voiced);
+      if (f.Voiced) {
+        EXPECT_EQ(f.F, (std::array<double, 3>{500, 1200, 2500}));
+        continue;
+      }
+      EXPECT_EQ(f.F0, 0.0);
+      const bool given = std::find(c.Given.begin(), c.Given.end(), static_cast<int>(i)) != c.Given.end();
+      if (given) {
+        EXPECT_EQ(f.F, (std::array<double, 3>{510, 1210, 2480}));
+        EXPECT_EQ(f.B, (std::array<double, 3>{80, 80, 80}));
+        EXPECT_TRUE(f.Fallback);
+        EXPECT_GT(f.Confidence, 0.0);
+        EXPECT_LT(f.Confidence, 0.35);
+      } else {
+        EXPECT_EQ(f.F, (std::array<double, 3>{}));
+        EXPECT_EQ(f.B, (std::array<double, 3>{}));
+        EXPECT_EQ(f.Confidence, 0.0);
+      }
+    }
+  }
+}
+
+// A stretch of like analyses whose fits disagree on F2: the F2 the path
+// gives for all of them (within 5 %). A pole that one waveform fit alone shows between F1
+// and F2 is no F2, even where the harmonics gave nothing; and where all
+// three waveform fits show a resonance, however broad, between F1 and the
+// harmonics' F2, that one is F2 and theirs F3.
+TEST(FormantPath, SecondFormantTheFitsAgreeOn) {
+  struct TCase {
+    const char* Name;
+    TStep Step;
+    double WantF2;
+  };
+  const TCase cases[] = {
+      {"a denser fit's spare pole between F1 and F2",
+       {{0, 0, 0},
+        Poles({{400, 80}, {1600, 350}, {2600, 150}, {3500, 200}}),
+        true,
+        {Poles({{400, 80}, {1600, 300}, {2600, 150}, {3400, 200}}),
+         Poles({{400, 80}, {900, 450}, {1650, 250}, {2600, 150}, {3500, 200}})}},
+       1600},
+      {"the harmonics lost a broad F2 and took F3",
+       {{350, 2500, 3300},
+        Poles({{350, 80}, {1700, 550}, {2500, 100}, {3300, 150}}),
+        true,
+        {Poles({{350, 80}, {1650, 520}, {2500, 100}, {3300, 150}}),
+         Poles({{350, 80}, {1750, 560}, {2500, 100}, {3000, 300}, {3400, 150}})}},
+       1700},
+      {"the harmonics' F2, which every fit shows",
+       {{450, 1100, 2500},
+        Poles({{450, 80}, {1100, 120}, {2500, 150}, {3500, 200}}),
+        true,
+        {Poles({{450, 80}, {1080, 150}, {2500, 150}, {3500, 200}}),
+         Poles({{450, 80}, {700, 500}, {1120, 130}, {2500, 150}, {3500, 200}})}},
+       1100},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<TOut> out = RunPath(std::vector<TStep>(15, c.Step));
+    ASSERT_EQ(out.size(), 15u);
+    // Any fit's reading of it will do.
+    for (const TOut& o : out) EXPECT_NEAR(o.F.F[1], c.WantF2, 0.05 * c.WantF2);
+  }
+}
+
+// White noise through the resonances of F (bandwidths 300 Hz), at Peak of
+// full scale: a whispered vowel.
+std::vector<std::int16_t> Whisper(const std::array<double, 3>& F, double Seconds, double Peak) {
+  const std::size_t n = static_cast<std::size_t>(Seconds * test::SynthRate);
+  std::vector<double> x(n);
+  std::uint32_t seed = 12345;
+  for (double& v : x) {
+    seed = seed * 1664525u + 1013904223u;
+    v = static_cast<double>(seed >> 8) / (1 << 24) - 0.5;
+  }
+  for (const double f : F) {
+    const double r = std::exp(-std::numbers::pi * 300 / test::SynthRate);
+    const double a1 = 2 * r * std::cos(2 * std::numbers::pi * f / test::SynthRate), a2 = -r * r;
+    double y1 = 0, y2 = 0;
+    for (double& v : x) {
+      const double y = (1 - r) * v + a1 * y1 + a2 * y2;
+      y2 = y1;
+      y1 = y;
+      v = y;
+    }
+  }
+  double peak = 0;
+  for (const double v : x) peak = std::max(peak, std::abs(v));
+  std::vector<std::int16_t> out(n);
+  for (std::size_t i = 0; i < n; ++i)
+    out[i] = static_cast<std::int16_t>(std::nearbyint(x[i] / peak * Peak * 32767));
+  return out;
+}
+
+// A vowel that goes on whispered, loud, then faint, then silence. The
+// tracker fits the waveform of an unvoiced analysis near the speech's level
+// only (and only for the path); the path carries the vowel's formants into
+// at most EdgeRows analyses after its last voiced one, however well the
+// whisper continues them, and none into the faint whisper or the silence.
+TEST(FormantPath, EdgesStopNearTheVowel) {
+  const std::array<double, 3> f{600, 1100, 2500};
+  test::TVowel vowel;
+  vowel.F0 = 140;
+  vowel.F = {f[0], f[1], f[2], 3400, 4300};
+  vowel.SnrDb = 40;
+  vowel.Seconds = 0.6;
+  std::vector<std::int16_t> mono = test::Synthesize(vowel);
+  for (const double peak : {0.4, 0.005}) {
+    const std::vector<std::int16_t> w = Whisper(f, 0.3, peak);
+    mono.insert(mono.end(), w.begin(), w.end());
+  }
+  mono.resize(mono.size() + 22050, 0);
+  CFormantTracker tracker;
+  tracker.FitDenser(true);
+  CFormantSteps steps(tracker, 10);
+  CFormantPath path(10);
+  std::vector<TOut> out;
+  const auto emit = [&](std::int64_t Row, double Centre, const TFormants& F) {
+    out.push_back({Row, Centre, F});
+  };
+  int loudFitted = 0, loud = 0, faintFitted = 0;
+  for (std::size_t first = 0; first + 2048 <= mono.size(); first += 2048) {
+    const auto block = test::StereoBlock(mono, first);
+    steps.Feed(block.data(), 2048, [&](std::int64_t Row, double Centre, const TFormants& F) {
+      const bool fitted = tracker.Candidates().Waveform.Count > 0;
+      if (Centre > 0.7 && Centre < 0.85) {
+        ++loud;
+        loudFitted += fitted;
+      }
+      if (Centre > 1.0) faintFitted += fitted;
+      path.Add(Row, Centre, F, tracker.Candidates(), emit);
+    });
+  }
+  path.Finish(emit);
+  EXPECT_GT(loudFitted, loud / 2);
+  EXPECT_EQ(faintFitted, 0);
+  std::size_t lastVoiced = 0;
+  for (std::size_t i = 0; i < out.size(); ++i)
+    if (out[i].F.Voiced) lastVoiced = i;
+  ASSERT_GT(lastVoiced, 40u);
+  ASSERT_GT(out.size(), lastVoiced + 80);
+  EXPECT_LT(out[lastVoiced].Centre, 0.65);
+  // The whisper right after the vowel goes on with its formants.
+  EXPECT_NEAR(out[lastVoiced + 1].F.F[0], f[0], 0.15 * f[0]);
+  EXPECT_NEAR(out[lastVoiced + 1].F.F[1], f[1], 0.15 * f[1]);
+  for (std::size_t i = lastVoiced + 1; i < out.size(); ++i) {
+    SCOPED_TRACE(out[i].Centre);
+    EXPECT_FALSE(out[i].F.Voiced);
+    if (i > lastVoiced + CFormantPath::EdgeRows) {
+      EXPECT_EQ(out[i].F.F, (std::array<double, 3>{}));
+    }
+  }
 }
 
 // Synthetic vowels through a telephone's band, where F3 may pass for F2
