@@ -297,7 +297,7 @@ constexpr double No = 1e9;
 const std::vector<TLimit> Limits = {
     {"men", 85, 180, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
     {"women", 160, 249, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
-    {"women", 450, 450, EKind::Clean, false, 1, 60, 35, 240, 180, 25, No, 0},
+    {"women", 450, 450, EKind::Clean, false, 1, 40, 35, 230, 180, 12, No, 0},
     {"children", 500, 500, EKind::Clean, false, 1, 49, 30, 220, 65, 25, No, 0},
     {"women", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
     {"children", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
@@ -924,3 +924,4 @@ TEST(FormantTracker, WaveformFitFillsInWhereTheHarmonicsBlur) {
 
 }  // namespace
 }  // namespace quenvis
+
