@@ -157,8 +157,8 @@ double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
     double best = 1e300;
     const int now = g[static_cast<std::size_t>(K)];
     int aLo = cell(K, below),
-        aHi = cell(K, std::min(K == 0 ? Highest : Ranges[static_cast<std::size_t>(K)].Hi,
-                               above - MinGap));
+        aHi = cell(
+            K, std::min(K == 0 ? Highest : Ranges[static_cast<std::size_t>(K)].Hi, above - MinGap));
     while (K == 0 && aHi >= aLo && at(0, aHi) > Highest) --aHi;
     if (Reach > 0) aLo = std::max(aLo, now - Reach), aHi = std::min(aHi, now + Reach);
     for (int a = aLo; a <= aHi; a += Stride) {
