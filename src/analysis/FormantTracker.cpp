@@ -96,46 +96,6 @@ void CFormantTracker::Reset() noexcept {
   FCeiling.Reset();
 }
 
-// A clipped peak is flat where the voice was round: each run of frames at
-// the rails is redrawn as the cubic that leaves and rejoins the waveform
-// with its slopes on either side, never below the rail. A run that began
-// in the earlier input is redrawn from the frames kept of it; one that
-// reaches the end of the input stays as it is. Runs too long for a peak
-// are counted.
-int CFormantTracker::Unclip(int From, int Frames) noexcept {
-  double* x = FIn.data();
-  const auto railed = [&](int i) { return FRailed[static_cast<std::size_t>(i)] != 0; };
-  int left = 0;
-  const int stop = From + Frames;
-  for (int i = From; i < stop;) {
-    if (!railed(i)) {
-      ++i;
-      continue;
-    }
-    int start = i, end = i;
-    while (start > 0 && railed(start - 1)) --start;
-    while (end < stop && railed(end)) ++end;
-    const int length = end - start;
-    // The waveform beside the run: two frames each side.
-    if (length > MaxUnclip) left += end - i;
-    if (start < 2 || end + 2 > stop || length > MaxUnclip) {
-      i = end;
-      continue;
-    }
-    const double p0 = x[start - 1], m0 = x[start - 1] - x[start - 2];
-    const double p1 = x[end], m1 = x[end + 1] - x[end];
-    const double span = length + 1;
-    for (int k = i; k < end; ++k) {
-      const double t = (k - start + 1) / span, t2 = t * t, t3 = t2 * t;
-      const double v = (2 * t3 - 3 * t2 + 1) * p0 + (t3 - 2 * t2 + t) * span * m0 +
-                       (-2 * t3 + 3 * t2) * p1 + (t3 - t2) * span * m1;
-      x[k] = x[k] >= 0 ? std::max(v, x[k]) : std::min(v, x[k]);
-    }
-    i = end;
-  }
-  return left;
-}
-
 void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   Frames = std::clamp(Frames / 4 * 4, 0, BlockFrames);
   if (Frames == 0) return;
@@ -151,7 +111,7 @@ void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   }
   // 5 % of the frames at the rails, once the clipped peaks that can be
   // redrawn are.
-  const int railed = Unclip(tail, Frames);
+  const int railed = FUnclip.Redraw(FIn.data(), FRailed.data(), tail, tail + Frames);
   FClipAge = railed > Frames / 20 ? 0 : std::min(FClipAge + Frames, 1 << 20);
   // A flattened peak, not a sample that touches the rail.
   int run = 0, longest = 0;

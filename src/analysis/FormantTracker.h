@@ -20,6 +20,7 @@
 #include "analysis/HarmonicPeaks.h"
 #include "analysis/PitchEstimator.h"
 #include "analysis/ResonanceFit.h"
+#include "analysis/Unclip.h"
 #include "analysis/WaveformFit.h"
 
 namespace quenvis {
@@ -159,10 +160,6 @@ class CFormantTracker {
   // Hz: the highest harmonic of the latest analysis clear of the noise.
   double ClearReach() const noexcept;
   static EBlank BlankCause(const TResonances& Roots, const TFormants& Out) noexcept;
-  // Redraws the clipped peaks among the Frames of FIn from From (FRailed
-  // marks those at the rails); returns how many railed frames are no peak.
-  int Unclip(int From, int Frames) noexcept;
-  static constexpr int MaxUnclip = 220;  // frames (5 ms): longer is not a peak
 
   std::optional<EVoice> FVoice;
   double FFixedCeiling;  // 0: chosen
@@ -189,6 +186,7 @@ class CFormantTracker {
   CCeilingChoice FCeiling;
   THarmonics FNow, FEarlier;
   CResonanceFit FResonances;
+  CUnclip FUnclip;
   CWaveformFit FWave;
   TResonances FWaveRoots;
   TFormantCandidates FCandidates;

@@ -25,6 +25,11 @@ constexpr double MaxF4Gap = 1800;            // Hz; F4 lies no further above F3
 // harmonic leaves only the fall of the harmonics above it, whatever its
 // frequency); singers tune it to F0 or above on high notes.
 constexpr double LowestF1 = 0.8;
+// Below that, a woman's "ee" puts F1 under the first harmonic: it is sought
+// down to UnderShare of F0 (no lower than UnderF1) where F2 lies as high as
+// FrontF2, and taken when its misfit is under Under times the other's.
+constexpr double UnderShare = 0.55, UnderF1 = 200, FrontF2 = 2000;  // Hz
+constexpr double Under = 0.7;
 
 // Log level at H of a resonance at F (unity at DC).
 double Shape(double H, double F, double B) noexcept {
@@ -80,17 +85,35 @@ bool CResonanceFit::Fit(const THarmonics& H, double F0, std::array<double, 4>& F
   }
   FCount = all;
   for (int k = 0; k < 4; ++k) Tabulate(k);
-  if (F0 >= Singer) return FitFirst(all, F0, F) >= 0;
-  // The same harmonics' shapes serve both bands: the lower one's are a prefix.
-  int low = 0;
-  while (low < all && FFreq[static_cast<std::size_t>(low)] < LowTop) ++low;
-  std::array<double, 4> other{};
-  const double a = FitFirst(low, F0, F), b = FitFirst(all, F0, other);
-  if (b >= 0 && (a < 0 || b < a)) F = other;
-  return a >= 0 || b >= 0;
+  const double lowest = std::max(150.0, (F0 >= Singer ? 1.0 : LowestF1) * F0);
+  int used = all;
+  double misfit = -1;
+  if (F0 >= Singer) {
+    misfit = FitFirst(all, lowest, Ranges[0].Hi, F);
+  } else {
+    // The same harmonics' shapes serve both bands: the lower one's are a prefix.
+    int low = 0;
+    while (low < all && FFreq[static_cast<std::size_t>(low)] < LowTop) ++low;
+    std::array<double, 4> other{};
+    const double a = FitFirst(low, lowest, Ranges[0].Hi, F);
+    const double b = FitFirst(all, lowest, Ranges[0].Hi, other);
+    misfit = a, used = low;
+    if (b >= 0 && (a < 0 || b < a)) F = other, misfit = b, used = all;
+  }
+  if (misfit < 0) return false;
+  if (F0 >= Singer) return true;
+  // F1 under the first harmonic gives the harmonics much the levels that one
+  // just above it does, and a back vowel's the levels that F1 and F2 both
+  // lower do: it is taken for a front vowel's F2 only, and only when it
+  // explains the levels clearly better.
+  std::array<double, 4> low{};
+  const double u = FitFirst(used, std::max(UnderF1, UnderShare * F0), lowest, low);
+  if (u >= 0 && u < Under * misfit && low[1] >= FrontF2) F = low;
+  return true;
 }
 
-double CResonanceFit::FitFirst(int Count, double F0, std::array<double, 4>& F) noexcept {
+double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
+                               std::array<double, 4>& F) noexcept {
   FCount = Count;
   FSumWeight = 0;
   for (int m = 0; m < Count; ++m) FSumWeight += FWeight[static_cast<std::size_t>(m)];
@@ -106,7 +129,6 @@ double CResonanceFit::FitFirst(int Count, double F0, std::array<double, 4>& F) n
                  [static_cast<std::size_t>(G)];
   };
   std::array<int, 4> g{0, 0, cell(2, 2700), cell(3, 3800)};
-  const double lowest = std::max(150.0, (F0 >= Singer ? 1.0 : LowestF1) * F0);
   const int count = FCount;
 
   // The pair (K, K + 1) with the others fixed, on every Stride-th cell;
@@ -119,7 +141,7 @@ double CResonanceFit::FitFirst(int Count, double F0, std::array<double, 4>& F) n
       FRest[static_cast<std::size_t>(m)] = FLevel[static_cast<std::size_t>(m)] -
                                            shape(j, m, g[static_cast<std::size_t>(j)]) -
                                            shape(j + 1, m, g[static_cast<std::size_t>(j) + 1]);
-    const double below = K == 0 ? lowest : at(1, g[1]) + MinGap;
+    const double below = K == 0 ? Lowest : at(1, g[1]) + MinGap;
     const double above = K == 0 ? at(2, g[2]) - MinGap : Ranges[3].Hi;
     const int n1 = cells(k1);
     std::fill_n(FSquare.begin(), n1, 0.0);
@@ -135,7 +157,9 @@ double CResonanceFit::FitFirst(int Count, double F0, std::array<double, 4>& F) n
     double best = 1e300;
     const int now = g[static_cast<std::size_t>(K)];
     int aLo = cell(K, below),
-        aHi = cell(K, std::min(Ranges[static_cast<std::size_t>(K)].Hi, above - MinGap));
+        aHi = cell(
+            K, std::min(K == 0 ? Highest : Ranges[static_cast<std::size_t>(K)].Hi, above - MinGap));
+    while (K == 0 && aHi >= aLo && at(0, aHi) > Highest) --aHi;
     if (Reach > 0) aLo = std::max(aLo, now - Reach), aHi = std::min(aHi, now + Reach);
     for (int a = aLo; a <= aHi; a += Stride) {
       const double fa = at(K, a);
@@ -203,7 +227,7 @@ double CResonanceFit::FitFirst(int Count, double F0, std::array<double, 4>& F) n
     double best = 1e300, bestF = F[kk];
     for (double f = F[kk] - Step + Fine; f < F[kk] + Step; f += Fine) {
       if ((kk > 0 && f < F[kk - 1] + MinGap) || (kk < 3 && f > F[kk + 1] - MinGap) ||
-          (kk == 0 && f < lowest))
+          (kk == 0 && (f < Lowest || f > Highest)))
         continue;
       for (int m = 0; m < count; ++m)
         FRest[static_cast<std::size_t>(m)] = FOwn[static_cast<std::size_t>(m)] -

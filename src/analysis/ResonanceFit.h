@@ -4,7 +4,9 @@
 // F3) whose shapes best explain the levels of the harmonics, searched on a
 // grid, F1 with F2 and F3 with F4 in turn, then refined one by one. With one
 // or two harmonics under F1 this is what their levels imply, not a pole
-// sitting on a harmonic.
+// sitting on a harmonic; F1 under the first harmonic (a high voice's "ee")
+// is sought as well, and taken only where it explains the levels clearly
+// better.
 #include <array>
 
 #include "analysis/HarmonicPeaks.h"
@@ -29,9 +31,10 @@ class CResonanceFit {
   static constexpr int Cells(TRange R) { return static_cast<int>((R.Hi - R.Lo) / Step) + 1; }
   static constexpr int MaxCells = static_cast<int>(3000 / Step) + 1;  // the widest range
 
-  // The fit to the first Count harmonics (tabulated): its misfit per degree
-  // of freedom, or -1 when there are too few.
-  double FitFirst(int Count, double F0, std::array<double, 4>& F) noexcept;
+  // The fit to the first Count harmonics (tabulated), F1 kept within
+  // [Lowest, Highest]: its misfit per degree of freedom, or -1 when there
+  // are too few harmonics or F1 has no room.
+  double FitFirst(int Count, double Lowest, double Highest, std::array<double, 4>& F) noexcept;
   double Misfit(const double* Rest) const noexcept;
   void Tabulate(int Formant) noexcept;
 

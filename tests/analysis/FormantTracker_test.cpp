@@ -297,7 +297,7 @@ constexpr double No = 1e9;
 const std::vector<TLimit> Limits = {
     {"men", 85, 180, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
     {"women", 160, 249, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
-    {"women", 450, 450, EKind::Clean, false, 1, 60, 35, 240, 180, 25, No, 0},
+    {"women", 450, 450, EKind::Clean, false, 1, 40, 35, 230, 180, 12, No, 0},
     {"children", 500, 500, EKind::Clean, false, 1, 49, 30, 220, 65, 25, No, 0},
     {"women", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
     {"children", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
@@ -585,10 +585,9 @@ TEST(FormantTracker, VoicingEndsWithTheVowel) {
   }
 }
 
-// A singer close to the microphone: peaks 3 and 6 dB over full scale. The
-// formants stay in most voiced analyses, and the ones given are right. (Of
-// the man's "ee" at 130 Hz, a fifth of whose samples clip at +3 dB, only F1
-// is left: the goal of 90 % at +3 dB is missed by that vowel.)
+// A singer close to the microphone: peaks 3 and 6 dB over full scale (a
+// fifth and a third of the man's "ee" at 130 Hz clip). The formants stay in
+// 90 and 70 % of the voiced analyses, and at most 5 % of them are wrong.
 TEST(FormantTracker, ClippedVowelsKeepTheirFormants) {
   const std::array<double, 4> vowels[] = {{110, 730, 1090, 2440}, {130, 270, 2290, 3010},
                                           {200, 850, 1220, 2810}, {220, 310, 2790, 3310},
@@ -613,7 +612,7 @@ TEST(FormantTracker, ClippedVowelsKeepTheirFormants) {
       SCOPED_TRACE(testing::Message() << "+" << overDb << " dB, hop " << hop);
       std::printf("+%.0f dB, hop %d: formants in %d of %d voiced analyses, %d gross\n", overDb,
                   hop, withFormants, voiced, gross);
-      EXPECT_GE(withFormants, voiced * (overDb < 4 ? 80 : 70) / 100);
+      EXPECT_GE(withFormants, voiced * (overDb < 4 ? 90 : 70) / 100);
       EXPECT_LE(gross, voiced * 5 / 100);
     }
 }
@@ -924,3 +923,4 @@ TEST(FormantTracker, WaveformFitFillsInWhereTheHarmonicsBlur) {
 
 }  // namespace
 }  // namespace quenvis
+
