@@ -255,7 +255,7 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   FCandidates.Waveform = FWaveRoots;
   for (std::size_t d = 0; FDenser && d < FCandidates.Denser.size(); ++d) {
     const int denser = std::min(order + 2 * static_cast<int>(d + 1), CWaveformFit::MaxOrder);
-    if (denser > order && !FWave.Fit(centred, denser, FCandidates.Denser[d]))
+    if (denser > order && !FWave.Extend(denser, FCandidates.Denser[d]))
       FCandidates.Denser[d] = {};
   }
   // The waveform's resonances, assigned as the tracks stood before; without

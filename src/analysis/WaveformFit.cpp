@@ -28,6 +28,7 @@ CWaveformFit::CWaveformFit() noexcept {
 
 bool CWaveformFit::Fit(const double* Samples, int Order, TResonances& Out) noexcept {
   Out.Count = 0;
+  FOrder = -1;
   const int p = std::clamp(Order / 2 * 2, 2, MaxOrder);
   double energy = 0;
   for (int n = 0; n < Window; ++n) {
@@ -46,7 +47,19 @@ bool CWaveformFit::Fit(const double* Samples, int Order, TResonances& Out) noexc
         FX[static_cast<std::size_t>(n)];
   FA.fill(0);
   FA[0] = 1;
-  for (int m = 1; m <= p; ++m) {
+  FOrder = 0;
+  return Recurse(p) && Resonances(p, Out);
+}
+
+bool CWaveformFit::Extend(int Order, TResonances& Out) noexcept {
+  Out.Count = 0;
+  const int p = std::clamp(Order / 2 * 2, 2, MaxOrder);
+  return FOrder > 0 && p >= FOrder && Recurse(p) && Resonances(p, Out);
+}
+
+bool CWaveformFit::Recurse(int P) noexcept {
+  constexpr int N = Window;
+  for (int m = FOrder + 1; m <= P; ++m) {
     double num = 0, den = 0;
     for (int n = m; n < N; ++n) {
       const double f = FForward[static_cast<std::size_t>(n)];
@@ -54,7 +67,10 @@ bool CWaveformFit::Fit(const double* Samples, int Order, TResonances& Out) noexc
       num += f * b;
       den += f * f + b * b;
     }
-    if (!(den > 0)) return false;
+    if (!(den > 0)) {
+      FOrder = -1;
+      return false;
+    }
     const double k = -2 * num / den;
     FPrevious = FA;
     for (int i = 1; i <= m; ++i)
@@ -67,8 +83,12 @@ bool CWaveformFit::Fit(const double* Samples, int Order, TResonances& Out) noexc
       FForward[static_cast<std::size_t>(n)] = f + k * b;
       FBackward[static_cast<std::size_t>(n)] = b + k * f;
     }
+    FOrder = m;
   }
+  return true;
+}
 
+bool CWaveformFit::Resonances(int p, TResonances& Out) const noexcept {
   TCompanion companion(p, p);
   companion.setZero();
   for (int k = 0; k < p; ++k) companion(0, k) = -FA[static_cast<std::size_t>(k + 1)];
