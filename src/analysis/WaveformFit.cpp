@@ -1,20 +1,18 @@
 #include "analysis/WaveformFit.h"
 
-#include <Eigen/Eigenvalues>
-
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstddef>
 #include <numbers>
 
+#include "analysis/CompanionRoots.h"
+
 namespace quenvis {
 
 namespace {
 
 constexpr double Pi = std::numbers::pi;
-constexpr int P = CWaveformFit::MaxOrder;
-using TCompanion = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, 0, P, P>;
 // From 50 Hz up, 6 dB an octave, as Praat does: the glottal source's fall
 // would otherwise draw the poles to the low harmonics.
 const double PreEmphasis = std::exp(-2 * Pi * 50 / CWaveformFit::Rate);
@@ -89,16 +87,13 @@ bool CWaveformFit::Recurse(int P) noexcept {
 }
 
 bool CWaveformFit::Resonances(int p, TResonances& Out) const noexcept {
-  TCompanion companion(p, p);
-  companion.setZero();
-  for (int k = 0; k < p; ++k) companion(0, k) = -FA[static_cast<std::size_t>(k + 1)];
-  for (int k = 1; k < p; ++k) companion(k, k - 1) = 1;
-  if (!companion.allFinite()) return false;
-  const Eigen::EigenSolver<TCompanion> solver(companion, false);
-  if (solver.info() != Eigen::Success) return false;
+  for (int k = 1; k <= p; ++k)
+    if (!std::isfinite(FA[static_cast<std::size_t>(k)])) return false;
+  std::array<std::complex<double>, MaxCompanionOrder> roots;
+  if (!CompanionRoots(FA.data(), p, roots)) return false;
   const double scale = Rate / (2 * Pi);
   for (int k = 0; k < p; ++k) {
-    const std::complex<double> z = solver.eigenvalues()(k);
+    const std::complex<double> z = roots[static_cast<std::size_t>(k)];
     if (!(z.imag() > 0)) continue;
     const double f = std::atan2(z.imag(), z.real()) * scale;
     const double r = std::abs(z);
