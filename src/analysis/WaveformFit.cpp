@@ -5,6 +5,9 @@
 #include <complex>
 #include <cstddef>
 #include <numbers>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "analysis/CompanionRoots.h"
 
@@ -75,7 +78,20 @@ bool CWaveformFit::Recurse(int P) noexcept {
       FA[static_cast<std::size_t>(i)] =
           FPrevious[static_cast<std::size_t>(i)] + k * FPrevious[static_cast<std::size_t>(m - i)];
     // Updated from the top down: each needs the old backward error below it.
-    for (int n = N - 1; n >= m; --n) {
+    int n = N - 1;
+#if defined(__SSE2__)
+    // Two at a time, both of their backward errors below read before either
+    // is written.
+    const __m128d kk = _mm_set1_pd(k);
+    for (; n - 1 >= m; n -= 2) {
+      double* f = FForward.data() + (n - 1);
+      double* b = FBackward.data() + (n - 1);
+      const __m128d fv = _mm_loadu_pd(f), bv = _mm_loadu_pd(b - 1);
+      _mm_storeu_pd(f, _mm_add_pd(fv, _mm_mul_pd(kk, bv)));
+      _mm_storeu_pd(b, _mm_add_pd(bv, _mm_mul_pd(kk, fv)));
+    }
+#endif
+    for (; n >= m; --n) {
       const double f = FForward[static_cast<std::size_t>(n)];
       const double b = FBackward[static_cast<std::size_t>(n - 1)];
       FForward[static_cast<std::size_t>(n)] = f + k * b;
