@@ -1,12 +1,14 @@
 #include "analysis/AllPoleFit.h"
 
-#include <Eigen/Eigenvalues>
+#include <Eigen/Cholesky>
 
 #include <algorithm>
 #include <cmath>
 #include <complex>
 #include <cstddef>
 #include <numbers>
+
+#include "analysis/CompanionRoots.h"
 
 namespace quenvis {
 
@@ -17,7 +19,6 @@ constexpr int P = CAllPoleFit::MaxOrder;
 // Sizes bounded at compile time: no allocation, whatever the order.
 using TMatrix = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, 0, P + 1, P + 1>;
 using TVector = Eigen::Matrix<double, Eigen::Dynamic, 1, 0, P + 1, 1>;
-using TCompanion = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, 0, P, P>;
 
 constexpr double MaxBandwidth = 500;
 constexpr double MinBandwidth = 15;  // Hz; no vocal tract resonance is that sharp
@@ -127,17 +128,13 @@ int CAllPoleFit::Iterate(const THarmonics& H, int p) noexcept {
 bool CAllPoleFit::Roots(const double* A, int p, double Ceiling, double MinFreq,
                         TResonances& Out) const noexcept {
   Out.Count = 0;
-  TCompanion companion(p, p);
-  companion.setZero();
-  for (int k = 0; k < p; ++k) companion(0, k) = -A[k + 1];
-  for (int k = 1; k < p; ++k) companion(k, k - 1) = 1;
-  const Eigen::EigenSolver<TCompanion> solver(companion, false);
-  if (solver.info() != Eigen::Success) return false;
+  std::array<std::complex<double>, MaxCompanionOrder> roots;
+  if (!CompanionRoots(A, p, roots)) return false;
 
   bool sound = true;
   const double scale = Ceiling / Pi;
   for (int k = 0; k < p; ++k) {
-    const std::complex<double> z = solver.eigenvalues()(k);
+    const std::complex<double> z = roots[static_cast<std::size_t>(k)];
     if (!(z.imag() > 0)) continue;
     const double f = std::atan2(z.imag(), z.real()) * scale;
     const double radius = std::abs(z);

@@ -91,6 +91,7 @@ void CFormantTracker::Reset() noexcept {
   FClipAge = 1 << 20;
   FRailAge = 1 << 20;
   FFed = 0;
+  FSpectrumFresh = false;
   FPitch.Reset();
   FTrack.Reset();
   FCeiling.Reset();
@@ -99,6 +100,7 @@ void CFormantTracker::Reset() noexcept {
 void CFormantTracker::Feed(const void* Data, int Frames) noexcept {
   Frames = std::clamp(Frames / 4 * 4, 0, BlockFrames);
   if (Frames == 0) return;
+  FSpectrumFresh = false;
   const auto* bytes = static_cast<const unsigned char*>(Data);
   // Mono mix, after the filter tail of the previous input.
   constexpr int tail = HalfbandTaps - 1;
@@ -148,6 +150,7 @@ TFormants CFormantTracker::Analyse() noexcept {
   FFed = 0;
   const double* latest = FRate2.data() + FRate2.size() - SpecFrame;
   FSpectrum.Compute(latest);
+  FSpectrumFresh = true;
   double level = 0;
   // The pitch of the analysis's centre, where the formants are measured.
   const double* around = FRate4.data() + (Rate4Len - WaveCentre - CPitchEstimator::Span / 2);
@@ -242,7 +245,7 @@ bool CFormantTracker::WaveFit(double Ceiling, bool Denser) noexcept {
   FCandidates.Waveform = FWaveRoots;
   for (std::size_t d = 0; Denser && d < FCandidates.Denser.size(); ++d) {
     const int denser = std::min(order + 2 * static_cast<int>(d + 1), CWaveformFit::MaxOrder);
-    if (denser > order && !FWave.Fit(centred, denser, FCandidates.Denser[d]))
+    if (denser > order && !FWave.Extend(denser, FCandidates.Denser[d]))
       FCandidates.Denser[d] = {};
   }
   return true;
@@ -327,8 +330,8 @@ void CFormantTracker::HarmonicFormants(double Ceiling, TFormants& Out,
     Out.Blank = EBlank::Clipped;
     return;
   }
-  FSpectrum.Compute(FRate2.data() + FRate2.size() - SpecFrame - FrameStep);
-  FSpectrum.PickHarmonics(earlierF0, Ceiling, FEarlier);
+  FEarlierSpectrum.Compute(FRate2.data() + FRate2.size() - SpecFrame - FrameStep);
+  FEarlierSpectrum.PickHarmonics(earlierF0, Ceiling, FEarlier);
   // The F0 reported is refined by both spectra, whose middle is the
   // analysis's centre: the latest alone reads a changing pitch ahead of its
   // time. The formants keep the latest's, which their harmonics were

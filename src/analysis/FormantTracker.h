@@ -120,6 +120,11 @@ class CFormantTracker {
   // last: measures that ride along need not decimate it again.
   std::span<const double> Rate2Signal() const noexcept { return FRate2; }
   std::span<const double> Rate4Signal() const noexcept { return FRate4; }
+  // The spectrum of the latest CHarmonicSpectrum::Frame samples of
+  // Rate2Signal, as the latest Analyse computed it; null once fed since.
+  const CHarmonicSpectrum* LatestSpectrum() const noexcept {
+    return FSpectrumFresh ? &FSpectrum : nullptr;
+  }
 
   static constexpr int BlockFrames = 2048;
   static constexpr double SampleRate = 44100.0;
@@ -179,7 +184,8 @@ class CFormantTracker {
   double FCentredF0 = 0;    // F0 refined at the analysis's centre (0: none)
   std::array<std::uint8_t, HalfbandTaps - 1 + BlockFrames> FRailed{};  // as FIn
 
-  CHarmonicSpectrum FSpectrum;
+  CHarmonicSpectrum FSpectrum, FEarlierSpectrum;
+  bool FSpectrumFresh = false;  // FSpectrum is of the latest input
   CPitchEstimator FPitch;
   CAllPoleFit FFit;
   CFormantTrack FTrack;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 namespace quenvis {
 
@@ -38,6 +41,62 @@ constexpr int GlideWindow = 176;          // 16 ms: an octave glide changes the 
 bool Near(double A, double B, double Tolerance) noexcept {
   return A > 0 && B > 0 && std::abs(A - B) <= Tolerance * B;
 }
+
+// The squared differences of X and X + Tau over Length samples, summed in
+// four lanes (n mod 4) and then as (0 + 1) + (2 + 3): every path adds in
+// this order, so that all give the same bits.
+double SquaredDifference(const double* X, int Tau, int Length) noexcept {
+  double a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+  for (int n = 0; n + 3 < Length; n += 4) {
+    const double e0 = X[n] - X[n + Tau], e1 = X[n + 1] - X[n + 1 + Tau];
+    const double e2 = X[n + 2] - X[n + 2 + Tau], e3 = X[n + 3] - X[n + 3 + Tau];
+    a0 += e0 * e0;
+    a1 += e1 * e1;
+    a2 += e2 * e2;
+    a3 += e3 * e3;
+  }
+  return (a0 + a1) + (a2 + a3);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The four lanes in one register; a multiply and an add apart (no fused
+// multiply-add), as the portable path rounds.
+__attribute__((target("avx2"))) double SquaredDifferenceAvx2(const double* X, int Tau,
+                                                              int Length) noexcept {
+  __m256d a = _mm256_setzero_pd();
+  for (int n = 0; n + 3 < Length; n += 4) {
+    const __m256d e = _mm256_sub_pd(_mm256_loadu_pd(X + n), _mm256_loadu_pd(X + n + Tau));
+    a = _mm256_add_pd(a, _mm256_mul_pd(e, e));
+  }
+  alignas(32) double lane[4];
+  _mm256_store_pd(lane, a);
+  return (lane[0] + lane[1]) + (lane[2] + lane[3]);
+}
+
+// The same for the four lags Tau..Tau + 3, each from its own start
+// Starts[i]: four sums that do not wait on each other.
+__attribute__((target("avx2"))) void SquaredDifferencesAvx2(const double* const* Starts, int Tau,
+                                                             int Length, double* Out) noexcept {
+  __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
+  const double *x0 = Starts[0], *x1 = Starts[1], *x2 = Starts[2], *x3 = Starts[3];
+  for (int n = 0; n + 3 < Length; n += 4) {
+    const __m256d e0 = _mm256_sub_pd(_mm256_loadu_pd(x0 + n), _mm256_loadu_pd(x0 + n + Tau));
+    const __m256d e1 = _mm256_sub_pd(_mm256_loadu_pd(x1 + n), _mm256_loadu_pd(x1 + n + Tau + 1));
+    const __m256d e2 = _mm256_sub_pd(_mm256_loadu_pd(x2 + n), _mm256_loadu_pd(x2 + n + Tau + 2));
+    const __m256d e3 = _mm256_sub_pd(_mm256_loadu_pd(x3 + n), _mm256_loadu_pd(x3 + n + Tau + 3));
+    a0 = _mm256_add_pd(a0, _mm256_mul_pd(e0, e0));
+    a1 = _mm256_add_pd(a1, _mm256_mul_pd(e1, e1));
+    a2 = _mm256_add_pd(a2, _mm256_mul_pd(e2, e2));
+    a3 = _mm256_add_pd(a3, _mm256_mul_pd(e3, e3));
+  }
+  alignas(32) double lane[4][4];
+  _mm256_store_pd(lane[0], a0);
+  _mm256_store_pd(lane[1], a1);
+  _mm256_store_pd(lane[2], a2);
+  _mm256_store_pd(lane[3], a3);
+  for (int i = 0; i < 4; ++i) Out[i] = (lane[i][0] + lane[i][1]) + (lane[i][2] + lane[i][3]);
+}
+#endif
 
 }  // namespace
 
@@ -123,20 +182,26 @@ void CPitchEstimator::Difference(int Length, TDifference& D, int Top) const noex
   const int skip = (Window - Length) / 2;
   double running = 0;
   D[0] = 1;
-  for (int tau = 1; tau <= Top; ++tau) {
-    const double* x = FX.data() + skip + (MaxLag - tau) / 2;
-    double a0 = 0, a1 = 0, a2 = 0, a3 = 0;
-    for (int n = 0; n + 3 < Length; n += 4) {
-      const double e0 = x[n] - x[n + tau], e1 = x[n + 1] - x[n + 1 + tau];
-      const double e2 = x[n + 2] - x[n + 2 + tau], e3 = x[n + 3] - x[n + 3 + tau];
-      a0 += e0 * e0;
-      a1 += e1 * e1;
-      a2 += e2 * e2;
-      a3 += e3 * e3;
+  const auto start = [&](int Tau) { return FX.data() + skip + (MaxLag - Tau) / 2; };
+  for (int tau = 1; tau <= Top;) {
+    double diffs[4];
+    int count = 1;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (FAvx2 && tau + 3 <= Top) {
+      const double* starts[4] = {start(tau), start(tau + 1), start(tau + 2), start(tau + 3)};
+      SquaredDifferencesAvx2(starts, tau, Length, diffs);
+      count = 4;
+    } else {
+      diffs[0] = FAvx2 ? SquaredDifferenceAvx2(start(tau), tau, Length)
+                       : SquaredDifference(start(tau), tau, Length);
     }
-    const double diff = (a0 + a1) + (a2 + a3);
-    running += diff;
-    D[static_cast<std::size_t>(tau)] = running > 0 ? diff * tau / running : 1;
+#else
+    diffs[0] = SquaredDifference(start(tau), tau, Length);
+#endif
+    for (int i = 0; i < count; ++i, ++tau) {
+      running += diffs[i];
+      D[static_cast<std::size_t>(tau)] = running > 0 ? diffs[i] * tau / running : 1;
+    }
   }
   std::fill(D.begin() + Top + 1, D.end(), 1.0);
 }

@@ -7,6 +7,7 @@
 // show more evidence than a continuation.
 #include <array>
 
+#include "analysis/CpuFeatures.h"
 #include "analysis/HarmonicPeaks.h"
 
 namespace quenvis {
@@ -47,6 +48,7 @@ class CPitchEstimator {
   TDifference FD{}, FS{}, FC{};
   double FLastF0 = 0;          // of the latest voiced block
   double FSinceVoiced = 1000;  // blocks
+  bool FAvx2 = UseAvx2();
 };
 
 }  // namespace quenvis

@@ -59,15 +59,25 @@ void CVoiceMeasures::Feed(const void* Data, int Frames, std::span<const double> 
   HalfbandDecimate(to2 - Tail, to4, new4);
 }
 
-TVoice CVoiceMeasures::Analyse(const TFormants& Formants) noexcept {
+TVoice CVoiceMeasures::Analyse(const TFormants& Formants,
+                               const CFormantTracker* Analysed) noexcept {
   TVoice out;
   const double* latest = FRate2.data() + FRate2.size() - CHarmonicSpectrum::Frame;
   double power = 0;
   for (int i = 0; i < CHarmonicSpectrum::Frame; ++i) power += latest[i] * latest[i];
   // Silence measures nothing: its spectrum's bands are the noise's.
   if (std::sqrt(power / CHarmonicSpectrum::Frame) < CPitchEstimator::MinLevel) return out;
-  FSpectrum.Compute(latest);
-  const TBandRatios bands = CBandRatios::Measure(FSpectrum);
+  const CHarmonicSpectrum* shared = Analysed ? Analysed->LatestSpectrum() : nullptr;
+  if (shared) {
+    const std::span<const double> theirs = Analysed->Rate2Signal();
+    constexpr auto frame = static_cast<std::size_t>(CHarmonicSpectrum::Frame);
+    if (theirs.size() < frame ||
+        std::memcmp(theirs.data() + theirs.size() - frame, latest, frame * sizeof(double)) != 0)
+      shared = nullptr;
+  }
+  if (!shared) FSpectrum.Compute(latest);
+  const CHarmonicSpectrum& spectrum = shared ? *shared : FSpectrum;
+  const TBandRatios bands = CBandRatios::Measure(spectrum);
   out.SingingPowerRatio = bands.SingingPowerRatio;
   out.AlphaRatio = bands.AlphaRatio;
   out.Cpps = FCepstrum.Measure(FRate4.data());
@@ -77,7 +87,7 @@ TVoice CVoiceMeasures::Analyse(const TFormants& Formants) noexcept {
       !(Formants.F0 <= CPitchEstimator::MaxF0))
     return out;
   out.Voiced = true;
-  const THarmonicLevels levels = CHarmonicLevels::Measure(FSpectrum, Formants);
+  const THarmonicLevels levels = CHarmonicLevels::Measure(spectrum, Formants);
   out.H1H2 = levels.H1H2;
   out.H1H2Corrected = levels.H1H2Corrected;
   out.H1A1 = levels.H1A1;

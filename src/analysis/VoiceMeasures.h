@@ -56,11 +56,13 @@ class CVoiceMeasures {
   // 11 025 Hz, the latest last (too short: decimated here).
   void Feed(const void* Data, int Frames, std::span<const double> Rate2,
             std::span<const double> Rate4) noexcept;
-  TVoice Analyse(const TFormants& Formants) noexcept;
+  // Given the estimator whose Analyse gave Formants, its spectrum of the
+  // same samples is taken instead of computing it again.
+  TVoice Analyse(const TFormants& Formants, const CFormantTracker* Analysed = nullptr) noexcept;
   TVoice Process(const void* Block, const TFormants& Formants,
                  const CFormantTracker* Fed = nullptr) noexcept {
     Feed(Block, BlockFrames, Fed);
-    return Analyse(Formants);
+    return Analyse(Formants, Fed);
   }
 
  private:

@@ -23,10 +23,19 @@ class CWaveformFit {
   // 50 Hz below the band's edge, of bandwidths above 0 and below MaxBand.
   // False (and no resonances) for a silent or non-finite stretch.
   bool Fit(const double* Samples, int Order, TResonances& Out) noexcept;
+  // After a Fit, the same to the same samples at a higher Order, going on
+  // with its recursion: the resonances Fit would give, for the cost of the
+  // orders added. False as Fit's would be, or without a Fit before.
+  bool Extend(int Order, TResonances& Out) noexcept;
 
   static constexpr double MinFreq = 90, MaxBand = 600;  // Hz
 
  private:
+  // Burg's recursion from the order reached up to P; false where it fails.
+  bool Recurse(int P) noexcept;
+  bool Resonances(int P, TResonances& Out) const noexcept;
+
+  int FOrder = 0;  // the recursion's order reached; -1 where it failed
   std::array<double, Window> FWindow{}, FX{}, FForward{}, FBackward{};
   std::array<double, MaxOrder + 1> FA{}, FPrevious{};
 };

@@ -162,7 +162,7 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
             p->Voice.Feed(Data, Frames, &p->Formants);
           },
           [&](bool Reported, std::int64_t Row, double Centre, const TFormants& f) {
-            const TVoice measures = p->Voice.Analyse(f);
+            const TVoice measures = p->Voice.Analyse(f, &p->Formants);
             if (!Reported) return;
             path->Add(Row, Centre, f, p->Formants.Candidates(), addRow);
             voice.AddAt(Row, Centre, measures);

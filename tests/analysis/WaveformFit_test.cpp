@@ -101,5 +101,38 @@ TEST(WaveformFit, SilenceAndNonFiniteGiveNoModel) {
   EXPECT_EQ(out.Count, 0);
 }
 
+// Going on with a fit's recursion gives a fresh fit's resonances to the
+// bit, at each higher order; after a failed fit, or to a lower order,
+// nothing.
+TEST(WaveformFit, ExtendIsAFreshFitOfTheHigherOrder) {
+  const auto vowel = Vowel(140, {600, 1200, 2600, 3600}, {80, 100, 140, 200}, 1200);
+  const double* x = vowel.data() + 500;
+  for (const int base : {2, 8, 10, 12}) {
+    CWaveformFit going, fresh;
+    TResonances a, b;
+    ASSERT_TRUE(going.Fit(x, base, a));
+    for (int order = base; order <= CWaveformFit::MaxOrder; order += 2) {
+      SCOPED_TRACE(testing::Message() << base << " to " << order);
+      ASSERT_TRUE(going.Extend(order, a));
+      ASSERT_TRUE(fresh.Fit(x, order, b));
+      ASSERT_EQ(a.Count, b.Count);
+      for (std::size_t r = 0; r < static_cast<std::size_t>(a.Count); ++r) {
+        EXPECT_EQ(a.Freq[r], b.Freq[r]);
+        EXPECT_EQ(a.Band[r], b.Band[r]);
+      }
+    }
+    EXPECT_FALSE(going.Extend(base, a)) << "a lower order than reached";
+    EXPECT_EQ(a.Count, 0);
+  }
+  CWaveformFit fit;
+  TResonances out;
+  EXPECT_FALSE(fit.Extend(10, out)) << "no fit before";
+  std::vector<double> silence(CWaveformFit::Window, 0.0);
+  ASSERT_TRUE(fit.Fit(x, 8, out));
+  EXPECT_FALSE(fit.Fit(silence.data(), 8, out));
+  EXPECT_FALSE(fit.Extend(12, out)) << "after a failed fit";
+  EXPECT_EQ(out.Count, 0);
+}
+
 }  // namespace
 }  // namespace quenvis
