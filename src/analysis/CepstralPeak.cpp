@@ -63,9 +63,10 @@ CCepstralPeak::CCepstralPeak() {
   static_assert(Length / 2 + Spread < Window / 2.0 + MeanEdge);
   constexpr double centre = MeanEdge + (Window - 1) / 2.0;
   for (std::size_t n = 0; n < FMeanWeights.size(); ++n) {
-    const double u = std::clamp((Length / 2 - std::abs(static_cast<double>(n) - centre)) / Spread,
-                                -1.0, 1.0);
-    FMeanWeights[n] = ((u + 1) / 2 + std::sin(std::numbers::pi * u) / (2 * std::numbers::pi)) / Length;
+    const double u =
+        std::clamp((Length / 2 - std::abs(static_cast<double>(n) - centre)) / Spread, -1.0, 1.0);
+    FMeanWeights[n] =
+        ((u + 1) / 2 + std::sin(std::numbers::pi * u) / (2 * std::numbers::pi)) / Length;
   }
 }
 
@@ -98,7 +99,8 @@ double CCepstralPeak::Measure(const double* X) noexcept {
     // and lifts the cepstrum's floor (1 % jitter at 220 Hz: 3-4 dB less
     // prominence than Praat's).
     double mean = 0;
-    for (std::size_t n = 0; n < FMeanWeights.size(); ++n) mean += FEmph[first + n] * FMeanWeights[n];
+    for (std::size_t n = 0; n < FMeanWeights.size(); ++n)
+      mean += FEmph[first + n] * FMeanWeights[n];
     const double* frame = FEmph.data() + first + MeanEdge;
     for (std::size_t n = 0; n < static_cast<std::size_t>(Window); ++n)
       FIn[n] = (frame[n] - mean) * FWindow[n];

@@ -3,12 +3,12 @@
 // settings: power cepstra every 2 ms of the pre-emphasised (from 50 Hz)
 // sound, each frame less its mean over 0.1 s and then under a Gaussian
 // window of effective length 0.05 s (three periods of 60 Hz); five of them
-// (0.01 s) averaged, then 0.001 s of
-// quefrency; the peak between 1/330 and 1/60 s (a parabola through it)
-// above a straight line fitted robustly to 0.001-0.05 s. The sound is the
-// analyser's 11 025 Hz one; the cepstrum is taken of its spectrum up to
-// 5 000 Hz only, as Praat's of the sound resampled to 10 000 Hz: the band
-// moves the prominence by up to 4 dB either way.
+// (0.01 s) averaged, then 0.001 s of quefrency; the peak between 1/330 and
+// 1/60 s (a parabola through it) above a straight line fitted robustly to
+// 0.001-0.05 s. The sound is the analyser's 11 025 Hz one; the cepstrum is
+// taken of its spectrum up to 5 000 Hz only, as Praat's of the sound
+// resampled to 10 000 Hz: the band moves the prominence by up to 4 dB
+// either way.
 #include <array>
 #include <cstddef>
 
