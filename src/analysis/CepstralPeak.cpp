@@ -53,6 +53,21 @@ CCepstralPeak::CCepstralPeak() {
     const double x = (n + 0.5) / Window - 0.5;
     FWindow[static_cast<std::size_t>(n)] = (std::exp(-48 * x * x) - edge) / (1 - edge);
   }
+  // The frame's mean over exactly twice the effective length (0.1 s), as
+  // Praat takes it at 10 000 Hz, where that is a whole number of samples: a
+  // box of Length samples about the window's centre, its edges spread by a
+  // Hann kernel of Spread samples either side so that the sum over samples
+  // stands for the integral (no sample-sized steps to leak the voice's
+  // harmonics into the mean).
+  constexpr double Length = 2 * 0.05 * Rate, Spread = MeanEdge - 1;
+  static_assert(Length / 2 + Spread < Window / 2.0 + MeanEdge);
+  constexpr double centre = MeanEdge + (Window - 1) / 2.0;
+  for (std::size_t n = 0; n < FMeanWeights.size(); ++n) {
+    const double u =
+        std::clamp((Length / 2 - std::abs(static_cast<double>(n) - centre)) / Spread, -1.0, 1.0);
+    FMeanWeights[n] =
+        ((u + 1) / 2 + std::sin(std::numbers::pi * u) / (2 * std::numbers::pi)) / Length;
+  }
 }
 
 CCepstralPeak::~CCepstralPeak() {
@@ -79,8 +94,16 @@ double CCepstralPeak::Measure(const double* X) noexcept {
   FSum.fill(0);
   for (int f = 0; f < Frames; ++f) {
     const auto first = static_cast<std::size_t>(1 + std::nearbyint(f * FrameStep * Rate));
+    // Each frame loses its mean before the window, or what a wavering voice
+    // leaves below its pitch leaks through the window into the lowest bands
+    // and lifts the cepstrum's floor (1 % jitter at 220 Hz: 3-4 dB less
+    // prominence than Praat's).
+    double mean = 0;
+    for (std::size_t n = 0; n < FMeanWeights.size(); ++n)
+      mean += FEmph[first + n] * FMeanWeights[n];
+    const double* frame = FEmph.data() + first + MeanEdge;
     for (std::size_t n = 0; n < static_cast<std::size_t>(Window); ++n)
-      FIn[n] = FEmph[first + n] * FWindow[n];
+      FIn[n] = (frame[n] - mean) * FWindow[n];
     fftw_execute(static_cast<fftw_plan>(FForward));
     // The log power spectrum (dB) up to MaxFrequency, real and even: its
     // transform is the cepstrum.
