@@ -1,10 +1,8 @@
 #pragma once
-// The roots of a polynomial as the eigenvalues of its companion matrix,
-// by Francis double-shift QR steps: the same steps, in the same order and
-// to the same bits, as Eigen's EigenSolver without eigenvectors takes, but
-// only on the rows and columns that decide the eigenvalues, and without
-// the generic block expressions that cost more than the arithmetic at
-// these sizes (the all-pole fits take thousands a second).
+// The roots of a polynomial as the eigenvalues of its companion matrix, to
+// the bits of Eigen's EigenSolver without eigenvectors, but without its
+// reduction to Hessenberg form, which a companion matrix already has (the
+// all-pole fits take thousands of roots a second).
 #include <array>
 #include <complex>
 
