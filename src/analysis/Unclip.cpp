@@ -1,5 +1,7 @@
 #include "analysis/Unclip.h"
 
+#include <Eigen/Cholesky>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -14,32 +16,15 @@ constexpr int MinEquations = 4 * CUnclip::Order;
 // is the predictor's failure, not the voice.
 constexpr double MostInside = 0.2, HighestPeak = 3;
 
-// Solves the symmetric positive definite N x N system A x = B in place
-// (A's lower triangle becomes its Cholesky factor, B becomes x).
+// Solves the symmetric positive definite N x N system A x = B (A whole,
+// not one triangle) in place, Eigen factoring A where it lies: nothing is
+// allocated. B becomes x.
 bool Cholesky(double* A, double* B, int N) noexcept {
-  const auto at = [&](int R, int C) -> double& { return A[static_cast<std::size_t>(R * N + C)]; };
-  for (int j = 0; j < N; ++j) {
-    double d = at(j, j);
-    for (int k = 0; k < j; ++k) d -= at(j, k) * at(j, k);
-    if (!(d > 0)) return false;
-    d = std::sqrt(d);
-    at(j, j) = d;
-    for (int i = j + 1; i < N; ++i) {
-      double s = at(i, j);
-      for (int k = 0; k < j; ++k) s -= at(i, k) * at(j, k);
-      at(i, j) = s / d;
-    }
-  }
-  for (int i = 0; i < N; ++i) {
-    double s = B[i];
-    for (int k = 0; k < i; ++k) s -= at(i, k) * B[k];
-    B[i] = s / at(i, i);
-  }
-  for (int i = N - 1; i >= 0; --i) {
-    double s = B[i];
-    for (int k = i + 1; k < N; ++k) s -= at(k, i) * B[k];
-    B[i] = s / at(i, i);
-  }
+  Eigen::Map<Eigen::MatrixXd> a(A, N, N);
+  const Eigen::LLT<Eigen::Ref<Eigen::MatrixXd>> llt(a);
+  if (llt.info() != Eigen::Success) return false;
+  Eigen::Map<Eigen::VectorXd> b(B, N);
+  llt.solveInPlace(b);
   return true;
 }
 
