@@ -81,8 +81,10 @@ void CFormantPath::Resolve(std::size_t Count) {
     Stretch(begin, end);
     // The edges go on from the stretch as it was decided, without a gap.
     Edge(begin, begin - lo, true);
-    Edge(end - 1, hi - end, false);
-    begin = taken = hi;
+    // Rows after it that its tracks do not reach are left to the next
+    // stretch's edge: a gap between two vowels belongs to either.
+    taken = end + Edge(end - 1, hi - end, false);
+    begin = hi;
   }
 }
 
@@ -262,9 +264,9 @@ void CFormantPath::Stretch(std::size_t Begin, std::size_t End) {
   }
 }
 
-void CFormantPath::Edge(std::size_t From, std::size_t Rows, bool Back) {
+std::size_t CFormantPath::Edge(std::size_t From, std::size_t Rows, bool Back) {
   std::array<double, 3> known = FRows[From].Formants.F;
-  if (!(known[0] > 0 && known[1] > 0)) return;
+  if (!(known[0] > 0 && known[1] > 0)) return 0;
   std::vector<TChoice>& choices = FChoices[0];
   for (std::size_t k = 1; k <= Rows; ++k) {
     TRow& row = FRows[Back ? From - k : From + k];
@@ -279,7 +281,7 @@ void CFormantPath::Edge(std::size_t From, std::size_t Rows, bool Back) {
         best = &c;
       }
     }
-    if (!best) return;
+    if (!best) return k - 1;
     TFormants& f = row.Formants;
     f.F = best->F;
     f.B = best->B;
@@ -287,6 +289,7 @@ void CFormantPath::Edge(std::size_t From, std::size_t Rows, bool Back) {
     f.Confidence = EdgeTrust * BandFactor(best->B);
     known = best->F;
   }
+  return Rows;
 }
 
 }  // namespace quenvis

@@ -43,7 +43,7 @@ class CFormantPath {
   // Rows held at most before a stretch is decided in pieces (30 s at 10 ms).
   static constexpr std::size_t MaxStretch = 3000;
   // Unvoiced analyses at most a stretch's tracks reach into on either side.
-  static constexpr std::size_t EdgeRows = 2;
+  static constexpr std::size_t EdgeRows = 4;
 
  private:
   struct TRow {
@@ -74,8 +74,8 @@ class CFormantPath {
   void Stretch(std::size_t Begin, std::size_t End);
   // Carries row From's formants on, one row at a time, over the Rows
   // unvoiced rows after it (Back: before it) while a waveform reading
-  // continues them.
-  void Edge(std::size_t From, std::size_t Rows, bool Back);
+  // continues them; returns the rows it gave formants.
+  std::size_t Edge(std::size_t From, std::size_t Rows, bool Back);
   void Choices(const TRow& Row, std::vector<TChoice>& Out) const;
   // The cost of the formants' moving from A to B over Steps analyses.
   double Move(const std::array<double, 3>& A, const std::array<double, 3>& B,
