@@ -63,7 +63,21 @@ double BandFactor(const std::array<double, 3>& B) noexcept {
 
 CFormantPath::CFormantPath(int StepMs) : FScale(std::max(StepMs, 1) / 10.0) {}
 
-void CFormantPath::Resolve(std::size_t Count) {
+bool CFormantPath::Blip(std::size_t Begin, std::size_t End, bool AtEnd) const noexcept {
+  if (End - Begin > BlipRows) return false;
+  const auto quiet = [&](std::size_t From, std::size_t To) {
+    for (std::size_t i = From; i < To; ++i)
+      if (FRows[i].Formants.Voiced) return false;
+    return true;
+  };
+  const bool before = Begin >= BlipRows ? quiet(Begin - BlipRows, Begin)
+                                         : quiet(0, Begin) && FQuietBefore >= BlipRows - Begin;
+  const bool after = End + BlipRows <= FRows.size() ? quiet(End, End + BlipRows)
+                                                    : AtEnd && quiet(End, FRows.size());
+  return before && after;
+}
+
+void CFormantPath::Resolve(std::size_t Count, bool AtEnd) {
   const auto edge = [&](std::size_t i) {
     return !FRows[i].Formants.Voiced && FRows[i].Candidates.Waveform.Count > 0;
   };
@@ -84,6 +98,18 @@ void CFormantPath::Resolve(std::size_t Count) {
     // Rows after it that its tracks do not reach are left to the next
     // stretch's edge: a gap between two vowels belongs to either.
     taken = end + Edge(end - 1, hi - end, false);
+    if (Blip(begin, end, AtEnd))
+      for (std::size_t i = begin; i < end; ++i) {
+        TFormants& f = FRows[i].Formants;
+        f.Voiced = false;
+        f.F0 = 0;
+        f.Clipped = false;
+        f.Blank = EBlank::Aperiodic;
+        if (f.F[0] > 0 || f.F[1] > 0) {
+          f.Fallback = true;
+          f.Confidence = std::min(f.Confidence, EdgeTrust * BandFactor(f.B));
+        }
+      }
     begin = hi;
   }
 }

@@ -289,6 +289,58 @@ TEST(FormantPath, GapTakesTheTracksItContinues) {
   }
 }
 
+// A voiced stretch of at most BlipRows analyses with as many unvoiced ones
+// (or the recording's end) on either side loses its voicing and F0 but
+// keeps its formants, trusted as an edge's; a longer one, or one nearer
+// another stretch, stays voiced.
+TEST(FormantPath, BlipsOfVoicingAreUnvoiced) {
+  const TResonances near = Roots({510, 1210, 2480, 3500});
+  const TStep vowel{{500, 1200, 2500}, near}, quiet{{0, 0, 0}, {}, false};
+  const int blip = static_cast<int>(CFormantPath::BlipRows);
+  struct TCase {
+    const char* Name;
+    std::vector<std::pair<int, bool>> Runs;  // analyses, voiced
+    bool Unvoiced;  // the voiced run of Blip's length comes out unvoiced
+  };
+  const TCase cases[] = {
+      {"a lone analysis", {{10, false}, {1, true}, {10, false}}, true},
+      {"BlipRows analyses", {{10, false}, {blip, true}, {10, false}}, true},
+      {"one more", {{10, false}, {blip + 1, true}, {10, false}}, false},
+      {"at the recording's start", {{blip, true}, {10, false}}, true},
+      {"at the recording's end", {{10, false}, {blip, true}}, true},
+      {"close before another stretch", {{10, false}, {blip, true}, {blip - 1, false}, {8, true}}, false},
+      {"close after another stretch", {{10, false}, {8, true}, {blip - 1, false}, {blip, true}, {10, false}},
+       false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<TStep> steps;
+    std::size_t first = 0, count = 0;
+    for (const auto& [n, voiced] : c.Runs) {
+      if (voiced && n <= blip + 1) first = steps.size(), count = static_cast<std::size_t>(n);
+      steps.insert(steps.end(), static_cast<std::size_t>(n), voiced ? vowel : quiet);
+    }
+    ASSERT_GT(count, 0u);
+    const std::vector<TOut> out = RunPath(steps);
+    ASSERT_EQ(out.size(), steps.size());
+    for (std::size_t i = first; i < first + count; ++i) {
+      SCOPED_TRACE(i);
+      const TFormants& f = out[i].F;
+      EXPECT_EQ(f.Voiced, !c.Unvoiced);
+      EXPECT_EQ(f.F0, c.Unvoiced ? 0.0 : 120.0);
+      EXPECT_EQ(f.F, (std::array<double, 3>{500, 1200, 2500}));
+      if (c.Unvoiced) {
+        EXPECT_EQ(f.Blank, EBlank::Aperiodic);
+        EXPECT_TRUE(f.Fallback);
+        EXPECT_GT(f.Confidence, 0.0);
+        EXPECT_LE(f.Confidence, 0.25);
+      } else {
+        EXPECT_EQ(f.Confidence, 0.9);
+      }
+    }
+  }
+}
+
 // A stretch of like analyses whose fits disagree on F2: the F2 the path
 // gives for all of them (within 5 %). A pole that one waveform fit alone shows between F1
 // and F2 is no F2, even where the harmonics gave nothing; and where all
