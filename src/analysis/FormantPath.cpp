@@ -63,7 +63,21 @@ double BandFactor(const std::array<double, 3>& B) noexcept {
 
 CFormantPath::CFormantPath(int StepMs) : FScale(std::max(StepMs, 1) / 10.0) {}
 
-void CFormantPath::Resolve(std::size_t Count) {
+bool CFormantPath::Blip(std::size_t Begin, std::size_t End, bool AtEnd) const noexcept {
+  if (End - Begin > BlipRows) return false;
+  const auto quiet = [&](std::size_t From, std::size_t To) {
+    for (std::size_t i = From; i < To; ++i)
+      if (FRows[i].Formants.Voiced) return false;
+    return true;
+  };
+  const bool before = Begin >= BlipRows ? quiet(Begin - BlipRows, Begin)
+                                         : quiet(0, Begin) && FQuietBefore >= BlipRows - Begin;
+  const bool after = End + BlipRows <= FRows.size() ? quiet(End, End + BlipRows)
+                                                    : AtEnd && quiet(End, FRows.size());
+  return before && after;
+}
+
+void CFormantPath::Resolve(std::size_t Count, bool AtEnd) {
   const auto edge = [&](std::size_t i) {
     return !FRows[i].Formants.Voiced && FRows[i].Candidates.Waveform.Count > 0;
   };
@@ -81,8 +95,22 @@ void CFormantPath::Resolve(std::size_t Count) {
     Stretch(begin, end);
     // The edges go on from the stretch as it was decided, without a gap.
     Edge(begin, begin - lo, true);
-    Edge(end - 1, hi - end, false);
-    begin = taken = hi;
+    // Rows after it that its tracks do not reach are left to the next
+    // stretch's edge: a gap between two vowels belongs to either.
+    taken = end + Edge(end - 1, hi - end, false);
+    if (Blip(begin, end, AtEnd))
+      for (std::size_t i = begin; i < end; ++i) {
+        TFormants& f = FRows[i].Formants;
+        f.Voiced = false;
+        f.F0 = 0;
+        f.Clipped = false;
+        f.Blank = EBlank::Aperiodic;
+        if (f.F[0] > 0 || f.F[1] > 0) {
+          f.Fallback = true;
+          f.Confidence = std::min(f.Confidence, EdgeTrust * BandFactor(f.B));
+        }
+      }
+    begin = hi;
   }
 }
 
@@ -262,9 +290,9 @@ void CFormantPath::Stretch(std::size_t Begin, std::size_t End) {
   }
 }
 
-void CFormantPath::Edge(std::size_t From, std::size_t Rows, bool Back) {
+std::size_t CFormantPath::Edge(std::size_t From, std::size_t Rows, bool Back) {
   std::array<double, 3> known = FRows[From].Formants.F;
-  if (!(known[0] > 0 && known[1] > 0)) return;
+  if (!(known[0] > 0 && known[1] > 0)) return 0;
   std::vector<TChoice>& choices = FChoices[0];
   for (std::size_t k = 1; k <= Rows; ++k) {
     TRow& row = FRows[Back ? From - k : From + k];
@@ -279,7 +307,7 @@ void CFormantPath::Edge(std::size_t From, std::size_t Rows, bool Back) {
         best = &c;
       }
     }
-    if (!best) return;
+    if (!best) return k - 1;
     TFormants& f = row.Formants;
     f.F = best->F;
     f.B = best->B;
@@ -287,6 +315,7 @@ void CFormantPath::Edge(std::size_t From, std::size_t Rows, bool Back) {
     f.Confidence = EdgeTrust * BandFactor(best->B);
     known = best->F;
   }
+  return Rows;
 }
 
 }  // namespace quenvis

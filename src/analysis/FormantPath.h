@@ -37,13 +37,18 @@ class CFormantPath {
   // Emits the rows still queued.
   template <typename TEmit>
   void Finish(TEmit&& Emit) {
-    Flush(Emit, 0);
+    Flush(Emit, 0, true);
   }
 
   // Rows held at most before a stretch is decided in pieces (30 s at 10 ms).
   static constexpr std::size_t MaxStretch = 3000;
   // Unvoiced analyses at most a stretch's tracks reach into on either side.
-  static constexpr std::size_t EdgeRows = 2;
+  static constexpr std::size_t EdgeRows = 4;
+  // A voiced stretch of at most BlipRows analyses with at least as many
+  // unvoiced ones on either side (or the recording's end) is no voice: a
+  // burst, a click or a buzz the pitch took for periods. Its rows keep the
+  // formants the path gives them, as an edge's, but lose their voicing.
+  static constexpr std::size_t BlipRows = 3;
 
  private:
   struct TRow {
@@ -59,23 +64,27 @@ class CFormantPath {
   };
 
   template <typename TEmit>
-  void Flush(TEmit& Emit, std::size_t Keep) {
+  void Flush(TEmit& Emit, std::size_t Keep, bool AtEnd = false) {
     const std::size_t done = FRows.size() - std::min(Keep, FRows.size());
-    Resolve(done);
+    Resolve(done, AtEnd);
     for (std::size_t i = 0; i < done; ++i) {
       const TRow& r = FRows[i];
       Emit(r.Row, r.Centre, static_cast<const TFormants&>(r.Formants));
+      FQuietBefore = r.Formants.Voiced ? 0 : FQuietBefore + 1;
     }
     FRows.erase(FRows.begin(), FRows.begin() + static_cast<std::ptrdiff_t>(done));
   }
   // Rewrites the formants of the first Count queued rows' voiced stretches
-  // and their edges along the steadiest path.
-  void Resolve(std::size_t Count);
+  // and their edges along the steadiest path, and unvoices the blips
+  // (AtEnd: the recording ends after the queued rows).
+  void Resolve(std::size_t Count, bool AtEnd);
+  // Whether the stretch of rows Begin..End is a blip.
+  bool Blip(std::size_t Begin, std::size_t End, bool AtEnd) const noexcept;
   void Stretch(std::size_t Begin, std::size_t End);
   // Carries row From's formants on, one row at a time, over the Rows
   // unvoiced rows after it (Back: before it) while a waveform reading
-  // continues them.
-  void Edge(std::size_t From, std::size_t Rows, bool Back);
+  // continues them; returns the rows it gave formants.
+  std::size_t Edge(std::size_t From, std::size_t Rows, bool Back);
   void Choices(const TRow& Row, std::vector<TChoice>& Out) const;
   // The cost of the formants' moving from A to B over Steps analyses.
   double Move(const std::array<double, 3>& A, const std::array<double, 3>& B,
@@ -84,6 +93,9 @@ class CFormantPath {
   double FScale;  // the step's share of 10 ms, for the tracks' spread
   std::vector<TRow> FRows;
   std::size_t FUnvoiced = 0;  // unvoiced rows last added in a row
+  // Unvoiced rows last emitted in a row (from the recording's start: as
+  // many as a blip needs).
+  std::size_t FQuietBefore = BlipRows;
   // Per analysis of a stretch: its choices, the path's cost to each and
   // the choice before it.
   std::vector<std::vector<TChoice>> FChoices;

@@ -191,21 +191,36 @@ TEST(FormantPath, EdgesContinueTheTracks) {
     Before.insert(Before.end(), After.begin(), After.end());
     return Before;
   };
-  const std::vector<TStep> fourEdges(4, edge);
-  std::vector<TStep> two = stretch(fourEdges, 6, {edge, edge, edge});
-  two.insert(two.end(), 6, vowel);  // a second stretch 3 analyses later
+  const auto rows = [](int From, int To) {  // From..To-1
+    std::vector<int> r;
+    for (int i = From; i < To; ++i) r.push_back(i);
+    return r;
+  };
+  const auto cat = [](std::vector<int> A, const std::vector<int>& B) {
+    A.insert(A.end(), B.begin(), B.end());
+    return A;
+  };
+  const int reach = static_cast<int>(CFormantPath::EdgeRows);
+  const std::vector<TStep> beyond(static_cast<std::size_t>(reach + 2), edge);
+  // A second stretch reach + 1 analyses after the first.
+  std::vector<TStep> two = stretch(beyond, 6, std::vector<TStep>(static_cast<std::size_t>(reach + 1), edge));
+  two.insert(two.end(), 6, vowel);
   two.push_back(edge);
-  std::vector<TStep> apart = stretch({}, 5, std::vector<TStep>(7, edge));
-  apart.insert(apart.end(), 5, vowel);  // 7 analyses between them
+  const int twoEnd = 2 * reach + 15;  // its last row, the edge after the second stretch
+  // 2 reach + 3 analyses between them: the middle three reached by neither.
+  std::vector<TStep> apart = stretch({}, 5, std::vector<TStep>(static_cast<std::size_t>(2 * reach + 3), edge));
+  apart.insert(apart.end(), 5, vowel);
   const TCase cases[] = {
-      {"the waveform continues the tracks", stretch(fourEdges, 8, fourEdges),
-       {2, 3, 12, 13}},
+      {"the waveform continues the tracks", stretch(beyond, 8, beyond),
+       cat(rows(2, reach + 2), rows(reach + 10, 2 * reach + 10))},
       {"a waveform far from the tracks", stretch({stray, stray}, 8, {stray, stray}), {}},
       {"no waveform fit", stretch({none, none}, 8, {none, none}), {}},
       {"no gap: the nearest analysis does not continue them",
        stretch({edge, stray}, 8, {none, edge}), {}},
-      {"a short gap between two stretches", two, {2, 3, 10, 11, 12, 19}},
-      {"a longer gap between two stretches", apart, {5, 6, 10, 11}},
+      {"a short gap between two stretches", two,
+       cat(cat(rows(2, reach + 2), rows(reach + 8, 2 * reach + 9)), {twoEnd})},
+      {"a longer gap between two stretches", apart,
+       cat(rows(5, reach + 5), rows(reach + 8, 2 * reach + 8))},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -232,6 +247,95 @@ TEST(FormantPath, EdgesContinueTheTracks) {
         EXPECT_EQ(f.F, (std::array<double, 3>{}));
         EXPECT_EQ(f.B, (std::array<double, 3>{}));
         EXPECT_EQ(f.Confidence, 0.0);
+      }
+    }
+  }
+}
+
+// A short unvoiced gap between two vowels (a consonant the pitch did not
+// hear) whose waveform continues the second vowel's tracks, not the
+// first's: the rows the first stretch's edge cannot take are the second's,
+// whichever side comes first.
+TEST(FormantPath, GapTakesTheTracksItContinues) {
+  const std::array<double, 3> a{500, 1200, 2500}, b{700, 1700, 2600};
+  const TStep first{a, Roots({a[0], a[1], a[2], 3500})}, second{b, Roots({b[0], b[1], b[2], 3500})};
+  const TStep likeSecond{{0, 0, 0}, Roots({710, 1690, 2590, 3500}), false};
+  const TStep likeFirst{{0, 0, 0}, Roots({510, 1210, 2480, 3500}), false};
+  struct TCase {
+    const char* Name;
+    TStep Before, Gap, After;
+    std::array<double, 3> Given;
+  };
+  const TCase cases[] = {
+      {"continues the second vowel", first, likeSecond, second, {710, 1690, 2590}},
+      {"continues the first vowel", second, likeSecond, first, {710, 1690, 2590}},
+      {"the second vowel after a gap like the first", first, likeFirst, second, {510, 1210, 2480}},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<TStep> steps(6, c.Before);
+    steps.insert(steps.end(), 3, c.Gap);
+    steps.insert(steps.end(), 6, c.After);
+    const std::vector<TOut> out = RunPath(steps);
+    ASSERT_EQ(out.size(), steps.size());
+    for (std::size_t i = 6; i < 9; ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_FALSE(out[i].F.Voiced);
+      EXPECT_EQ(out[i].F.F, c.Given);
+      EXPECT_TRUE(out[i].F.Fallback);
+      EXPECT_GT(out[i].F.Confidence, 0.0);
+      EXPECT_LT(out[i].F.Confidence, 0.35);
+    }
+  }
+}
+
+// A voiced stretch of at most BlipRows analyses with as many unvoiced ones
+// (or the recording's end) on either side loses its voicing and F0 but
+// keeps its formants, trusted as an edge's; a longer one, or one nearer
+// another stretch, stays voiced.
+TEST(FormantPath, BlipsOfVoicingAreUnvoiced) {
+  const TResonances near = Roots({510, 1210, 2480, 3500});
+  const TStep vowel{{500, 1200, 2500}, near}, quiet{{0, 0, 0}, {}, false};
+  const int blip = static_cast<int>(CFormantPath::BlipRows);
+  struct TCase {
+    const char* Name;
+    std::vector<std::pair<int, bool>> Runs;  // analyses, voiced
+    bool Unvoiced;  // the voiced run of Blip's length comes out unvoiced
+  };
+  const TCase cases[] = {
+      {"a lone analysis", {{10, false}, {1, true}, {10, false}}, true},
+      {"BlipRows analyses", {{10, false}, {blip, true}, {10, false}}, true},
+      {"one more", {{10, false}, {blip + 1, true}, {10, false}}, false},
+      {"at the recording's start", {{blip, true}, {10, false}}, true},
+      {"at the recording's end", {{10, false}, {blip, true}}, true},
+      {"close before another stretch", {{10, false}, {blip, true}, {blip - 1, false}, {8, true}}, false},
+      {"close after another stretch", {{10, false}, {8, true}, {blip - 1, false}, {blip, true}, {10, false}},
+       false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<TStep> steps;
+    std::size_t first = 0, count = 0;
+    for (const auto& [n, voiced] : c.Runs) {
+      if (voiced && n <= blip + 1) first = steps.size(), count = static_cast<std::size_t>(n);
+      steps.insert(steps.end(), static_cast<std::size_t>(n), voiced ? vowel : quiet);
+    }
+    ASSERT_GT(count, 0u);
+    const std::vector<TOut> out = RunPath(steps);
+    ASSERT_EQ(out.size(), steps.size());
+    for (std::size_t i = first; i < first + count; ++i) {
+      SCOPED_TRACE(i);
+      const TFormants& f = out[i].F;
+      EXPECT_EQ(f.Voiced, !c.Unvoiced);
+      EXPECT_EQ(f.F0, c.Unvoiced ? 0.0 : 120.0);
+      EXPECT_EQ(f.F, (std::array<double, 3>{500, 1200, 2500}));
+      if (c.Unvoiced) {
+        EXPECT_EQ(f.Blank, EBlank::Aperiodic);
+        EXPECT_TRUE(f.Fallback);
+        EXPECT_GT(f.Confidence, 0.0);
+        EXPECT_LE(f.Confidence, 0.25);
+      } else {
+        EXPECT_EQ(f.Confidence, 0.9);
       }
     }
   }
