@@ -46,6 +46,14 @@ constexpr double ThirdWeight = 0.25;
 // The confidence of a reading chosen for its neighbours (the analysis's own
 // is kept), before the bandwidths' share.
 constexpr double HarmonicTrust = 0.5, WaveformTrust = 0.35;
+// Where the fits agree, F1 and F2 are where they agree: the median of the
+// path's value and each fit's resonance nearest it within Near of it (the
+// harmonics' fit reads a woman's F2 low beside the waveform's, a denser
+// fit's pole may sit a harmonic off). Each analysis takes its own fits'
+// median, which may move F2 from one analysis to the next by more than the
+// path's value did: no further than Steady in 10 ms where that moved less
+// than LeapF2.
+constexpr double Near = 0.12, Steady = 180;
 // An unvoiced analysis at a stretch's edge takes the waveform's reading
 // that continues the tracks at a cost (its own and the move) below
 // EdgeCost, and is trusted least.
@@ -259,6 +267,45 @@ void CFormantPath::Stretch(std::size_t Begin, std::size_t End) {
       f.Confidence = (c.Source == Waveform ? WaveformTrust : HarmonicTrust) * BandFactor(c.B);
     }
     j = FFrom[t][static_cast<std::size_t>(j)];
+  }
+  for (std::size_t i = 0; i < 2; ++i) Settle(Begin, End, i);
+}
+
+void CFormantPath::Settle(std::size_t Begin, std::size_t End, std::size_t I) {
+  double was = 0, now = 0;  // the previous analysis's value before and after
+  for (std::size_t t = Begin; t < End; ++t) {
+    TFormants& f = FRows[t].Formants;
+    const double x = f.F[I];
+    if (!(x > 0)) {
+      was = now = 0;
+      continue;
+    }
+    std::array<double, 5> v{};
+    std::size_t k = 0;
+    v[k++] = x;
+    const TFormantCandidates& c = FRows[t].Candidates;
+    for (const TResonances* R : {&c.Harmonic, &c.Waveform, &c.Denser[0], &c.Denser[1]}) {
+      double distance = Near * x, nearest = 0;
+      for (int r = 0; r < R->Count; ++r) {
+        const double y = R->Freq[static_cast<std::size_t>(r)];
+        // The path's own value is already counted.
+        if (y != x && std::abs(y - x) <= distance) {
+          distance = std::abs(y - x);
+          nearest = y;
+        }
+      }
+      if (nearest > 0) v[k++] = nearest;
+    }
+    for (std::size_t a = 1; a < k; ++a)
+      for (std::size_t b = a; b > 0 && v[b - 1] > v[b]; --b) std::swap(v[b - 1], v[b]);
+    double m = k % 2 ? v[k / 2] : 0.5 * (v[k / 2 - 1] + v[k / 2]);
+    if (was > 0 && std::abs(x - was) <= LeapF2 * FScale)
+      m = std::clamp(m, now - Steady * FScale, now + Steady * FScale);
+    // The formants still rise.
+    const bool rises = (I == 0 || m > f.F[I - 1]) && (f.F[I + 1] <= 0 || m < f.F[I + 1]);
+    was = x;
+    if (rises) f.F[I] = m;
+    now = f.F[I];
   }
 }
 
