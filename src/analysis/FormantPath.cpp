@@ -26,11 +26,14 @@ constexpr double OneOfTwo = 16.0, Missing = 20;
 // no lower than LowestF2, and this share below F2) and is sharper than
 // BetweenBand counts against the choice, once for each fit that shows one
 // (the denser fits half). Lightly: the fits often show one below a true F2,
-// and a heavier charge sends the path to it. But where all three waveform
-// fits show one, however broad, it is F2 far more often than not: that
-// costs BetweenAll more.
+// and a heavier charge sends the path to it. Nor does one below NearF1
+// times F1 count: a woman's denser fits put a spare pole there, which the
+// charge made F2. But where all three waveform fits show one, however
+// broad, it is F2 far more often than not: that costs BetweenAll more.
+// And one at FarF1 times F1 or more is a front vowel's F2, which the
+// harmonics lose beside F3: each waveform fit that shows it costs Far.
 constexpr double MinF2Gap = 150, LowestF2 = 550, SameFormant = 0.08, BetweenBand = 500;
-constexpr double Between = 3, BetweenAll = 10;
+constexpr double Between = 3, BetweenAll = 10, NearF1 = 2.3, FarF1 = 4, Far = 4;
 // A true F2 shows in each waveform fit, whatever its order (within
 // Agree of the choice); a pole that only one fit shows (often a denser
 // fit's broad spare pole between F1 and F2) is no formant. Each fit without
@@ -160,21 +163,23 @@ void CFormantPath::Choices(const TRow& Row, std::vector<TChoice>& Out) const {
   // harmonics.
   for (TChoice& x : Out) {
     if (!(x.F[0] > 0 && x.F[1] > 0)) continue;
-    const auto shows = [&](const TResonances& R, double MaxBand) {
+    const auto shows = [&](const TResonances& R, double Above, double MaxBand) {
       for (int r = 0; r < R.Count; ++r) {
         const double f = R.Freq[static_cast<std::size_t>(r)];
-        if (f >= std::max(x.F[0] + MinF2Gap, LowestF2) && f < (1 - SameFormant) * x.F[1] &&
-            R.Band[static_cast<std::size_t>(r)] <= MaxBand)
+        if (f >= std::max({x.F[0] + MinF2Gap, LowestF2, Above * x.F[0]}) &&
+            f < (1 - SameFormant) * x.F[1] && R.Band[static_cast<std::size_t>(r)] <= MaxBand)
           return true;
       }
       return false;
     };
     const TFormantCandidates& c = Row.Candidates;
     const std::array<const TResonances*, 3> fits{&c.Waveform, &c.Denser[0], &c.Denser[1]};
-    x.Cost += Between * (shows(c.Harmonic, BetweenBand) + shows(c.Waveform, BetweenBand) +
-                         0.5 * (shows(c.Denser[0], BetweenBand) + shows(c.Denser[1], BetweenBand)));
+    const auto sharp = [&](const TResonances& R) { return shows(R, NearF1, BetweenBand); };
+    x.Cost += Between * (sharp(c.Harmonic) + sharp(c.Waveform) +
+                         0.5 * (sharp(c.Denser[0]) + sharp(c.Denser[1])));
+    for (const TResonances* R : fits) x.Cost += Far * shows(*R, FarF1, BetweenBand);
     if (std::all_of(fits.begin(), fits.end(), [&](const TResonances* R) {
-          return R->Count > 0 && shows(*R, std::numeric_limits<double>::infinity());
+          return R->Count > 0 && shows(*R, 0, std::numeric_limits<double>::infinity());
         }))
       x.Cost += BetweenAll;
     for (const TResonances* R : fits) {

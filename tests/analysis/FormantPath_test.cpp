@@ -242,7 +242,9 @@ TEST(FormantPath, EdgesContinueTheTracks) {
 // gives for all of them (within 5 %). A pole that one waveform fit alone shows between F1
 // and F2 is no F2, even where the harmonics gave nothing; and where all
 // three waveform fits show a resonance, however broad, between F1 and the
-// harmonics' F2, that one is F2 and theirs F3.
+// harmonics' F2, that one is F2 and theirs F3. The denser fits' spare
+// poles close over a woman's F1 are no F2; a resonance they show far over
+// F1 is, even where the harmonics and the plainer fit lost it.
 TEST(FormantPath, SecondFormantTheFitsAgreeOn) {
   struct TCase {
     const char* Name;
@@ -264,6 +266,20 @@ TEST(FormantPath, SecondFormantTheFitsAgreeOn) {
         {Poles({{350, 80}, {1650, 520}, {2500, 100}, {3300, 150}}),
          Poles({{350, 80}, {1750, 560}, {2500, 100}, {3000, 300}, {3400, 150}})}},
        1700},
+      {"a woman's denser fits' spare poles close over F1",
+       {{0, 0, 0},
+        Poles({{480, 40}, {1350, 300}, {2500, 200}, {3500, 200}}),
+        true,
+        {Poles({{480, 40}, {940, 400}, {1400, 80}, {2400, 300}, {3300, 130}}),
+         Poles({{475, 40}, {800, 300}, {1380, 70}, {1950, 420}, {2700, 290}})}},
+       1370},
+      {"a front vowel's F2 far over F1 that the denser fits show",
+       {{320, 2300, 2950},
+        Poles({{330, 25}, {2290, 60}, {2970, 70}, {3400, 120}}),
+        true,
+        {Poles({{330, 20}, {1900, 200}, {2300, 110}, {3000, 70}, {3500, 100}}),
+         Poles({{320, 17}, {1880, 150}, {2240, 100}, {2950, 220}, {3500, 100}})}},
+       1890},
       {"the harmonics' F2, which every fit shows",
        {{450, 1100, 2500},
         Poles({{450, 80}, {1100, 120}, {2500, 150}, {3500, 200}}),
