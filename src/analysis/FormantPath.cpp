@@ -26,11 +26,14 @@ constexpr double OneOfTwo = 16.0, Missing = 20;
 // no lower than LowestF2, and this share below F2) and is sharper than
 // BetweenBand counts against the choice, once for each fit that shows one
 // (the denser fits half). Lightly: the fits often show one below a true F2,
-// and a heavier charge sends the path to it. But where all three waveform
-// fits show one, however broad, it is F2 far more often than not: that
-// costs BetweenAll more.
+// and a heavier charge sends the path to it. Nor does one below NearF1
+// times F1 count: a woman's denser fits put a spare pole there, which the
+// charge made F2. But where all three waveform fits show one, however
+// broad, it is F2 far more often than not: that costs BetweenAll more.
+// And one at FarF1 times F1 or more is a front vowel's F2, which the
+// harmonics lose beside F3: each waveform fit that shows it costs Far.
 constexpr double MinF2Gap = 150, LowestF2 = 550, SameFormant = 0.08, BetweenBand = 500;
-constexpr double Between = 3, BetweenAll = 10;
+constexpr double Between = 3, BetweenAll = 10, NearF1 = 2.3, FarF1 = 4, Far = 4;
 // A true F2 shows in each waveform fit, whatever its order (within
 // Agree of the choice); a pole that only one fit shows (often a denser
 // fit's broad spare pole between F1 and F2) is no formant. Each fit without
@@ -46,6 +49,14 @@ constexpr double ThirdWeight = 0.25;
 // The confidence of a reading chosen for its neighbours (the analysis's own
 // is kept), before the bandwidths' share.
 constexpr double HarmonicTrust = 0.5, WaveformTrust = 0.35;
+// Where the fits agree, F1 and F2 are where they agree: the median of the
+// path's value and each fit's resonance nearest it within Near of it (the
+// harmonics' fit reads a woman's F2 low beside the waveform's, a denser
+// fit's pole may sit a harmonic off). Each analysis takes its own fits'
+// median, which may move F2 from one analysis to the next by more than the
+// path's value did: no further than Steady in 10 ms where that moved less
+// than LeapF2.
+constexpr double Near = 0.12, Steady = 180;
 // An unvoiced analysis at a stretch's edge takes the waveform's reading
 // that continues the tracks at a cost (its own and the move) below
 // EdgeCost, and is trusted least.
@@ -180,21 +191,23 @@ void CFormantPath::Choices(const TRow& Row, std::vector<TChoice>& Out) const {
   // harmonics.
   for (TChoice& x : Out) {
     if (!(x.F[0] > 0 && x.F[1] > 0)) continue;
-    const auto shows = [&](const TResonances& R, double MaxBand) {
+    const auto shows = [&](const TResonances& R, double Above, double MaxBand) {
       for (int r = 0; r < R.Count; ++r) {
         const double f = R.Freq[static_cast<std::size_t>(r)];
-        if (f >= std::max(x.F[0] + MinF2Gap, LowestF2) && f < (1 - SameFormant) * x.F[1] &&
-            R.Band[static_cast<std::size_t>(r)] <= MaxBand)
+        if (f >= std::max({x.F[0] + MinF2Gap, LowestF2, Above * x.F[0]}) &&
+            f < (1 - SameFormant) * x.F[1] && R.Band[static_cast<std::size_t>(r)] <= MaxBand)
           return true;
       }
       return false;
     };
     const TFormantCandidates& c = Row.Candidates;
     const std::array<const TResonances*, 3> fits{&c.Waveform, &c.Denser[0], &c.Denser[1]};
-    x.Cost += Between * (shows(c.Harmonic, BetweenBand) + shows(c.Waveform, BetweenBand) +
-                         0.5 * (shows(c.Denser[0], BetweenBand) + shows(c.Denser[1], BetweenBand)));
+    const auto sharp = [&](const TResonances& R) { return shows(R, NearF1, BetweenBand); };
+    x.Cost += Between * (sharp(c.Harmonic) + sharp(c.Waveform) +
+                         0.5 * (sharp(c.Denser[0]) + sharp(c.Denser[1])));
+    for (const TResonances* R : fits) x.Cost += Far * shows(*R, FarF1, BetweenBand);
     if (std::all_of(fits.begin(), fits.end(), [&](const TResonances* R) {
-          return R->Count > 0 && shows(*R, std::numeric_limits<double>::infinity());
+          return R->Count > 0 && shows(*R, 0, std::numeric_limits<double>::infinity());
         }))
       x.Cost += BetweenAll;
     for (const TResonances* R : fits) {
@@ -287,6 +300,45 @@ void CFormantPath::Stretch(std::size_t Begin, std::size_t End) {
       f.Confidence = (c.Source == Waveform ? WaveformTrust : HarmonicTrust) * BandFactor(c.B);
     }
     j = FFrom[t][static_cast<std::size_t>(j)];
+  }
+  for (std::size_t i = 0; i < 2; ++i) Settle(Begin, End, i);
+}
+
+void CFormantPath::Settle(std::size_t Begin, std::size_t End, std::size_t I) {
+  double was = 0, now = 0;  // the previous analysis's value before and after
+  for (std::size_t t = Begin; t < End; ++t) {
+    TFormants& f = FRows[t].Formants;
+    const double x = f.F[I];
+    if (!(x > 0)) {
+      was = now = 0;
+      continue;
+    }
+    std::array<double, 5> v{};
+    std::size_t k = 0;
+    v[k++] = x;
+    const TFormantCandidates& c = FRows[t].Candidates;
+    for (const TResonances* R : {&c.Harmonic, &c.Waveform, &c.Denser[0], &c.Denser[1]}) {
+      double distance = Near * x, nearest = 0;
+      for (int r = 0; r < R->Count; ++r) {
+        const double y = R->Freq[static_cast<std::size_t>(r)];
+        // The path's own value is already counted.
+        if (y != x && std::abs(y - x) <= distance) {
+          distance = std::abs(y - x);
+          nearest = y;
+        }
+      }
+      if (nearest > 0) v[k++] = nearest;
+    }
+    for (std::size_t a = 1; a < k; ++a)
+      for (std::size_t b = a; b > 0 && v[b - 1] > v[b]; --b) std::swap(v[b - 1], v[b]);
+    double m = k % 2 ? v[k / 2] : 0.5 * (v[k / 2 - 1] + v[k / 2]);
+    if (was > 0 && std::abs(x - was) <= LeapF2 * FScale)
+      m = std::clamp(m, now - Steady * FScale, now + Steady * FScale);
+    // The formants still rise.
+    const bool rises = (I == 0 || m > f.F[I - 1]) && (f.F[I + 1] <= 0 || m < f.F[I + 1]);
+    was = x;
+    if (rises) f.F[I] = m;
+    now = f.F[I];
   }
 }
 

@@ -81,6 +81,8 @@ class CFormantPath {
   // Whether the stretch of rows Begin..End is a blip.
   bool Blip(std::size_t Begin, std::size_t End, bool AtEnd) const noexcept;
   void Stretch(std::size_t Begin, std::size_t End);
+  // Moves formant I (0: F1, 1: F2) of a decided stretch to where its fits agree.
+  void Settle(std::size_t Begin, std::size_t End, std::size_t I);
   // Carries row From's formants on, one row at a time, over the Rows
   // unvoiced rows after it (Back: before it) while a waveform reading
   // continues them; returns the rows it gave formants.

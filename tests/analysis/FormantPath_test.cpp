@@ -108,7 +108,8 @@ TEST(FormantPath, NeighboursSettleTheMiddleAnalyses) {
       {"F2 lost, the waveform has it", std::vector<TStep>(3, {{500, 0, 2500}, good}), {510, 1210}, true},
       {"nothing from the harmonics", std::vector<TStep>(5, {{0, 0, 0}, good}), {510, 1210}, true},
       {"F3 taken for F2, the waveform shows F2 between",
-       std::vector<TStep>(3, {{500, 2500, 0}, good}), {510, 1210}, true},
+       // (F1 where the harmonics' and the waveform's agree)
+       std::vector<TStep>(3, {{500, 2500, 0}, good}), {505, 1210}, true},
       {"a waveform far from both neighbours",
        std::vector<TStep>(3, {{0, 0, 0}, Roots({900, 2900, 3800})}), {0, 0}, false},
       {"nothing at all", std::vector<TStep>(3, {{0, 0, 0}, {}}), {0, 0}, false},
@@ -168,7 +169,7 @@ TEST(FormantPath, RowsComeOutOnceInOrder) {
   EXPECT_EQ(out[5].F.F[1], 1210);
   EXPECT_EQ(out[6].F.F, (std::array<double, 3>{}));
   EXPECT_EQ(out[6].F.Blank, EBlank::Aperiodic);
-  EXPECT_EQ(out.back().F.F[1], 1200);
+  EXPECT_EQ(out.back().F.F[1], 1205);
 }
 
 // Unvoiced analyses beside a stretch: those whose waveform continues the
@@ -232,7 +233,7 @@ TEST(FormantPath, EdgesContinueTheTracks) {
       const TFormants& f = out[i].F;
       EXPECT_EQ(f.Voiced, c.Steps[i].Voiced);
       if (f.Voiced) {
-        EXPECT_EQ(f.F, (std::array<double, 3>{500, 1200, 2500}));
+        EXPECT_EQ(f.F, (std::array<double, 3>{505, 1205, 2500}));
         continue;
       }
       EXPECT_EQ(f.F0, 0.0);
@@ -345,7 +346,9 @@ TEST(FormantPath, BlipsOfVoicingAreUnvoiced) {
 // gives for all of them (within 5 %). A pole that one waveform fit alone shows between F1
 // and F2 is no F2, even where the harmonics gave nothing; and where all
 // three waveform fits show a resonance, however broad, between F1 and the
-// harmonics' F2, that one is F2 and theirs F3.
+// harmonics' F2, that one is F2 and theirs F3. The denser fits' spare
+// poles close over a woman's F1 are no F2; a resonance they show far over
+// F1 is, even where the harmonics and the plainer fit lost it.
 TEST(FormantPath, SecondFormantTheFitsAgreeOn) {
   struct TCase {
     const char* Name;
@@ -367,6 +370,20 @@ TEST(FormantPath, SecondFormantTheFitsAgreeOn) {
         {Poles({{350, 80}, {1650, 520}, {2500, 100}, {3300, 150}}),
          Poles({{350, 80}, {1750, 560}, {2500, 100}, {3000, 300}, {3400, 150}})}},
        1700},
+      {"a woman's denser fits' spare poles close over F1",
+       {{0, 0, 0},
+        Poles({{480, 40}, {1350, 300}, {2500, 200}, {3500, 200}}),
+        true,
+        {Poles({{480, 40}, {940, 400}, {1400, 80}, {2400, 300}, {3300, 130}}),
+         Poles({{475, 40}, {800, 300}, {1380, 70}, {1950, 420}, {2700, 290}})}},
+       1370},
+      {"a front vowel's F2 far over F1 that the denser fits show",
+       {{320, 2300, 2950},
+        Poles({{330, 25}, {2290, 60}, {2970, 70}, {3400, 120}}),
+        true,
+        {Poles({{330, 20}, {1900, 200}, {2300, 110}, {3000, 70}, {3500, 100}}),
+         Poles({{320, 17}, {1880, 150}, {2240, 100}, {2950, 220}, {3500, 100}})}},
+       1890},
       {"the harmonics' F2, which every fit shows",
        {{450, 1100, 2500},
         Poles({{450, 80}, {1100, 120}, {2500, 150}, {3500, 200}}),
@@ -535,6 +552,56 @@ TEST(FormantPath, ThirdFormantDoesNotStandAsSecond) {
     ASSERT_GT(voiced, 90);
     EXPECT_LE(third, voiced / 100);
     EXPECT_GE(right, voiced * 8 / 10);
+  }
+}
+
+// Where the fits agree on F1 and F2 the path gives their median, each fit
+// counted once by its resonance nearest the path's (within 12 %, farther
+// ones are other formants); where a fit shows nothing near, the others
+// decide. Settling does not make F2 leap where the path's F2 did not: a
+// step the fits' median would make larger than 180 Hz in 10 ms stops there.
+TEST(FormantPath, FormantsSettleWhereTheFitsAgree) {
+  struct TCase {
+    const char* Name;
+    std::vector<TStep> Steps;
+    std::vector<std::array<double, 2>> Want;  // F1, F2 of each analysis
+  };
+  const TStep agree{{450, 1100, 2500},
+                    Poles({{470, 80}, {1150, 120}, {2500, 150}, {3500, 200}}),
+                    true,
+                    {Poles({{470, 80}, {1160, 150}, {2500, 150}, {3500, 200}}),
+                     Poles({{470, 80}, {1170, 130}, {2500, 150}, {3000, 200}, {3500, 200}})}};
+  const TStep farOff{{450, 1100, 2500},
+                     Poles({{450, 80}, {1110, 120}, {2500, 150}, {3500, 200}}),
+                     true,
+                     {Poles({{450, 80}, {1250, 150}, {2500, 150}, {3500, 200}}), {}}};
+  const TStep before{{450, 1500, 2600}, Poles({{450, 80}, {1500, 120}, {2600, 150}, {3500, 200}})};
+  const TStep after{{450, 1550, 2600},
+                    Poles({{450, 80}, {1700, 120}, {2600, 150}, {3500, 200}}),
+                    true,
+                    {Poles({{450, 80}, {1700, 120}, {2600, 150}, {3500, 200}}),
+                     Poles({{450, 80}, {1700, 120}, {2600, 150}, {3500, 200}})}};
+  std::vector<TStep> step(6, before);
+  step.insert(step.end(), 6, after);
+  std::vector<std::array<double, 2>> stepWant(6, {450, 1500});
+  stepWant.push_back({450, 1680});
+  stepWant.insert(stepWant.end(), 5, {450, 1700});
+  const TCase cases[] = {
+      {"three fits a little above the harmonics", std::vector<TStep>(9, agree),
+       std::vector<std::array<double, 2>>(9, {470, 1155})},
+      {"a fit's resonance too far to be the same", std::vector<TStep>(9, farOff),
+       std::vector<std::array<double, 2>>(9, {450, 1105})},
+      {"the fits' F2 steps up by 200 Hz", step, stepWant},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::vector<TOut> out = RunPath(c.Steps);
+    ASSERT_EQ(out.size(), c.Want.size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+      SCOPED_TRACE(i);
+      EXPECT_DOUBLE_EQ(out[i].F.F[0], c.Want[i][0]);
+      EXPECT_DOUBLE_EQ(out[i].F.F[1], c.Want[i][1]);
+    }
   }
 }
 
