@@ -329,7 +329,8 @@ TEST(FormantPath, BlipsOfVoicingAreUnvoiced) {
       const TFormants& f = out[i].F;
       EXPECT_EQ(f.Voiced, !c.Unvoiced);
       EXPECT_EQ(f.F0, c.Unvoiced ? 0.0 : 120.0);
-      EXPECT_EQ(f.F, (std::array<double, 3>{500, 1200, 2500}));
+      // F1 and F2 settled between the reading and the fits' 510 and 1210.
+      EXPECT_EQ(f.F, (std::array<double, 3>{505, 1205, 2500}));
       if (c.Unvoiced) {
         EXPECT_EQ(f.Blank, EBlank::Aperiodic);
         EXPECT_TRUE(f.Fallback);
