@@ -247,4 +247,15 @@ double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
   return Misfit(FRest.data()) / std::max(dof, 1) / (FSumWeight / count);
 }
 
+double CResonanceFit::MisfitOf(const std::array<double, 4>& F) noexcept {
+  if (FCount < 4 || !(FSumWeight > 0)) return -1;
+  for (int m = 0; m < FCount; ++m) {
+    const auto i = static_cast<std::size_t>(m);
+    FRest[i] = FLevel[i];
+    for (std::size_t o = 0; o < 4; ++o) FRest[i] -= Shape(FFreq[i], F[o], Band[o]);
+  }
+  const int dof = FCount - (FCount >= FreeF4Points ? 5 : 4);
+  return Misfit(FRest.data()) / std::max(dof, 1) / (FSumWeight / FCount);
+}
+
 }  // namespace quenvis

@@ -21,6 +21,9 @@ class CResonanceFit {
   // Harmonics: frequencies, powers and weights as picked (no pre-emphasis).
   // F gets F1..F4 in Hz. False when fewer than four harmonics lie in the band.
   bool Fit(const THarmonics& Harmonics, double F0, std::array<double, 4>& F) noexcept;
+  // The misfit per degree of freedom, as Fit weighs it, of the formants F
+  // to the harmonics the latest Fit chose: what a search would score them.
+  double MisfitOf(const std::array<double, 4>& F) noexcept;
 
  private:
   struct TRange {

@@ -59,5 +59,28 @@ TEST(ResonanceFit, FirstFormantOnTheRightSideOfTheFirstHarmonic) {
   }
 }
 
+// The score a diagnosis compares candidates by: the formants found score
+// near the truth (where the model's bandwidths differ from the voice's) and
+// clearly better than a misplaced F1 or F2; with no fit yet there is none.
+TEST(ResonanceFit, MisfitOfScoresCandidatesAsTheSearchDoes) {
+  CResonanceFit fit;
+  EXPECT_LT(fit.MisfitOf({500, 1500, 2500, 3500}), 0);
+  const TCase cases[] = {
+      {"woman's ah at 350 Hz", 350, {860, 2050, 2850, 3900, 4700}, 0, 0},
+      {"child's uw at 400 Hz", 400, {430, 1170, 3260, 4400, 5400}, 0, 0},
+      {"soprano's ae at 700 Hz", 700, {860, 2050, 2850, 3900, 4700}, 0, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::array<double, 4> f{};
+    ASSERT_TRUE(fit.Fit(Harmonics(c.F0, c.F), c.F0, f));
+    const double found = fit.MisfitOf(f);
+    ASSERT_GE(found, 0);
+    EXPECT_LE(found, fit.MisfitOf({c.F[0], c.F[1], c.F[2], c.F[3]}) + 0.01);
+    EXPECT_LT(found + 0.05, fit.MisfitOf({f[0] + 150, f[1], f[2], f[3]}));
+    EXPECT_LT(found + 0.05, fit.MisfitOf({f[0], f[1] + 300, f[2], f[3]}));
+  }
+}
+
 }  // namespace
 }  // namespace quenvis
