@@ -36,10 +36,11 @@ struct TCase {
   double F1Within, F2Within;  // Hz
 };
 
-// F1 on either side of the first harmonic: a woman's "ee" at 450 Hz has it
-// under, which levels alone cannot tell from one just above the harmonic
-// unless the fit looks there; her "ih" at 350 Hz and a soprano's "ee" have
-// it above, where the look below must not move it.
+// F1 on either side of the first harmonic: a woman's "ee" at 450 Hz and a
+// child's at 500 Hz have it under, which levels alone cannot tell from one
+// just above the harmonic unless the fit looks there; her "ih" at 350 Hz
+// and a soprano's "ee" and "oo" have it above, where the look below must
+// not move it.
 TEST(ResonanceFit, FirstFormantOnTheRightSideOfTheFirstHarmonic) {
   const TCase cases[] = {
       {"woman's ee at 450 Hz", 450, {310, 2790, 3310, 3900, 4700}, 40, 100},
@@ -48,6 +49,9 @@ TEST(ResonanceFit, FirstFormantOnTheRightSideOfTheFirstHarmonic) {
       {"woman's ah at 450 Hz", 450, {860, 2050, 2850, 3900, 4700}, 40, 100},
       {"soprano's ee at 600 Hz", 600, {660, 2790, 3310, 3900, 4700}, 60, 150},
       {"child's ee at 400 Hz", 400, {370, 3200, 3730, 4400, 5400}, 60, 150},
+      {"child's ee at 500 Hz", 500, {370, 3200, 3730, 4400, 5400}, 60, 150},
+      {"soprano's oo at 500 Hz", 500, {550, 950, 2670, 3900, 4700}, 60, 150},
+      {"soprano's ee at 560 Hz", 560, {620, 2790, 3310, 3900, 4700}, 60, 150},
   };
   CResonanceFit fit;
   for (const TCase& c : cases) {
