@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "analysis/FormantTracker.h"
-#include "analysis/WaveformFit.h"
 #include "analysis/UFFT_iterative.h"
+#include "analysis/WaveformFit.h"
 
 namespace {
 
@@ -98,6 +98,22 @@ void BM_FormantTrackerHighVoice(benchmark::State& State) {
 }
 BENCHMARK(BM_FormantTrackerHighVoice)->Unit(benchmark::kMicrosecond);
 
+// Higher voices, whose fit looks for F1 under the first harmonic as well
+// (from 400 Hz up) or has fewer harmonics to fit.
+constexpr int HighPitches[] = {400, 450, 500, 600, 880};
+void BM_FormantTrackerHighPitch(benchmark::State& State) {
+  const auto blocks = VowelBlocks(static_cast<double>(State.range(0)), 0.3);
+  CFormantTracker tracker;
+  RunTracker(State, tracker, blocks, "auto");
+}
+BENCHMARK(BM_FormantTrackerHighPitch)
+    ->Arg(HighPitches[0])
+    ->Arg(HighPitches[1])
+    ->Arg(HighPitches[2])
+    ->Arg(HighPitches[3])
+    ->Arg(HighPitches[4])
+    ->Unit(benchmark::kMicrosecond);
+
 // The waveform's all-pole fit alone, at a man's order, on a rough vowel:
 // the part of each voiced analysis that the harmonics do not pay for.
 void BM_WaveformFit(benchmark::State& State) {
@@ -106,7 +122,8 @@ void BM_WaveformFit(benchmark::State& State) {
   for (std::size_t n = 0; n < x.size(); ++n) {
     const double t = static_cast<double>(n) / CWaveformFit::Rate;
     noise = noise * 1664525u + 1013904223u;
-    x[n] = std::sin(2 * std::numbers::pi * 120 * t) + 0.4 * std::sin(2 * std::numbers::pi * 600 * t) +
+    x[n] = std::sin(2 * std::numbers::pi * 120 * t) +
+           0.4 * std::sin(2 * std::numbers::pi * 600 * t) +
            0.2 * std::sin(2 * std::numbers::pi * 1700 * t) +
            0.01 * (static_cast<double>(noise >> 8) / (1 << 24) - 0.5);
   }
@@ -171,6 +188,11 @@ int main(int argc, char** argv) {
   if (const double high = reporter.Time("BM_FormantTrackerHighVoice"); high > 0)
     std::printf("Formant estimator, auto at 280 Hz: %.3f ms per block (goal <= 0.3)\n",
                 high / 1000);
+  for (const int pitch : HighPitches)
+    if (const double t = reporter.Time("BM_FormantTrackerHighPitch/" + std::to_string(pitch));
+        t > 0)
+      std::printf("Formant estimator, auto at %d Hz: %.3f ms per block (goal <= 0.3)\n", pitch,
+                  t / 1000);
   benchmark::Shutdown();
   return 0;
 }

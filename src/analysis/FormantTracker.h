@@ -115,6 +115,8 @@ class CFormantTracker {
   // The latest analysis's resonances. The denser fit costs a little more:
   // only a pass over a whole recording asks for it.
   const TFormantCandidates& Candidates() const noexcept { return FCandidates; }
+  // The harmonics the latest analysis's formants were fitted to.
+  const THarmonics& Harmonics() const noexcept { return FNow; }
   void FitDenser(bool On) noexcept { FDenser = On; }
   // Its input at 22 050 and 11 025 Hz as far back as it keeps, the latest
   // last: measures that ride along need not decimate it again.

@@ -30,6 +30,14 @@ constexpr double LowestF1 = 0.8;
 // FrontF2, and taken when its misfit is under Under times the other's.
 constexpr double UnderShare = 0.55, UnderF1 = 200, FrontF2 = 2000;  // Hz
 constexpr double Under = 0.7;
+// Any vowel's F1 under the first harmonic (see Fit): its share of the
+// other's misfit, and the band of F0 over which that share comes and goes.
+constexpr double HighUnder = 0.35;
+constexpr double HighUnderFrom = 400, HighUnderTo = 640;  // Hz
+// The thorough search: its second start, its rounds, how far (in cells) the
+// later rounds look about the formants found, and the harmonics it needs.
+constexpr double StartF3High = 3400;  // Hz
+constexpr int Rounds = 3, Near = 10, ThoroughPoints = 6;
 
 // Log level at H of a resonance at F (unity at DC).
 double Shape(double H, double F, double B) noexcept {
@@ -101,19 +109,29 @@ bool CResonanceFit::Fit(const THarmonics& H, double F0, std::array<double, 4>& F
     if (b >= 0 && (a < 0 || b < a)) F = other, misfit = b, used = all;
   }
   if (misfit < 0) return false;
-  if (F0 >= Singer) return true;
+  // Any vowel's F1 under the first harmonic, as a child's "ee" or "oo" has
+  // it on pitches where a singer's lies above: sought closely, and taken
+  // only when it explains the levels much better. Its share of the other's
+  // misfit rises to HighUnder over a band below Singer, and falls back to
+  // nothing by HighUnderTo, where singers alone sing.
+  const double high = HighUnder *
+                      std::clamp((F0 - HighUnderFrom) / (Singer - HighUnderFrom), 0.0, 1.0) *
+                      std::clamp((HighUnderTo - F0) / (HighUnderTo - Singer), 0.0, 1.0);
+  std::array<double, 4> low{};
+  const double u = high > 0 || F0 < Singer
+                       ? FitFirst(used, std::max(UnderF1, UnderShare * F0), lowest, low, high > 0)
+                       : -1;
+  if (u < 0) return true;
   // F1 under the first harmonic gives the harmonics much the levels that one
   // just above it does, and a back vowel's the levels that F1 and F2 both
-  // lower do: it is taken for a front vowel's F2 only, and only when it
-  // explains the levels clearly better.
-  std::array<double, 4> low{};
-  const double u = FitFirst(used, std::max(UnderF1, UnderShare * F0), lowest, low);
-  if (u >= 0 && u < Under * misfit && low[1] >= FrontF2) F = low;
+  // lower do: below Singer it is taken for a front vowel's F2 as well, when
+  // it explains the levels clearly better.
+  if (u < high * misfit || (F0 < Singer && u < Under * misfit && low[1] >= FrontF2)) F = low;
   return true;
 }
 
-double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
-                               std::array<double, 4>& F) noexcept {
+double CResonanceFit::FitFirst(int Count, double Lowest, double Highest, std::array<double, 4>& F,
+                               bool Thorough) noexcept {
   FCount = Count;
   FSumWeight = 0;
   for (int m = 0; m < Count; ++m) FSumWeight += FWeight[static_cast<std::size_t>(m)];
@@ -128,7 +146,7 @@ double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
     return FShape[static_cast<std::size_t>(K)][static_cast<std::size_t>(M)]
                  [static_cast<std::size_t>(G)];
   };
-  std::array<int, 4> g{0, 0, cell(2, 2700), cell(3, 3800)};
+  std::array<int, 4> g{};
   const int count = FCount;
 
   // The pair (K, K + 1) with the others fixed, on every Stride-th cell;
@@ -136,13 +154,15 @@ double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
   // of each pair is expanded so that the inner loops run along the cells of
   // K + 1.
   const auto searchPair = [&](int K, int Stride, int Reach) {
-    const int j = K == 0 ? 2 : 0, k1 = K + 1;
+    // The other two formants, fixed.
+    const int j = K == 0 ? 2 : 0, j1 = K == 1 ? 3 : j + 1, k1 = K + 1;
     for (int m = 0; m < count; ++m)
       FRest[static_cast<std::size_t>(m)] = FLevel[static_cast<std::size_t>(m)] -
                                            shape(j, m, g[static_cast<std::size_t>(j)]) -
-                                           shape(j + 1, m, g[static_cast<std::size_t>(j) + 1]);
-    const double below = K == 0 ? Lowest : at(1, g[1]) + MinGap;
-    const double above = K == 0 ? at(2, g[2]) - MinGap : Ranges[3].Hi;
+                                           shape(j1, m, g[static_cast<std::size_t>(j1)]);
+    const double below = K == 0 ? Lowest : at(K - 1, g[static_cast<std::size_t>(K) - 1]) + MinGap;
+    const double above =
+        K == 2 ? Ranges[3].Hi : at(K + 2, g[static_cast<std::size_t>(K) + 2]) - MinGap;
     const int n1 = cells(k1);
     std::fill_n(FSquare.begin(), n1, 0.0);
     std::fill_n(FSum.begin(), n1, 0.0);
@@ -164,7 +184,7 @@ double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
     for (int a = aLo; a <= aHi; a += Stride) {
       const double fa = at(K, a);
       const int bLo = cell(k1, fa + MinGap);
-      const double top = K == 0 ? above : std::min(above, fa + MaxF4Gap);
+      const double top = K == 2 ? std::min(above, fa + MaxF4Gap) : above;
       int bHi = cell(k1, top);
       while (bHi >= bLo && at(k1, bHi) > top) --bHi;
       if (bHi < bLo) continue;
@@ -186,6 +206,7 @@ double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
           best = e, g[static_cast<std::size_t>(K)] = a, g[static_cast<std::size_t>(k1)] = b;
       }
     }
+    return best;
   };
   // F4 alone, beside F3, when there are harmonics enough to pin it.
   const bool freeF4 = FCount >= FreeF4Points;
@@ -202,16 +223,39 @@ double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
     }
   };
   // On every other cell first, then on every cell about the F1 found. No
-  // pair fits the ranges when F0 leaves F1 no room.
-  g[0] = -1;
-  searchPair(0, 2, 0);
-  if (g[0] < 0) return -1;
-  if (freeF4)
-    searchPair(2, 2, 0);
-  else
-    searchF3();
-  searchPair(0, 2, 0);
-  searchPair(0, 1, 3);
+  // pair fits the ranges when F0 leaves F1 no room. A thorough search, with
+  // harmonics enough beside the unknowns (with fewer it only finds the
+  // levels' other stories), starts again from where a close front vowel has
+  // F3 (from the first start F2 cannot reach that vowel's), and takes the
+  // pairs in turn while that lowers the misfit.
+  const bool thorough = Thorough && count >= ThoroughPoints;
+  std::array<int, 4> first{};
+  double firstMisfit = 1e300;
+  for (const double f3 : {2700.0, thorough ? StartF3High : 0.0}) {
+    if (!(f3 > 0)) break;
+    g = {-1, 0, cell(2, f3), cell(3, f3 + 1100)};
+    double e = searchPair(0, 2, 0);
+    if (g[0] < 0) return -1;
+    for (int round = 0; round < (thorough ? Rounds : 1); ++round) {
+      // After the first round, about where the formants stand.
+      if (freeF4)
+        searchPair(2, 2, round > 0 ? Near : 0);
+      else
+        searchF3();
+      // F2 with F3: a pair close together (an "er") that neither search
+      // above can part once one of them has taken their joint peak.
+      if (thorough) {
+        searchPair(1, 2, Near);
+        if (!freeF4) searchF3();
+      }
+      const double next = searchPair(0, 2, 0);
+      if (!(next < e - 1e-9)) break;
+      e = next;
+    }
+    e = searchPair(0, 1, 3);
+    if (e < firstMisfit) firstMisfit = e, first = g;
+  }
+  g = first;
 
   // Each formant in turn on a finer grid about its cell.
   for (int k = 0; k < 4; ++k)
@@ -245,6 +289,17 @@ double CResonanceFit::FitFirst(int Count, double Lowest, double Highest,
   }
   const int dof = count - (freeF4 ? 5 : 4);
   return Misfit(FRest.data()) / std::max(dof, 1) / (FSumWeight / count);
+}
+
+double CResonanceFit::MisfitOf(const std::array<double, 4>& F) noexcept {
+  if (FCount < 4 || !(FSumWeight > 0)) return -1;
+  for (int m = 0; m < FCount; ++m) {
+    const auto i = static_cast<std::size_t>(m);
+    FRest[i] = FLevel[i];
+    for (std::size_t o = 0; o < 4; ++o) FRest[i] -= Shape(FFreq[i], F[o], Band[o]);
+  }
+  const int dof = FCount - (FCount >= FreeF4Points ? 5 : 4);
+  return Misfit(FRest.data()) / std::max(dof, 1) / (FSumWeight / FCount);
 }
 
 }  // namespace quenvis

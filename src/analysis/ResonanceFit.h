@@ -4,9 +4,9 @@
 // F3) whose shapes best explain the levels of the harmonics, searched on a
 // grid, F1 with F2 and F3 with F4 in turn, then refined one by one. With one
 // or two harmonics under F1 this is what their levels imply, not a pole
-// sitting on a harmonic; F1 under the first harmonic (a high voice's "ee")
-// is sought as well, and taken only where it explains the levels clearly
-// better.
+// sitting on a harmonic; F1 under the first harmonic (a high voice's "ee",
+// a child's "oo") is sought as well, more closely, and taken only where it
+// explains the levels clearly better.
 #include <array>
 
 #include "analysis/HarmonicPeaks.h"
@@ -21,6 +21,9 @@ class CResonanceFit {
   // Harmonics: frequencies, powers and weights as picked (no pre-emphasis).
   // F gets F1..F4 in Hz. False when fewer than four harmonics lie in the band.
   bool Fit(const THarmonics& Harmonics, double F0, std::array<double, 4>& F) noexcept;
+  // The misfit per degree of freedom, as Fit weighs it, of the formants F
+  // to the harmonics the latest Fit chose: what a search would score them.
+  double MisfitOf(const std::array<double, 4>& F) noexcept;
 
  private:
   struct TRange {
@@ -33,8 +36,10 @@ class CResonanceFit {
 
   // The fit to the first Count harmonics (tabulated), F1 kept within
   // [Lowest, Highest]: its misfit per degree of freedom, or -1 when there
-  // are too few harmonics or F1 has no room.
-  double FitFirst(int Count, double Lowest, double Highest, std::array<double, 4>& F) noexcept;
+  // are too few harmonics or F1 has no room. Thorough: from two starts, and
+  // F2 with F3 as a pair too.
+  double FitFirst(int Count, double Lowest, double Highest, std::array<double, 4>& F,
+                  bool Thorough = false) noexcept;
   double Misfit(const double* Rest) const noexcept;
   void Tabulate(int Formant) noexcept;
 
