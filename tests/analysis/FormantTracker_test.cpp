@@ -298,7 +298,7 @@ const std::vector<TLimit> Limits = {
     {"men", 85, 180, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
     {"women", 160, 249, EKind::Clean, true, 1, 25, 15, No, No, No, No, 0},
     {"women", 450, 450, EKind::Clean, false, 1, 40, 35, 230, 180, 12, No, 0},
-    {"children", 500, 500, EKind::Clean, false, 1, 49, 30, 220, 65, 25, No, 0},
+    {"children", 500, 500, EKind::Clean, false, 1, 49, 30, 220, 65, 16, No, 0},
     {"women", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
     {"children", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
     {"sopranos", 500, 800, EKind::Clean, true, 1, 100, No, No, No, No, 5, 80},
