@@ -303,7 +303,6 @@ const std::vector<TLimit> Limits = {
     {"children", 250, 500, EKind::Clean, true, 1, 30, 40, 80, 120, 2, No, 0},
     {"sopranos", 500, 800, EKind::Clean, true, 1, 100, No, No, No, No, 5, 80},
     {"sopranos", 880, 880, EKind::Clean, false, 1, 100, No, No, No, No, 12, 80},
-    {"women", 160, 160, EKind::Noise10, false, 1, No, No, No, No, 3, No, 0},
     {nullptr, 100, 300, EKind::Noise10, true, 1, No, No, No, No, 2, No, 0},
     {nullptr, 0, 1000, EKind::Any, true, 1, No, No, No, No, No, No, 0},
 };
