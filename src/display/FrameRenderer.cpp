@@ -111,7 +111,8 @@ void CFrameRenderer::Draw(const void* Data) {
       const std::int32_t n = RoundToInt32(across);
       const std::int32_t m = RoundToInt32(Bottom - up);
       const auto left = static_cast<float>(n - 5.0), top = static_cast<float>(m - 5.0);
-      for (CGraphics& g : plots) g.DrawRectangle(plotPen, left, top, 10.0f, 10.0f);
+      for (int i = 0; i < FPlots; ++i)
+        plots[i].DrawRectangle(plotPen, left, top, 10.0f, 10.0f);
       FLastPlotMark = true;
     }
   }
@@ -136,9 +137,12 @@ void CFrameRenderer::Fade() noexcept {
     FFadeBits = bits;
   }
   const CFade& fade = FFadeOp;
-  for (CBM32* s : FSurfaces.All())
+  const auto surfaces = FSurfaces.All();
+  for (std::size_t i = 0; i <= static_cast<std::size_t>(FPlots); ++i) {
+    const CBM32* s = surfaces[i];
     if (s->Info != nullptr && s->Info->Bits != nullptr)
       fade.Apply(s->Info->Bits, static_cast<std::size_t>(PixelCount(*s->Info)));
+  }
 }
 
 void CFrameRenderer::RecorderData(const void* Data, std::int32_t /*Bytes*/, std::int32_t Frames,

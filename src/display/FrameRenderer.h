@@ -78,6 +78,10 @@ class CFrameRenderer {
   const TZonePeaks& LastPeaks() const noexcept { return FLastPeaks; }
   bool LastPlotMark() const noexcept { return FLastPlotMark; }
 
+  // How many of the plots, from the left, are drawn and faded (all three
+  // unless told): a caller that saves only the first need not keep the rest.
+  void DrawPlots(int Count) noexcept { FPlots = Count < 0 ? 0 : Count > 3 ? 3 : Count; }
+
  private:
   TAnalysisSettings& FSettings;
   TFrameRate& FRate;
@@ -86,6 +90,7 @@ class CFrameRenderer {
   IFrameHost& FHost;
   TZonePeaks FLastPeaks;
   bool FLastPlotMark = false;
+  int FPlots = 3;
   // The fade for the factor last used; remade only when the factor changes.
   CFade FFadeOp{0.0f};
   std::uint32_t FFadeBits = 0;

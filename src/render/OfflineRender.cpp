@@ -32,6 +32,8 @@ struct TPipeline {
       : Settings(Options.Settings), Formants(Options.FormantVoice) {
     FFT.Reset();
     FFT.Window = Options.Window;
+    // plot.png is the first plot; the other two are never saved.
+    Renderer.DrawPlots(1);
   }
   TAnalysisSettings Settings;
   TFrameRate Rate;

@@ -197,6 +197,30 @@ TEST(FrameRenderer, TwoTonesGiveMarkersAndTheSamePlotMarkInAllPlots) {
   }
 }
 
+TEST(FrameRenderer, PlotsLeftUndrawnStayBlackAndTheRestAsEver) {
+  // Over blocks whose marks move, with the fade between: the surfaces still
+  // drawn match a full renderer's pixel for pixel.
+  Rig all, first;
+  first.Renderer.DrawPlots(1);
+  const std::vector<std::vector<int>> pairs = {{18, 100}, {20, 110}, {24, 90}};
+  for (std::size_t block = 0; block < 6; ++block) {
+    CToneSource tones(pairs[block % pairs.size()]);
+    const void* data = tones.Next();
+    all.Run(data);
+    first.Run(data);
+    ASSERT_TRUE(first.Renderer.LastPlotMark());
+  }
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(first.Host.Presented[static_cast<std::size_t>(i)],
+              all.Host.Presented[static_cast<std::size_t>(i)])
+        << "surface " << i;
+  EXPECT_GT(CountNot(first.Host.Presented[1], Black), 40u);
+  for (int i = 2; i < 4; ++i) {
+    EXPECT_GT(CountNot(all.Host.Presented[static_cast<std::size_t>(i)], Black), 40u);
+    EXPECT_EQ(CountNot(first.Host.Presented[static_cast<std::size_t>(i)], Black), 0u);
+  }
+}
+
 // Markers first, then the guides, then the threshold line: where they cross,
 // the later half-transparent pen lies on top.
 TEST(FrameRenderer, GuidesCoverMarkersAndTheThresholdLineCoversGuides) {
