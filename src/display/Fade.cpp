@@ -54,11 +54,13 @@ inline __m128i FadeLanes(__m128i v, __m128i k1, __m128i k0) noexcept {
   return _mm_add_epi16(aHi, _mm_srli_epi16(_mm_avg_epu16(aLo, w), 15));
 }
 
-// Four pixels at a time; runs whose colour bytes are all zero (most of a
-// faded image) are left untouched. Returns the number of pixels done.
+// Four pixels at a time; runs whose colour bytes are all at most Still,
+// which the fade leaves as they are (most of a faded image), are left
+// untouched. Returns the number of pixels done.
 template <bool Long>
-std::size_t FadeSse2(std::uint32_t* Pixels, std::size_t Count, std::uint16_t K1,
-                     std::uint16_t K0) noexcept {
+std::size_t FadeSse2(std::uint32_t* Pixels, std::size_t Count, std::uint16_t K1, std::uint16_t K0,
+                     std::uint8_t Still) noexcept {
+  const __m128i still = _mm_set1_epi8(static_cast<char>(Still));
   const __m128i vk1 = _mm_set1_epi16(static_cast<short>(K1));
   const __m128i vk0 = _mm_set1_epi16(static_cast<short>(K0));
   const __m128i zero = _mm_setzero_si128();
@@ -67,7 +69,8 @@ std::size_t FadeSse2(std::uint32_t* Pixels, std::size_t Count, std::uint16_t K1,
   for (; i + 4 <= Count; i += 4) {
     auto* at = reinterpret_cast<__m128i*>(Pixels + i);
     const __m128i v = _mm_loadu_si128(at);
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_andnot_si128(alpha, v), zero)) == 0xFFFF) continue;
+    const __m128i above = _mm_andnot_si128(alpha, _mm_subs_epu8(v, still));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(above, zero)) == 0xFFFF) continue;
     const __m128i lo = FadeLanes<Long>(_mm_unpacklo_epi8(v, zero), vk1, vk0);
     const __m128i hi = FadeLanes<Long>(_mm_unpackhi_epi8(v, zero), vk1, vk0);
     const __m128i faded = _mm_packus_epi16(lo, hi);
@@ -92,7 +95,9 @@ __attribute__((target("avx2"))) inline __m256i FadeLanes256(__m256i v, __m256i k
 
 template <bool Long>
 __attribute__((target("avx2"))) std::size_t FadeAvx2(std::uint32_t* Pixels, std::size_t Count,
-                                                     std::uint16_t K1, std::uint16_t K0) noexcept {
+                                                     std::uint16_t K1, std::uint16_t K0,
+                                                     std::uint8_t Still) noexcept {
+  const __m256i still = _mm256_set1_epi8(static_cast<char>(Still));
   const __m256i vk1 = _mm256_set1_epi16(static_cast<short>(K1));
   const __m256i vk0 = _mm256_set1_epi16(static_cast<short>(K0));
   const __m256i zero = _mm256_setzero_si256();
@@ -101,7 +106,7 @@ __attribute__((target("avx2"))) std::size_t FadeAvx2(std::uint32_t* Pixels, std:
   for (; i + 8 <= Count; i += 8) {
     auto* at = reinterpret_cast<__m256i*>(Pixels + i);
     const __m256i v = _mm256_loadu_si256(at);
-    if (_mm256_testz_si256(v, rgb)) continue;
+    if (_mm256_testz_si256(_mm256_subs_epu8(v, still), rgb)) continue;
     // Unpacking and packing both work within 128-bit halves, so the pixel
     // order comes back unchanged.
     const __m256i lo = FadeLanes256<Long>(_mm256_unpacklo_epi8(v, zero), vk1, vk0);
@@ -126,6 +131,9 @@ CFade::CFade(float Factor) noexcept : FAvx2(UseAvx2()) {
     FInteger = true;
     FK1 = static_cast<std::uint16_t>(ki >> 16);
     FK0 = static_cast<std::uint16_t>(ki & 0xFFFF);
+    // The bytes the fade keeps: below 1 / (2 (1 - Factor)) rounding gives
+    // the byte back, and faded pixels settle there.
+    while (FStill < 255 && FTable[FStill + 1u] == FStill + 1u) ++FStill;
   }
 }
 
@@ -146,9 +154,11 @@ void CFade::Apply(std::uint32_t* Pixels, std::size_t Count, TFadePath Path) cons
   std::size_t i = 0;
 #if defined(QUENVIS_FADE_X86) && defined(__SSE2__)
   if (Path == TFadePath::Best && FAvx2)
-    i = isLong ? FadeAvx2<true>(Pixels, Count, FK1, FK0) : FadeAvx2<false>(Pixels, Count, FK1, FK0);
+    i = isLong ? FadeAvx2<true>(Pixels, Count, FK1, FK0, FStill)
+               : FadeAvx2<false>(Pixels, Count, FK1, FK0, FStill);
   else if (Path != TFadePath::Scalar)
-    i = isLong ? FadeSse2<true>(Pixels, Count, FK1, FK0) : FadeSse2<false>(Pixels, Count, FK1, FK0);
+    i = isLong ? FadeSse2<true>(Pixels, Count, FK1, FK0, FStill)
+               : FadeSse2<false>(Pixels, Count, FK1, FK0, FStill);
 #endif
   for (; i < Count; ++i) Pixels[i] = FadePixel(Pixels[i], FK1, FK0, isLong);
 }

@@ -34,6 +34,8 @@ class CFade {
   bool FAvx2 = false;
   std::uint16_t FK1 = 0;
   std::uint16_t FK0 = 0;
+  // Bytes 0..FStill fade to themselves (integer form only).
+  std::uint8_t FStill = 0;
 };
 
 }  // namespace quenvis

@@ -25,11 +25,17 @@ int Expected(int Byte, float Factor) {
 // the vector path and with a tail for the scalar one; alpha is varied too.
 // Returns a description of the first wrong byte, or nothing.
 std::string CheckFactor(float Factor, TFadePath Path) {
-  // Runs of zero colour bytes as well, which the vector paths skip.
-  std::vector<std::uint32_t> px(256 + 32 + 3);
+  // Runs of zero colour bytes as well, which the vector paths skip, and runs
+  // of grey 0..15 (every other one with a byte one higher in its middle),
+  // which they skip where the fade keeps them.
+  std::vector<std::uint32_t> px(256 + 32 + 128 + 3);
   for (std::uint32_t b = 0; b < px.size(); ++b) {
     const std::uint32_t v = b < 256 ? b : b < 288 ? 0 : b & 0xFF;
     px[b] = ((v * 7) & 0xFF) << 24 | v << 16 | ((255 - v) << 8) | ((v * 101) & 0xFF);
+    if (b >= 288 && b < 288 + 128) {
+      const std::uint32_t k = b - 288, g = k / 8, up = (k / 8) % 2 && k % 8 == 5 ? 1 : 0;
+      px[b] = (k * 37 & 0xFF) << 24 | g << 16 | (g + up) << 8 | g;
+    }
   }
   const std::vector<std::uint32_t> before = px;
   const CFade fade(Factor);
