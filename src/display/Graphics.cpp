@@ -97,7 +97,12 @@ void CGraphics::DrawLine(const CPen& Pen, std::int32_t x1, std::int32_t y1, std:
 
   std::uint64_t m = 0, err = 0;
   const std::uint64_t twoMaj = 2 * aMaj, twoMin = 2 * aMin;
-  if (aMaj > 0) MinorAt(static_cast<std::uint64_t>(iLo), aMin, aMaj, m, err);
+  // From the start point itself (the trace's thousand segments a block)
+  // the offset is 0 and the error Major: no divisions.
+  if (iLo == 0)
+    err = aMaj;
+  else if (aMaj > 0)
+    MinorAt(static_cast<std::uint64_t>(iLo), aMin, aMaj, m, err);
   std::int64_t maj = maj0 + sMaj * iLo;
   std::int64_t mnr = min0 + sMin * static_cast<std::int64_t>(m);
   for (std::int64_t i = iLo; i <= iHi; ++i) {
