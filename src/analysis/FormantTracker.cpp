@@ -71,6 +71,9 @@ constexpr double SameFormant = 0.08;
 // analyses 10 ms apart it moves less than SteadyF2; a tone's pole is
 // sharper than SharpestFormant.
 constexpr double MinF2Gap = 150, LowestF2 = 550, SteadyF2 = 200, SharpestFormant = 3;
+// A ceiling no closer to a narrow recording's Nyquist frequency than this
+// share of it: its resampler and codec roll off just below.
+constexpr double BandShare = 0.95;
 // Frames in a row at the rails that make a flattened peak, whose redrawing
 // keeps the harmonics' levels but not the waveform's ring.
 constexpr int FlatPeak = 3;
@@ -81,6 +84,10 @@ constexpr int ClipReach = 2 * (SpecFrame + CFormantTracker::FrameStep);
 
 CFormantTracker::CFormantTracker(std::optional<EVoice> Voice)
     : FVoice(Voice), FFixedCeiling(Voice ? CeilingOf(*Voice) : 0.0) {}
+
+void CFormantTracker::SetSourceRate(double Hz) noexcept {
+  FBandCeiling = Hz > 0 && std::isfinite(Hz) ? BandShare * Hz / 2 : 0.0;
+}
 
 void CFormantTracker::Reset() noexcept {
   FIn.fill(0);
@@ -160,7 +167,8 @@ TFormants CFormantTracker::Analyse() noexcept {
     f0 = 0;
     out.Blank = EBlank::Quiet;
   }
-  const double ceiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0, blocks);
+  const double voiceCeiling = FFixedCeiling > 0 ? FFixedCeiling : FCeiling.Update(f0, blocks);
+  const double ceiling = FBandCeiling > 0 ? std::min(voiceCeiling, FBandCeiling) : voiceCeiling;
   const auto unvoiced = [&](EBlank Cause) {
     out = TFormants{};
     out.Blank = Cause;
@@ -175,13 +183,13 @@ TFormants CFormantTracker::Analyse() noexcept {
     // while the sound stays near the speech's level.
     if (FDenser && FSpeechLevel >= NoSpeech && level >= EdgeLevel * FSpeechLevel &&
         FRailAge >= SpanFrames)
-      WaveFit(ceiling, false);
+      WaveFit(voiceCeiling, false);
     return unvoiced(out.Blank);
   }
   out.Voiced = true;
   out.F0 = f0;
   FCentredF0 = 0;
-  Formants(ceiling, out);
+  Formants(ceiling, voiceCeiling, out);
   // The harmonics' F0 is the finer but spans 80 ms, which blurs a fast
   // change that the periods' 35 ms follow: on recorded speech their mean
   // is the closer to the pitch.
@@ -209,7 +217,7 @@ double CFormantTracker::ClearReach() const noexcept {
   return reach;
 }
 
-void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
+void CFormantTracker::Formants(double Ceiling, double WaveCeiling, TFormants& Out) noexcept {
   const CFormantTrack before = FTrack;
   double clearance = 0;
   HarmonicFormants(Ceiling, Out, clearance);
@@ -220,7 +228,7 @@ void CFormantTracker::Formants(double Ceiling, TFormants& Out) noexcept {
   // there the waveform only speaks where the harmonics say nothing.
   if (Out.F0 > HighVoice && !nothing) return;
 
-  if (!WaveFit(Ceiling, FDenser)) return;
+  if (!WaveFit(WaveCeiling, FDenser)) return;
   // The waveform's resonances, assigned as the tracks stood before; without
   // F1 and F2 of a vocal tract among them they tell nothing.
   CFormantTrack trial = before;

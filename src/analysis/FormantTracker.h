@@ -112,6 +112,12 @@ class CFormantTracker {
   TFormants Analyse() noexcept;
 
   std::optional<EVoice> Voice() const noexcept { return FVoice; }
+  // The recording's own sample rate, where it came at a lower one than it is
+  // fed at (a telephone's 8 kHz): nothing lies above its Nyquist frequency,
+  // so the harmonics' model keeps within that band, as a phonetician's
+  // analysis of such speech does. 0 or a rate whose band reaches past every
+  // ceiling changes nothing. Kept over Reset: it belongs to the input.
+  void SetSourceRate(double Hz) noexcept;
   // The latest analysis's resonances. The denser fit costs a little more:
   // only a pass over a whole recording asks for it.
   const TFormantCandidates& Candidates() const noexcept { return FCandidates; }
@@ -150,7 +156,10 @@ class CFormantTracker {
   static constexpr int Rate4Len = std::max(WaveCentre + CPitchEstimator::Span / 2 + 1,
                                            WaveCentre + CWaveformFit::Window / 2 + 1);
 
-  void Formants(double Ceiling, TFormants& Out) noexcept;
+  // Ceiling bounds the harmonics' model; WaveCeiling (the voice's own,
+  // above a narrow recording's band) sets the waveform fit's order, whose
+  // poles spread over the whole 11 025 Hz band, empty or not.
+  void Formants(double Ceiling, double WaveCeiling, TFormants& Out) noexcept;
   // The harmonics' formants; Clearance gets their mean weight.
   void HarmonicFormants(double Ceiling, TFormants& Out, double& Clearance) noexcept;
   // Where the harmonics left F1 or F2 blank: the waveform's F (bandwidths
@@ -170,6 +179,7 @@ class CFormantTracker {
 
   std::optional<EVoice> FVoice;
   double FFixedCeiling;  // 0: chosen
+  double FBandCeiling = 0;  // Hz, the highest ceiling the input's band allows; 0: any
 
   // Histories, oldest first; each block shifts them.
   std::array<double, HalfbandTaps - 1 + BlockFrames> FIn{};  // mono at 44 100 Hz, with filter tail

@@ -50,6 +50,8 @@ class CRecordingReader {
   // Blocks (after resampling) the header announces, -1 when it does not say
   // (streams, some encodings). Only a hint: headers lie.
   std::int64_t ExpectedBlocks() const noexcept;
+  // The file's own sample rate (0 before Open succeeds).
+  int SourceRate() const noexcept { return FRate; }
   // Frames of the file read so far, at its own rate.
   std::int64_t FramesRead() const noexcept { return FFramesRead; }
   // Once reading is over: the file held less than its header announced.

@@ -85,6 +85,7 @@ std::string MeasureEntry(const TManifestEntry& Entry, const TCorpusOptions& Opti
   reader.SetStop(Stop);
   if (std::string e = reader.Open(Entry.RecordingPath); !e.empty()) return e;
   CFormantTracker tracker(Options.Voice);
+  tracker.SetSourceRate(reader.SourceRate());
   CFormantSteps steps(tracker, CorpusStepMs);
   // The same path over each voiced stretch as quenvis-render's rows take.
   tracker.FitDenser(true);

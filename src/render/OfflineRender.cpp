@@ -106,6 +106,7 @@ std::string Render(const TRenderOptions& Options, const TRenderHooks& Hooks) {
   if (!dots) return CannotWrite(out, "chart.png", errno);
 
   auto p = std::make_unique<TPipeline>(Options);
+  p->Formants.SetSourceRate(reader.SourceRate());
   // Only a hint for the progress line: nothing is sized from a header.
   const std::int64_t expected = reader.ExpectedBlocks();
   CSonogram spectrogram(p->Settings);
